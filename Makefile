@@ -1,0 +1,46 @@
+# make run  : install what is missing, build, start the program
+# make test : install what is missing, build, run every test
+# make bench: build and print the benchmark figures
+
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Debian packages: compiler and build tools, Qt 6, a font with Cyrillic
+# glyphs, and what the tests use (a virtual display for screenshots, a PDF
+# text reader, a print server with a PDF queue).
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
+            fonts-dejavu-core poppler-utils xvfb xauth \
+            cups cups-client cups-bsd printer-driver-cups-pdf
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	cd $(BUILD)/bin && ./bilmeko
+
+test: build
+	-@tools/start-printer.sh
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	$(BUILD)/bin/bilmeko-bench
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,1 @@
+// placeholder until the main window arrives

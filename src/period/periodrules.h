@@ -1,0 +1,5 @@
+#pragma once
+// Calendar rules of the period selection.
+#include <QDate>
+namespace bilmeko {
+}

@@ -1,0 +1,69 @@
+#include "common/errors.h"
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <cerrno>
+
+using namespace bilmeko;
+
+class TestErrors : public QObject
+{
+    Q_OBJECT
+private slots:
+    void ioMessages_data()
+    {
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("ENOENT") << ENOENT << "File not found";
+        QTest::newRow("EACCES") << EACCES << "File access denied";
+        QTest::newRow("EROFS") << EROFS << "File access denied";
+        QTest::newRow("EISDIR") << EISDIR << "File access denied";
+        QTest::newRow("ENOSPC") << ENOSPC << "Disk full";
+        QTest::newRow("EMFILE") << EMFILE << "Too many open files";
+        QTest::newRow("EIO") << EIO << QStringLiteral("I/O error %1").arg(EIO);
+    }
+    void ioMessages()
+    {
+        QFETCH(int, err);
+        QFETCH(QString, message);
+        QCOMPARE(IoError::fromErrno(err).message(), message);
+    }
+
+    void guardShowsTheRealBoxAndGoesOn()
+    {
+        QCoreApplication::setApplicationName("Bilmeko");
+        QString text, title;
+        int icon = -1;
+        test::onNextModal([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            QVERIFY(box);
+            text = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        });
+        bool after = false;
+        const bool ok = guard([] { throw IoError(IoError::DiskFull); });
+        after = true;
+        QVERIFY(!ok);
+        QVERIFY(after);
+        QCOMPARE(text, QStringLiteral("Disk full."));
+        QCOMPARE(title, QStringLiteral("Bilmeko"));
+        QCOMPARE(icon, int(QMessageBox::Critical));
+    }
+
+    void fullStopAddedOnlyWhenMissing()
+    {
+        test::ErrorRecorder rec;
+        guard([] { throw Error::invalidDate("31.02.2026"); });
+        guard([] { throw Error("Ends with a stop."); });
+        QVERIFY(guard([] {}));
+        QCOMPARE(rec.messages, (QStringList{"'31.02.2026' is not a valid date.", "Ends with a stop."}));
+    }
+};
+
+QTEST_MAIN(TestErrors)
+#include "test_errors.moc"

@@ -1,0 +1,157 @@
+#include "common/memtable.h"
+#include "common/memtablemodel.h"
+
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+using namespace bilmeko;
+
+namespace {
+MemTable *makeTable()
+{
+    return new MemTable({{"Name", FieldKind::Text, 5},
+                         {"Money", FieldKind::Money},
+                         {"Maybe", FieldKind::Float},
+                         {"T", FieldKind::Time}});
+}
+QStringList names(MemTable &t)
+{
+    QStringList out;
+    for (int r = 0; r < t.rowCount(); ++r)
+        out << t.value(r, 0).toString();
+    return out;
+}
+} // namespace
+
+class TestMemTable : public QObject
+{
+    Q_OBJECT
+private slots:
+    void storageRules()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        t->insertRow();
+        t->setField("NAME", "abcdefgh");
+        t->setField("money", 2.5);
+        t->setField("t", 1.0 + 0.5);
+        QCOMPARE(t->text("Name"), QStringLiteral("abcde"));
+        QCOMPARE(t->number("MONEY"), 2.5);
+        QCOMPARE(t->number("T"), 0.5);
+        QVERIFY(t->isNull("Maybe"));
+        QCOMPARE(t->number("Maybe"), 0.0);
+        QCOMPARE(t->text("Maybe"), QString());
+        QVERIFY_THROWS_EXCEPTION(std::exception, t->field("nope"));
+    }
+
+    void emptyTableReadsEmpty()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        QCOMPARE(t->currentRow(), -1);
+        QCOMPARE(t->text("Name"), QString());
+        QCOMPARE(t->number("Money"), 0.0);
+        t->first();
+        QVERIFY(t->eof());
+    }
+
+    void insertGoesInFrontOfCurrent()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        for (const char *n : {"A", "B", "C"}) {
+            t->insertRow();
+            t->setField("Name", n);
+        }
+        QCOMPARE(names(*t), (QStringList{"C", "B", "A"}));
+        t->setCurrentRow(2);
+        t->insertRow();
+        t->setField("Name", "D");
+        QCOMPARE(names(*t), (QStringList{"C", "B", "D", "A"}));
+        QCOMPARE(t->currentRow(), 2);
+    }
+
+    void deleteMovesToFollowingOrPreceding()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        for (const char *n : {"C", "B", "A"}) {
+            t->insertRow();
+            t->setField("Name", n);
+        }
+        t->setCurrentRow(1);
+        t->deleteRow();
+        QCOMPARE(t->text("Name"), QStringLiteral("C"));
+        QVERIFY(!t->eof());
+        t->deleteRow();
+        QCOMPARE(t->text("Name"), QStringLiteral("A"));
+        QVERIFY(t->eof());
+        t->deleteRow();
+        QCOMPARE(t->currentRow(), -1);
+    }
+
+    void walkingAndDeletingVisitsEveryRowOnce()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        for (const char *n : {"E", "D", "C", "B", "A"}) {
+            t->insertRow();
+            t->setField("Name", n);
+        }
+        QStringList seen;
+        t->first();
+        while (!t->eof()) {
+            const QString n = t->text("Name");
+            seen << n;
+            if (n == "B" || n == "C" || n == "E")
+                t->deleteRow();
+            else
+                t->next();
+        }
+        QCOMPARE(seen, (QStringList{"A", "B", "C", "D", "E"}));
+        QCOMPARE(names(*t), (QStringList{"A", "D"}));
+    }
+
+    void restoreCurrentFallsBackToLastRow()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        for (const char *n : {"C", "B", "A"}) {
+            t->insertRow();
+            t->setField("Name", n);
+        }
+        t->setCurrentRow(0);
+        const auto id = t->currentId();
+        t->setCurrentRow(2);
+        t->restoreCurrent(id);
+        QCOMPARE(t->currentRow(), 0);
+        t->deleteRowAt(0);
+        t->restoreCurrent(id);
+        QCOMPARE(t->currentRow(), 1);
+        t->clear();
+        t->restoreCurrent(id);
+        QCOMPARE(t->currentRow(), -1);
+    }
+
+    void heldUpdatesReachTheViewOnce()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        MemTableModel model(t.get(), {{"Name", "N"}, {"Money", "M"}});
+        QTableView view;
+        view.setModel(&model);
+        followCursor(&view, t.get());
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+        t->holdUpdates();
+        t->insertRow();
+        t->setField("Name", "X");
+        t->insertRow();
+        QCOMPARE(model.rowCount(), 0);
+        t->resumeUpdates();
+        QCOMPARE(resets.size(), 1);
+        QCOMPARE(changes.size(), 0);
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(view.currentIndex().row(), 0);
+        view.setCurrentIndex(model.index(1, 0));
+        QCOMPARE(t->currentRow(), 1);
+        QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("X"));
+    }
+};
+
+QTEST_MAIN(TestMemTable)
+#include "test_memtable.moc"
