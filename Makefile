@@ -1,6 +1,26 @@
 # make run  : install what is missing, build, start the program
 # make test : install what is missing, build, run every test
-# make bench: build and print the benchmark figures
+# make # The whole test suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails.
+SAN_ENV := QT_QPA_PLATFORM=offscreen \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+test-sanitize: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBILMEKO_SANITIZE=ON
+	cmake --build build-asan -j$(JOBS)
+	-@tools/start-printer.sh
+	cd build-asan && $(SAN_ENV) ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer targets (clang); each runs FUZZ_SECONDS from the seed corpus.
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
+	cmake --build build-fuzz -j$(JOBS)
+	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+bench: build and print the benchmark figures
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
@@ -13,7 +33,7 @@ PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
             fonts-dejavu-core poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench clean
 
 all: build
 
@@ -38,6 +58,26 @@ run: build
 test: build
 	-@tools/start-printer.sh
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# The whole test suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails.
+SAN_ENV := QT_QPA_PLATFORM=offscreen \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
+  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+test-sanitize: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBILMEKO_SANITIZE=ON
+	cmake --build build-asan -j$(JOBS)
+	-@tools/start-printer.sh
+	cd build-asan && $(SAN_ENV) ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer targets (clang); each runs FUZZ_SECONDS from the seed corpus.
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
+	cmake --build build-fuzz -j$(JOBS)
+	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: build
 	$(BUILD)/bin/bilmeko-bench
