@@ -1,6 +1,28 @@
+#include "common/formats.h"
+#include "form1.h"
+#include "glyphs.h"
+#include "singleinstance.h"
+
 #include <QApplication>
+#include <QLocale>
+
 int main(int argc, char **argv)
 {
+    // Before anything else, so a second start ends at once, silently, with no
+    // window and no tray icon. The lock is held until the process ends.
+    static bilmeko::InstanceLock instance;
+    if (!instance.tryAcquire(bilmeko::instanceLockPath()))
+        return 0;
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Bilmeko"));
+    // The program lives on in the tray: closing the last window (a notice
+    // while the main window is hidden) must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
+    bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
+
+    bilmeko::TForm1 form;
+    form.showCentred();
+    return app.exec();
 }

@@ -1,0 +1,107 @@
+#pragma once
+// The main window: the session grid, the three session buttons, the info
+// panel and logo, the menus, the clock caption, the billing tick and the
+// tray icon. Closing it only hides it; quitting is asked for when hidden.
+
+#include <QMainWindow>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QSystemTrayIcon;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace bilmeko {
+
+class MemTable;
+class MemTableModel;
+class SessionBoard;
+
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // dir: where Bilmeko.log and Bilmeko.ini live, ending in '/'; empty means
+    // the executable's directory.
+    explicit TForm1(const QString &dir = QString(), QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    SessionBoard &board() { return *m_board; }
+    MemTable &prices() { return *TPrices; }
+    QString directory() const { return m_dir; }
+    QString journalPath() const { return m_journalPath; }
+    QString settingsPath() const { return m_settingsPath; }
+
+    // Shows the window centred on the desktop.
+    void showCentred();
+
+    // The maker's web site the logo opens.
+    static QString makerSite();
+
+    // Handlers.
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void N3Click();
+    void N5Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void RxTrayIcon1DblClick();
+    void N1Click();
+    void Image1Click();
+    void FormCreate();
+    void FormCloseQuery(bool &canClose);
+    void FormClose();
+    void FormResize();
+
+signals:
+    // The close was allowed; the application is ending.
+    void closed();
+
+protected:
+    // Whether a hidden window can be reached again through a tray icon.
+    virtual bool trayAvailable() const;
+    // The quit question; true for Yes.
+    virtual bool confirmQuit();
+
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildGrid(QWidget *client);
+    void buildButtons(QWidget *client);
+    void buildPanel(QWidget *client);
+    void buildMenus();
+    void buildTray();
+    // Loads the price list from the settings file into TPrices.
+    void loadPriceList();
+
+    QString m_dir;
+    QString m_journalPath;
+    QString m_settingsPath;
+
+    SessionBoard *m_board;
+    MemTable *TPrices;
+    MemTableModel *m_model = nullptr;
+
+    QWidget *m_client = nullptr;
+    QTableView *RxDBGrid1 = nullptr;
+    QToolButton *SpeedButton1 = nullptr;
+    QToolButton *SpeedButton2 = nullptr;
+    QToolButton *SpeedButton3 = nullptr;
+    QFrame *Panel1 = nullptr;
+    QLabel *LabelV = nullptr;
+    QLabel *Image1 = nullptr;
+    QAction *N3 = nullptr;
+    QAction *N5 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QSystemTrayIcon *RxTrayIcon1 = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *N1 = nullptr;
+};
+
+} // namespace bilmeko
