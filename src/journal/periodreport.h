@@ -1,0 +1,69 @@
+#pragma once
+// The period report without any widget: which journal records belong to a
+// period, the text lines listing them and the totals of money and time.
+
+#include "common/datetime.h"
+#include "logrecord.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace bilmeko {
+
+struct PeriodReport
+{
+    // The whole text: the header, one line per listed record, the totals
+    // line, joined with '\n' (no newline after the last line).
+    QString text;
+    int recordCount = 0;       // lines between the header and the totals
+    double amountTotal = 0;    // sum of the listed amounts
+    long double timeTotal = 0; // sum of the listed elapsed times, in days
+    QString sumText;           // LabelSum: the amount total as money text
+    QString timeText;          // LabelTime: H:M:S of the time total
+    // The reading met something it could not take as a record (a fragment
+    // at the end, a record whose values cannot be shown); the records listed
+    // before it stay in the report.
+    bool damaged = false;
+
+    QString header() const;
+    QString totalsLine() const;
+    // The record lines only.
+    QStringList recordLines() const;
+    QStringList lines() const { return text.split(QLatin1Char('\n')); }
+};
+
+// "Время", three tabs, then the other nine column titles one tab apart.
+QString reportHeader();
+// One listed record (already unscrambled).
+QString reportLine(const LogRecord &r);
+// H:M:S of a time total in days: hours without a limit, minutes and seconds
+// without leading zeros, the seconds cut off; a "-" in front of a negative
+// total (26:3:4, -2:30:0).
+QString hmsText(long double days);
+// "Итог:    Сумма: <money>", a tab, "Время: <H:M:S>".
+QString totalsText(double amount, long double days);
+
+// Whether a record's numbers can be shown: finite, a date the calendar
+// knows, times and amounts of a sane size. Anything else is damage.
+bool isShowable(const LogRecord &r);
+
+// Builds the report from journal bytes read earlier: records at offsets
+// n * 168, a record belongs to the period when dateBeg <= Written <
+// dateEnd + 1, the first record at or after dateEnd + 1 ends the reading,
+// and a trailing fragment reached by the reading marks the report damaged.
+PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
+                               DateTimeValue dateEnd);
+
+// Opens the journal as the writer does (the existing file, or a new empty
+// one; never truncated) and reads it whole, so that what is reported is
+// what the file held at this moment. Throws IoError when it cannot be
+// opened ("File access denied" for a read-only journal) or read.
+QByteArray readJournal(const QString &path);
+
+// readJournal, then buildPeriodReport.
+PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
+                               DateTimeValue dateEnd);
+
+} // namespace bilmeko

@@ -1,0 +1,59 @@
+#pragma once
+// Laying out the report's tab-separated text in columns, on the screen and
+// on paper, and printing it page by page.
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <vector>
+
+class QPrinter;
+
+namespace bilmeko {
+
+// Where the tabs of the report text stop so that its columns line up.
+// The header keeps its two extra tabs after "Время": its first two stops lie
+// between the header's first word and the shortest first column of a
+// record, so both reach the "Клиент" column.
+class ReportColumns
+{
+public:
+    explicit ReportColumns(const QFontMetricsF &metrics);
+
+    // Stops for a text of lines; lines with fewer than two tabs (the
+    // totals, a remark typed in) follow the stops without setting them.
+    QList<qreal> tabStops(QStringView text);
+
+    // The width of a text without tabs.
+    qreal width(QStringView text);
+    // Where each tab-separated piece of a line starts, given the stops.
+    // Past the last stop the tabs go on at the default distance.
+    QList<qreal> cellStarts(QStringView line, const QList<qreal> &stops);
+    // The width a line takes with those stops.
+    qreal lineWidth(QStringView line, const QList<qreal> &stops);
+
+    qreal gap() const { return m_gap; }
+    qreal defaultTabDistance() const { return m_tabDistance; }
+
+private:
+    qreal advance(char16_t c);
+
+    QFontMetricsF m_metrics;
+    std::vector<float> m_advances; // by UTF-16 code unit; < 0 not yet known
+    qreal m_gap;
+    qreal m_tabDistance;
+};
+
+// The next stop after x: the first given one beyond it, then multiples of
+// the default distance.
+qreal nextTabStop(qreal x, const QList<qreal> &stops, qreal defaultDistance);
+
+// Prints the text on the printer in the given font, lines as they are,
+// columns at their stops, as many pages as it needs. A report wider than
+// the page is printed smaller (down to 60 %); what still does not fit goes
+// on in a further row. Throws Error when the printer cannot start.
+void printReportText(const QString &text, const QFont &font, QPrinter &printer);
+
+} // namespace bilmeko
