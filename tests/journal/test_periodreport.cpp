@@ -1,0 +1,326 @@
+// The report builder: which records a period lists, where the reading stops,
+// what counts as damage, and the texts of the lines and totals.
+
+#include "common/errors.h"
+#include "common/formats.h"
+#include "journal/periodreport.h"
+#include "reporttestutil.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+using namespace bilmeko;
+using namespace bilmeko::test;
+
+namespace {
+
+const QString Header = QStringLiteral(
+    "Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус");
+
+// The period 1..7 December 2026.
+const DateTimeValue Beg = at(2026, 12, 1);
+const DateTimeValue End = at(2026, 12, 7);
+
+QString column(const QString &line, int n)
+{
+    return line.split(QLatin1Char('\t')).value(n);
+}
+
+} // namespace
+
+class TestPeriodReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { pinRussian(); }
+
+    void noJournalCreatesAnEmptyOne()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        const PeriodReport r = buildPeriodReport(path, Beg, End);
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(QFileInfo(path).size(), 0);
+        QCOMPARE(r.lines(), QStringList({Header, QStringLiteral("Итог:    Сумма: 0,00\tВремя: 0:0:0")}));
+        QCOMPARE(r.sumText, QStringLiteral("0,00"));
+        QCOMPARE(r.timeText, QStringLiteral("0:0:0"));
+        QCOMPARE(r.recordCount, 0);
+        QVERIFY(!r.damaged);
+    }
+
+    void journalThatCannotBeOpened()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        const QByteArray bytes = journalBytes({sampleRecord(at(2026, 12, 2, 9))});
+        writeFile(path, bytes);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+        QString message;
+        {
+            AsUnprivileged nobody;
+            try {
+                buildPeriodReport(path, Beg, End);
+            } catch (const IoError &e) {
+                message = e.message();
+            }
+        }
+        QCOMPARE(message, QStringLiteral("File access denied"));
+        QCOMPARE(readFile(path), bytes);
+
+        // A directory where the journal should be is no journal either.
+        const QString sub = dir.filePath(QStringLiteral("sub"));
+        QVERIFY(QDir().mkdir(sub));
+        try {
+            buildPeriodReport(sub, Beg, End);
+            QFAIL("a directory was read as a journal");
+        } catch (const IoError &e) {
+            QCOMPARE(e.message(), QStringLiteral("File access denied"));
+        }
+    }
+
+    void selection_data()
+    {
+        QTest::addColumn<QList<double>>("written");
+        QTest::addColumn<int>("fragment");
+        QTest::addColumn<QList<int>>("listed");
+        QTest::addColumn<bool>("damaged");
+
+        QTest::newRow("midnight bounds")
+            << QList<double>{at(2026, 12, 1), at(2026, 12, 7, 23, 59, 59, 999), at(2026, 12, 8),
+                             at(2026, 12, 7, 12)}
+            << 0 << QList<int>{0, 1} << false;
+        QTest::newRow("a hair before the first day")
+            << QList<double>{at(2026, 11, 30, 23, 59, 59, 999), at(2026, 11, 2), at(2026, 12, 2),
+                             at(2026, 12, 3)}
+            << 0 << QList<int>{2, 3} << false;
+        QTest::newRow("out of order stops at the first later record")
+            << QList<double>{at(2026, 12, 2), at(2026, 12, 9), at(2026, 12, 3)} << 0 << QList<int>{0}
+            << false;
+        QTest::newRow("fragment reached")
+            << QList<double>{at(2026, 11, 20), at(2026, 12, 2), at(2026, 12, 3)} << 50
+            << QList<int>{1, 2} << true;
+        QTest::newRow("fragment behind a later record")
+            << QList<double>{at(2026, 12, 2), at(2026, 12, 8, 9)} << 50 << QList<int>{0} << false;
+        QTest::newRow("only a fragment") << QList<double>{} << 167 << QList<int>{} << true;
+        QTest::newRow("all before, then a fragment")
+            << QList<double>{at(2026, 11, 1)} << 1 << QList<int>{} << true;
+        QTest::newRow("empty") << QList<double>{} << 0 << QList<int>{} << false;
+        QTest::newRow("all after") << QList<double>{at(2027, 1, 1), at(2026, 12, 2)} << 0
+                                   << QList<int>{} << false;
+    }
+
+    void selection()
+    {
+        QFETCH(QList<double>, written);
+        QFETCH(int, fragment);
+        QFETCH(QList<int>, listed);
+        QFETCH(bool, damaged);
+
+        QList<LogRecord> records;
+        for (int i = 0; i < written.size(); ++i)
+            records << sampleRecord(written[i], (i + 1) * 10, 1.0 / 24, QStringLiteral("Клиент%1").arg(i));
+        const PeriodReport r = buildPeriodReport(journalBytes(records, fragment), Beg, End);
+
+        QCOMPARE(r.damaged, damaged);
+        QCOMPARE(r.recordCount, listed.size());
+        QCOMPARE(r.header(), Header);
+        const QStringList lines = r.recordLines();
+        double sum = 0;
+        for (int k = 0; k < listed.size(); ++k) {
+            QCOMPARE(column(lines[k], 1), QStringLiteral("Клиент%1").arg(listed[k]));
+            sum += (listed[k] + 1) * 10;
+        }
+        QCOMPARE(r.amountTotal, sum);
+        QCOMPARE(r.sumText, Formats::money(sum));
+        QCOMPARE(r.timeText, QStringLiteral("%1:0:0").arg(listed.size()));
+        QCOMPARE(r.totalsLine(), QStringLiteral("Итог:    Сумма: %1\tВремя: %2:0:0")
+                                     .arg(Formats::money(sum)).arg(listed.size()));
+        QCOMPARE(r.lines().size(), listed.size() + 2);
+    }
+
+    void lineLayout_data()
+    {
+        QTest::addColumn<double>("written");
+        QTest::addColumn<QString>("line");
+        const QString rest = QStringLiteral(
+            "\tИванова\tСолярий\t2,50\t10:00:00\t1:00:00\t11:00:00\t150,00\tабонемент\tВремя вышло");
+        QTest::newRow("afternoon") << at(2026, 12, 7, 14, 5, 9) << QStringLiteral("07.12.2026 14:05:09") + rest;
+        QTest::newRow("midnight shows the date only") << at(2026, 12, 7) << QStringLiteral("07.12.2026") + rest;
+        QTest::newRow("a millisecond after midnight")
+            << at(2026, 12, 7, 0, 0, 0, 1) << QStringLiteral("07.12.2026 0:00:00") + rest;
+    }
+
+    void lineLayout()
+    {
+        QFETCH(double, written);
+        QFETCH(QString, line);
+        const PeriodReport r = buildPeriodReport(journalBytes({sampleRecord(written, 150)}), Beg, End);
+        QCOMPARE(r.recordLines(), QStringList{line});
+        QCOMPARE(reportLine(sampleRecord(written, 150)), line);
+    }
+
+    void timeTotals_data()
+    {
+        QTest::addColumn<QList<double>>("elapsed");
+        QTest::addColumn<QString>("hms");
+        const double sec = 1.0 / 86400;
+        QTest::newRow("1 d 2 h 3 min 4.9 s") << QList<double>{1 + (2 * 3600 + 3 * 60 + 4.9) * sec}
+                                             << QStringLiteral("26:3:4");
+        QTest::newRow("nothing") << QList<double>{} << QStringLiteral("0:0:0");
+        // One hour as a day fraction lies a hair below 3600 s.
+        QTest::newRow("exactly one hour") << QList<double>{1.0 / 24} << QStringLiteral("1:0:0");
+        QTest::newRow("three times twenty minutes")
+            << QList<double>{1.0 / 72, 1.0 / 72, 1.0 / 72} << QStringLiteral("1:0:0");
+        QTest::newRow("seconds are cut, not rounded") << QList<double>{59.999 * sec} << QStringLiteral("0:0:59");
+        QTest::newRow("negative total")
+            << QList<double>{-0.5, 5.0 / 24 + 30 * 60 * sec} << QStringLiteral("-6:30:0");
+        QTest::newRow("65536 hours") << QList<double>{65536.0 / 24} << QStringLiteral("65536:0:0");
+        QTest::newRow("beyond 16 bits")
+            << QList<double>{3000, 1200, 5 * sec} << QStringLiteral("100800:0:5");
+    }
+
+    void timeTotals()
+    {
+        QFETCH(QList<double>, elapsed);
+        QFETCH(QString, hms);
+        QList<LogRecord> records;
+        for (int i = 0; i < elapsed.size(); ++i)
+            records << sampleRecord(at(2026, 12, 2, 10, i), 1, elapsed[i]);
+        const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End);
+        QCOMPARE(r.timeText, hms);
+        QVERIFY2(r.totalsLine().endsWith(QStringLiteral("\tВремя: ") + hms), qPrintable(r.totalsLine()));
+    }
+
+    void hmsOfSmallNegatives()
+    {
+        QCOMPARE(hmsText(-1e-9L), QStringLiteral("0:0:0"));
+        QCOMPARE(hmsText(-1.0L / 86400), QStringLiteral("-0:0:1"));
+    }
+
+    void moneyTexts_data()
+    {
+        QTest::addColumn<double>("amount");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("cents rounded half up") << 1234.567 << QStringLiteral("1234,57");
+        QTest::newRow("decimal half") << 1234.565 << QStringLiteral("1234,57");
+        QTest::newRow("large, no exponent") << 123456.0 << QStringLiteral("123456,00");
+        QTest::newRow("two hundred thousand") << 200000.0 << QStringLiteral("200000,00");
+        QTest::newRow("zero") << 0.0 << QStringLiteral("0,00");
+        QTest::newRow("one decimal") << 12.5 << QStringLiteral("12,50");
+        QTest::newRow("a millionaire's day") << 98765432.1 << QStringLiteral("98765432,10");
+        QTest::newRow("refund") << -3.5 << QStringLiteral("-3,50");
+    }
+
+    void moneyTexts()
+    {
+        QFETCH(double, amount);
+        QFETCH(QString, text);
+        const PeriodReport r = buildPeriodReport(journalBytes({sampleRecord(at(2026, 12, 3), amount)}), Beg, End);
+        QCOMPARE(column(r.recordLines().value(0), 7), text);
+        QCOMPARE(r.sumText, text);
+        QVERIFY(r.totalsLine().startsWith(QStringLiteral("Итог:    Сумма: ") + text + QLatin1Char('\t')));
+    }
+
+    void amountsAddUp()
+    {
+        QList<LogRecord> records;
+        for (int i = 0; i < 10; ++i)
+            records << sampleRecord(at(2026, 12, 3, 9, i), 0.1);
+        const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End);
+        QCOMPARE(r.sumText, QStringLiteral("1,00"));
+    }
+
+    void lengthByteAboveTheField()
+    {
+        LogRecord rec = sampleRecord(at(2026, 12, 4, 15));
+        rec.clientName = QString(40, QChar(0x0416)); // Ж
+        RecordBytes b = serializeRecord(rec);
+        b[record::ClientName] = static_cast<char>(200);
+        b[record::Status] = static_cast<char>(255);
+        ScrambleRecord(b);
+        const QByteArray bytes(b.data(), RecordSize);
+
+        const PeriodReport r = buildPeriodReport(bytes, Beg, End);
+        QVERIFY(!r.damaged);
+        const QString line = r.recordLines().value(0);
+        QCOMPARE(column(line, 1), QString(40, QChar(0x0416)));
+        QCOMPARE(column(line, 2), QStringLiteral("Солярий"));
+        // The status takes its 20 characters and nothing of the bytes after.
+        QCOMPARE(column(line, 9).size(), 20);
+        QVERIFY(column(line, 9).startsWith(QStringLiteral("Время вышло")));
+    }
+
+    void recordThatCannotBeShown_data()
+    {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<double>("value");
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("amount NaN") << record::Amount << nan;
+        QTest::newRow("price infinite") << record::PricePerMin << -inf;
+        QTest::newRow("elapsed of ages") << record::Elapsed << 1e200;
+        QTest::newRow("start NaN") << record::StartTime << nan;
+    }
+
+    void recordThatCannotBeShown()
+    {
+        QFETCH(int, offset);
+        QFETCH(double, value);
+        LogRecord bad = sampleRecord(at(2026, 12, 3), 7);
+        RecordBytes b = serializeRecord(bad);
+        std::memcpy(b.data() + offset, &value, sizeof value);
+        ScrambleRecord(b);
+        QByteArray bytes = journalBytes({sampleRecord(at(2026, 12, 2), 5)});
+        bytes.append(b.data(), RecordSize);
+        bytes.append(journalBytes({sampleRecord(at(2026, 12, 4), 9)}));
+
+        const PeriodReport r = buildPeriodReport(bytes, Beg, End);
+        QVERIFY(r.damaged);
+        QCOMPARE(r.recordCount, 1);
+        QCOMPARE(r.sumText, QStringLiteral("5,00"));
+        QCOMPARE(r.timeText, QStringLiteral("1:0:0"));
+    }
+
+    // The report remembers texts from line to line; whatever it remembers,
+    // each line must read as the record formatted on its own.
+    void everyLineAsFormattedAlone()
+    {
+        QRandomGenerator rng(20261207);
+        QList<LogRecord> records;
+        DateTimeValue t = Beg;
+        for (int i = 0; i < 3000; ++i) {
+            // Mostly seconds apart, sometimes days, sometimes exactly midnight.
+            const int step = rng.bounded(10);
+            t += step == 0 ? 0 : step < 8 ? rng.bounded(600000) / 86400000.0 : 0;
+            if (step == 9)
+                t = std::floor(t) + 1;
+            if (t >= End + 1)
+                break;
+            LogRecord r = sampleRecord(t, rng.bounded(100000) / 100.0,
+                                       rng.bounded(86400000) / 86400000.0 - 0.2,
+                                       QStringLiteral("Гость %1").arg(i));
+            r.pricePerMin = rng.bounded(3) == 0 ? 2.5 : rng.bounded(1000) / 10.0;
+            r.startTime = rng.bounded(86400000) / 86400000.0;
+            r.endTime = rng.bounded(86400000) / 86400000.0;
+            records << r;
+        }
+        const PeriodReport rep = buildPeriodReport(journalBytes(records), Beg, End);
+        QCOMPARE(rep.recordCount, records.size());
+        const QStringList lines = rep.recordLines();
+        for (int i = 0; i < records.size(); ++i)
+            QCOMPARE(lines[i], reportLine(records[i]));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPeriodReport)
+#include "test_periodreport.moc"
