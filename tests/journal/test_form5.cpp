@@ -1,0 +1,313 @@
+// The report window and the report command, driven through the window's
+// named controls.
+
+#include "common/errors.h"
+#include "journal/form5.h"
+#include "journal/journalfile.h"
+#include "journal/periodreport.h"
+#include "reporttestutil.h"
+#include "testsupport.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <sys/stat.h>
+
+using namespace bilmeko;
+using namespace bilmeko::test;
+
+namespace {
+
+const DateTimeValue Beg = at(2026, 12, 1);
+const DateTimeValue End = at(2026, 12, 7);
+
+struct Seen
+{
+    bool shown = false;
+    bool modal = false;
+    QString text;
+    QString sum;
+    QString time;
+    QPoint centre;
+};
+
+// Looks at the report window when it comes up modally, then closes it.
+void closeReportWhenShown(Seen *seen)
+{
+    onNextModal([seen](QWidget *w) {
+        auto *form = qobject_cast<TForm5 *>(w);
+        if (!form) {
+            w->close();
+            return;
+        }
+        seen->shown = form->isVisible();
+        seen->modal = form->isModal();
+        seen->text = form->findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"))->toPlainText();
+        seen->sum = form->findChild<QLabel *>(QStringLiteral("LabelSum"))->text();
+        seen->time = form->findChild<QLabel *>(QStringLiteral("LabelTime"))->text();
+        seen->centre = form->geometry().center();
+        form->close();
+    });
+}
+
+} // namespace
+
+class TestForm5 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { pinRussian(); }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<bool>("green");
+        QTest::newRow("RichEdit1") << "RichEdit1" << QRect(0, 0, 633, 345) << QString() << 11 << false << false;
+        QTest::newRow("LabelSum") << "LabelSum" << QRect(184, 352, 81, 20) << "LabelSum" << 16 << true << true;
+        QTest::newRow("Label2") << "Label2" << QRect(288, 348, 63, 24) << "Время" << 19 << true << false;
+        QTest::newRow("Label3") << "Label3" << QRect(116, 348, 64, 24) << "Сумма" << 19 << true << false;
+        QTest::newRow("LabelTime") << "LabelTime" << QRect(356, 352, 83, 20) << "LabelTime" << 16 << true << true;
+        QTest::newRow("Button1") << "Button1" << QRect(8, 348, 75, 25) << "Печать" << 11 << false << false;
+    }
+
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        QFETCH(int, pixels);
+        QFETCH(bool, bold);
+        QFETCH(bool, green);
+        TForm5 form;
+        auto *w = form.findChild<QWidget *>(name);
+        QVERIFY(w);
+        QCOMPARE(w->geometry(), geometry);
+        QCOMPARE(w->font().pixelSize(), pixels);
+        QCOMPARE(w->font().bold(), bold);
+        if (auto *l = qobject_cast<QLabel *>(w))
+            QCOMPARE(l->text(), caption);
+        if (auto *b = qobject_cast<QPushButton *>(w))
+            QCOMPARE(b->text(), caption);
+        QCOMPARE(w->palette().color(QPalette::WindowText) == QColor(0, 128, 0), green);
+    }
+
+    void window()
+    {
+        QWidget main;
+        TForm5 form(&main);
+        QCOMPARE(form.windowTitle(), QStringLiteral("Отчет о работе салона"));
+        QCOMPARE(form.minimumSize(), QSize(632, 376));
+        QCOMPARE(form.maximumSize(), QSize(632, 376));
+        QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!form.isVisible());
+        auto *edit = form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"));
+        QVERIFY(!edit->isReadOnly());
+        QCOMPARE(edit->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(edit->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(edit->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        // Tab order: the text, then the button.
+        QWidget *next = edit->nextInFocusChain();
+        while (next && next->focusPolicy() == Qt::NoFocus)
+            next = next->nextInFocusChain();
+        QCOMPARE(next, form.findChild<QWidget *>(QStringLiteral("Button1")));
+    }
+
+    void reportWithoutJournal()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        QWidget main;
+        main.setGeometry(50, 40, 700, 500); // inside the 800 x 600 test screen
+        main.show();
+        TForm5 form(&main);
+        Seen seen;
+        closeReportWhenShown(&seen);
+        showPeriodReport(&form, path, Beg, End);
+
+        QVERIFY(seen.shown);
+        QVERIFY(seen.modal);
+        QCOMPARE(seen.text, QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\n"
+                                           "Итог:    Сумма: 0,00\tВремя: 0:0:0"));
+        QCOMPARE(seen.sum, QStringLiteral("0,00"));
+        QCOMPARE(seen.time, QStringLiteral("0:0:0"));
+        QVERIFY2((seen.centre - main.geometry().center()).manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1,%2 vs %3,%4").arg(seen.centre.x()).arg(seen.centre.y()).arg(main.geometry().center().x()).arg(main.geometry().center().y())));
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(!form.isVisible());
+    }
+
+    void eachReportStartsAfresh()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
+                                      sampleRecord(at(2026, 12, 9, 9), 20, 2.0 / 24, QStringLiteral("Вторая"))}));
+        TForm5 form;
+        Seen first, second;
+        closeReportWhenShown(&first);
+        showPeriodReport(&form, path, Beg, End);
+        closeReportWhenShown(&second);
+        showPeriodReport(&form, path, at(2026, 12, 8), at(2026, 12, 31));
+
+        QVERIFY(first.text.contains(QStringLiteral("Первая")));
+        QVERIFY(!first.text.contains(QStringLiteral("Вторая")));
+        QVERIFY(second.text.contains(QStringLiteral("Вторая")));
+        QVERIFY(!second.text.contains(QStringLiteral("Первая")));
+        QCOMPARE(second.sum, QStringLiteral("20,00"));
+        QCOMPARE(second.time, QStringLiteral("2:0:0"));
+        QCOMPARE(second.text.count(QLatin1Char('\n')), 2);
+    }
+
+    // While "Файл отчета разрушен" waits for the operator, the tick may
+    // append a record; the report shows the journal as it was.
+    void damagedJournal()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
+                                      sampleRecord(at(2026, 12, 3, 9), 20, 1.0 / 24, QStringLiteral("Вторая"))},
+                                     60));
+        QWidget main;
+        TForm5 form(&main);
+        QString boxText;
+        QString boxIcon;
+        Seen seen;
+        onNextModal([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box) {
+                w->close();
+                return;
+            }
+            boxText = box->text();
+            boxIcon = box->icon() == QMessageBox::NoIcon ? QStringLiteral("none") : QStringLiteral("some");
+            appendJournalRecord(path, sampleRecord(at(2026, 12, 4, 9), 30, 1.0 / 24, QStringLiteral("Третья")));
+            closeReportWhenShown(&seen);
+            box->button(QMessageBox::Ok)->click();
+        });
+        showPeriodReport(&form, path, Beg, End);
+
+        QCOMPARE(boxText, QStringLiteral("Файл отчета разрушен"));
+        QCOMPARE(boxIcon, QStringLiteral("none"));
+        QVERIFY(seen.shown);
+        QVERIFY(seen.text.contains(QStringLiteral("Первая")));
+        QVERIFY(seen.text.contains(QStringLiteral("Вторая")));
+        QVERIFY(!seen.text.contains(QStringLiteral("Третья")));
+        QCOMPARE(seen.sum, QStringLiteral("30,00"));
+        QCOMPARE(seen.time, QStringLiteral("2:0:0"));
+        QCOMPARE(QFileInfo(path).size(), 3 * RecordSize);
+    }
+
+    void readOnlyJournal()
+    {
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        const QByteArray bytes = journalBytes({sampleRecord(at(2026, 12, 2, 9))});
+        writeFile(path, bytes);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+        TForm5 form;
+        form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"))->setPlainText(QStringLiteral("старый отчет"));
+        bool anyModal = false;
+        onNextModal([&](QWidget *w) {
+            anyModal = true;
+            w->close();
+        }, 500);
+        ErrorRecorder errors;
+        {
+            AsUnprivileged nobody;
+            guard([&] { showPeriodReport(&form, path, Beg, End); });
+        }
+        QTest::qWait(700);
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("File access denied.")});
+        QVERIFY(!anyModal);
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"))->toPlainText(), QString());
+        QCOMPARE(readFile(path), bytes);
+    }
+
+    void totalsWiderThanTheirPlace()
+    {
+        TForm5 form;
+        QList<LogRecord> records;
+        for (int i = 0; i < 4; ++i)
+            records << sampleRecord(at(2026, 12, 3, 9, i), 24691357.25, 3000);
+        form.setReport(buildPeriodReport(journalBytes(records), Beg, End));
+        auto *sum = form.findChild<QLabel *>(QStringLiteral("LabelSum"));
+        auto *time = form.findChild<QLabel *>(QStringLiteral("LabelTime"));
+        QCOMPARE(sum->text(), QStringLiteral("98765429,00"));
+        QCOMPARE(time->text(), QStringLiteral("288000:0:0"));
+        QVERIFY(sum->width() >= sum->sizeHint().width());
+        QVERIFY(time->width() >= time->sizeHint().width());
+        QCOMPARE(sum->pos(), QPoint(184, 352));
+    }
+
+    // Every piece of every record line starts where the header's title of
+    // its column starts, as the window lays the lines out.
+    void columnsLineUp()
+    {
+        QList<LogRecord> records;
+        records << sampleRecord(at(2026, 12, 2), 1.5, 0.01, QStringLiteral("Я"));
+        records << sampleRecord(at(2026, 12, 2, 23, 59, 58), 123456.78, 0.5, QString(40, QChar(0x0428)));
+        LogRecord r = sampleRecord(at(2026, 12, 3, 10, 11, 12), 7, 1.0 / 24, QStringLiteral("Ли"));
+        r.service = QStringLiteral("Массаж спины и шеи");
+        r.note = QString(20, QLatin1Char('W'));
+        r.status = QStringLiteral("Стоп");
+        records << r;
+        TForm5 form;
+        form.setReport(buildPeriodReport(journalBytes(records), Beg, End));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        auto *edit = form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"));
+        QTextDocument *doc = edit->document();
+        auto starts = [&](int blockNo, int skipAfterFirst) {
+            const QTextBlock b = doc->findBlockByNumber(blockNo);
+            doc->documentLayout()->blockBoundingRect(b); // lays the block out
+            const QTextLine line = b.layout()->lineAt(0);
+            QList<qreal> xs;
+            const QString t = b.text();
+            int tabsSeen = 0;
+            xs << line.cursorToX(0);
+            for (int i = 0; i < t.size(); ++i) {
+                if (t[i] != QLatin1Char('\t'))
+                    continue;
+                ++tabsSeen;
+                if (tabsSeen <= skipAfterFirst)
+                    continue;
+                xs << line.cursorToX(i + 1);
+            }
+            return xs;
+        };
+        const QList<qreal> header = starts(0, 2);
+        QCOMPARE(header.size(), 10);
+        for (int k = 1; k + 1 < header.size(); ++k)
+            QVERIFY(header[k + 1] > header[k]);
+        for (int n = 1; n <= records.size(); ++n) {
+            const QList<qreal> line = starts(n, 0);
+            QCOMPARE(line.size(), 10);
+            for (int k = 0; k < 10; ++k)
+                QVERIFY2(qAbs(line[k] - header[k]) < 0.5,
+                         qPrintable(QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
+            // No piece runs into the next column.
+            const QStringList pieces = doc->findBlockByNumber(n).text().split(QLatin1Char('\t'));
+            const QFontMetricsF fm(edit->font());
+            for (int k = 0; k + 1 < 10; ++k)
+                QVERIFY(line[k] + fm.horizontalAdvance(pieces[k]) < line[k + 1]);
+        }
+    }
+};
+
+QTEST_MAIN(TestForm5)
+#include "test_form5.moc"
