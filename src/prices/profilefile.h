@@ -1,0 +1,66 @@
+#pragma once
+// A settings file read and written the way the Windows profile calls do it
+// (see profiletext.h for the rules of the text). It keeps nothing but its
+// path: every read goes to the file, every write replaces the file at once.
+//
+// Reading never fails: a file that is missing, is not a regular file, cannot
+// be read or is larger than MaxBytes reads as empty.
+// Writing builds the whole new content (all other lines kept byte for byte)
+// and replaces the file atomically: a temporary file in the same folder,
+// flushed to the disk, renamed over the old one. On any failure it throws
+// Error("Unable to write to <full path>") and the old file is left exactly
+// as it was; a missing file is created.
+
+#include "profiletext.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace bilmeko {
+
+class ProfileFile
+{
+public:
+    // Larger files are not taken for settings files.
+    static constexpr qint64 MaxBytes = 64 * 1024 * 1024;
+
+    explicit ProfileFile(QString path);
+
+    // The full path, as messages show it.
+    const QString &path() const { return m_path; }
+
+    QStringList keys(const QString &section) const;
+    QString readString(const QString &section, const QString &key) const;
+    // Every key line of the section in file order (repeated keys included),
+    // read in one go.
+    QList<profile::Entry> readSection(const QString &section) const;
+
+    void writeString(const QString &section, const QString &key, const QString &value) const;
+    void eraseSection(const QString &section) const;
+    // Erases the section and writes these entries in one atomic step.
+    void replaceSection(const QString &section, const QList<profile::Entry> &entries) const;
+
+    enum class ReadStatus { Ok, Missing, Failed };
+    struct ReadResult
+    {
+        ReadStatus status = ReadStatus::Missing;
+        QByteArray bytes;
+    };
+    // The file's bytes; never blocks on a pipe or device.
+    static ReadResult readBytes(const QString &path, qint64 maxBytes = MaxBytes);
+    // Replaces (or creates) the file with these bytes atomically; false on
+    // failure, the old file then unchanged.
+    static bool replaceFile(const QString &path, const QByteArray &bytes);
+
+private:
+    profile::ProfileText load() const;
+    // The current content for an edit; throws when an existing file cannot
+    // be read, since writing would lose what it holds.
+    profile::ProfileText loadForUpdate() const;
+    void commit(const QByteArray &bytes) const;
+    [[noreturn]] void failWrite() const;
+
+    QString m_path;
+};
+
+} // namespace bilmeko
