@@ -59,6 +59,8 @@ protected:
         if (logicalIndex != m_view->currentIndex().row())
             return;
         painter->save();
+        // The base painting may leave an empty clip behind.
+        painter->setClipRect(rect);
         painter->setRenderHint(QPainter::Antialiasing);
         painter->setPen(Qt::NoPen);
         painter->setBrush(Qt::black);
@@ -71,24 +73,60 @@ private:
     QTableView *m_view;
 };
 
-// White cells on the grid's button-face background; money right-aligned.
+// Cells as the grid draws them: white on the grid's button-face background,
+// a 2-pixel margin and clipped rather than elided text (times and money fit
+// their narrow columns), money right-aligned.
 class GridDelegate : public QStyledItemDelegate
 {
 public:
     GridDelegate(QList<int> rightAligned, QObject *parent)
         : QStyledItemDelegate(parent), m_right(std::move(rightAligned)) {}
 
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
-        option->backgroundBrush = QBrush(Qt::white);
-        if (m_right.contains(index.column()))
-            option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+        QStyleOptionViewItem o(option);
+        initStyleOption(&o, index);
+        const bool selected = o.state & QStyle::State_Selected;
+        painter->save();
+        painter->setClipRect(o.rect);
+        painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
+        painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setFont(o.font);
+        const Qt::Alignment align = m_right.contains(index.column())
+                                        ? Qt::AlignRight | Qt::AlignVCenter
+                                        : Qt::AlignLeft | Qt::AlignVCenter;
+        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine), o.text);
+        painter->restore();
     }
 
 private:
     QList<int> m_right;
+};
+
+// Column titles drawn as buttons with the text centred and clipped, so the
+// titles fit the narrow columns.
+class TitleHeader : public QHeaderView
+{
+public:
+    explicit TitleHeader(QWidget *parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        QStyleOptionHeader opt;
+        initStyleOption(&opt);
+        opt.rect = rect;
+        opt.section = logicalIndex;
+        opt.text.clear();
+        style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
+        painter->save();
+        painter->setClipRect(rect);
+        painter->setPen(palette().color(QPalette::ButtonText));
+        const QString title = model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
+        painter->drawText(rect.adjusted(1, 0, -1, 0), int(Qt::AlignCenter | Qt::TextSingleLine), title);
+        painter->restore();
+    }
 };
 
 QString timeCell(const QVariant &v)
@@ -121,8 +159,11 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     TPrices->setObjectName(QStringLiteral("TPrices"));
+    // The layout is measured in pixels for a classic 8-pt UI font; the wider
+    // free fonts match its metrics at 7.5 pt (a time of day then fits the
+    // 49-pixel "Конец" column).
     QFont f = font();
-    f.setPointSize(8);
+    f.setPointSizeF(7.5);
     setFont(f);
     setWindowIcon(glyphs::appIcon());
 
@@ -184,6 +225,7 @@ void TForm1::buildGrid(QWidget *client)
 
     RxDBGrid1 = new QTableView(client);
     RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
+    RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
     RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
     RxDBGrid1->setModel(m_model);
     RxDBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
