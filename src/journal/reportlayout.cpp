@@ -243,6 +243,12 @@ void printReportText(const QString &text, const QFont &font, QPrinter &printer)
                     used += a;
                     ++n;
                 }
+                // Break after a blank where there is one, else mid-word.
+                if (n < part.size()) {
+                    const qsizetype blank = part.left(n).lastIndexOf(QLatin1Char(' '));
+                    if (blank > 0)
+                        n = blank + 1;
+                }
                 draw(0, part.left(n));
                 part = part.mid(n);
                 w = columns->width(part);
