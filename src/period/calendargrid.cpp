@@ -110,21 +110,25 @@ void CalendarGrid::selectDayCell()
 
 QRect CalendarGrid::cellRect(int row, int col) const
 {
-    const int w = width() / MonthLayout::Cols;
-    const int h = height() / MonthLayout::Rows;
-    return QRect(col * w, row * h, w, h);
+    // The columns and rows share the whole area; the odd pixels are spread.
+    const int x0 = col * width() / MonthLayout::Cols;
+    const int x1 = (col + 1) * width() / MonthLayout::Cols;
+    const int y0 = row * height() / MonthLayout::Rows;
+    const int y1 = (row + 1) * height() / MonthLayout::Rows;
+    return QRect(x0, y0, x1 - x0, y1 - y0);
 }
 
 QPoint CalendarGrid::cellAt(const QPoint &pos) const
 {
-    const int w = width() / MonthLayout::Cols;
-    const int h = height() / MonthLayout::Rows;
-    if (w <= 0 || h <= 0 || pos.x() < 0 || pos.y() < 0)
+    if (pos.x() < 0 || pos.y() < 0 || pos.x() >= width() || pos.y() >= height())
         return QPoint(-1, -1);
-    const int col = pos.x() / w;
-    const int row = pos.y() / h;
-    if (col >= MonthLayout::Cols || row >= MonthLayout::Rows)
-        return QPoint(-1, -1);
+    const int col = std::min(pos.x() * MonthLayout::Cols / width(), MonthLayout::Cols - 1);
+    const int row = std::min(pos.y() * MonthLayout::Rows / height(), MonthLayout::Rows - 1);
+    // Exact at the seams: the cell whose rectangle holds the point.
+    for (int r = std::max(row - 1, 0); r <= std::min(row + 1, MonthLayout::Rows - 1); ++r)
+        for (int c = std::max(col - 1, 0); c <= std::min(col + 1, MonthLayout::Cols - 1); ++c)
+            if (cellRect(r, c).contains(pos))
+                return QPoint(c, r);
     return QPoint(col, row);
 }
 

@@ -32,22 +32,22 @@ QPixmap calendarGlyph(int index)
     QPainter p(&pm);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
-    // A solid chevron 4 wide and 7 high with its point at x.
+    // A solid chevron 5 wide and 9 high with its point at x.
     const auto left = [&](int x) {
-        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x + 4, 1), QPoint(x + 4, 9)}));
+        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x + 5, 0), QPoint(x + 5, 10)}));
     };
     const auto right = [&](int x) {
-        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x - 4, 1), QPoint(x - 4, 9)}));
+        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x - 5, 0), QPoint(x - 5, 10)}));
     };
     switch (index) {
-    case 0: left(3); left(8); break;
-    case 1: left(6); break;
+    case 0: left(2); left(8); break;
+    case 1: left(5); break;
     case 2:
-        p.drawPolygon(QPolygon({QPoint(4, 2), QPoint(12, 2), QPoint(8, 6)}));
-        p.drawRect(4, 7, 8, 1);
+        p.drawPolygon(QPolygon({QPoint(3, 1), QPoint(13, 1), QPoint(8, 6)}));
+        p.drawRect(3, 8, 10, 1);
         break;
     case 3: right(10); break;
-    case 4: right(8); right(13); break;
+    case 4: right(8); right(14); break;
     default: break;
     }
     return pm;
@@ -98,6 +98,7 @@ TFCal::TFCal(QWidget *parent) : QDialog(parent)
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->setFont(font()); // a pop-up window does not inherit it
     const auto item = [&](const char *name, const QString &text, void (TFCal::*handler)()) {
         QAction *a = PopupMenu1->addAction(text);
         a->setObjectName(QString::fromLatin1(name));

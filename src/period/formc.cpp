@@ -105,7 +105,7 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     place(Vid, "Vid", 8, 28, 82, 133);
     for (int i = 0; i < Vid->count(); ++i) {
         Vid->item(i)->setObjectName(QStringLiteral("VidItem%1").arg(i));
-        Vid->item(i)->setGeometry(8, 12 + i * 28, 70, 28);
+        Vid->item(i)->setGeometry(5, 12 + i * 28, 76, 28);
     }
     Vid->setItemIndex(Day);
 
@@ -129,6 +129,11 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     KvartCh = place(new QCheckBox(QStringLiteral("С начала квартала"), this), "KvartCh", 240, 74, 129, 17);
     MonthCh = place(new QCheckBox(QStringLiteral("С начала месяца"), this), "MonthCh", 240, 99, 137, 17);
     DayCh = place(new QCheckBox(QStringLiteral("С начальной даты"), this), "DayCh", 240, 128, 137, 17);
+
+    // A face wider than the one the positions were drawn for must not cut
+    // the boxes' texts; there is free room to their right.
+    for (QCheckBox *box : {YearCh, KvartCh, MonthCh, DayCh})
+        box->resize(std::max(box->width(), box->sizeHint().width()), box->height());
 
     BitBtn1 = place(new QPushButton(QStringLiteral("OK"), this), "BitBtn1", 256, 152, 81, 25);
     BitBtn1->setDefault(true);

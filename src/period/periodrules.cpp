@@ -326,11 +326,15 @@ QString DateMask::fromDisplay(const QString &display) const
 
 QString DateMask::toDisplay(const QString &text) const
 {
-    QString shown = fit(text);
+    // A text of the mask's shape keeps its places; anything else is fitted.
+    bool shaped = text.size() == length();
+    for (int g = 1; g < 3 && shaped; ++g)
+        shaped = text[groupStart(g) - 1] == m_separator;
+    QString shown = shaped ? text : fit(text);
     for (int g = 0; g < 3; ++g) {
         const int at = groupStart(g);
         for (int i = at; i < at + m_groups[g].width; ++i)
-            if (shown[i] == QLatin1Char(' '))
+            if (!isAsciiDigit(shown[i]))
                 shown[i] = EditBlank;
     }
     return shown;
