@@ -1,0 +1,299 @@
+// Appending to the journal: the record's bytes on the disk, the scrambling,
+// a trailing fragment, and journals that cannot be written.
+
+#include "common/codepage.h"
+#include "common/errors.h"
+#include "journal/journalfile.h"
+#include "journal/logrecord.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+using namespace bilmeko;
+
+namespace {
+
+LogRecord sample()
+{
+    LogRecord r;
+    r.written = 46363.4620601852; // 7.12.2026 11:05:22
+    r.pricePerMin = 1.0;
+    r.startTime = 10.0 / 24;
+    r.elapsed = (65 * 60 + 20) / 86400.0;
+    r.endTime = r.startTime + r.elapsed;
+    r.amount = 65;
+    r.clientName = QStringLiteral("Иванова Мария");
+    r.service = QStringLiteral("Маникюр");
+    r.note = QStringLiteral("френч");
+    r.status = QStringLiteral("Время вышло");
+    return r;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Record n of a journal, unscrambled.
+RecordBytes plainRecord(const QByteArray &file, int n)
+{
+    RecordBytes r{};
+    std::memcpy(r.data(), file.constData() + n * RecordSize, RecordSize);
+    ScrambleRecord(r);
+    return r;
+}
+
+QString appendError(const QString &path, const LogRecord &r)
+{
+    try {
+        appendJournalRecord(path, r);
+    } catch (const IoError &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestJournalWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstAppendCreatesOneRecord();
+    void appendsFollowEachOther();
+    void trailingFragmentIsOverwritten();
+    void recordLayout();
+    void textFieldLimits_data();
+    void textFieldLimits();
+    void stopReadsBackWithLengthFour();
+    void scrambleTwiceIsIdentity();
+    void unwritableJournal_data();
+    void unwritableJournal();
+    void readOnlyJournalStaysUnchanged();
+    void readOnlyDirectoryCreatesNothing();
+};
+
+void TestJournalWriter::firstAppendCreatesOneRecord()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    appendJournalRecord(path, sample());
+    const QByteArray file = readAll(path);
+    QCOMPARE(file.size(), RecordSize);
+    const LogRecord back = deserializeRecord(plainRecord(file, 0).data());
+    QCOMPARE(back.clientName, sample().clientName);
+    QCOMPARE(back.status, sample().status);
+    QCOMPARE(back.amount, 65.0);
+}
+
+void TestJournalWriter::appendsFollowEachOther()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    for (int i = 0; i < 3; ++i) {
+        LogRecord r = sample();
+        r.amount = i;
+        appendJournalRecord(path, r);
+    }
+    const QByteArray file = readAll(path);
+    QCOMPARE(file.size(), 3 * RecordSize);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(deserializeRecord(plainRecord(file, i).data()).amount, double(i));
+}
+
+void TestJournalWriter::trailingFragmentIsOverwritten()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    QByteArray before(3 * RecordSize + 50, '\0');
+    for (int i = 0; i < before.size(); ++i)
+        before[i] = char(i * 7 + 1);
+    writeAll(path, before);
+
+    appendJournalRecord(path, sample());
+    const QByteArray file = readAll(path);
+    QCOMPARE(file.size(), 672);
+    QCOMPARE(file.left(504), before.left(504));
+    QCOMPARE(deserializeRecord(plainRecord(file, 3).data()).clientName, sample().clientName);
+}
+
+void TestJournalWriter::recordLayout()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    appendJournalRecord(path, sample());
+    const RecordBytes r = plainRecord(readAll(path), 0);
+
+    // 1.0 as a little-endian double.
+    const QByteArray one("\x00\x00\x00\x00\x00\x00\xF0\x3F", 8);
+    QCOMPARE(QByteArray(r.data() + record::PricePerMin, 8), one);
+    QCOMPARE(readDouble(r.data(), record::Written), sample().written);
+    QCOMPARE(readDouble(r.data(), record::StartTime), sample().startTime);
+    QCOMPARE(readDouble(r.data(), record::Elapsed), sample().elapsed);
+    QCOMPARE(readDouble(r.data(), record::EndTime), sample().endTime);
+    QCOMPARE(readDouble(r.data(), record::Amount), 65.0);
+
+    // Short strings: a length byte, then Windows-1251 characters.
+    const QByteArray name = cp1251::encode(sample().clientName);
+    QCOMPARE(int(static_cast<unsigned char>(r[record::ClientName])), name.size());
+    QCOMPARE(QByteArray(r.data() + record::ClientName + 1, name.size()), name);
+
+    // Bytes without a meaning are zeros, never leftover memory.
+    for (int i = record::Reserved; i < record::ClientName; ++i)
+        QCOMPARE(int(r[i]), 0);
+    for (int i = record::ClientName + 1 + name.size(); i < record::Service; ++i)
+        QCOMPARE(int(r[i]), 0);
+    for (int i = record::Alignment; i < RecordSize; ++i)
+        QCOMPARE(int(r[i]), 0);
+}
+
+void TestJournalWriter::textFieldLimits_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<int>("nameLength");
+    QTest::addColumn<int>("statusLength");
+
+    QTest::newRow("name of 20") << QString(20, QChar(0x0416)) << QStringLiteral("Стоп") << "x" << 20 << 4;
+    QTest::newRow("name of 45") << QString(45, QLatin1Char('a')) << QStringLiteral("Стоп") << "x" << 40 << 4;
+    QTest::newRow("status of 25") << "A" << QString(25, QChar(0x044F)) << "x" << 1 << 20;
+    QTest::newRow("empty note") << "A" << QStringLiteral("Стоп") << "" << 1 << 4;
+}
+
+void TestJournalWriter::textFieldLimits()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, status);
+    QFETCH(QString, note);
+    QFETCH(int, nameLength);
+    QFETCH(int, statusLength);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    LogRecord r = sample();
+    r.clientName = name;
+    r.status = status;
+    r.note = note;
+    appendJournalRecord(path, r);
+    const QByteArray raw = readAll(path);
+    const RecordBytes plain = plainRecord(raw, 0);
+    QCOMPARE(int(static_cast<unsigned char>(plain[record::ClientName])), nameLength);
+    QCOMPARE(int(static_cast<unsigned char>(plain[record::Status])), statusLength);
+    QCOMPARE(int(static_cast<unsigned char>(plain[record::Note])), note.size());
+    // The note's length byte is scrambled like every covered byte.
+    QCOMPARE(static_cast<unsigned char>(raw[record::Note]),
+             static_cast<unsigned char>(note.size() ^ ScrambleKey));
+
+    const LogRecord back = deserializeRecord(plain.data());
+    QCOMPARE(back.clientName, name.left(nameLength));
+    QCOMPARE(back.status, status.left(statusLength));
+    QCOMPARE(back.note, note);
+}
+
+void TestJournalWriter::stopReadsBackWithLengthFour()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    LogRecord r = sample();
+    r.status = QStringLiteral("Стоп");
+    appendJournalRecord(path, r);
+    const QByteArray raw = readAll(path);
+    // On the disk the status is not readable as such.
+    QVERIFY(!raw.contains(cp1251::encode(QStringLiteral("Стоп"))));
+    const RecordBytes plain = plainRecord(raw, 0);
+    QCOMPARE(int(plain[record::Status]), 4);
+    QCOMPARE(QByteArray(plain.data() + record::Status + 1, 4), cp1251::encode(QStringLiteral("Стоп")));
+    QCOMPARE(deserializeRecord(plain.data()).status, QStringLiteral("Стоп"));
+}
+
+void TestJournalWriter::scrambleTwiceIsIdentity()
+{
+    RecordBytes bytes;
+    for (char &c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    const RecordBytes original = bytes;
+
+    ScrambleRecord(bytes);
+    for (int i = 0; i < RecordSize; ++i) {
+        const bool covered = i >= 57 && i <= 157;
+        QVERIFY2((bytes[i] != original[i]) == covered, qPrintable(QString::number(i)));
+    }
+    ScrambleRecord(bytes);
+    QCOMPARE(bytes, original);
+}
+
+void TestJournalWriter::unwritableJournal_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("makeDirectory");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("journal is a directory") << "Bilmeko.log" << true << "File access denied";
+    QTest::newRow("directory missing") << "gone/Bilmeko.log" << false << "File not found";
+}
+
+void TestJournalWriter::unwritableJournal()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, makeDirectory);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(relative);
+    if (makeDirectory)
+        QVERIFY(QDir(dir.path()).mkdir(relative));
+    QCOMPARE(appendError(path, sample()), message);
+}
+
+void TestJournalWriter::readOnlyJournalStaysUnchanged()
+{
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    appendJournalRecord(path, sample());
+    const QByteArray before = readAll(path);
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+
+    QString message;
+    {
+        test::AsUnprivileged user;
+        message = appendError(path, sample());
+    }
+    QCOMPARE(message, QStringLiteral("File access denied"));
+    QCOMPARE(readAll(path), before);
+}
+
+void TestJournalWriter::readOnlyDirectoryCreatesNothing()
+{
+    QTemporaryDir dir;
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    QString message;
+    {
+        test::AsUnprivileged user;
+        message = appendError(path, sample());
+    }
+    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0700) == 0);
+    QCOMPARE(message, QStringLiteral("File access denied"));
+    QVERIFY(!QFile::exists(path));
+}
+
+QTEST_GUILESS_MAIN(TestJournalWriter)
+#include "test_journalwriter.moc"
