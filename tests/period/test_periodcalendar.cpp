@@ -403,4 +403,4 @@ private slots:
 };
 
 QTEST_MAIN(TestFCal)
-#include "test_fcal.moc"
+#include "test_periodcalendar.moc"
