@@ -31,8 +31,23 @@ int PriceEditing::dropUnchangedNew()
     m_new = 0;
     if (row < 0 || !unchanged(row))
         return -1;
-    m_table.deleteRowAt(row);
+    removeRow(row);
     return row;
+}
+
+void PriceEditing::removeRow(int row)
+{
+    // A bound view picks its own new current row while the row goes (the
+    // one after it, counted before the removal); the table's rule is set
+    // again afterwards: the following row, or the preceding one at the end.
+    const MemTable::RowId other = m_table.currentRow() == row ? 0 : m_table.currentId();
+    m_table.deleteRowAt(row);
+    if (m_table.isEmpty())
+        return;
+    if (other != 0)
+        m_table.restoreCurrent(other);
+    else
+        m_table.setCurrentRow(std::min(row, m_table.rowCount() - 1));
 }
 
 void PriceEditing::insertRow()
@@ -90,7 +105,7 @@ void PriceEditing::deleteCurrent()
         return;
     if (m_table.currentId() == m_new)
         m_new = 0;
-    m_table.deleteRow();
+    removeRow(m_table.currentRow());
 }
 
 void PriceEditing::setName(int row, const QString &text)

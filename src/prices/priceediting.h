@@ -66,6 +66,7 @@ private:
     // Drops the new row if it is unchanged; returns the position it had, or
     // -1 if nothing was dropped.
     int dropUnchangedNew();
+    void removeRow(int row);
 
     MemTable &m_table;
     int m_item;
