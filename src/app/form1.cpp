@@ -289,7 +289,7 @@ void TForm1::buildButtons(QWidget *client)
         b->setObjectName(QLatin1String(s.name));
         b->setText(s.caption);
         b->setIcon(s.icon);
-        b->setIconSize(QSize(20, 20));
+        b->setIconSize(QSize(16, 16));
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         b->setAutoRaise(true);
         b->setFont(bold);
@@ -487,7 +487,6 @@ void TForm1::FormClose()
 {
     RxTrayIcon1->hide();
     emit closed();
-    QCoreApplication::exit(0);
 }
 
 void TForm1::FormResize()

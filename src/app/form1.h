@@ -58,7 +58,7 @@ public:
     void FormResize();
 
 signals:
-    // The close was allowed; the application is ending.
+    // The close was allowed: the application ends (the entry quits on it).
     void closed();
 
 protected:

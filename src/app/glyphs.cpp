@@ -11,7 +11,8 @@ namespace bilmeko::glyphs {
 
 namespace {
 
-constexpr int Size = 20;
+// Button glyphs are drawn on a 20-pixel grid and scaled to their size.
+constexpr int Size = 16;
 
 QPixmap canvas(int w = Size, int h = Size)
 {
@@ -48,6 +49,7 @@ QIcon newSession()
     QPixmap pm = canvas();
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(Size / 20.0, Size / 20.0);
     p.setPen(QPen(QColor(0, 100, 0), 1));
     p.setBrush(QColor(40, 170, 60));
     p.drawEllipse(QRectF(1.5, 1.5, 17, 17));
@@ -63,6 +65,7 @@ QIcon extendSession()
     QPixmap pm = canvas();
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(Size / 20.0, Size / 20.0);
     p.setPen(QPen(QColor(20, 60, 150), 1.5));
     p.setBrush(QColor(235, 242, 255));
     p.drawEllipse(QRectF(1.5, 1.5, 17, 17));
@@ -78,6 +81,7 @@ QIcon stopSession()
     QPixmap pm = canvas();
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(Size / 20.0, Size / 20.0);
     QPolygonF octagon;
     for (int i = 0; i < 8; ++i) {
         const double a = qDegreesToRadians(22.5 + 45.0 * i);

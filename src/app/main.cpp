@@ -23,6 +23,7 @@ int main(int argc, char **argv)
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
 
     bilmeko::TForm1 form;
+    QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     form.showCentred();
     return app.exec();
 }
