@@ -14,7 +14,9 @@ namespace bilmeko {
 namespace {
 
 // Eats the mouse press that took the focus away from an edit that refused
-// to be left, and its release, so the pressed control does not act.
+// to be left, and its release, so the pressed control does not act. That
+// press is the next mouse event; if something else comes first, the focus
+// moved some other way and nothing is eaten.
 class SwallowPress : public QObject
 {
 public:
@@ -28,16 +30,30 @@ protected:
         switch (e->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
+            m_pressed = true;
             return true;
         case QEvent::MouseMove:
-            return static_cast<QMouseEvent *>(e)->buttons() != Qt::NoButton;
+            if (m_pressed)
+                return static_cast<QMouseEvent *>(e)->buttons() != Qt::NoButton;
+            done();
+            return false;
         case QEvent::MouseButtonRelease:
-            deleteLater();
-            return true;
+        case QEvent::Wheel:
+            done();
+            return m_pressed;
         default:
             return false;
         }
     }
+
+private:
+    void done()
+    {
+        qApp->removeEventFilter(this);
+        deleteLater();
+    }
+
+    bool m_pressed = false;
 };
 
 bool isLeaving(Qt::FocusReason reason)

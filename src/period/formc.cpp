@@ -96,7 +96,7 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     Bevel1 = place(new QFrame(this), "Bevel1", 8, 8, 425, 17);
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Bevel1->setLineWidth(1);
-    StatusS = place(new QLabel(this), "StatusS", 11, 9, 421, 13);
+    StatusS = place(new QLabel(this), "StatusS", 11, 8, 421, 13);
     StatusS->setAlignment(Qt::AlignCenter);
 
     Vid = new RadioGroup({QStringLiteral("Квартал"), QStringLiteral("Месяц"), QStringLiteral("День"),
@@ -105,7 +105,7 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     place(Vid, "Vid", 8, 28, 82, 133);
     for (int i = 0; i < Vid->count(); ++i) {
         Vid->item(i)->setObjectName(QStringLiteral("VidItem%1").arg(i));
-        Vid->item(i)->setGeometry(5, 12 + i * 28, 76, 28);
+        Vid->item(i)->setGeometry(3, 12 + i * 28, 78, 28);
     }
     Vid->setItemIndex(Day);
 

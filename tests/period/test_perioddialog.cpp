@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(form->font().pixelSize(), 11);
         struct Place { const char *name; QRect rect; };
         const Place places[] = {
-            {"Bevel1", {8, 8, 425, 17}}, {"StatusS", {11, 9, 421, 13}}, {"Vid", {8, 28, 82, 133}},
+            {"Bevel1", {8, 8, 425, 17}}, {"StatusS", {11, 8, 421, 13}}, {"Vid", {8, 28, 82, 133}},
             {"KvartE", {112, 48, 105, 21}}, {"KvartUp", {216, 48, 17, 21}}, {"MonthYear", {112, 72, 105, 21}},
             {"MonthUP", {216, 72, 17, 21}}, {"DayOne", {112, 96, 105, 21}}, {"DayOneSP", {218, 96, 13, 21}},
             {"DayB", {112, 128, 105, 21}}, {"DayBSP", {219, 128, 13, 21}}, {"DayE", {112, 152, 105, 21}},
@@ -433,6 +433,26 @@ private slots:
         const QString plain[] = {status("01.04.2026", "30.06.2026"), status("01.05.2026", "31.05.2026"),
                                  status("15.05.2026", "15.05.2026"), status("15.05.2026", "30.06.2026")};
         QCOMPARE(statusText(), plain[vid]);
+    }
+
+    void modeByKeyboard()
+    {
+        open(D("15.05.2026"));
+        auto *day = w<QRadioButton>("VidItem2");
+        day->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(day, Qt::Key_Up);
+        QVERIFY(w<QRadioButton>("VidItem1")->isChecked());
+        QVERIFY(w("MonthUP")->isEnabled());
+        QCOMPARE(statusText(), status("01.05.2026", "31.05.2026"));
+    }
+
+    void escInAnUnchangedEditCancels()
+    {
+        open(D("15.05.2026"));
+        w("DayOne")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w("DayOne"), Qt::Key_Escape);
+        QVERIFY(!form->isVisible());
+        QCOMPARE(form->result(), int(QDialog::Rejected));
     }
 
     void enabledBoxesFollowTheMode_data()

@@ -169,50 +169,7 @@ private slots:
         QCOMPARE(afterBoxClick({}, StartBox::Year, false), StartBoxes {});
     }
 
-    void monthSteps_data()
-    {
-        QTest::addColumn<int>("year");
-        QTest::addColumn<int>("month");
-        QTest::addColumn<int>("delta");
-        QTest::addColumn<int>("toYear");
-        QTest::addColumn<int>("toMonth");
-        QTest::newRow("December up") << 2026 << 12 << 1 << 2027 << 1;
-        QTest::newRow("January down") << 2027 << 1 << -1 << 2026 << 12;
-        QTest::newRow("May up") << 2026 << 5 << 1 << 2026 << 6;
-        QTest::newRow("May down") << 2026 << 5 << -1 << 2026 << 4;
-        QTest::newRow("last month up to the limit") << 9999 << 11 << 1 << 9999 << 12;
-    }
-    void monthSteps()
-    {
-        QFETCH(int, year);
-        QFETCH(int, month);
-        QFETCH(int, delta);
-        QFETCH(int, toYear);
-        QFETCH(int, toMonth);
-        QCOMPARE(stepMonth({year, month}, delta), (MonthPos {toYear, toMonth}));
-    }
 
-    void quarterSteps_data()
-    {
-        QTest::addColumn<int>("year");
-        QTest::addColumn<int>("quarter");
-        QTest::addColumn<int>("delta");
-        QTest::addColumn<int>("toYear");
-        QTest::addColumn<int>("toQuarter");
-        QTest::newRow("4 up") << 2026 << 4 << 1 << 2027 << 1;
-        QTest::newRow("1 down") << 2026 << 1 << -1 << 2025 << 4;
-        QTest::newRow("2 up") << 2026 << 2 << 1 << 2026 << 3;
-        QTest::newRow("3 down") << 2026 << 3 << -1 << 2026 << 2;
-    }
-    void quarterSteps()
-    {
-        QFETCH(int, year);
-        QFETCH(int, quarter);
-        QFETCH(int, delta);
-        QFETCH(int, toYear);
-        QFETCH(int, toQuarter);
-        QCOMPARE(stepQuarter({year, quarter}, delta), (QuarterPos {toYear, toQuarter}));
-    }
 
     void stepsOutOfTheYearsFail()
     {
@@ -222,50 +179,6 @@ private slots:
         QCOMPARE(errorOf([] { stepQuarter({1, 1}, -1); }), EncodeError);
     }
 
-    void periods_data()
-    {
-        QTest::addColumn<bool>("quarterly");
-        QTest::addColumn<int>("year");
-        QTest::addColumn<int>("part");
-        QTest::addColumn<bool>("yearCh");
-        QTest::addColumn<bool>("kvartCh");
-        QTest::addColumn<bool>("dayCh");
-        QTest::addColumn<QDate>("begin");
-        QTest::addColumn<QDate>("end");
-        QTest::newRow("February 2028") << false << 2028 << 2 << false << false << false << D("01.02.2028")
-                                       << D("29.02.2028");
-        QTest::newRow("February 2026") << false << 2026 << 2 << false << false << false << D("01.02.2026")
-                                       << D("28.02.2026");
-        QTest::newRow("February 2100") << false << 2100 << 2 << false << false << false << D("01.02.2100")
-                                       << D("28.02.2100");
-        QTest::newRow("May from the year") << false << 2026 << 5 << true << false << false << D("01.01.2026")
-                                           << D("31.05.2026");
-        QTest::newRow("May from the quarter") << false << 2026 << 5 << false << true << false
-                                              << D("01.04.2026") << D("31.05.2026");
-        QTest::newRow("quarter 4") << true << 2026 << 4 << false << false << false << D("01.10.2026")
-                                   << D("31.12.2026");
-        QTest::newRow("quarter 1 2027") << true << 2027 << 1 << false << false << false << D("01.01.2027")
-                                        << D("31.03.2027");
-        QTest::newRow("quarter 3 from the year") << true << 2026 << 3 << true << false << false
-                                                 << D("01.01.2026") << D("30.09.2026");
-        QTest::newRow("1999 from 2000: empty") << true << 1999 << 4 << false << false << true
-                                               << D("01.01.2000") << D("31.12.1999");
-    }
-    void periods()
-    {
-        QFETCH(bool, quarterly);
-        QFETCH(int, year);
-        QFETCH(int, part);
-        QFETCH(bool, yearCh);
-        QFETCH(bool, kvartCh);
-        QFETCH(bool, dayCh);
-        QFETCH(QDate, begin);
-        QFETCH(QDate, end);
-        const StartBoxes boxes {yearCh, kvartCh, false, dayCh};
-        const Period p = quarterly ? quarterPeriod({year, part}, boxes) : monthPeriod({year, part}, boxes);
-        QCOMPARE(p.begin, begin);
-        QCOMPARE(p.end, end);
-    }
 
     void texts()
     {
