@@ -86,7 +86,8 @@ void DateEdit::setEditText(const QString &text)
 
 void DateEdit::focusInEvent(QFocusEvent *e)
 {
-    if (!m_keepingFocus && isLeaving(e->reason())) {
+    // The first focus ever always records the text Esc goes back to.
+    if (!m_keepingFocus && (isLeaving(e->reason()) || m_textOnFocus.isNull())) {
         m_textOnFocus = editText();
         setModified(false);
     }
