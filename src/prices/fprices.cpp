@@ -91,6 +91,8 @@ public:
         if (index.column() == NameColumn) {
             e->setMaxLength(PriceItemMax);
             e->setValidator(new NameValidator(e));
+        } else {
+            e->setAlignment(Qt::AlignRight);
         }
         m_editor = e;
         m_index = index;
@@ -451,6 +453,17 @@ QIcon saveGlyph()
     return QIcon(pm);
 }
 
+// A caption wider than its button (fonts wider than the one the dialog was
+// drawn for) is narrowed until it fits rather than cut.
+void fitCaption(QPushButton *button)
+{
+    QFont f = button->font();
+    for (int stretch = 96; stretch >= 70 && button->sizeHint().width() > button->width(); stretch -= 2) {
+        f.setStretch(stretch);
+        button->setFont(f);
+    }
+}
+
 } // namespace
 
 TFPrices::TFPrices(MemTable &prices, const ProfileFile &settings, QWidget *parent)
@@ -460,6 +473,10 @@ TFPrices::TFPrices(MemTable &prices, const ProfileFile &settings, QWidget *paren
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Цены"));
     setFixedSize(406, 273);
+    // The dialog is laid out for an 8-point font.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
 
     DBGrid1 = new PricesGrid(m_editing, this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
@@ -469,6 +486,9 @@ TFPrices::TFPrices(MemTable &prices, const ProfileFile &settings, QWidget *paren
         {QStringLiteral("PPrice"), QStringLiteral("Цена(мин.)"), -1, &PriceEditing::priceDisplayText, true},
     };
     auto *model = new PricesModel(m_editing, std::move(columns), DBGrid1);
+    // The price column has the grid's standard width and takes whatever
+    // room the grid has beyond it.
+    DBGrid1->horizontalHeader()->setDefaultSectionSize(64);
     DBGrid1->setModel(model);
     model->applyWidths(DBGrid1);
     DBGrid1->horizontalHeader()->setStretchLastSection(true);
@@ -486,6 +506,8 @@ TFPrices::TFPrices(MemTable &prices, const ProfileFile &settings, QWidget *paren
     BitBtn2 = new QPushButton(saveGlyph(), QStringLiteral("Сохранить по умолчанию"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(244, 60, 161, 25);
+    fitCaption(BitBtn1);
+    fitCaption(BitBtn2);
     // Enter in the grid edits a cell; on a button it presses that button.
     BitBtn1->setAutoDefault(true);
     BitBtn2->setAutoDefault(true);

@@ -179,4 +179,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProfileFile)
-#include "test_profilefile.moc"
+#include "test_priceprofile_file.moc"

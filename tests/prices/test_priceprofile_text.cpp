@@ -208,4 +208,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProfileText)
-#include "test_profiletext.moc"
+#include "test_priceprofile_text.moc"
