@@ -180,18 +180,6 @@ private slots:
         QVERIFY(!QFile::exists(e.iniPath()));
     }
 
-    void changedNewRowIsKept()
-    {
-        Editor e({"A=1", "B=2"});
-        QVERIFY(QTest::qWaitForWindowActive(e.dialog));
-        key(Qt::Key_Down);
-        key(Qt::Key_Insert);
-        type("Новая");
-        key(Qt::Key_Up); // leaves the cell and the row
-        QCOMPARE(e.rows(), (QStringList{"A=1", "Новая=", "B=2"}));
-        QCOMPARE(e.row(), 0);
-    }
-
     void downOnTheLastRowAppends()
     {
         Editor e({"A=1"});

@@ -232,20 +232,6 @@ private slots:
         QCOMPARE(readFile(path), head + tail);
     }
 
-    void savingCreatesFileAndSection()
-    {
-        OpenDir dir;
-        auto t = table();
-        addRows(*t, {"A=1"});
-        const ProfileFile fresh(dir.file("new.ini"));
-        savePriceList(fresh, *t);
-        QCOMPARE(readFile(fresh.path()), crlf({"[Price]", "A=1"}));
-        const ProfileFile other(dir.file("other.ini"));
-        writeFile(other.path(), "[X]\r\nk=v\r\n");
-        savePriceList(other, *t);
-        QCOMPARE(readFile(other.path()), crlf({"[X]", "k=v", "[Price]", "A=1"}));
-    }
-
     void refusedSaveLeavesTheOldFile_data()
     {
         QTest::addColumn<bool>("readOnlyFolder");

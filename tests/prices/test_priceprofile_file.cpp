@@ -165,17 +165,6 @@ private slots:
         QCOMPARE(ProfileFile::readBytes(path).status, ProfileFile::ReadStatus::Failed);
         QVERIFY(ProfileFile(path).readSection(Price).isEmpty());
     }
-
-    void readsLFAndWritesCRLF()
-    {
-        OpenDir dir;
-        const QString path = dir.file("Bilmeko.ini");
-        writeFile(path, "[Price]\nA=1\nB=2");
-        const ProfileFile ini(path);
-        QCOMPARE(ini.keys(Price), (QStringList{"A", "B"}));
-        ini.writeString(Price, "C", "3");
-        QCOMPARE(readFile(path), QByteArray("[Price]\nA=1\nB=2\r\nC=3\r\n"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestProfileFile)
