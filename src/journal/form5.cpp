@@ -3,15 +3,14 @@
 #include "common/errors.h"
 #include "periodreport.h"
 #include "reportlayout.h"
+#include "reporttextedit.h"
 
 #include <QLabel>
+#include <algorithm>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
-#include <QTextDocument>
-#include <QTextOption>
 
 namespace bilmeko {
 
@@ -40,11 +39,20 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, con
     return l;
 }
 
-// A total wider than its label's place grows to the right instead of being cut.
-void setTotal(QLabel *label, const QString &text, int designWidth)
+// A text wider than its label (fonts differ from system to system) takes
+// the room up to `room` pixels to the right of the label's left edge, and
+// if that is not enough a smaller font; it is never cut.
+void fitText(QLabel *label, const QString &text, int designWidth, int room, int designPixels)
 {
     label->setText(text);
-    label->resize(std::max(designWidth, label->sizeHint().width()), label->height());
+    QFont f = label->font();
+    f.setPixelSize(designPixels);
+    label->setFont(f);
+    while (label->sizeHint().width() > room && f.pixelSize() > 9) {
+        f.setPixelSize(f.pixelSize() - 1);
+        label->setFont(f);
+    }
+    label->resize(std::clamp(label->sizeHint().width(), designWidth, std::max(designWidth, room)), label->height());
 }
 
 void plainMessage(QWidget *parent, const QString &text)
@@ -70,16 +78,11 @@ TForm5::TForm5(QWidget *parent)
     setFont(pixelFont(font(), 11, false));
     setFixedSize(632, 376);
 
-    RichEdit1 = new QPlainTextEdit(this);
+    RichEdit1 = new ReportTextEdit(this);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setGeometry(0, 0, 633, 345);
-    RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    RichEdit1->setWordWrapMode(QTextOption::NoWrap);
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    RichEdit1->setTabChangesFocus(false);
-    // A report is set as a whole; undoing it line by line means nothing.
-    RichEdit1->setUndoRedoEnabled(false);
 
     LabelSum = makeLabel(this, "LabelSum", QStringLiteral("LabelSum"), QRect(184, 352, 81, 20), 16, true);
     Label2 = makeLabel(this, "Label2", QStringLiteral("Время"), QRect(288, 348, 63, 24), 19, false);
@@ -92,26 +95,20 @@ TForm5::TForm5(QWidget *parent)
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
+    // The captions keep their places; a wide font is made to fit them.
+    fitText(Label2, Label2->text(), Label2->width(), Label2->width(), 19);
+    fitText(Label3, Label3->text(), Label3->width(), Label3->width(), 19);
+
     setTabOrder(RichEdit1, Button1);
     RichEdit1->setFocus();
 }
 
 void TForm5::setReport(const PeriodReport &report)
 {
-    // Stops first: changing them afterwards would lay the text out again.
-    ReportColumns columns{QFontMetricsF(RichEdit1->font())};
-    QTextOption option = RichEdit1->document()->defaultTextOption();
-    option.setTabs({});
-    QList<QTextOption::Tab> tabs;
-    for (qreal stop : columns.tabStops(report.text))
-        tabs << QTextOption::Tab(stop, QTextOption::LeftTab);
-    option.setTabs(tabs);
-    option.setWrapMode(QTextOption::NoWrap);
-    RichEdit1->document()->setDefaultTextOption(option);
-
     RichEdit1->setPlainText(report.text);
-    setTotal(LabelSum, report.sumText, 81);
-    setTotal(LabelTime, report.timeText, 83);
+    // Up to the caption to the right, and to the window's edge.
+    fitText(LabelSum, report.sumText, 81, Label2->x() - LabelSum->x() - 4, 16);
+    fitText(LabelTime, report.timeText, 83, width() - LabelTime->x() - 4, 16);
 }
 
 void TForm5::printTo(QPrinter &printer) const

@@ -6,13 +6,13 @@
 #include <QString>
 
 class QLabel;
-class QPlainTextEdit;
 class QPrinter;
 class QPushButton;
 
 namespace bilmeko {
 
 struct PeriodReport;
+class ReportTextEdit;
 
 class TForm5 : public QDialog
 {
@@ -31,7 +31,7 @@ public:
     // "Отчет о работе", no dialog.
     void Button1Click();
 
-    QPlainTextEdit *RichEdit1;
+    ReportTextEdit *RichEdit1;
     QLabel *LabelSum;
     QLabel *Label2;
     QLabel *Label3;

@@ -49,7 +49,7 @@ QString totalsText(double amount, long double days);
 // knows, times and amounts of a sane size. Anything else is damage.
 bool isShowable(const LogRecord &r);
 
-// Builds the report from journal bytes read earlier: records at offsets
+// Builds the report from journal bytes already in memory: records at offsets
 // n * 168, a record belongs to the period when dateBeg <= Written <
 // dateEnd + 1, the first record at or after dateEnd + 1 ends the reading,
 // and a trailing fragment reached by the reading marks the report damaged.
@@ -57,13 +57,19 @@ PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
                                DateTimeValue dateEnd);
 
 // Opens the journal as the writer does (the existing file, or a new empty
-// one; never truncated) and reads it whole, so that what is reported is
-// what the file held at this moment. Throws IoError when it cannot be
-// opened ("File access denied" for a read-only journal) or read.
-QByteArray readJournal(const QString &path);
-
-// readJournal, then buildPeriodReport.
+// one; never truncated), takes its length and reads it from the start up to
+// that length, record by record, until the first record after the period.
+// Nothing else runs meanwhile (no message box, no tick), and what is
+// appended after the opening is not read: the report is what the file held
+// when it started. Throws IoError when the journal cannot be opened
+// ("File access denied" for a read-only journal); a read failing later is
+// damage like a fragment.
 PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
                                DateTimeValue dateEnd);
+
+// The money text of the report, as Formats::money, written without any
+// allocation; returns the number of characters (at most MoneyTextMax).
+constexpr int MoneyTextMax = 48;
+int writeMoney(double v, char16_t *out);
 
 } // namespace bilmeko

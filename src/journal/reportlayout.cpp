@@ -84,6 +84,7 @@ QList<qreal> ReportColumns::tabStops(QStringView text)
     std::vector<qreal> widest;   // per column, over the lines that set stops
     qreal shortestFirst = std::numeric_limits<qreal>::infinity();
     qreal headerFirst = -1;
+    qreal freeWidth = 0; // the widest line that sets no stops, tabs at their widest
     bool first = true;
     std::vector<qreal> lineWidths;
 
@@ -109,8 +110,13 @@ QList<qreal> ReportColumns::tabStops(QStringView text)
             column = 1;
             from = 3;
         } else {
-            if (lineWidths.size() < 3)
+            if (lineWidths.size() < 3) {
+                qreal w = (static_cast<qreal>(lineWidths.size()) - 1) * m_tabDistance;
+                for (qreal piece : lineWidths)
+                    w += piece;
+                freeWidth = std::max(freeWidth, w);
                 return;
+            }
             shortestFirst = std::min(shortestFirst, lineWidths[0]);
         }
         for (size_t i = from; i < lineWidths.size(); ++i, ++column) {
@@ -121,8 +127,12 @@ QList<qreal> ReportColumns::tabStops(QStringView text)
     });
 
     QList<qreal> stops;
-    if (widest.size() < 2 && headerFirst < 0)
+    m_contentWidth = freeWidth;
+    if (widest.size() < 2 && headerFirst < 0) {
+        if (!widest.empty())
+            m_contentWidth = std::max(m_contentWidth, widest[0]);
         return stops;
+    }
     if (widest.empty())
         widest.resize(1, 0);
     qreal x = widest[0];
@@ -144,6 +154,7 @@ QList<qreal> ReportColumns::tabStops(QStringView text)
         x += widest[k] + m_gap;
         stops << x;
     }
+    m_contentWidth = std::max(m_contentWidth, x + (widest.size() > 1 ? widest.back() : 0));
     return stops;
 }
 

@@ -34,6 +34,10 @@ public:
     // The width a line takes with those stops.
     qreal lineWidth(QStringView line, const QList<qreal> &stops);
 
+    // How wide the text of the last tabStops() call is at most: the table
+    // of its columns, or a longer line that sets no stops.
+    qreal contentWidth() const { return m_contentWidth; }
+
     qreal gap() const { return m_gap; }
     qreal defaultTabDistance() const { return m_tabDistance; }
 
@@ -44,6 +48,7 @@ private:
     std::vector<float> m_advances; // by UTF-16 code unit; < 0 not yet known
     qreal m_gap;
     qreal m_tabDistance;
+    qreal m_contentWidth = 0;
 };
 
 // The next stop after x: the first given one beyond it, then multiples of

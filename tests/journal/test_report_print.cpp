@@ -3,10 +3,10 @@
 
 #include "journal/form5.h"
 #include "journal/periodreport.h"
+#include "journal/reporttextedit.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -143,7 +143,7 @@ private slots:
         form.setReport(buildPeriodReport(journalBytes(guests(3)), Beg, End));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        auto *edit = form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"));
+        auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_End, Qt::ControlModifier);
         QTest::keyClick(edit, Qt::Key_Return);
@@ -193,9 +193,9 @@ private slots:
         for (int i = 0; i < 120; ++i)
             words << QStringLiteral("слово%1").arg(i);
         const QString remark = words.join(QLatin1Char(' '));
-        auto *edit = form.findChild<QPlainTextEdit *>(QStringLiteral("RichEdit1"));
-        edit->appendPlainText(remark);
-        edit->appendPlainText(QStringLiteral("Ж").repeated(400));
+        auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
+        edit->setPlainText(edit->toPlainText() + QLatin1Char('\n') + remark + QLatin1Char('\n')
+                           + QStringLiteral("Ж").repeated(400));
 
         const QString pdf = dir.filePath(QStringLiteral("wide.pdf"));
         printToPdf(form, pdf);

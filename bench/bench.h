@@ -1,0 +1,66 @@
+#pragma once
+// The bench's frame: cases register themselves by name, each runs in a
+// process of its own (so its peak memory is its own), and prints its
+// figures one per line with their units.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace bilmeko::bench {
+
+struct Case
+{
+    const char *name;
+    const char *about;
+    void (*run)();
+};
+
+std::vector<Case> &cases();
+
+struct Registration
+{
+    Registration(const char *name, const char *about, void (*run)())
+    {
+        cases().push_back({name, about, run});
+    }
+};
+
+// BILMEKO_BENCH(report_ten_years, "what it measures") { ...body... }
+#define BILMEKO_BENCH(id, about)                                                   \
+    static void bench_##id();                                                      \
+    static const ::bilmeko::bench::Registration bench_reg_##id(#id, about, bench_##id); \
+    static void bench_##id()
+
+// One figure a line: "name: value unit".
+void figure(const QString &name, double value, const QString &unit, int decimals = 1);
+void figure(const QString &name, const QString &text);
+// A figure against its target, saying whether the target is met.
+void target(const QString &name, double value, const QString &unit, double limit,
+            const QString &limitText);
+
+// Wall-clock time and the time this thread spent on the processor
+// (itself and in the kernel for it). On a machine shared with other work
+// the second says what the program costs; on an idle one they agree.
+struct Timing
+{
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+// The fastest of `runs` runs of f (warm caches; the slowest runs say more
+// about the machine than about the program), each clock on its own.
+Timing best(int runs, const std::function<void()> &f);
+// One run of f.
+Timing once(const std::function<void()> &f);
+// "name: 12.3 ms (processor 10.1 ms)".
+void figure(const QString &name, const Timing &t);
+
+// Peak resident memory of this process so far, in MiB.
+double peakMemoryMiB();
+
+// A folder for the case's files, removed when the case ends.
+QString scratchDir();
+
+} // namespace bilmeko::bench

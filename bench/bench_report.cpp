@@ -1,0 +1,168 @@
+// The period report over large journals: building the text and totals,
+// showing them in the report window, against a plain read of the file.
+
+#include "bench.h"
+
+#include "common/datetime.h"
+#include "common/formats.h"
+#include "journal/form5.h"
+#include "journal/logrecord.h"
+#include "journal/periodreport.h"
+#include "journal/reporttextedit.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+using namespace bilmeko;
+using namespace bilmeko::bench;
+
+namespace {
+
+const QStringList Clients = {
+    QStringLiteral("Иванова Мария"), QStringLiteral("Петров"), QStringLiteral("Сидоренко А. В."),
+    QStringLiteral("Ли"), QStringLiteral("Кузнецов Пётр"), QStringLiteral("Смирнова"),
+    QStringLiteral("Васильев Олег"), QStringLiteral("Новикова Елена"), QStringLiteral("Морозов"),
+    QStringLiteral("Волкова Ирина"), QStringLiteral("Алексеев"), QStringLiteral("Лебедева Анна"),
+};
+const QStringList Services = {QStringLiteral("Солярий"), QStringLiteral("Массаж спины"),
+                              QStringLiteral("Маникюр"), QStringLiteral("Педикюр"),
+                              QStringLiteral("Стрижка")};
+const double Prices[] = {12.5, 25, 18, 20, 15.75};
+
+// Writes a journal of `count` records in time order, `perDay` a day from
+// `firstDay` on, with the program's record layout, in one write.
+void writeJournal(const QString &path, qsizetype count, DateTimeValue firstDay, int perDay)
+{
+    QByteArray bytes(count * RecordSize, Qt::Uninitialized);
+    QRandomGenerator rng(1207);
+    // The working day: 9:00 to 21:00, sessions spread evenly.
+    const double open = 9.0 / 24;
+    const double step = 12.0 / 24 / perDay;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype day = i / perDay;
+        const int k = static_cast<int>(i % perDay);
+        const double endTime = open + k * step + rng.bounded(1000) / 86'400'000.0;
+        const int minutes = 10 + rng.bounded(110);
+        const int s = rng.bounded(Services.size());
+        LogRecord r;
+        r.written = firstDay + day + endTime;
+        r.pricePerMin = Prices[s];
+        r.elapsed = (minutes * 60 + rng.bounded(60)) / 86400.0;
+        r.startTime = endTime - r.elapsed;
+        r.endTime = endTime;
+        r.amount = minutes * r.pricePerMin;
+        r.clientName = Clients[rng.bounded(Clients.size())];
+        r.service = Services[s];
+        r.note = rng.bounded(4) == 0 ? QStringLiteral("абонемент") : QString();
+        r.status = rng.bounded(5) == 0 ? QStringLiteral("Стоп") : QStringLiteral("Время вышло");
+        RecordBytes b = serializeRecord(r);
+        ScrambleRecord(b);
+        std::memcpy(bytes.data() + i * RecordSize, b.data(), RecordSize);
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write the journal");
+}
+
+// The least any report must do: read the file from start to end and look
+// at one number of each record.
+double plainRead(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error("cannot open the journal");
+    static thread_local std::vector<char> buffer(RecordSize * 6144); // about 1 MiB
+    double sum = 0;
+    ssize_t n;
+    size_t carry = 0;
+    while ((n = ::read(fd, buffer.data() + carry, buffer.size() - carry)) > 0) {
+        const size_t have = carry + static_cast<size_t>(n);
+        const size_t whole = have / RecordSize;
+        for (size_t i = 0; i < whole; ++i)
+            sum += readDouble(buffer.data() + i * RecordSize, record::Amount);
+        carry = have - whole * RecordSize;
+        std::memmove(buffer.data(), buffer.data() + whole * RecordSize, carry);
+    }
+    ::close(fd);
+    return sum;
+}
+
+// buildTarget: whether the report is held to 3 x the plain read (the usual
+// report of a part of the journal).
+void reportCase(qsizetype count, int perDay, DateTimeValue firstDay, DateTimeValue dateBeg,
+                DateTimeValue dateEnd, bool buildTarget)
+{
+    Formats::setCurrent(Formats::russian());
+    const QString path = QDir(scratchDir()).filePath(QStringLiteral("Bilmeko.log"));
+    const Timing write = once([&] { writeJournal(path, count, firstDay, perDay); });
+    figure(QStringLiteral("journal"), QFileInfo(path).size() / 1048576.0, QStringLiteral("MiB"));
+    figure(QStringLiteral("records in the journal"), count, QString(), 0);
+    figure(QStringLiteral("journal generated and written"), write);
+
+    volatile double sink = 0;
+    const Timing plain = best(5, [&] { sink = sink + plainRead(path); });
+    figure(QStringLiteral("plain read summing the amounts"), plain);
+
+    PeriodReport report;
+    Timing build{INFINITY, INFINITY};
+    for (int run = 0; run < 5; ++run) {
+        report = PeriodReport(); // one report in memory at a time, as in the program
+        const Timing t = once([&] { report = buildPeriodReport(path, dateBeg, dateEnd); });
+        build.wallMs = std::min(build.wallMs, t.wallMs);
+        build.cpuMs = std::min(build.cpuMs, t.cpuMs);
+    }
+    figure(QStringLiteral("records listed"), report.recordCount, QString(), 0);
+    figure(QStringLiteral("report text"), report.text.size() * 2 / 1048576.0, QStringLiteral("MiB"));
+    figure(QStringLiteral("report built (text and totals)"), build);
+    figure(QStringLiteral("report built / plain read, wall clock"), build.wallMs / plain.wallMs, QStringLiteral("x"));
+    if (buildTarget)
+        target(QStringLiteral("report built / plain read, processor"), build.cpuMs / plain.cpuMs,
+               QStringLiteral("x"), 3, QStringLiteral("<= 3 x"));
+    else
+        figure(QStringLiteral("report built / plain read, processor"), build.cpuMs / plain.cpuMs, QStringLiteral("x"));
+
+    // A fresh window each time: the text set, the columns fitted, the
+    // window shown and its first screen drawn.
+    Timing show{INFINITY, INFINITY};
+    for (int run = 0; run < 3; ++run) {
+        TForm5 form;
+        const Timing t = once([&] {
+            form.setReport(report);
+            form.show();
+            QApplication::processEvents();
+            form.RichEdit1->viewport()->repaint();
+        });
+        show.wallMs = std::min(show.wallMs, t.wallMs);
+        show.cpuMs = std::min(show.cpuMs, t.cpuMs);
+    }
+    figure(QStringLiteral("shown in the window"), show);
+    target(QStringLiteral("shown in the window, processor"), show.cpuMs, QStringLiteral("ms"), 500,
+           QStringLiteral("<= 500 ms"));
+    figure(QStringLiteral("report command (built + shown)"),
+           Timing{build.wallMs + show.wallMs, build.cpuMs + show.cpuMs});
+}
+
+} // namespace
+
+BILMEKO_BENCH(report_ten_years, "a ten-year journal of 365,000 records, the report of the last year")
+{
+    const DateTimeValue first = dateValue(QDate(2016, 12, 1));
+    reportCase(365'000, 100, first, first + 3285, first + 3649, true);
+}
+
+BILMEKO_BENCH(report_million, "1,000,000 records, all of them in the period")
+{
+    const DateTimeValue first = dateValue(QDate(2026, 1, 1));
+    reportCase(1'000'000, 2740, first, first, first + 365, false);
+}

@@ -1,0 +1,113 @@
+#pragma once
+// The report window's text area: plain text in lines, tab-separated pieces
+// drawn at column stops fitted to the text, both scroll bars, no wrapping,
+// and editable (the operator may correct or annotate a report before
+// printing it). It keeps the text as given plus an index of its lines and
+// draws only the lines in view, so a report of a million lines is shown at
+// once; a general text document would build a block per line first.
+
+#include "reportlayout.h"
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+namespace bilmeko {
+
+class ReportTextEdit : public QAbstractScrollArea
+{
+    Q_OBJECT
+public:
+    struct Position
+    {
+        int line = 0;
+        int column = 0; // in UTF-16 code units
+        bool operator==(const Position &o) const { return line == o.line && column == o.column; }
+        bool operator<(const Position &o) const
+        {
+            return line < o.line || (line == o.line && column < o.column);
+        }
+    };
+
+    explicit ReportTextEdit(QWidget *parent = nullptr);
+    ~ReportTextEdit() override;
+
+    // Replaces the text ('\n' between lines; the text is shared, not
+    // copied), fits the column stops to it, puts the caret at its start.
+    void setPlainText(const QString &text);
+    QString toPlainText() const;
+    void clear() { setPlainText(QString()); }
+
+    int lineCount() const { return static_cast<int>(m_lines.size()); }
+    QStringView line(int n) const;
+
+    const QList<qreal> &tabStops() const { return m_stops; }
+    // Where the pieces of a line start, left to right, as they are drawn
+    // (from the left edge of the text).
+    QList<qreal> pieceStarts(int line) const;
+
+    Position cursorPosition() const { return m_cursor; }
+    void setCursorPosition(Position p, bool keepAnchor = false);
+    bool hasSelection() const { return !(m_anchor == m_cursor); }
+    QString selectedText() const;
+    void selectAll();
+    // Types text at the caret as the keyboard does (replacing a selection).
+    void insertText(const QString &text);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+private:
+    struct Line
+    {
+        qsizetype start; // in the given text; below 0: -(index in m_own) - 1
+        qsizetype size;
+    };
+
+    void metricsChanged();
+    void updateScrollBars();
+    void ensureCursorVisible();
+    void restartBlink();
+    Position clampPosition(Position p) const;
+    Position positionAt(const QPoint &viewportPoint) const;
+    int columnAtX(int line, qreal x) const;
+    qreal xAt(int line, int column) const;
+    int visibleLines() const;
+    qreal lineHeight() const { return m_lineHeight; }
+    void setLine(int n, const QString &text);
+    void removeRange(Position from, Position to);
+    void moveCursor(Position p, bool keepAnchor);
+    void copySelection() const;
+
+    QString m_base;
+    std::vector<Line> m_lines;
+    std::vector<QString> m_own;
+    std::unique_ptr<ReportColumns> m_columns;
+    QList<qreal> m_stops;
+    qreal m_contentWidth = 0;
+    qreal m_lineHeight = 14;
+    qreal m_ascent = 11;
+    Position m_cursor;
+    Position m_anchor;
+    qreal m_wantedX = -1; // where up and down try to stay
+    bool m_caretOn = false;
+    QTimer *m_blink;
+    static constexpr int Margin = 4;
+};
+
+} // namespace bilmeko
