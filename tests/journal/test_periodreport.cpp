@@ -320,6 +320,91 @@ private slots:
         for (int i = 0; i < records.size(); ++i)
             QCOMPARE(lines[i], reportLine(records[i]));
     }
+
+    // The report writes money without Formats::money; the texts must agree.
+    void moneyWriterAgrees()
+    {
+        QRandomGenerator rng(42);
+        QList<double> values{0.0, -0.0, 0.004, 0.005, -0.005, 0.015, 1.005, 2.675, 1234.565, 99.995, 999.995,
+                             -99.995, 123456.0, 1e14 + 0.5, 999999999999.995, 1e-300, 5e-3, 0.1 + 0.2};
+        for (int i = 0; i < 20000; ++i) {
+            const int kind = rng.bounded(4);
+            double v = kind == 0 ? rng.bounded(100000) / 100.0
+                     : kind == 1 ? rng.bounded(2000000) / 1000.0 - 1000
+                     : kind == 2 ? rng.bounded(100000) / 1000.0 + 0.0005
+                                 : std::ldexp(rng.generateDouble(), rng.bounded(-20, 48));
+            values << v;
+        }
+        for (double v : values) {
+            char16_t buf[MoneyTextMax];
+            const int n = writeMoney(v, buf);
+            QCOMPARE(QStringView(buf, n).toString(), Formats::money(v));
+        }
+    }
+
+    // Under a locale whose time format the report does not write itself
+    // (AM/PM), the lines still read as the locale writes them.
+    void otherTimeFormats()
+    {
+        const QList<QLocale> locales{QLocale(QLocale::English, QLocale::UnitedStates),
+                                     QLocale(QLocale::German, QLocale::Germany),
+                                     QLocale(QLocale::Japanese, QLocale::Japan)};
+        for (const QLocale &l : locales) {
+            Formats::setCurrent(Formats::fromLocale(l));
+            QList<LogRecord> records;
+            for (int i = 0; i < 50; ++i) {
+                LogRecord r = sampleRecord(at(2026, 12, 2 + i % 3, i % 24, (i * 7) % 60, (i * 13) % 60, i), i * 1.25);
+                r.startTime = (i * 1733) % 86400 / 86400.0;
+                r.elapsed = (i * 977) % 86400 / 86400.0 + 0.0001;
+                records << r;
+            }
+            const PeriodReport rep = buildPeriodReport(journalBytes(records), Beg, End);
+            QCOMPARE(rep.recordCount, records.size());
+            const QStringList lines = rep.recordLines();
+            for (int i = 0; i < records.size(); ++i)
+                QCOMPARE(lines[i], reportLine(records[i]));
+        }
+        pinRussian();
+    }
+
+    // The journal is read a piece at a time; records and fragments that
+    // straddle the pieces read as any other.
+    void largeJournalFromTheFile_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("fragment");
+        QTest::addColumn<int>("stopAt"); // index of a record after the period, -1 none
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("many whole records") << 20000 << 0 << -1 << 20000 << false;
+        QTest::newRow("a fragment after many") << 12289 << 100 << -1 << 12289 << true;
+        QTest::newRow("stop deep inside") << 20000 << 100 << 13000 << 13000 << false;
+        QTest::newRow("stop at the last record") << 6145 << 5 << 6144 << 6144 << false;
+    }
+
+    void largeJournalFromTheFile()
+    {
+        QFETCH(int, records);
+        QFETCH(int, fragment);
+        QFETCH(int, stopAt);
+        QFETCH(int, listed);
+        QFETCH(bool, damaged);
+        QList<LogRecord> list;
+        for (int i = 0; i < records; ++i)
+            list << sampleRecord(i == stopAt ? at(2026, 12, 9) : at(2026, 12, 2) + i / 86400.0, 1, 1.0 / 86400,
+                                 QStringLiteral("Гость %1").arg(i));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        const QByteArray bytes = journalBytes(list, fragment);
+        writeFile(path, bytes);
+
+        const PeriodReport fromFile = buildPeriodReport(path, Beg, End);
+        QCOMPARE(fromFile.recordCount, listed);
+        QCOMPARE(fromFile.damaged, damaged);
+        QCOMPARE(fromFile.sumText, Formats::money(listed));
+        QCOMPARE(fromFile.text, buildPeriodReport(bytes, Beg, End).text);
+        QCOMPARE(readFile(path), bytes);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPeriodReport)
