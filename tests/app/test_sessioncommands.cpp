@@ -202,6 +202,19 @@ private slots:
         QVERIFY(journal().isEmpty());
     }
 
+    void newAcrossMidnightCarriesTheDay()
+    {
+        m_clock->set(at(23, 30));
+        answerClientDialog({1, 0, QStringLiteral("Полуночник"), {}, 0});
+        newSessionCommand(nullptr, *m_board, *m_prices);
+        QCOMPARE(timeText(log().number("TEnd")), QStringLiteral("0:30:00"));
+        QCOMPARE(timeText(log().number("TLeft")), QStringLiteral("1:00:00"));
+        m_clock->set(at(23, 30, 20));
+        m_board->tick();
+        QCOMPARE(clients(), QStringList{"Полуночник"});
+        QVERIFY(journal().isEmpty());
+    }
+
     void newCutsLongTextsToTheField()
     {
         answerClientDialog({0, 10, QStringLiteral("Константинопольская Анна"), QStringLiteral("очень длинная заметка"), 0});
