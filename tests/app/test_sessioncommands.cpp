@@ -215,14 +215,6 @@ private slots:
         QVERIFY(journal().isEmpty());
     }
 
-    void newCutsLongTextsToTheField()
-    {
-        answerClientDialog({0, 10, QStringLiteral("Константинопольская Анна"), QStringLiteral("очень длинная заметка"), 0});
-        newSessionCommand(nullptr, *m_board, *m_prices);
-        QCOMPARE(log().text("FIO"), QStringLiteral("Константинопольская "));
-        QCOMPARE(log().text("Describe"), QStringLiteral("очень длинная заметк"));
-    }
-
     void newCancelledAddsNothing()
     {
         answerClientDialog({1, 0, QStringLiteral("Никто"), {}, 0, false});
