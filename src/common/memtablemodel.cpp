@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
+#include <memory>
 
 namespace bilmeko {
 
@@ -15,22 +16,28 @@ MemTableModel::MemTableModel(MemTable *table, QList<ColumnDef> columns, QObject 
     m_rows = table->rowCount();
 
     connect(table, &MemTable::rowInserted, this, [this](int row) {
+        m_changing = true;
         beginInsertRows({}, row, row);
         m_rows = m_table->rowCount();
         endInsertRows();
+        m_changing = false;
     });
     connect(table, &MemTable::rowRemoved, this, [this](int row) {
+        m_changing = true;
         beginRemoveRows({}, row, row);
         m_rows = m_table->rowCount();
         endRemoveRows();
+        m_changing = false;
     });
     connect(table, &MemTable::rowChanged, this, [this](int row) {
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
     connect(table, &MemTable::tableReset, this, [this] {
+        m_changing = true;
         beginResetModel();
         m_rows = m_table->rowCount();
         endResetModel();
+        m_changing = false;
     });
 }
 
@@ -114,9 +121,20 @@ void followCursor(QAbstractItemView *view, MemTable *table)
             view->selectionModel()->setCurrentIndex(
                 idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     };
+    // While the view takes in a change of rows, its current index moves by
+    // its own rules (and may name a row counted before the change); the
+    // table's cursor is the truth then, and the view follows it afterwards.
+    auto *tableModel = qobject_cast<MemTableModel *>(view->model());
+    QAbstractItemModel *model = view->model();
+    auto resync = [sync, table] { sync(table->currentRow()); };
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, view, resync);
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, view, resync);
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, resync);
     QObject::connect(table, &MemTable::currentChanged, view, sync);
     QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, table,
-                     [table](const QModelIndex &current) {
+                     [table, tableModel](const QModelIndex &current) {
+                         if (tableModel && tableModel->changingRows())
+                             return;
                          if (current.isValid() && current.row() != table->currentRow()
                              && current.row() < table->rowCount())
                              table->setCurrentRow(current.row());

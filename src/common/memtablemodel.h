@@ -37,6 +37,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role) override;
 
+    // True while the views are being told of inserted, removed or reset
+    // rows; their current index then moves by their own rules.
+    bool changingRows() const { return m_changing; }
+
     // Applies the column widths to a view showing this model.
     void applyWidths(QAbstractItemView *view) const;
 
@@ -45,6 +49,7 @@ private:
     QList<ColumnDef> m_columns;
     QList<int> m_fieldOf;
     int m_rows = 0; // the row count the views were last told
+    bool m_changing = false;
 };
 
 // Keeps a view's current row and the table's cursor together, both ways.

@@ -151,6 +151,30 @@ private slots:
         QCOMPARE(t->currentRow(), 1);
         QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("X"));
     }
+
+    // Deleting the current row of a bound view leaves the following row
+    // current, as the table says, not whatever the view computed.
+    void deletingUnderABoundViewKeepsTheTableCursor()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        MemTableModel model(t.get(), {{"Name", "N"}});
+        QTableView view;
+        view.setModel(&model);
+        followCursor(&view, t.get());
+        for (const char *n : {"C", "B", "A"}) {
+            t->insertRow();
+            t->setField("Name", n);
+        }
+        t->setCurrentRow(1);
+        QCOMPARE(view.currentIndex().row(), 1);
+        t->deleteRow();
+        QCOMPARE(t->text("Name"), QStringLiteral("C"));
+        QCOMPARE(view.currentIndex().row(), 1);
+        t->setCurrentRow(0);
+        t->insertRow();
+        QCOMPARE(t->currentRow(), 0);
+        QCOMPARE(view.currentIndex().row(), 0);
+    }
 };
 
 QTEST_MAIN(TestMemTable)
