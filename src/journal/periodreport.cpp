@@ -573,11 +573,6 @@ QString totalsText(double amount, long double days)
            + QStringLiteral("Время: ") + hmsText(days);
 }
 
-bool isShowable(const LogRecord &r)
-{
-    return showable(r.written, r.pricePerMin, r.startTime, r.elapsed, r.endTime, r.amount);
-}
-
 QString PeriodReport::header() const
 {
     const qsizetype nl = text.indexOf(Newline);

@@ -45,14 +45,12 @@ QString hmsText(long double days);
 // "Итог:    Сумма: <money>", a tab, "Время: <H:M:S>".
 QString totalsText(double amount, long double days);
 
-// Whether a record's numbers can be shown: finite, a date the calendar
-// knows, times and amounts of a sane size. Anything else is damage.
-bool isShowable(const LogRecord &r);
-
 // Builds the report from journal bytes already in memory: records at offsets
 // n * 168, a record belongs to the period when dateBeg <= Written <
-// dateEnd + 1, the first record at or after dateEnd + 1 ends the reading,
-// and a trailing fragment reached by the reading marks the report damaged.
+// dateEnd + 1, the first record at or after dateEnd + 1 ends the reading.
+// A trailing fragment reached by the reading is damage, and so is a listed
+// record whose numbers cannot be shown (not finite, a date beyond the
+// calendar, times or amounts of an absurd size): the reading ends there.
 PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
                                DateTimeValue dateEnd);
 
