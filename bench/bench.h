@@ -59,6 +59,9 @@ void figure(const QString &name, const Timing &t);
 
 // Peak resident memory of this process so far, in MiB.
 double peakMemoryMiB();
+// Starts the peak over from what is resident now (after setting up a case's
+// data, say); false where the system cannot.
+bool resetPeakMemory();
 
 // A folder for the case's files, removed when the case ends.
 QString scratchDir();
