@@ -6,7 +6,12 @@
 #include "common/memtablemodel.h"
 #include "formbox.h"
 #include "glyphs.h"
+#include "journal/form5.h"
+#include "period/zeperiod.h"
+#include "prices/fprices.h"
+#include "prices/pricelist.h"
 #include "prices/pricetable.h"
+#include "prices/profilefile.h"
 #include "sessionboard.h"
 #include "sessioncommands.h"
 
@@ -22,6 +27,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QStyledItemDelegate>
@@ -155,8 +161,10 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
                               | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_dir(dir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/') : dir),
       m_board(new SessionBoard(QString(), this)),
-      TPrices(makePriceTable(this))
+      TPrices(makePriceTable(this)),
+      ZePeriod1(new TZePeriod(this))
 {
+    ZePeriod1->setObjectName(QStringLiteral("ZePeriod1"));
     setObjectName(QStringLiteral("Form1"));
     TPrices->setObjectName(QStringLiteral("TPrices"));
     // The layout is measured in pixels for a classic 8-pt UI font; the wider
@@ -181,6 +189,14 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     buildPanel(m_client);
     buildMenus();
     buildTray();
+
+    Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
+    Prices->setObjectName(QStringLiteral("Prices"));
+    Prices->setGeometry(292, 184, 185, 85);
+    Prices->hide();
+
+    Form5 = new TForm5(this);
+    Form5->hide();
 
     m_board->setNoticeHook([](const Notice &n) { TFormbox::showNotice(n); });
 
@@ -402,10 +418,17 @@ void TForm1::SpeedButton3Click()
 
 void TForm1::N3Click()
 {
+    if (!SettingsIni)
+        return;
+    auto *editor = new TFPrices(*TPrices, *SettingsIni, this);
+    editor->exec();
 }
 
 void TForm1::N5Click()
 {
+    if (!ZePeriod1->Execute())
+        return;
+    showPeriodReport(Form5, m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
 }
 
 void TForm1::Timer1Timer()
@@ -445,6 +468,7 @@ void TForm1::FormCreate()
     m_journalPath = m_dir + QStringLiteral("Bilmeko.log");
     m_board->setJournalPath(m_journalPath);
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
+    SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
     LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
                         .arg(BILMEKO_VERSION_MAJOR)
@@ -453,6 +477,13 @@ void TForm1::FormCreate()
 
 void TForm1::loadPriceList()
 {
+    QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
+    const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
+    delete Prices;
+    Prices = nullptr;
+    // A bad entry is reported and left out; start-up goes on.
+    for (const QString &m : messages)
+        showErrorBox(m);
 }
 
 bool TForm1::trayAvailable() const
@@ -485,6 +516,7 @@ void TForm1::FormCloseQuery(bool &canClose)
 
 void TForm1::FormClose()
 {
+    SettingsIni.reset();
     RxTrayIcon1->hide();
     emit closed();
 }

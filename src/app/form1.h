@@ -4,11 +4,13 @@
 // tray icon. Closing it only hides it; quitting is asked for when hidden.
 
 #include <QMainWindow>
+#include <memory>
 
 class QAction;
 class QFrame;
 class QLabel;
 class QMenu;
+class QPlainTextEdit;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -18,7 +20,10 @@ namespace bilmeko {
 
 class MemTable;
 class MemTableModel;
+class ProfileFile;
 class SessionBoard;
+class TForm5;
+class TZePeriod;
 
 class TForm1 : public QMainWindow
 {
@@ -31,6 +36,8 @@ public:
 
     SessionBoard &board() { return *m_board; }
     MemTable &prices() { return *TPrices; }
+    TZePeriod &period() { return *ZePeriod1; }
+    TForm5 *reportWindow() const { return Form5; }
     QString directory() const { return m_dir; }
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
@@ -85,6 +92,13 @@ private:
 
     SessionBoard *m_board;
     MemTable *TPrices;
+    TZePeriod *ZePeriod1;
+    // The settings file, from FormCreate until the window closes.
+    std::unique_ptr<ProfileFile> SettingsIni;
+    // Carries the price entries while they load; gone after FormCreate.
+    QPlainTextEdit *Prices = nullptr;
+    // The report window, created hidden once and reused.
+    TForm5 *Form5 = nullptr;
     MemTableModel *m_model = nullptr;
 
     QWidget *m_client = nullptr;
