@@ -106,7 +106,7 @@ void MemTableModel::applyWidths(QAbstractItemView *view) const
 
 void followCursor(QAbstractItemView *view, MemTable *table)
 {
-    auto sync = [view, table](int row) {
+    auto sync = [view](int row) {
         QAbstractItemModel *m = view->model();
         if (!m)
             return;
