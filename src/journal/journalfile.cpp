@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>

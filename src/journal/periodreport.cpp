@@ -80,14 +80,29 @@ inline int msOfDay(double v)
     return static_cast<int>(absMs(v) % MsPerDay);
 }
 
-// The Windows-1251 table of the program's code page, byte by byte.
+// A control character in a text field (a damaged or foreign journal) would
+// break the line or its columns apart: the report shows a blank instead.
+char16_t shownChar(char16_t c)
+{
+    return c < 0x20 || c == 0x7F ? u' ' : c;
+}
+
+QString shownText(QString text)
+{
+    for (QChar &c : text)
+        c = QChar(shownChar(c.unicode()));
+    return text;
+}
+
+// The Windows-1251 table of the program's code page, byte by byte, as the
+// report shows the characters.
 const std::array<char16_t, 256> &codePage()
 {
     static const std::array<char16_t, 256> table = [] {
         std::array<char16_t, 256> t{};
         for (int b = 0; b < 256; ++b) {
             const char c = static_cast<char>(b);
-            t[static_cast<size_t>(b)] = cp1251::decode(&c, 1).at(0).unicode();
+            t[static_cast<size_t>(b)] = shownChar(cp1251::decode(&c, 1).at(0).unicode());
         }
         return t;
     }();
@@ -122,7 +137,7 @@ public:
     {
         const int n = std::min<int>(static_cast<unsigned char>(field[0]), max);
         if (m_n + n > Size)
-            return spill(cp1251::decode(field + 1, n));
+            return spill(shownText(cp1251::decode(field + 1, n)));
         const auto &cp = codePage();
         for (int i = 0; i < n; ++i)
             m_buf[m_n++] = cp[static_cast<unsigned char>(field[1 + i])];
@@ -537,9 +552,10 @@ QString reportLine(const LogRecord &r)
 {
     const Formats &f = Formats::current();
     QString s = f.dateTimeText(r.written);
-    s += Tab + r.clientName + Tab + r.service + Tab + Formats::money(r.pricePerMin) + Tab
-         + f.timeText(r.startTime) + Tab + f.timeText(r.elapsed) + Tab + f.timeText(r.endTime)
-         + Tab + Formats::money(r.amount) + Tab + r.note + Tab + r.status;
+    s += Tab + shownText(r.clientName) + Tab + shownText(r.service) + Tab
+         + Formats::money(r.pricePerMin) + Tab + f.timeText(r.startTime) + Tab
+         + f.timeText(r.elapsed) + Tab + f.timeText(r.endTime) + Tab + Formats::money(r.amount)
+         + Tab + shownText(r.note) + Tab + shownText(r.status);
     return s;
 }
 

@@ -260,6 +260,25 @@ private slots:
         QVERIFY(column(line, 9).startsWith(QStringLiteral("Время вышло")));
     }
 
+    // Control characters in the text fields of a foreign or damaged journal
+    // never split a record's line or shift its columns.
+    void controlCharactersInTexts()
+    {
+        LogRecord rec = sampleRecord(at(2026, 12, 4, 15), 100, 1.0 / 24, QStringLiteral("Ива\nнова\t"));
+        rec.status = QStringLiteral("Стоп\r\n");
+        QList<LogRecord> many(300, rec); // past the line buffer's size too
+        many.first().clientName = QString(40, QChar('\n'));
+        const PeriodReport r = buildPeriodReport(journalBytes(many), Beg, End);
+        QCOMPARE(r.recordCount, 300);
+        QCOMPARE(r.lines().size(), 302);
+        const QString line = r.recordLines().value(1);
+        QCOMPARE(line.count(QLatin1Char('\t')), 9);
+        QCOMPARE(column(line, 1), QStringLiteral("Ива нова "));
+        QCOMPARE(column(line, 9), QStringLiteral("Стоп  "));
+        QCOMPARE(column(r.recordLines().value(0), 1), QString(40, QLatin1Char(' ')));
+        QCOMPARE(reportLine(rec), line);
+    }
+
     void recordThatCannotBeShown_data()
     {
         QTest::addColumn<int>("offset");
