@@ -477,6 +477,10 @@ void TForm1::FormCreate()
 
 void TForm1::loadPriceList()
 {
+    // A settings file that is there but cannot be read (no rights, a folder,
+    // a device) would look like an empty price list; say why instead.
+    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+        showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
     QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
     delete Prices;
