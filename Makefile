@@ -31,7 +31,8 @@ SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # text reader, a print server with a PDF queue).
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
             fonts-dejavu-core poppler-utils xvfb xauth \
-            cups cups-client cups-bsd printer-driver-cups-pdf
+            cups cups-client cups-bsd printer-driver-cups-pdf \
+            clang libclang-rt-14-dev
 
 .PHONY: all deps configure build run test test-sanitize fuzz bench clean
 
