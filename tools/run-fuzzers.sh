@@ -11,8 +11,10 @@ for target in "$build"/bin/fuzz_*; do
   name=$(basename "$target")
   work="$build/corpus/$name"
   mkdir -p "$work" "$build/artifacts"
-  seeds="$root/fuzz/corpus/$name"
-  [ -d "$seeds" ] || seeds=""
+  seeds=""
+  for d in "$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name"; do
+    [ -d "$d" ] && seeds="$seeds $d"
+  done
   echo "== $name: $seconds s"
   if ! QT_QPA_PLATFORM=offscreen "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$build/artifacts/$name-" -print_final_stats=1 "$work" $seeds 2>"$build/$name.log"; then
