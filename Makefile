@@ -1,26 +1,8 @@
-# make run  : install what is missing, build, start the program
-# make test : install what is missing, build, run every test
-# make # The whole test suite again, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; any report fails.
-SAN_ENV := QT_QPA_PLATFORM=offscreen \
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0 \
-  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
-  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-
-test-sanitize: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DBILMEKO_SANITIZE=ON
-	cmake --build build-asan -j$(JOBS)
-	-@tools/start-printer.sh
-	cd build-asan && $(SAN_ENV) ctest --output-on-failure -j$(JOBS)
-
-# libFuzzer targets (clang); each runs FUZZ_SECONDS from the seed corpus.
-FUZZ_SECONDS ?= 30
-fuzz: deps
-	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
-	cmake --build build-fuzz -j$(JOBS)
-	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
-
-bench: build and print the benchmark figures
+# make run           : install what is missing, build, start the program
+# make test          : install what is missing, build, run every test
+# make test-sanitize : the test suite built with ASan + UBSan
+# make fuzz          : every fuzz target for FUZZ_SECONDS
+# make bench         : build and print the benchmark figures
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
@@ -28,7 +10,7 @@ SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages: compiler and build tools, Qt 6, a font with Cyrillic
 # glyphs, and what the tests use (a virtual display for screenshots, a PDF
-# text reader, a print server with a PDF queue).
+# text reader, a print server with a PDF queue, clang for the fuzz targets).
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
             fonts-dejavu-core poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \
@@ -84,4 +66,4 @@ bench: build
 	$(BUILD)/bin/bilmeko-bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz
