@@ -3,6 +3,7 @@
 #include "common/codepage.h"
 #include "common/errors.h"
 #include "common/formats.h"
+#include "journalfile.h"
 
 #include <array>
 #include <bit>
@@ -468,22 +469,6 @@ private:
     int m_priceLength = 0;
 };
 
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -621,26 +606,18 @@ PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
 PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
                                DateTimeValue dateEnd)
 {
-    const QByteArray name = journalPath.toLocal8Bit();
-    Fd fd(::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (fd.get() < 0)
-        throw IoError::fromErrno(errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        throw IoError::fromErrno(errno);
-    if (S_ISDIR(st.st_mode))
-        throw IoError(IoError::AccessDenied);
+    JournalFile file(journalPath);
 
     ReportBuilder builder(dateBeg, dateEnd);
     // What the file holds now; anything appended later is not read.
-    off_t left = st.st_size;
+    off_t left = static_cast<off_t>(file.size());
     static constexpr size_t ChunkRecords = 768;
     std::vector<char> buffer(ChunkRecords * RecordSize);
     size_t carry = 0;
     bool stopped = false;
     while (left > 0 && !stopped) {
         const size_t want = static_cast<size_t>(std::min<off_t>(left, static_cast<off_t>(buffer.size() - carry)));
-        const ssize_t n = ::read(fd.get(), buffer.data() + carry, want);
+        const ssize_t n = ::read(file.fd(), buffer.data() + carry, want);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
