@@ -38,7 +38,7 @@ void figure(const QString &name, double value, const QString &unit, int decimals
 void figure(const QString &name, const QString &text);
 // A figure against its target, saying whether the target is met.
 void target(const QString &name, double value, const QString &unit, double limit,
-            const QString &limitText);
+            const QString &limitText, int decimals = 1);
 
 // Wall-clock time and the time this thread spent on the processor
 // (itself and in the kernel for it). On a machine shared with other work
@@ -56,6 +56,26 @@ Timing best(int runs, const std::function<void()> &f);
 Timing once(const std::function<void()> &f);
 // "name: 12.3 ms (processor 10.1 ms)".
 void figure(const QString &name, const Timing &t);
+
+// Many runs of one thing, each run's clocks kept: medians and tails.
+class Samples
+{
+public:
+    void add(const Timing &t);
+    int size() const { return static_cast<int>(m_wall.size()); }
+    // The q-quantile (0.5 the median, 0.99, 1 the slowest) of each clock.
+    double wallMs(double q) const;
+    double cpuMs(double q) const;
+
+private:
+    std::vector<double> m_wall;
+    std::vector<double> m_cpu;
+};
+// The q-quantile of some values (nearest rank); 0 when there are none.
+double quantile(std::vector<double> values, double q);
+// "name: median 1.2 ms, 99th percentile 3.4 ms, slowest 5.6 ms (processor
+// median 1.1 ms, ...)"; tail: the percentile shown beside the median.
+void figure(const QString &name, const Samples &s, double tail = 0.99);
 
 // Peak resident memory of this process so far, in MiB.
 double peakMemoryMiB();

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,9 +46,10 @@ void figure(const QString &name, const QString &text)
     std::fflush(stdout);
 }
 
-void target(const QString &name, double value, const QString &unit, double limit, const QString &limitText)
+void target(const QString &name, double value, const QString &unit, double limit, const QString &limitText,
+            int decimals)
 {
-    std::printf("  %s: %s %s (target %s: %s)\n", qPrintable(name), qPrintable(QString::number(value, 'f', 1)),
+    std::printf("  %s: %s %s (target %s: %s)\n", qPrintable(name), qPrintable(QString::number(value, 'f', decimals)),
                 qPrintable(unit), qPrintable(limitText), value <= limit ? "met" : "NOT MET");
     std::fflush(stdout);
 }
@@ -83,6 +85,44 @@ void figure(const QString &name, const Timing &t)
 {
     std::printf("  %s: %s ms (processor %s ms)\n", qPrintable(name), qPrintable(QString::number(t.wallMs, 'f', 1)),
                 qPrintable(QString::number(t.cpuMs, 'f', 1)));
+    std::fflush(stdout);
+}
+
+void Samples::add(const Timing &t)
+{
+    m_wall.push_back(t.wallMs);
+    m_cpu.push_back(t.cpuMs);
+}
+
+double Samples::wallMs(double q) const
+{
+    return quantile(m_wall, q);
+}
+
+double Samples::cpuMs(double q) const
+{
+    return quantile(m_cpu, q);
+}
+
+double quantile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const double rank = std::ceil(q * static_cast<double>(values.size()));
+    const size_t at = static_cast<size_t>(std::clamp(rank, 1.0, static_cast<double>(values.size()))) - 1;
+    return values[at];
+}
+
+void figure(const QString &name, const Samples &s, double tail)
+{
+    const auto ms = [](double v) { return QString::number(v, 'f', v < 10 ? 3 : 1); };
+    const QString tailName = QStringLiteral("%1th percentile").arg(tail * 100, 0, 'g', 3);
+    std::printf("  %s (%d runs): median %s ms, %s %s ms, slowest %s ms"
+                " (processor: median %s ms, %s %s ms, slowest %s ms)\n",
+                qPrintable(name), s.size(), qPrintable(ms(s.wallMs(0.5))), qPrintable(tailName),
+                qPrintable(ms(s.wallMs(tail))), qPrintable(ms(s.wallMs(1))), qPrintable(ms(s.cpuMs(0.5))),
+                qPrintable(tailName), qPrintable(ms(s.cpuMs(tail))), qPrintable(ms(s.cpuMs(1))));
     std::fflush(stdout);
 }
 

@@ -1,0 +1,286 @@
+// Start-up: from the process start to the main window's first painted
+// frame, and the memory it takes to get there, against an empty Qt window of
+// the same size started the same way, and a window with one line of text
+// (the font system's start is the larger part of what a window with text
+// costs beyond an empty one). Both run from a folder of their own
+// (the program reads its files beside its executable) with a free
+// single-instance lock, on the offscreen platform.
+
+#include "bench.h"
+
+#include "common/codepage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <ctime>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace bilmeko;
+using namespace bilmeko::bench;
+
+namespace {
+
+constexpr int Rounds = 11;
+constexpr int TimeoutMs = 60'000;
+
+const char *const EmptyWindow = "bilmeko-bench-empty-window";
+const char *const TextWindow = "bilmeko-bench-text-window";
+const char *const MainWindow = "bilmeko-bench-main-window";
+const char *const Program = "bilmeko";
+
+long long monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+struct Start
+{
+    double wallMs = 0;
+    double cpuMs = 0;
+    double peakMiB = 0;
+    double privateMiB = 0;
+    double fileMiB = 0;
+};
+
+// The environment of every start: the offscreen platform and a runtime
+// folder of the bench's own, so the single-instance lock is free.
+class Launcher
+{
+public:
+    Launcher(QString folder, const QString &runtimeDir) : m_folder(std::move(folder))
+    {
+        for (char **e = environ; *e; ++e) {
+            const QByteArray v(*e);
+            if (!v.startsWith("QT_QPA_PLATFORM=") && !v.startsWith("XDG_RUNTIME_DIR="))
+                m_env.push_back(v);
+        }
+        m_env.push_back("QT_QPA_PLATFORM=offscreen");
+        m_env.push_back("XDG_RUNTIME_DIR=" + QFile::encodeName(runtimeDir));
+        for (QByteArray &v : m_env)
+            m_envp.push_back(v.data());
+        m_envp.push_back(nullptr);
+    }
+
+    // Starts a program of the folder with its output on a pipe (and its
+    // messages in a file); returns the process id, the read end in `out`.
+    pid_t spawn(const char *name, int &out, long long &startNs)
+    {
+        const QByteArray path = QFile::encodeName(m_folder + QLatin1Char('/') + QLatin1String(name));
+        const QByteArray messages = QFile::encodeName(m_folder + QStringLiteral("/messages.txt"));
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, messages.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        char *argv[] = {const_cast<char *>(path.constData()), nullptr};
+        pid_t pid = -1;
+        startNs = monotonicNs();
+        const int rc = posix_spawn(&pid, path.constData(), &actions, nullptr, argv, m_envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (rc != 0) {
+            ::close(fds[0]);
+            throw std::runtime_error(std::string("cannot start ") + name + ": " + std::strerror(rc));
+        }
+        out = fds[0];
+        return pid;
+    }
+
+    // One start of a program that ends at its first painted frame.
+    Start measure(const char *name)
+    {
+        int out = -1;
+        long long startNs = 0;
+        const pid_t pid = spawn(name, out, startNs);
+        QByteArray line;
+        char buf[256];
+        pollfd p{out, POLLIN, 0};
+        while (::poll(&p, 1, TimeoutMs) > 0) {
+            const ssize_t n = ::read(out, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            line.append(buf, n);
+        }
+        ::close(out);
+        int status = 0;
+        if (line.isEmpty())
+            ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        const QList<QByteArray> parts = line.trimmed().split(' ');
+        if (parts.size() != 6 || parts[0] != "shown" || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            throw std::runtime_error(std::string(name) + " did not show its window: " + line.toStdString()
+                                     + messagesText());
+        Start s;
+        s.wallMs = (parts[1].toLongLong() - startNs) / 1e6;
+        s.cpuMs = parts[2].toLongLong() / 1e6;
+        s.peakMiB = parts[3].toLongLong() / 1024.0;
+        s.privateMiB = parts[4].toLongLong() / 1024.0;
+        s.fileMiB = parts[5].toLongLong() / 1024.0;
+        return s;
+    }
+
+    // The program itself, left running for a while: its peak memory then
+    // (it has no way to say when its window is up).
+    double programPeakMiB(const char *name, int runMs)
+    {
+        int out = -1;
+        long long startNs = 0;
+        const pid_t pid = spawn(name, out, startNs);
+        QThread::msleep(runMs);
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        long long kb = -1;
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray &l : status.readAll().split('\n'))
+                if (l.startsWith("VmHWM:"))
+                    kb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(out);
+        if (kb < 0)
+            throw std::runtime_error(std::string(name) + " ended early" + messagesText());
+        return kb / 1024.0;
+    }
+
+private:
+    std::string messagesText() const
+    {
+        QFile f(m_folder + QStringLiteral("/messages.txt"));
+        return f.open(QIODevice::ReadOnly) ? "\n" + f.readAll().toStdString() : std::string();
+    }
+
+    QString m_folder;
+    std::vector<QByteArray> m_env;
+    std::vector<char *> m_envp;
+};
+
+// A copy of a program built beside the bench, in the start-up folder.
+void copyProgram(const QString &folder, const char *name)
+{
+    const QString from = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    const QString to = folder + QLatin1Char('/') + QLatin1String(name);
+    if (!QFile::copy(from, to))
+        throw std::runtime_error(std::string("cannot copy ") + name + " (is it built?)");
+}
+
+// The salon's price list, as the program keeps it.
+void writePriceList(const QString &folder)
+{
+    QFile f(folder + QStringLiteral("/Bilmeko.ini"));
+    const QString text = QStringLiteral("[Price]\r\nСолярий=8\r\nМассаж спины=12,5\r\nМаникюр=10\r\n"
+                                        "Педикюр=15\r\nСтрижка=25\r\nОкрашивание волос=35\r\n");
+    if (!f.open(QIODevice::WriteOnly) || f.write(cp1251::encode(text)) < 0)
+        throw std::runtime_error("cannot write the price list");
+}
+
+struct Runs
+{
+    std::vector<double> wall, cpu, peak, priv, file;
+    void add(const Start &s)
+    {
+        wall.push_back(s.wallMs);
+        cpu.push_back(s.cpuMs);
+        peak.push_back(s.peakMiB);
+        priv.push_back(s.privateMiB);
+        file.push_back(s.fileMiB);
+    }
+};
+
+void show(const QString &name, const Runs &r)
+{
+    figure(name + QStringLiteral(", to the first frame (%1 starts)").arg(r.wall.size()),
+           QStringLiteral("median %1 ms (fastest %2 ms, slowest %3 ms), processor median %4 ms")
+               .arg(quantile(r.wall, 0.5), 0, 'f', 1)
+               .arg(quantile(r.wall, 0), 0, 'f', 1)
+               .arg(quantile(r.wall, 1), 0, 'f', 1)
+               .arg(quantile(r.cpu, 0.5), 0, 'f', 1));
+    figure(name + QStringLiteral(", peak memory"),
+           QStringLiteral("median %1 MiB (least %2 MiB, most %3 MiB); resident at the first frame: "
+                          "%4 MiB private, %5 MiB mapped from files")
+               .arg(quantile(r.peak, 0.5), 0, 'f', 1)
+               .arg(quantile(r.peak, 0), 0, 'f', 1)
+               .arg(quantile(r.peak, 1), 0, 'f', 1)
+               .arg(quantile(r.priv, 0.5), 0, 'f', 1)
+               .arg(quantile(r.file, 0.5), 0, 'f', 1));
+}
+
+} // namespace
+
+BILMEKO_BENCH(startup, "start-up to the main window's first frame and its peak memory, against an empty Qt window")
+{
+    const QString folder = scratchDir() + QStringLiteral("/app");
+    const QString runtime = scratchDir() + QStringLiteral("/run");
+    if (!QDir().mkpath(folder) || !QDir().mkpath(runtime) || ::chmod(QFile::encodeName(runtime), 0700) != 0)
+        throw std::runtime_error("cannot make the start-up folders");
+    for (const char *name : {EmptyWindow, TextWindow, MainWindow, Program})
+        copyProgram(folder, name);
+    writePriceList(folder);
+
+    Launcher launcher(folder, runtime);
+    // Files and fonts into the system's caches first.
+    const char *const programs[] = {EmptyWindow, TextWindow, MainWindow};
+    for (const char *name : programs)
+        launcher.measure(name);
+
+    // Turns, each in another order, so that a busy moment of the machine
+    // falls on all alike.
+    Runs runs[3];
+    for (int i = 0; i < Rounds; ++i)
+        for (int k = 0; k < 3; ++k) {
+            const int which = (i + k) % 3;
+            runs[which].add(launcher.measure(programs[which]));
+        }
+    const Runs &empty = runs[0];
+    const Runs &text = runs[1];
+    const Runs &main = runs[2];
+    show(QStringLiteral("empty window"), empty);
+    show(QStringLiteral("window with one line of text"), text);
+    show(QStringLiteral("main window"), main);
+
+    const double wallRatio = quantile(main.wall, 0.5) / quantile(empty.wall, 0.5);
+    const double cpuRatio = quantile(main.cpu, 0.5) / quantile(empty.cpu, 0.5);
+    const double peakRatio = quantile(main.peak, 0.5) / quantile(empty.peak, 0.5);
+    target(QStringLiteral("start-up / empty window, wall-clock medians"), wallRatio, QStringLiteral("x"), 1.3,
+           QStringLiteral("<= 1.3 x"), 2);
+    target(QStringLiteral("start-up / empty window, processor medians"), cpuRatio, QStringLiteral("x"), 1.3,
+           QStringLiteral("<= 1.3 x"), 2);
+    target(QStringLiteral("peak memory / empty window, medians"), peakRatio, QStringLiteral("x"), 1.3,
+           QStringLiteral("<= 1.3 x"), 2);
+    figure(QStringLiteral("private memory / empty window, medians"),
+           quantile(main.priv, 0.5) / quantile(empty.priv, 0.5), QStringLiteral("x"), 2);
+    figure(QStringLiteral("text window / empty window, processor and memory medians"),
+           QStringLiteral("%1 x, %2 x")
+               .arg(quantile(text.cpu, 0.5) / quantile(empty.cpu, 0.5), 0, 'f', 2)
+               .arg(quantile(text.peak, 0.5) / quantile(empty.peak, 0.5), 0, 'f', 2));
+    figure(QStringLiteral("main window / text window, processor and memory medians"),
+           QStringLiteral("%1 x, %2 x")
+               .arg(quantile(main.cpu, 0.5) / quantile(text.cpu, 0.5), 0, 'f', 2)
+               .arg(quantile(main.peak, 0.5) / quantile(text.peak, 0.5), 0, 'f', 2));
+
+    // The program itself, to see that the start-up program above stands
+    // for it: its peak memory once its window has long been up.
+    const int settleMs = std::max(1000, static_cast<int>(5 * quantile(main.wall, 1)));
+    std::vector<double> program;
+    for (int i = 0; i < 3; ++i)
+        program.push_back(launcher.programPeakMiB(Program, settleMs));
+    figure(QStringLiteral("the program itself, peak memory in its first %1 s (median of 3)").arg(settleMs / 1000.0, 0, 'f', 1),
+           quantile(program, 0.5), QStringLiteral("MiB"));
+}

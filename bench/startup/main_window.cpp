@@ -1,0 +1,31 @@
+// bilmeko-bench-main-window: the program's entry as it is, ending as soon
+// as the main window's first frame is painted (see shown.h).
+
+#include "shown.h"
+
+#include "app/form1.h"
+#include "app/glyphs.h"
+#include "app/singleinstance.h"
+#include "common/formats.h"
+
+#include <QApplication>
+#include <QLocale>
+
+int main(int argc, char **argv)
+{
+    static bilmeko::InstanceLock instance;
+    if (!instance.tryAcquire(bilmeko::instanceLockPath()))
+        return 3; // the bench gives every run a free lock
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Bilmeko"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
+    bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
+
+    bilmeko::TForm1 form;
+    QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
+    bilmeko::bench::ShownReporter reporter(&form);
+    form.showCentred();
+    return app.exec();
+}
