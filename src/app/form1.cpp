@@ -195,9 +195,6 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     Prices->setGeometry(292, 184, 185, 85);
     Prices->hide();
 
-    Form5 = new TForm5(this);
-    Form5->hide();
-
     m_board->setNoticeHook([](const Notice &n) { TFormbox::showNotice(n); });
 
     Timer1 = new QTimer(this);
@@ -428,7 +425,16 @@ void TForm1::N5Click()
 {
     if (!ZePeriod1->Execute())
         return;
-    showPeriodReport(Form5, m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
+    showPeriodReport(reportWindow(), m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
+}
+
+TForm5 *TForm1::reportWindow()
+{
+    if (!Form5) {
+        Form5 = new TForm5(this);
+        Form5->hide();
+    }
+    return Form5;
 }
 
 void TForm1::Timer1Timer()

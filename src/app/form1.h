@@ -37,7 +37,8 @@ public:
     SessionBoard &board() { return *m_board; }
     MemTable &prices() { return *TPrices; }
     TZePeriod &period() { return *ZePeriod1; }
-    TForm5 *reportWindow() const { return Form5; }
+    // The report window, made on the first report and reused afterwards.
+    TForm5 *reportWindow();
     QString directory() const { return m_dir; }
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
@@ -97,7 +98,8 @@ private:
     std::unique_ptr<ProfileFile> SettingsIni;
     // Carries the price entries while they load; gone after FormCreate.
     QPlainTextEdit *Prices = nullptr;
-    // The report window, created hidden once and reused.
+    // The report window: one, kept hidden between reports. It is made when
+    // first needed, which keeps the start quick and small.
     TForm5 *Form5 = nullptr;
     MemTableModel *m_model = nullptr;
 

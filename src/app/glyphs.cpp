@@ -110,6 +110,13 @@ QIcon okTick()
 
 QIcon appIcon()
 {
+    // Drawn once: the window, the tray and the application share it.
+    static const QIcon *const drawn = new QIcon(drawAppIcon());
+    return *drawn;
+}
+
+QIcon drawAppIcon()
+{
     QIcon icon;
     for (int s : {16, 22, 32, 48}) {
         QPixmap pm = canvas(s, s);

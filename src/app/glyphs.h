@@ -11,7 +11,9 @@ QIcon newSession();    // green disc with a plus
 QIcon extendSession(); // clock face with an arrow
 QIcon stopSession();   // red octagon
 QIcon okTick();        // green tick
-QIcon appIcon();       // the tray and window icon
+QIcon appIcon();
+// A fresh drawing of the application icon (appIcon() keeps one).
+QIcon drawAppIcon();       // the tray and window icon
 QPixmap logo();        // 120 x 26
 
 } // namespace bilmeko::glyphs

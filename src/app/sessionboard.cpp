@@ -144,10 +144,12 @@ void SessionBoard::tick()
             t.resumeUpdates();
         });
 
+        // One moment for the whole walk: every row of a tick is judged and
+        // billed at the same time.
+        const DateTimeValue now = Clock::current().nowValue();
+        const std::int64_t nowMs = roundToMs(now);
         t.first();
         while (!t.eof()) {
-            const DateTimeValue now = Clock::current().nowValue();
-            const std::int64_t nowMs = roundToMs(now);
             const std::int64_t endMs = roundToMs(t.number(DEnd));
             if (nowMs >= endMs) {
                 // Deleting the row makes the following one current (or ends

@@ -158,7 +158,7 @@ int MemTable::insertRow()
     m_current = at;
     m_eof = false;
     if (m_hold > 0) {
-        m_dirty = true;
+        m_dirty = m_structural = true;
     } else {
         emit rowInserted(at);
         emit currentChanged(at);
@@ -178,7 +178,7 @@ int MemTable::appendRow()
         m_rows.push_back(std::move(r));
         m_eof = false;
         if (m_hold > 0) {
-            m_dirty = true;
+            m_dirty = m_structural = true;
         } else {
             emit rowInserted(m_current);
             emit currentChanged(m_current);
@@ -201,7 +201,7 @@ void MemTable::deleteRowAt(int row)
     if (m_rows.empty())
         m_eof = true;
     if (m_hold > 0) {
-        m_dirty = true;
+        m_dirty = m_structural = true;
     } else {
         emit rowRemoved(row);
         emit currentChanged(m_current);
@@ -223,7 +223,7 @@ void MemTable::clear()
     m_current = -1;
     m_eof = true;
     if (m_hold > 0) {
-        m_dirty = true;
+        m_dirty = m_structural = true;
     } else {
         emit tableReset();
         emit currentChanged(-1);
@@ -263,8 +263,12 @@ void MemTable::resumeUpdates()
     if (m_hold == 0)
         return;
     if (--m_hold == 0 && m_dirty) {
-        m_dirty = false;
-        emit tableReset();
+        const bool structural = m_structural;
+        m_dirty = m_structural = false;
+        if (structural)
+            emit tableReset();
+        else
+            emit valuesChanged();
         emit currentChanged(m_current);
     }
 }

@@ -96,6 +96,9 @@ signals:
     void rowChanged(int row);
     // Everything may have changed (after held updates, clear()).
     void tableReset();
+    // Values of existing rows changed while updates were held; no row came
+    // or went.
+    void valuesChanged();
     void currentChanged(int row);
 
 private:
@@ -115,7 +118,8 @@ private:
     bool m_eof = true;
     RowId m_nextId = 1;
     int m_hold = 0;
-    bool m_dirty = false;
+    bool m_dirty = false;      // something changed while held
+    bool m_structural = false; // rows came or went while held
 };
 
 } // namespace bilmeko

@@ -32,6 +32,10 @@ MemTableModel::MemTableModel(MemTable *table, QList<ColumnDef> columns, QObject 
     connect(table, &MemTable::rowChanged, this, [this](int row) {
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
+    connect(table, &MemTable::valuesChanged, this, [this] {
+        if (m_rows > 0)
+            emit dataChanged(index(0, 0), index(m_rows - 1, columnCount() - 1));
+    });
     connect(table, &MemTable::tableReset, this, [this] {
         m_changing = true;
         beginResetModel();

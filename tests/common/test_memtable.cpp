@@ -150,6 +150,16 @@ private slots:
         view.setCurrentIndex(model.index(1, 0));
         QCOMPARE(t->currentRow(), 1);
         QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("X"));
+
+        // Only values changed: the cells are redrawn, the view keeps its
+        // place (no reset).
+        t->holdUpdates();
+        t->setValue(0, 1, 5.0);
+        t->setValue(1, 1, 6.0);
+        t->resumeUpdates();
+        QCOMPARE(resets.size(), 1);
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(view.currentIndex().row(), 1);
     }
 
     // Deleting the current row of a bound view leaves the following row
