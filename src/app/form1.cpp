@@ -277,7 +277,7 @@ void TForm1::buildGrid(QWidget *client)
 
 void TForm1::buildButtons(QWidget *client)
 {
-    struct Spec
+    struct ButtonDef
     {
         QToolButton **button;
         const char *name;
@@ -286,7 +286,7 @@ void TForm1::buildButtons(QWidget *client)
         QRect geometry;
         void (TForm1::*handler)();
     };
-    const Spec specs[] = {
+    const ButtonDef buttons[] = {
         {&SpeedButton1, "SpeedButton1", QStringLiteral("Новый"), glyphs::newSession(),
          QRect(584, 0, 133, 29), &TForm1::SpeedButton1Click},
         {&SpeedButton2, "SpeedButton2", QStringLiteral("Продлить"), glyphs::extendSession(),
@@ -297,7 +297,7 @@ void TForm1::buildButtons(QWidget *client)
     QFont bold = font();
     bold.setPointSize(12);
     bold.setBold(true);
-    for (const Spec &s : specs) {
+    for (const ButtonDef &s : buttons) {
         auto *b = new QToolButton(client);
         b->setObjectName(QLatin1String(s.name));
         b->setText(s.caption);
