@@ -17,6 +17,7 @@ for t in "$build"/bin/$pattern*; do
   esac
   log="$out/$name.log"
   QT_QPA_PLATFORM=offscreen valgrind --tool=memcheck --leak-check=full \
+      --suppressions="$(dirname "$0")/valgrind.supp" \
       --show-leak-kinds=definite --errors-for-leak-kinds=none \
       --num-callers=30 --log-file="$log" "$t" >"$out/$name.out" 2>&1
   rc=$?
