@@ -2,6 +2,7 @@
 # make test          : install what is missing, build, run every test
 # make test-sanitize : the test suite built with ASan + UBSan
 # make fuzz          : every fuzz target for FUZZ_SECONDS
+# make valgrind      : every test program under valgrind's memcheck
 # make bench         : build and print the benchmark figures
 
 BUILD ?= build
@@ -16,7 +17,7 @@ PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
             cups cups-client cups-bsd printer-driver-cups-pdf \
             clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench clean
+.PHONY: all deps configure build run test test-sanitize fuzz valgrind bench clean
 
 all: build
 
@@ -61,6 +62,10 @@ fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
 	cmake --build build-fuzz -j$(JOBS)
 	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+# Every test program under valgrind's memcheck (slow; not part of CI).
+valgrind: build
+	tools/valgrind-tests.sh $(BUILD)
 
 bench: build
 	$(BUILD)/bin/bilmeko-bench
