@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -173,6 +174,22 @@ void TForm2::showEvent(QShowEvent *event)
         m_shown = true;
         FormShow();
     }
+}
+
+void TForm2::keyPressEvent(QKeyEvent *event)
+{
+    // Neither button is the default, so Enter in a field does nothing; on a
+    // button that has the focus it presses that button, as Space does.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+            return;
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TForm2::FormShow()

@@ -45,6 +45,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QLabel *addLabel(const char *name, const QString &caption, int x, int y);

@@ -314,6 +314,11 @@ private slots:
         }
         QVERIFY(!child<QPushButton>(d, "BitBtn1")->isDefault());
         QVERIFY(!child<QPushButton>(d, "BitBtn2")->isDefault());
+        // On a button that holds the focus, Enter presses it.
+        child(d, "BitBtn1")->setFocus();
+        QTest::keyClick(child(d, "BitBtn1"), Qt::Key_Return);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.result(), int(QDialog::Accepted));
     }
 
     void waysToCancel_data()
