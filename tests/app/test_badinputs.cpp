@@ -22,19 +22,6 @@ using namespace bilmeko;
 
 namespace {
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QByteArray randomBytes(int n, quint32 seed)
 {
     QRandomGenerator rng(seed);
@@ -87,22 +74,22 @@ private slots:
         if (kind == "dir") {
             QVERIFY(QDir().mkpath(ini));
         } else if (kind == "unreadable") {
-            writeBytes(ini, "[Price]\r\nA=1\r\n");
+            test::writeFile(ini, "[Price]\r\nA=1\r\n");
             QFile::setPermissions(ini, QFileDevice::WriteOwner);
         } else if (kind == "junk") {
-            writeBytes(ini, "[Price]\r\n" + randomBytes(64 * 1024, 7));
+            test::writeFile(ini, "[Price]\r\n" + randomBytes(64 * 1024, 7));
         } else if (kind == "huge") {
             QByteArray text = "[Price]\r\n";
             for (int i = 0; text.size() < 10 * 1024 * 1024; ++i)
                 text += "Service number " + QByteArray::number(i).rightJustified(6, '0')
                         + " with a long tail of words=" + QByteArray::number(i % 97) + ",5\r\n";
-            writeBytes(ini, text);
+            test::writeFile(ini, text);
             rows = -2;
         } else {
-            writeBytes(ini, QByteArray());
+            test::writeFile(ini, QByteArray());
         }
         if (kind != "dir")
-            before = readBytes(ini);
+            before = test::readFile(ini);
 
         test::ErrorRecorder errors;
         std::unique_ptr<TForm1> form;
@@ -125,7 +112,7 @@ private slots:
             QVERIFY(form->prices().value(r, 0).toString().size() <= 20);
         if (kind != "dir") {
             QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-            QCOMPARE(readBytes(ini), before);
+            QCOMPARE(test::readFile(ini), before);
         }
     }
 
@@ -139,7 +126,7 @@ private slots:
                                           QStringLiteral("Стрижка"), 5, 1, 0);
         clock.advanceSecs(120);
         QVERIFY(board.stopSession(row));
-        const QByteArray bytes = readBytes(tmp.filePath("Bilmeko.log"));
+        const QByteArray bytes = test::readFile(tmp.filePath("Bilmeko.log"));
         QCOMPARE(bytes.size(), qsizetype(RecordSize));
         RecordBytes rec;
         std::copy_n(bytes.constData(), RecordSize, rec.begin());
@@ -171,14 +158,14 @@ private slots:
         QCOMPARE(notices, 1);
 
         const QString journal = tmp.filePath("Bilmeko.log");
-        writeBytes(journal, QByteArray(50, 'x')); // a piece left by an earlier failure
+        test::writeFile(journal, QByteArray(50, 'x')); // a piece left by an earlier failure
         board.setJournalPath(journal);
         clock.setTime(QTime(10, 10, 25));
         board.tick();
         QCOMPARE(errors.messages.size(), 1);
         QCOMPARE(board.curLog().rowCount(), 0);
         QCOMPARE(notices, 2);
-        QCOMPARE(readBytes(journal).size(), qsizetype(RecordSize));
+        QCOMPARE(test::readFile(journal).size(), qsizetype(RecordSize));
         clock.setTime(QTime(10, 0));
     }
 
@@ -198,13 +185,13 @@ private slots:
         QFETCH(int, damaged);
         QTemporaryDir tmp;
         const QString path = tmp.filePath("Bilmeko.log");
-        writeBytes(path, bytes);
+        test::writeFile(path, bytes);
         // The whole range of dates, so every record is looked at.
         const PeriodReport r = buildPeriodReport(path, -700000.0, 3000000.0);
         if (damaged >= 0)
             QCOMPARE(r.damaged, damaged == 1);
         QCOMPARE(r.lines().size(), r.recordCount + 2);
-        QCOMPARE(readBytes(path), bytes);
+        QCOMPARE(test::readFile(path), bytes);
     }
 };
 

@@ -29,9 +29,7 @@ namespace {
 
 void writeIni(const QString &dir, const QString &text)
 {
-    QFile f(dir + "Bilmeko.ini");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(cp1251::encode(text));
+    test::writeFile(dir + "Bilmeko.ini", cp1251::encode(text));
 }
 
 QStringList services(MemTable &t)

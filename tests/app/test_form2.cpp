@@ -17,6 +17,8 @@ using namespace bilmeko;
 
 namespace {
 
+using test::retype;
+
 std::unique_ptr<MemTable> prices(QList<QPair<QString, double>> items)
 {
     std::unique_ptr<MemTable> t(makePriceTable());
@@ -45,20 +47,6 @@ W *child(QWidget &d, const char *name)
 QString money(double v)
 {
     return Formats::current().currency2(v);
-}
-
-// Replaces a field's text as the operator would: select everything, type.
-void retype(QWidget *field, const QString &text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace);
-    for (QChar c : text) {
-        if (c.unicode() < 128)
-            QTest::keyClick(field, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), {});
-    }
 }
 
 QString text(QWidget &d, const char *name)

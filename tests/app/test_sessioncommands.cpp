@@ -21,6 +21,8 @@ using namespace bilmeko;
 
 namespace {
 
+using test::retype;
+
 const QDate Day(2026, 12, 7);
 
 QDateTime at(int h, int m, int s = 0)
@@ -31,19 +33,6 @@ QDateTime at(int h, int m, int s = 0)
 QString timeText(double v)
 {
     return Formats::current().timeText(v);
-}
-
-void retype(QWidget *field, const QString &text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace);
-    for (QChar c : text) {
-        if (c.unicode() < 128)
-            QTest::keyClick(field, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), {});
-    }
 }
 
 QWidget *child(QWidget *w, const char *name)

@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "journal/journalfile.h"
 #include "journal/logrecord.h"
+#include "testsupport.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -51,14 +52,6 @@ int verifyWholeRecords(const QByteArray &data)
     return whole;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
 } // namespace
 
 class TestJournalCrash : public QObject
@@ -89,7 +82,7 @@ private slots:
             QVERIFY(pid >= 0);
             if (pid == 0) {
                 ::close(fds[0]);
-                const QByteArray existing = readAll(path);
+                const QByteArray existing = test::readFile(path);
                 int n = static_cast<int>(existing.size() / RecordSize);
                 for (;;) {
                     appendJournalRecord(path, numbered(n));
@@ -110,7 +103,7 @@ private slots:
                 lastReported = v;
             ::close(fds[0]);
 
-            const QByteArray data = readAll(path);
+            const QByteArray data = test::readFile(path);
             const int whole = verifyWholeRecords(data);
             QVERIFY2(whole >= 0, qPrintable(QStringLiteral("bad record %1").arg(-1 - whole)));
             QVERIFY2(whole > lastReported, "an append reported as done is missing");
@@ -118,12 +111,12 @@ private slots:
                 ++fragments;
             // The parent appends the next record itself; the file is then clean.
             appendJournalRecord(path, numbered(whole));
-            const QByteArray after = readAll(path);
+            const QByteArray after = test::readFile(path);
             QCOMPARE(after.size(), qsizetype(whole + 1) * RecordSize);
             QCOMPARE(verifyWholeRecords(after), whole + 1);
         }
         qInfo("kills: %d, trailing fragments seen: %d, records: %lld", kills, fragments,
-              readAll(path).size() / RecordSize);
+              test::readFile(path).size() / RecordSize);
     }
 
     // A journal that cannot grow fails with "Disk full" and keeps no part
@@ -153,9 +146,9 @@ private slots:
         ::sigaction(SIGXFSZ, &old, nullptr);
 
         QCOMPARE(message, QStringLiteral("Disk full"));
-        QCOMPARE(readAll(path).size(), qsizetype(3 * RecordSize));
+        QCOMPARE(test::readFile(path).size(), qsizetype(3 * RecordSize));
         appendJournalRecord(path, numbered(3));
-        QCOMPARE(verifyWholeRecords(readAll(path)), 4);
+        QCOMPARE(verifyWholeRecords(test::readFile(path)), 4);
     }
 
     void deviceWithoutSpaceGivesDiskFull()

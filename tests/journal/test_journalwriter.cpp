@@ -34,14 +34,6 @@ LogRecord sample()
     return r;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
 void writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -94,7 +86,7 @@ void TestJournalWriter::firstAppendCreatesOneRecord()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
     appendJournalRecord(path, sample());
-    const QByteArray file = readAll(path);
+    const QByteArray file = test::readFile(path);
     QCOMPARE(file.size(), RecordSize);
     const LogRecord back = deserializeRecord(plainRecord(file, 0).data());
     QCOMPARE(back.clientName, sample().clientName);
@@ -111,7 +103,7 @@ void TestJournalWriter::appendsFollowEachOther()
         r.amount = i;
         appendJournalRecord(path, r);
     }
-    const QByteArray file = readAll(path);
+    const QByteArray file = test::readFile(path);
     QCOMPARE(file.size(), 3 * RecordSize);
     for (int i = 0; i < 3; ++i)
         QCOMPARE(deserializeRecord(plainRecord(file, i).data()).amount, double(i));
@@ -127,7 +119,7 @@ void TestJournalWriter::trailingFragmentIsOverwritten()
     writeAll(path, before);
 
     appendJournalRecord(path, sample());
-    const QByteArray file = readAll(path);
+    const QByteArray file = test::readFile(path);
     QCOMPARE(file.size(), 672);
     QCOMPARE(file.left(504), before.left(504));
     QCOMPARE(deserializeRecord(plainRecord(file, 3).data()).clientName, sample().clientName);
@@ -138,7 +130,7 @@ void TestJournalWriter::recordLayout()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
     appendJournalRecord(path, sample());
-    const RecordBytes r = plainRecord(readAll(path), 0);
+    const RecordBytes r = plainRecord(test::readFile(path), 0);
 
     // 1.0 as a little-endian double.
     const QByteArray one("\x00\x00\x00\x00\x00\x00\xF0\x3F", 8);
@@ -192,7 +184,7 @@ void TestJournalWriter::textFieldLimits()
     r.status = status;
     r.note = note;
     appendJournalRecord(path, r);
-    const QByteArray raw = readAll(path);
+    const QByteArray raw = test::readFile(path);
     const RecordBytes plain = plainRecord(raw, 0);
     QCOMPARE(int(static_cast<unsigned char>(plain[record::ClientName])), nameLength);
     QCOMPARE(int(static_cast<unsigned char>(plain[record::Status])), statusLength);
@@ -214,7 +206,7 @@ void TestJournalWriter::stopReadsBackWithLengthFour()
     LogRecord r = sample();
     r.status = QStringLiteral("Стоп");
     appendJournalRecord(path, r);
-    const QByteArray raw = readAll(path);
+    const QByteArray raw = test::readFile(path);
     // On the disk the status is not readable as such.
     QVERIFY(!raw.contains(cp1251::encode(QStringLiteral("Стоп"))));
     const RecordBytes plain = plainRecord(raw, 0);
@@ -268,7 +260,7 @@ void TestJournalWriter::readOnlyJournalStaysUnchanged()
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
     const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
     appendJournalRecord(path, sample());
-    const QByteArray before = readAll(path);
+    const QByteArray before = test::readFile(path);
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
 
     QString message;
@@ -277,7 +269,7 @@ void TestJournalWriter::readOnlyJournalStaysUnchanged()
         message = appendError(path, sample());
     }
     QCOMPARE(message, QStringLiteral("File access denied"));
-    QCOMPARE(readAll(path), before);
+    QCOMPARE(test::readFile(path), before);
 }
 
 void TestJournalWriter::readOnlyDirectoryCreatesNothing()

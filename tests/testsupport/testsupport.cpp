@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
@@ -15,6 +17,32 @@ namespace bilmeko::test {
 void pinRussian()
 {
     Formats::setCurrent(Formats::russian());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void retype(QWidget *field, const QString &text)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    for (QChar c : text) {
+        if (c.unicode() < 128)
+            QTest::keyClick(field, char(c.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), {});
+    }
 }
 
 ErrorRecorder::ErrorRecorder()

@@ -15,6 +15,14 @@ namespace bilmeko::test {
 // Russian conventions, whatever the machine's locale.
 void pinRussian();
 
+// A file's whole content; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Replaces a file's content; the test fails hard when it cannot.
+void writeFile(const QString &path, const QByteArray &bytes);
+
+// Replaces a field's text as the operator would: select everything, type.
+void retype(QWidget *field, const QString &text);
+
 // Collects the texts of error boxes while alive instead of showing them.
 class ErrorRecorder
 {
