@@ -25,8 +25,8 @@ void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices)
 void extendSessionCommand(QWidget *parent, SessionBoard &board)
 {
     MemTable &log = board.curLog();
-    if (log.isEmpty())
-        return;
+    // The row the command is for, kept by identity: the tick may end it
+    // while the dialog is open. An empty table has none: nothing to do.
     const MemTable::RowId row = log.currentId();
     if (row == 0)
         return;
@@ -40,8 +40,8 @@ void extendSessionCommand(QWidget *parent, SessionBoard &board)
 void stopSessionCommand(QWidget *parent, SessionBoard &board)
 {
     MemTable &log = board.curLog();
-    if (log.isEmpty())
-        return;
+    // The row the command is for, kept by identity: the tick may end it
+    // while the dialog is open. An empty table has none: nothing to do.
     const MemTable::RowId row = log.currentId();
     if (row == 0)
         return;
