@@ -4,9 +4,9 @@
 
 #include "bench.h"
 
-#include "common/datetime.h"
-#include "journal/journalfile.h"
-#include "journal/logrecord.h"
+#include "common/core/datetime.h"
+#include "journal/core/journalfile.h"
+#include "journal/core/logrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>

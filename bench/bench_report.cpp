@@ -3,12 +3,12 @@
 
 #include "bench.h"
 
-#include "common/datetime.h"
-#include "common/formats.h"
-#include "journal/form5.h"
-#include "journal/logrecord.h"
-#include "journal/periodreport.h"
-#include "journal/reporttextedit.h"
+#include "common/core/datetime.h"
+#include "common/core/formats.h"
+#include "journal/ui/form5.h"
+#include "journal/core/logrecord.h"
+#include "journal/core/periodreport.h"
+#include "journal/ui/reporttextedit.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,7 +8,7 @@
 
 #include "bench.h"
 
-#include "common/codepage.h"
+#include "common/core/codepage.h"
 
 #include <QCoreApplication>
 #include <QDir>

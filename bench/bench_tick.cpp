@@ -4,11 +4,11 @@
 
 #include "bench.h"
 
-#include "app/form1.h"
-#include "app/sessionboard.h"
-#include "common/clock.h"
-#include "common/formats.h"
-#include "common/memtable.h"
+#include "app/ui/form1.h"
+#include "app/core/sessionboard.h"
+#include "common/core/clock.h"
+#include "common/core/formats.h"
+#include "common/core/memtable.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

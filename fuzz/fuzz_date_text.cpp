@@ -1,9 +1,9 @@
 // Arbitrary text through the date edits' mask and the date reading of the
 // period dialog: no crash, and a date read is shown and read back as itself.
 
-#include "common/errors.h"
-#include "common/formats.h"
-#include "period/periodrules.h"
+#include "common/core/errors.h"
+#include "common/core/formats.h"
+#include "period/core/periodrules.h"
 
 #include <cstdint>
 #include <cstdlib>

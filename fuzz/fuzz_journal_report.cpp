@@ -1,9 +1,9 @@
 // Arbitrary journal bytes and bounds through the record reader and the
 // period report: no crash, no read outside the data, consistent totals.
 
-#include "common/formats.h"
-#include "journal/logrecord.h"
-#include "journal/periodreport.h"
+#include "common/core/formats.h"
+#include "journal/core/logrecord.h"
+#include "journal/core/periodreport.h"
 
 #include <cmath>
 #include <cstdint>

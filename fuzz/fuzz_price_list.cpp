@@ -2,11 +2,11 @@
 // what is saved from it loads back as the same list (in the reverse order
 // that loading always gives).
 
-#include "common/memtable.h"
-#include "prices/pricelist.h"
-#include "prices/profiletext.h"
-#include "prices/pricetable.h"
-#include "prices/profilefile.h"
+#include "common/core/memtable.h"
+#include "prices/core/pricelist.h"
+#include "prices/core/profiletext.h"
+#include "prices/core/pricetable.h"
+#include "prices/core/profilefile.h"
 
 #include <QDir>
 #include <QFile>

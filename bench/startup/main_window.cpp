@@ -3,10 +3,11 @@
 
 #include "shown.h"
 
-#include "app/form1.h"
-#include "app/glyphs.h"
-#include "app/singleinstance.h"
-#include "common/formats.h"
+#include "app/ui/form1.h"
+#include "app/ui/glyphs.h"
+#include "app/core/singleinstance.h"
+#include "common/core/formats.h"
+#include "common/ui/errorbox.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -20,6 +21,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Bilmeko"));
     QApplication::setQuitOnLastWindowClosed(false);
+    bilmeko::installErrorBox();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
 

@@ -2,13 +2,13 @@
 // clear message or a plain empty result, never a crash, and nothing that was
 // there is lost.
 
-#include "app/form1.h"
-#include "app/sessionboard.h"
-#include "common/clock.h"
-#include "common/codepage.h"
-#include "common/memtable.h"
-#include "journal/logrecord.h"
-#include "journal/periodreport.h"
+#include "app/ui/form1.h"
+#include "app/core/sessionboard.h"
+#include "common/core/clock.h"
+#include "common/core/codepage.h"
+#include "common/core/memtable.h"
+#include "journal/core/logrecord.h"
+#include "journal/core/periodreport.h"
 #include "testsupport.h"
 
 #include <QDir>

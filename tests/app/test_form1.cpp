@@ -1,12 +1,12 @@
 // The main window through its real widgets: layout, grid, clock caption, the
 // billing tick's notices, the logo link, and hiding and quitting.
 
-#include "app/form1.h"
-#include "app/formbox.h"
-#include "app/sessionboard.h"
-#include "common/clock.h"
-#include "common/memtable.h"
-#include "testsupport.h"
+#include "app/ui/form1.h"
+#include "app/ui/formbox.h"
+#include "app/core/sessionboard.h"
+#include "common/core/clock.h"
+#include "common/core/memtable.h"
+#include "testsupport_ui.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,15 +2,15 @@
 // loads at start, the price editor behind "Цены", and the period report
 // behind "Отчет за период".
 
-#include "app/form1.h"
-#include "app/sessionboard.h"
-#include "common/clock.h"
-#include "common/codepage.h"
-#include "common/memtable.h"
-#include "journal/form5.h"
-#include "journal/reporttextedit.h"
-#include "period/zeperiod.h"
-#include "testsupport.h"
+#include "app/ui/form1.h"
+#include "app/core/sessionboard.h"
+#include "common/core/clock.h"
+#include "common/core/codepage.h"
+#include "common/core/memtable.h"
+#include "journal/ui/form5.h"
+#include "journal/ui/reporttextedit.h"
+#include "period/ui/zeperiod.h"
+#include "testsupport_ui.h"
 
 #include <QAbstractButton>
 #include <QAction>

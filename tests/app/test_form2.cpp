@@ -1,9 +1,9 @@
-#include "app/form2.h"
-#include "app/spinfield.h"
-#include "common/formats.h"
-#include "common/memtable.h"
-#include "prices/pricetable.h"
-#include "testsupport.h"
+#include "app/ui/form2.h"
+#include "app/ui/spinfield.h"
+#include "common/core/formats.h"
+#include "common/core/memtable.h"
+#include "prices/core/pricetable.h"
+#include "testsupport_ui.h"
 
 #include <QComboBox>
 #include <QFrame>

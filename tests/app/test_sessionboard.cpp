@@ -2,11 +2,11 @@
 // rules, the walk over the rows, the end-of-session steps, midnight, and a
 // journal that cannot be written.
 
-#include "app/sessionboard.h"
-#include "common/clock.h"
-#include "common/errors.h"
-#include "common/formats.h"
-#include "journal/logrecord.h"
+#include "app/core/sessionboard.h"
+#include "common/core/clock.h"
+#include "common/core/errors.h"
+#include "common/core/formats.h"
+#include "journal/core/logrecord.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -535,5 +535,5 @@ void TestSessionBoard::extendAcrossMidnight()
     QCOMPARE(journal().at(0).amount, 110.0);
 }
 
-QTEST_MAIN(TestSessionBoard)
+QTEST_GUILESS_MAIN(TestSessionBoard)
 #include "test_sessionboard.moc"

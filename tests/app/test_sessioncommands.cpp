@@ -1,12 +1,12 @@
-#include "app/form2.h"
-#include "app/sessionboard.h"
-#include "app/sessioncommands.h"
-#include "common/clock.h"
-#include "common/formats.h"
-#include "common/memtable.h"
-#include "journal/logrecord.h"
-#include "prices/pricetable.h"
-#include "testsupport.h"
+#include "app/ui/form2.h"
+#include "app/core/sessionboard.h"
+#include "app/ui/sessioncommands.h"
+#include "common/core/clock.h"
+#include "common/core/formats.h"
+#include "common/core/memtable.h"
+#include "journal/core/logrecord.h"
+#include "prices/core/pricetable.h"
+#include "testsupport_ui.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

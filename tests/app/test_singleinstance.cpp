@@ -1,6 +1,6 @@
 // One running instance: the lock in-process, and real starts of the program.
 
-#include "app/singleinstance.h"
+#include "app/core/singleinstance.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "common/codepage.h"
-#include "common/datetime.h"
+#include "common/core/codepage.h"
+#include "common/core/datetime.h"
 
 #include <QTest>
 

@@ -1,9 +1,6 @@
-#include "common/errors.h"
+#include "common/core/errors.h"
 #include "testsupport.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QTest>
 #include <cerrno>
 
@@ -32,29 +29,6 @@ private slots:
         QCOMPARE(IoError::fromErrno(err).message(), message);
     }
 
-    void guardShowsTheRealBoxAndGoesOn()
-    {
-        QCoreApplication::setApplicationName("Bilmeko");
-        QString text, title;
-        int icon = -1;
-        test::onNextModal([&](QWidget *w) {
-            auto *box = qobject_cast<QMessageBox *>(w);
-            QVERIFY(box);
-            text = box->text();
-            title = box->windowTitle();
-            icon = box->icon();
-            box->button(QMessageBox::Ok)->click();
-        });
-        bool after = false;
-        const bool ok = guard([] { throw IoError(IoError::DiskFull); });
-        after = true;
-        QVERIFY(!ok);
-        QVERIFY(after);
-        QCOMPARE(text, QStringLiteral("Disk full."));
-        QCOMPARE(title, QStringLiteral("Bilmeko"));
-        QCOMPARE(icon, int(QMessageBox::Critical));
-    }
-
     void fullStopAddedOnlyWhenMissing()
     {
         test::ErrorRecorder rec;
@@ -65,5 +39,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestErrors)
+QTEST_GUILESS_MAIN(TestErrors)
 #include "test_errors.moc"

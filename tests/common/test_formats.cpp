@@ -1,4 +1,4 @@
-#include "common/formats.h"
+#include "common/core/formats.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "common/memtable.h"
-#include "common/memtablemodel.h"
+#include "common/core/memtable.h"
+#include "common/ui/memtablemodel.h"
 
 #include <QSignalSpy>
 #include <QTableView>

@@ -2,8 +2,8 @@
 // Journals for the report tests, written byte by byte as the writer lays
 // them out (scrambled records, optionally a fragment at the end).
 
-#include "common/datetime.h"
-#include "journal/logrecord.h"
+#include "common/core/datetime.h"
+#include "journal/core/logrecord.h"
 
 #include <QByteArray>
 #include <QFile>

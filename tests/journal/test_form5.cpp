@@ -1,13 +1,13 @@
 // The report window and the report command, driven through the window's
 // named controls.
 
-#include "common/errors.h"
-#include "journal/form5.h"
-#include "journal/journalfile.h"
-#include "journal/periodreport.h"
-#include "journal/reporttextedit.h"
+#include "common/core/errors.h"
+#include "journal/ui/form5.h"
+#include "journal/core/journalfile.h"
+#include "journal/core/periodreport.h"
+#include "journal/ui/reporttextedit.h"
 #include "reporttestutil.h"
-#include "testsupport.h"
+#include "testsupport_ui.h"
 
 #include <QApplication>
 #include <QLabel>

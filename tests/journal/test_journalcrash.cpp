@@ -1,9 +1,9 @@
 // The journal under hostile conditions: a writer killed at random moments,
 // a disk that fills up, files that are not what they should be.
 
-#include "common/errors.h"
-#include "journal/journalfile.h"
-#include "journal/logrecord.h"
+#include "common/core/errors.h"
+#include "journal/core/journalfile.h"
+#include "journal/core/logrecord.h"
 #include "testsupport.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // Appending to the journal: the record's bytes on the disk, the scrambling,
 // a trailing fragment, and journals that cannot be written.
 
-#include "common/codepage.h"
-#include "common/errors.h"
-#include "journal/journalfile.h"
-#include "journal/logrecord.h"
+#include "common/core/codepage.h"
+#include "common/core/errors.h"
+#include "journal/core/journalfile.h"
+#include "journal/core/logrecord.h"
 #include "testsupport.h"
 
 #include <QDir>

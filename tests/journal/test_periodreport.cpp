@@ -1,9 +1,9 @@
 // The report builder: which records a period lists, where the reading stops,
 // what counts as damage, and the texts of the lines and totals.
 
-#include "common/errors.h"
-#include "common/formats.h"
-#include "journal/periodreport.h"
+#include "common/core/errors.h"
+#include "common/core/formats.h"
+#include "journal/core/periodreport.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 

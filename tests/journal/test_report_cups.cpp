@@ -2,8 +2,8 @@
 // cups-pdf queue (tools/start-printer.sh sets it up); the job must complete
 // under the title "Отчет о работе" and leave a PDF holding the report.
 
-#include "journal/form5.h"
-#include "journal/periodreport.h"
+#include "journal/ui/form5.h"
+#include "journal/core/periodreport.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 

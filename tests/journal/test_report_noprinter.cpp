@@ -1,8 +1,8 @@
 // "Печать" on a machine without a printer says so instead of printing
 // nowhere. The print server is pointed at a socket that does not exist.
 
-#include "journal/form5.h"
-#include "testsupport.h"
+#include "journal/ui/form5.h"
+#include "testsupport_ui.h"
 
 #include <QPrinterInfo>
 #include <QPushButton>

@@ -1,9 +1,9 @@
 // Printing the report: the window's print code drives a printer that writes
 // a PDF file, and the text is read back from the pages.
 
-#include "journal/form5.h"
-#include "journal/periodreport.h"
-#include "journal/reporttextedit.h"
+#include "journal/ui/form5.h"
+#include "journal/core/periodreport.h"
+#include "journal/ui/reporttextedit.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 

@@ -1,7 +1,7 @@
 // The report's text area as the operator uses it: keys, mouse, clipboard,
 // scrolling, and the text it gives back for printing.
 
-#include "journal/reporttextedit.h"
+#include "journal/ui/reporttextedit.h"
 #include "testsupport.h"
 
 #include <QApplication>

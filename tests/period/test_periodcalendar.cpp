@@ -1,8 +1,8 @@
-#include "common/clock.h"
-#include "period/calendargrid.h"
-#include "period/fcal.h"
-#include "period/periodrules.h"
-#include "testsupport.h"
+#include "common/core/clock.h"
+#include "period/ui/calendargrid.h"
+#include "period/ui/fcal.h"
+#include "period/core/periodrules.h"
+#include "testsupport_ui.h"
 
 #include <QMenu>
 #include <QSignalSpy>

@@ -1,13 +1,13 @@
-#include "common/clock.h"
-#include "common/formats.h"
-#include "period/calendargrid.h"
-#include "period/dateedit.h"
-#include "period/fcal.h"
-#include "period/formc.h"
-#include "period/periodrules.h"
-#include "period/updown.h"
-#include "period/zeperiod.h"
-#include "testsupport.h"
+#include "common/core/clock.h"
+#include "common/core/formats.h"
+#include "period/ui/calendargrid.h"
+#include "period/ui/dateedit.h"
+#include "period/ui/fcal.h"
+#include "period/ui/formc.h"
+#include "period/core/periodrules.h"
+#include "period/ui/updown.h"
+#include "period/ui/zeperiod.h"
+#include "testsupport_ui.h"
 
 #include <QCheckBox>
 #include <QLabel>

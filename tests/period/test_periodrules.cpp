@@ -1,5 +1,5 @@
-#include "common/errors.h"
-#include "period/periodrules.h"
+#include "common/core/errors.h"
+#include "period/core/periodrules.h"
 #include "testsupport.h"
 
 #include <QTest>

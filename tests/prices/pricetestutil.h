@@ -2,9 +2,9 @@
 // Small helpers of the price tests: files in Windows-1251 with CR LF, a
 // temporary folder that the unprivileged user can enter, rows as text.
 
-#include "common/codepage.h"
-#include "common/formats.h"
-#include "common/memtable.h"
+#include "common/core/codepage.h"
+#include "common/core/formats.h"
+#include "common/core/memtable.h"
 
 #include <QFile>
 #include <QStringList>

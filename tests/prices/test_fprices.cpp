@@ -1,7 +1,7 @@
-#include "prices/fprices.h"
-#include "prices/pricetable.h"
+#include "prices/ui/fprices.h"
+#include "prices/core/pricetable.h"
 #include "pricetestutil.h"
-#include "testsupport.h"
+#include "testsupport_ui.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
-#include "prices/priceediting.h"
-#include "prices/pricetable.h"
+#include "prices/core/priceediting.h"
+#include "prices/core/pricetable.h"
 #include "pricetestutil.h"
 #include "testsupport.h"
 

@@ -1,5 +1,5 @@
-#include "prices/pricelist.h"
-#include "prices/pricetable.h"
+#include "prices/core/pricelist.h"
+#include "prices/core/pricetable.h"
 #include "pricetestutil.h"
 #include "testsupport.h"
 

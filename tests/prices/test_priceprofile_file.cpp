@@ -1,4 +1,4 @@
-#include "prices/profilefile.h"
+#include "prices/core/profilefile.h"
 #include "pricetestutil.h"
 #include "testsupport.h"
 

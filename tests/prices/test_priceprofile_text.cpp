@@ -1,4 +1,4 @@
-#include "prices/profiletext.h"
+#include "prices/core/profiletext.h"
 #include "pricetestutil.h"
 
 #include <QRandomGenerator>

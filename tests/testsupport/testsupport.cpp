@@ -1,15 +1,8 @@
 #include "testsupport.h"
 
-#include "common/formats.h"
+#include "common/core/formats.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QTest>
-#include <QPointer>
-#include <QTimer>
-#include <memory>
 #include <unistd.h>
 
 namespace bilmeko::test {
@@ -32,19 +25,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-void retype(QWidget *field, const QString &text)
-{
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace);
-    for (QChar c : text) {
-        if (c.unicode() < 128)
-            QTest::keyClick(field, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), {});
-    }
-}
-
 ErrorRecorder::ErrorRecorder()
 {
     m_previous = setErrorSink([this](const QString &t) { messages << t; });
@@ -53,47 +33,6 @@ ErrorRecorder::ErrorRecorder()
 ErrorRecorder::~ErrorRecorder()
 {
     setErrorSink(m_previous);
-}
-
-void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
-{
-    auto timer = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {
-        QWidget *w = QApplication::activeModalWidget();
-        if (w && w->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            action(w);
-            return;
-        }
-        if (started->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
-
-void answerNextMessageBox(QMessageBox::StandardButton button, QString *text, QString *title)
-{
-    onNextModal([button, text, title](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box) {
-            w->close();
-            return;
-        }
-        if (text)
-            *text = box->text();
-        if (title)
-            *title = box->windowTitle();
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-        else
-            box->reject();
-    });
 }
 
 AsUnprivileged::AsUnprivileged()

@@ -1,0 +1,563 @@
+#include "form1.h"
+
+#include "common/core/clock.h"
+#include "common/core/errors.h"
+#include "common/core/formats.h"
+#include "common/ui/memtablemodel.h"
+#include "formbox.h"
+#include "glyphs.h"
+#include "journal/ui/form5.h"
+#include "period/ui/zeperiod.h"
+#include "prices/ui/fprices.h"
+#include "prices/core/pricelist.h"
+#include "prices/core/pricetable.h"
+#include "prices/core/profilefile.h"
+#include "app/core/sessionboard.h"
+#include "sessioncommands.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+namespace bilmeko {
+
+namespace {
+
+constexpr int FormWidth = 728;
+constexpr int FormHeight = 410;
+constexpr int FormMinHeight = 236;
+constexpr int GridWidth = 581;
+
+// The row-indicator column: a small arrow at the current row.
+class RowIndicator : public QHeaderView
+{
+public:
+    explicit RowIndicator(QTableView *view) : QHeaderView(Qt::Vertical, view), m_view(view)
+    {
+        setSectionsClickable(false);
+        setHighlightSections(false);
+        setSectionResizeMode(QHeaderView::Fixed);
+        setFixedWidth(12);
+    }
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        if (logicalIndex != m_view->currentIndex().row())
+            return;
+        painter->save();
+        // The base painting may leave an empty clip behind.
+        painter->setClipRect(rect);
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(Qt::black);
+        const QPointF c = QRectF(rect).center();
+        painter->drawPolygon(QPolygonF({c + QPointF(-2.5, -4), c + QPointF(2.5, 0), c + QPointF(-2.5, 4)}));
+        painter->restore();
+    }
+
+private:
+    QTableView *m_view;
+};
+
+// Cells as the grid draws them: white on the grid's button-face background,
+// a 2-pixel margin and clipped rather than elided text (times and money fit
+// their narrow columns), money right-aligned.
+class GridDelegate : public QStyledItemDelegate
+{
+public:
+    GridDelegate(QList<int> rightAligned, QObject *parent)
+        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem o(option);
+        initStyleOption(&o, index);
+        const bool selected = o.state & QStyle::State_Selected;
+        painter->save();
+        painter->setClipRect(o.rect);
+        painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
+        painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setFont(o.font);
+        const Qt::Alignment align = m_right.contains(index.column())
+                                        ? Qt::AlignRight | Qt::AlignVCenter
+                                        : Qt::AlignLeft | Qt::AlignVCenter;
+        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine), o.text);
+        painter->restore();
+    }
+
+private:
+    QList<int> m_right;
+};
+
+// Column titles drawn as buttons with the text centred and clipped, so the
+// titles fit the narrow columns.
+class TitleHeader : public QHeaderView
+{
+public:
+    explicit TitleHeader(QWidget *parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
+    {
+        QStyleOptionHeader opt;
+        initStyleOption(&opt);
+        opt.rect = rect;
+        opt.section = logicalIndex;
+        opt.text.clear();
+        style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
+        painter->save();
+        painter->setClipRect(rect);
+        painter->setPen(palette().color(QPalette::ButtonText));
+        const QString title = model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
+        painter->drawText(rect.adjusted(1, 0, -1, 0), int(Qt::AlignCenter | Qt::TextSingleLine), title);
+        painter->restore();
+    }
+};
+
+QString timeCell(const QVariant &v)
+{
+    return Formats::current().timeText(v.toDouble());
+}
+
+QString moneyCell(const QVariant &v)
+{
+    return Formats::current().currency(v.toDouble());
+}
+
+QLabel *panelLine(QWidget *panel, const char *name, const QString &text, int y)
+{
+    auto *l = new QLabel(text, panel);
+    l->setObjectName(QLatin1String(name));
+    l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    l->setGeometry(4, y, 125, 16);
+    return l;
+}
+
+} // namespace
+
+TForm1::TForm1(const QString &dir, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_dir(dir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/') : dir),
+      m_board(new SessionBoard(QString(), this)),
+      TPrices(makePriceTable(this)),
+      ZePeriod1(new TZePeriod(this))
+{
+    ZePeriod1->setObjectName(QStringLiteral("ZePeriod1"));
+    setObjectName(QStringLiteral("Form1"));
+    TPrices->setObjectName(QStringLiteral("TPrices"));
+    // The layout is measured in pixels for a classic 8-pt UI font; the wider
+    // free fonts match its metrics at 7.5 pt (a time of day then fits the
+    // 49-pixel "Конец" column).
+    QFont f = font();
+    f.setPointSizeF(7.5);
+    setFont(f);
+    setWindowIcon(glyphs::appIcon());
+
+    resize(FormWidth, FormHeight);
+    setMinimumSize(FormWidth, FormMinHeight);
+    setMaximumWidth(FormWidth);
+
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("Form1Client"));
+    setCentralWidget(m_client);
+    m_client->installEventFilter(this);
+
+    buildGrid(m_client);
+    buildButtons(m_client);
+    buildPanel(m_client);
+    buildMenus();
+    buildTray();
+
+    Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
+    Prices->setObjectName(QStringLiteral("Prices"));
+    Prices->setGeometry(292, 184, 185, 85);
+    Prices->hide();
+
+    m_board->setNoticeHook([](const Notice &n) { TFormbox::showNotice(n); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { guard([this] { Timer1Timer(); }); });
+    Timer1->start();
+
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(20000);
+    connect(Timer2, &QTimer::timeout, this, [this] { guard([this] { Timer2Timer(); }); });
+    Timer2->start();
+
+    guard([this] { FormCreate(); });
+}
+
+TForm1::~TForm1()
+{
+    // The notices outlive nothing: they go with the program.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        if (qobject_cast<TFormbox *>(w))
+            delete w;
+}
+
+void TForm1::buildGrid(QWidget *client)
+{
+    using namespace curlog;
+    QList<ColumnDef> columns = {
+        {FIO, QStringLiteral("Клиент"), 117, {}},
+        {PItem, QStringLiteral("Услуга"), 58, {}},
+        {Price, QStringLiteral("Цена (мин.)"), -1, moneyCell},
+        {TBeg, QStringLiteral("Начало"), 52, timeCell},
+        {TEnd, QStringLiteral("Конец"), 49, timeCell},
+        {TLeft, QStringLiteral("Осталось"), 55, timeCell},
+        {Summ, QStringLiteral("Сумма"), 72, moneyCell},
+        {Describe, QStringLiteral("Описание"), 72, {}},
+    };
+    m_model = new MemTableModel(&m_board->curLog(), columns, this);
+
+    RxDBGrid1 = new QTableView(client);
+    RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
+    RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
+    RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
+    RxDBGrid1->setModel(m_model);
+    RxDBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    RxDBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    RxDBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    RxDBGrid1->setShowGrid(true);
+    RxDBGrid1->setCornerButtonEnabled(false);
+    RxDBGrid1->setSortingEnabled(false);
+    RxDBGrid1->setWordWrap(false);
+    RxDBGrid1->setItemDelegate(new GridDelegate({2, 6}, RxDBGrid1));
+
+    QHeaderView *h = RxDBGrid1->horizontalHeader();
+    h->setSectionsClickable(false); // titles look like buttons but do nothing
+    h->setSectionsMovable(false);
+    h->setHighlightSections(false);
+    h->setSectionResizeMode(QHeaderView::Interactive);
+    h->setStretchLastSection(false);
+    // A currency column's default: ten characters.
+    h->setDefaultSectionSize(64);
+    h->setMinimumSectionSize(8);
+    m_model->applyWidths(RxDBGrid1);
+
+    const int rowHeight = RxDBGrid1->fontMetrics().height() + 4;
+    RxDBGrid1->verticalHeader()->setMinimumSectionSize(rowHeight);
+    RxDBGrid1->verticalHeader()->setDefaultSectionSize(rowHeight);
+
+    QPalette pal = RxDBGrid1->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+    RxDBGrid1->setPalette(pal);
+
+    followCursor(RxDBGrid1, &m_board->curLog());
+    connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
+            [this] { RxDBGrid1->verticalHeader()->viewport()->update(); });
+    RxDBGrid1->setGeometry(0, -1, GridWidth, 361);
+}
+
+void TForm1::buildButtons(QWidget *client)
+{
+    struct ButtonDef
+    {
+        QToolButton **button;
+        const char *name;
+        QString caption;
+        QIcon icon;
+        QRect geometry;
+        void (TForm1::*handler)();
+    };
+    const ButtonDef buttons[] = {
+        {&SpeedButton1, "SpeedButton1", QStringLiteral("Новый"), glyphs::newSession(),
+         QRect(584, 0, 133, 29), &TForm1::SpeedButton1Click},
+        {&SpeedButton2, "SpeedButton2", QStringLiteral("Продлить"), glyphs::extendSession(),
+         QRect(584, 32, 133, 29), &TForm1::SpeedButton2Click},
+        {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(),
+         QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click},
+    };
+    QFont bold = font();
+    bold.setPointSize(12);
+    bold.setBold(true);
+    for (const ButtonDef &s : buttons) {
+        auto *b = new QToolButton(client);
+        b->setObjectName(QLatin1String(s.name));
+        b->setText(s.caption);
+        b->setIcon(s.icon);
+        b->setIconSize(QSize(16, 16));
+        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        b->setAutoRaise(true);
+        b->setFont(bold);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setGeometry(s.geometry);
+        const auto handler = s.handler;
+        connect(b, &QToolButton::clicked, this, [this, handler] { guard([this, handler] { (this->*handler)(); }); });
+        *s.button = b;
+    }
+}
+
+void TForm1::buildPanel(QWidget *client)
+{
+    Panel1 = new QFrame(client);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    Panel1->setGeometry(584, 96, 133, 87);
+
+    panelLine(Panel1, "StaticText1", QStringLiteral("Поминутный учёт"), 5);
+    panelLine(Panel1, "StaticText2", QStringLiteral("услуг салона"), 20);
+
+    LabelV = new QLabel(QStringLiteral("LabelV"), Panel1);
+    LabelV->setObjectName(QStringLiteral("LabelV"));
+    LabelV->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QFont bold = LabelV->font();
+    bold.setBold(true);
+    LabelV->setFont(bold);
+    QPalette pal = LabelV->palette();
+    pal.setColor(QPalette::WindowText, Qt::blue);
+    LabelV->setPalette(pal);
+    LabelV->setGeometry(4, 40, 121, 16);
+
+    panelLine(Panel1, "StaticText3", QStringLiteral("© Bilmeko, 2026"), 64);
+
+    Image1 = new QLabel(client);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    const QPixmap logo = glyphs::logo();
+    Image1->setPixmap(logo);
+    Image1->setGeometry(593, 184, logo.width(), logo.height());
+    Image1->setCursor(Qt::PointingHandCursor);
+    Image1->setToolTip(makerSite());
+    Image1->installEventFilter(this);
+}
+
+void TForm1::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu *n2 = bar->addMenu(QStringLiteral("Параметры"));
+    n2->setObjectName(QStringLiteral("N2"));
+    N3 = n2->addAction(QStringLiteral("Цены"));
+    N3->setObjectName(QStringLiteral("N3"));
+    connect(N3, &QAction::triggered, this, [this] { guard([this] { N3Click(); }); });
+    QMenu *n4 = bar->addMenu(QStringLiteral("Отчеты"));
+    n4->setObjectName(QStringLiteral("N4"));
+    N5 = n4->addAction(QStringLiteral("Отчет за период"));
+    N5->setObjectName(QStringLiteral("N5"));
+    connect(N5, &QAction::triggered, this, [this] { guard([this] { N5Click(); }); });
+}
+
+void TForm1::buildTray()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N1 = PopupMenu1->addAction(QStringLiteral("Закрыть"));
+    N1->setObjectName(QStringLiteral("N1"));
+    connect(N1, &QAction::triggered, this, [this] { guard([this] { N1Click(); }); });
+
+    RxTrayIcon1 = new QSystemTrayIcon(glyphs::appIcon(), this);
+    RxTrayIcon1->setObjectName(QStringLiteral("RxTrayIcon1"));
+    RxTrayIcon1->setContextMenu(PopupMenu1);
+    connect(RxTrayIcon1, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    guard([this] { RxTrayIcon1DblClick(); });
+            });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        RxTrayIcon1->show();
+}
+
+void TForm1::showCentred()
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+}
+
+QString TForm1::makerSite()
+{
+    return QStringLiteral("https://www.bilmeko.example/");
+}
+
+void TForm1::SpeedButton1Click()
+{
+    newSessionCommand(this, *m_board, *TPrices);
+}
+
+void TForm1::SpeedButton2Click()
+{
+    extendSessionCommand(this, *m_board);
+}
+
+void TForm1::SpeedButton3Click()
+{
+    stopSessionCommand(this, *m_board);
+}
+
+void TForm1::N3Click()
+{
+    if (!SettingsIni)
+        return;
+    auto *editor = new TFPrices(*TPrices, *SettingsIni, this);
+    editor->exec();
+}
+
+void TForm1::N5Click()
+{
+    if (!ZePeriod1->Execute())
+        return;
+    showPeriodReport(reportWindow(), m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
+}
+
+TForm5 *TForm1::reportWindow()
+{
+    if (!Form5) {
+        Form5 = new TForm5(this);
+        Form5->hide();
+    }
+    return Form5;
+}
+
+void TForm1::Timer1Timer()
+{
+    setWindowTitle(QStringLiteral("Текущее время: ")
+                   + Formats::current().timeText(Clock::current().timeOfDay()));
+}
+
+void TForm1::Timer2Timer()
+{
+    m_board->tick();
+}
+
+void TForm1::RxTrayIcon1DblClick()
+{
+    if (isVisible()) {
+        hide();
+    } else {
+        show();
+        raise();
+        activateWindow();
+    }
+}
+
+void TForm1::N1Click()
+{
+    close();
+}
+
+void TForm1::Image1Click()
+{
+    QDesktopServices::openUrl(QUrl(makerSite()));
+}
+
+void TForm1::FormCreate()
+{
+    m_journalPath = m_dir + QStringLiteral("Bilmeko.log");
+    m_board->setJournalPath(m_journalPath);
+    m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
+    SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
+    loadPriceList();
+    LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
+                        .arg(BILMEKO_VERSION_MAJOR)
+                        .arg(BILMEKO_VERSION_MINOR));
+}
+
+void TForm1::loadPriceList()
+{
+    // A settings file that is there but cannot be read (no rights, a folder,
+    // a device) would look like an empty price list; say why instead.
+    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+        showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
+    QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
+    const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
+    delete Prices;
+    Prices = nullptr;
+    // A bad entry is reported and left out; start-up goes on.
+    for (const QString &m : messages)
+        showErrorBox(m);
+}
+
+bool TForm1::trayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TForm1::confirmQuit()
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"),
+                    QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?"),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setObjectName(QStringLiteral("ConfirmQuit"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TForm1::FormCloseQuery(bool &canClose)
+{
+    // Without a tray icon a hidden window could never be reached again, so
+    // then the question comes at once.
+    if (isVisible() && trayAvailable()) {
+        canClose = false;
+        hide();
+        return;
+    }
+    canClose = confirmQuit();
+}
+
+void TForm1::FormClose()
+{
+    SettingsIni.reset();
+    RxTrayIcon1->hide();
+    emit closed();
+}
+
+void TForm1::FormResize()
+{
+    RxDBGrid1->setGeometry(0, -1, GridWidth, m_client->height());
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    bool canClose = false;
+    guard([&] { FormCloseQuery(canClose); });
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    guard([this] { FormClose(); });
+    event->accept();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize) {
+        guard([this] { FormResize(); });
+    } else if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
+        auto *me = static_cast<QMouseEvent *>(event);
+        if (me->button() == Qt::LeftButton && Image1->rect().contains(me->position().toPoint()))
+            guard([this] { Image1Click(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace bilmeko

@@ -1,0 +1,130 @@
+#include "errors.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <cstdio>
+
+namespace bilmeko {
+
+namespace {
+ErrorSink &sink()
+{
+    static ErrorSink s;
+    return s;
+}
+
+ErrorSink &presenter()
+{
+    static ErrorSink p;
+    return p;
+}
+} // namespace
+
+Error Error::invalidInteger(const QString &text)
+{
+    return Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+}
+
+Error Error::invalidFloat(const QString &text)
+{
+    return Error(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+}
+
+Error Error::invalidDate(const QString &text)
+{
+    return Error(QStringLiteral("'%1' is not a valid date").arg(text));
+}
+
+Error Error::invalidDateEncode()
+{
+    return Error(QStringLiteral("Invalid argument to date encode"));
+}
+
+QString IoError::messageFor(int code)
+{
+    switch (code) {
+    case FileNotFound: return QStringLiteral("File not found");
+    case InvalidFilename: return QStringLiteral("Invalid filename");
+    case TooManyOpenFiles: return QStringLiteral("Too many open files");
+    case AccessDenied: return QStringLiteral("File access denied");
+    case ReadBeyondEnd: return QStringLiteral("Read beyond end of file");
+    case DiskFull: return QStringLiteral("Disk full");
+    case InvalidNumericInput: return QStringLiteral("Invalid numeric input");
+    default: return QStringLiteral("I/O error %1").arg(code);
+    }
+}
+
+int IoError::codeForErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return FileNotFound;
+    case ENAMETOOLONG:
+    case EINVAL:
+        return InvalidFilename;
+    case EMFILE:
+    case ENFILE:
+        return TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return AccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return DiskFull;
+    default:
+        return 0;
+    }
+}
+
+IoError IoError::fromErrno(int err)
+{
+    const int code = codeForErrno(err);
+    if (code != 0)
+        return IoError(code);
+    return IoError(err, QStringLiteral("I/O error %1").arg(err));
+}
+
+QString errorBoxText(const QString &message)
+{
+    if (message.endsWith(QLatin1Char('.')))
+        return message;
+    return message + QLatin1Char('.');
+}
+
+ErrorSink setErrorSink(ErrorSink s)
+{
+    return std::exchange(sink(), std::move(s));
+}
+
+QString applicationTitle()
+{
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("Bilmeko") : name;
+}
+
+void setErrorPresenter(ErrorSink show)
+{
+    presenter() = std::move(show);
+}
+
+void showErrorBox(const QString &message)
+{
+    const QString text = errorBoxText(message);
+    if (sink()) {
+        sink()(text);
+        return;
+    }
+    if (presenter()) {
+        presenter()(text);
+        return;
+    }
+    // No window to show it in: a program without widgets writes it out.
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace bilmeko
