@@ -79,6 +79,8 @@ private slots:
     void unwritableJournal();
     void readOnlyJournalStaysUnchanged();
     void readOnlyDirectoryCreatesNothing();
+    void sealCarriesIdentifierAndFindsDamage_data();
+    void sealCarriesIdentifierAndFindsDamage();
 };
 
 void TestJournalWriter::firstAppendCreatesOneRecord()
@@ -285,6 +287,41 @@ void TestJournalWriter::readOnlyDirectoryCreatesNothing()
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0700) == 0);
     QCOMPARE(message, QStringLiteral("File access denied"));
     QVERIFY(!QFile::exists(path));
+}
+
+void TestJournalWriter::sealCarriesIdentifierAndFindsDamage_data()
+{
+    QTest::addColumn<quint64>("id");
+    QTest::addColumn<int>("flipAt"); // -1: nothing damaged
+    QTest::addColumn<int>("seal");
+    QTest::newRow("old record") << quint64(0) << -1 << int(RecordSeal::Absent);
+    QTest::newRow("sealed") << quint64(0x0123456789ABCDEF) << -1 << int(RecordSeal::Good);
+    QTest::newRow("amount damaged") << quint64(7) << record::Amount + 3 << int(RecordSeal::Bad);
+    QTest::newRow("name damaged") << quint64(7) << record::ClientName + 2 << int(RecordSeal::Bad);
+    QTest::newRow("identifier damaged") << quint64(7) << record::SessionId << int(RecordSeal::Bad);
+    QTest::newRow("checksum damaged") << quint64(7) << record::Checksum + 1 << int(RecordSeal::Bad);
+}
+
+void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
+{
+    QFETCH(quint64, id);
+    QFETCH(int, flipAt);
+    QFETCH(int, seal);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    LogRecord r = sample();
+    r.sessionId = id;
+    appendJournalRecord(path, r);
+    QByteArray bytes = test::readFile(path);
+    QCOMPARE(bytes.size(), RecordSize);
+    if (flipAt >= 0)
+        bytes[flipAt] = char(bytes[flipAt] ^ 0x10);
+    QCOMPARE(int(recordSeal(bytes.constData())), seal);
+    if (flipAt < 0) {
+        QCOMPARE(storedSessionId(bytes.constData()), id);
+        ScrambleRecord(bytes.data());
+        QCOMPARE(deserializeRecord(bytes.constData()).sessionId, id);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestJournalWriter)

@@ -50,6 +50,7 @@ void appendJournalRecord(const QString &path, const LogRecord &r)
 
     RecordBytes bytes = serializeRecord(r);
     ScrambleRecord(bytes);
+    sealRecord(bytes);
 
     size_t done = 0;
     while (done < bytes.size()) {

@@ -54,6 +54,11 @@ RecordBytes serializeRecord(const LogRecord &r)
     putShortString(out.data(), record::Service, record::ShortMax, r.service);
     putShortString(out.data(), record::Note, record::ShortMax, r.note);
     putShortString(out.data(), record::Status, record::ShortMax, r.status);
+    if (r.sessionId != 0) {
+        for (int i = 0; i < 8; ++i)
+            out[record::SessionId + i] = static_cast<char>((r.sessionId >> (8 * i)) & 0xFF);
+        out[record::SealMark] = static_cast<char>(record::SealMarkValue);
+    }
     return out;
 }
 
@@ -70,7 +75,55 @@ LogRecord deserializeRecord(const char *bytes)
     r.service = getShortString(bytes, record::Service, record::ShortMax);
     r.note = getShortString(bytes, record::Note, record::ShortMax);
     r.status = getShortString(bytes, record::Status, record::ShortMax);
+    r.sessionId = storedSessionId(bytes);
     return r;
+}
+
+std::uint32_t crc32(const char *data, std::size_t size)
+{
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i)
+        c = table[(c ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+std::uint64_t storedSessionId(const char *stored)
+{
+    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+        return 0;
+    std::uint64_t id = 0;
+    for (int i = 0; i < 8; ++i)
+        id |= static_cast<std::uint64_t>(static_cast<unsigned char>(stored[record::SessionId + i])) << (8 * i);
+    return id;
+}
+
+void sealRecord(char *stored)
+{
+    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+        return;
+    const std::uint32_t c = crc32(stored, record::Checksum);
+    for (int i = 0; i < 4; ++i)
+        stored[record::Checksum + i] = static_cast<char>((c >> (8 * i)) & 0xFF);
+}
+
+RecordSeal recordSeal(const char *stored)
+{
+    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+        return RecordSeal::Absent;
+    std::uint32_t c = 0;
+    for (int i = 0; i < 4; ++i)
+        c |= static_cast<std::uint32_t>(static_cast<unsigned char>(stored[record::Checksum + i])) << (8 * i);
+    return c == crc32(stored, record::Checksum) ? RecordSeal::Good : RecordSeal::Bad;
 }
 
 void ScrambleRecord(char *rec)

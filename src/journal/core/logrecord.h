@@ -23,12 +23,16 @@ constexpr int StartTime = 16;
 constexpr int Elapsed = 24;
 constexpr int EndTime = 32;
 constexpr int Amount = 40;
-constexpr int Reserved = 48; // 9 bytes
+constexpr int Reserved = 48; // 9 bytes: the session's identifier and a mark
+constexpr int SessionId = 48;  // 8 bytes, little-endian; 0 in old records
+constexpr int SealMark = 56;   // 1 when the identifier and checksum are there
 constexpr int ClientName = 57; // 1 + 40
 constexpr int Service = 98;    // 1 + 20
 constexpr int Note = 119;      // 1 + 20
 constexpr int Status = 140;    // 1 + 20
-constexpr int Alignment = 161; // 7 bytes
+constexpr int Alignment = 161; // 7 bytes: the checksum, then zeros
+constexpr int Checksum = 161;  // CRC-32 of the stored bytes 0..160, little-endian
+constexpr std::uint8_t SealMarkValue = 1;
 constexpr int ClientNameMax = 40;
 constexpr int ShortMax = 20;
 constexpr int ScrambleFirst = 57;
@@ -47,6 +51,9 @@ struct LogRecord
     QString service;
     QString note;
     QString status;
+    // Identifies the session the record ends; 0: none (records of old
+    // journals). Written with a checksum so a reader can tell a damaged one.
+    std::uint64_t sessionId = 0;
 };
 
 using RecordBytes = std::array<char, RecordSize>;
@@ -57,6 +64,26 @@ RecordBytes serializeRecord(const LogRecord &r);
 // Reads plain (unscrambled) bytes. A length byte above its field's maximum
 // is taken as the maximum: nothing is read from beyond a field.
 LogRecord deserializeRecord(const char *bytes);
+
+// The session identifier and the checksum, in the bytes readers of the
+// format ignore (Reserved and the alignment). Applied to the stored
+// (scrambled) bytes, last, by the writer; does nothing when the record has
+// no identifier.
+void sealRecord(char *stored);
+inline void sealRecord(RecordBytes &stored) { sealRecord(stored.data()); }
+
+enum class RecordSeal {
+    Absent, // an old record, or one written without an identifier
+    Good,
+    Bad,    // marked as sealed, but the checksum does not match: damaged
+};
+// Checks the stored (scrambled) bytes of a record.
+RecordSeal recordSeal(const char *stored);
+// The identifier of a stored record; 0 when it has none.
+std::uint64_t storedSessionId(const char *stored);
+
+// CRC-32 (the polynomial of zlib and Ethernet).
+std::uint32_t crc32(const char *data, std::size_t size);
 
 // XORs bytes 57..157 with the key; applying it twice restores the record.
 void ScrambleRecord(char *record);
