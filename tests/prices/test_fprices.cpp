@@ -346,7 +346,8 @@ private slots:
         QVERIFY(e.cellEditor()); // still in the cell
         QTest::mouseClick(e.save, Qt::LeftButton);
         QTRY_VERIFY(e.dialog.isNull());
-        QCOMPARE(readFile(e.iniPath()), crlf({"[Price]", "Солярий=25", "Массаж=16"}));
+        // Written so that the next start shows the editor's order.
+        QCOMPARE(readFile(e.iniPath()), crlf({"[Price]", "Массаж=16", "Солярий=25"}));
         QCOMPARE(e.rows(), (QStringList{"Солярий=25", "Массаж=16"}));
     }
 
@@ -370,7 +371,7 @@ private slots:
         QCOMPARE(readFile(e.iniPath()), before);
     }
 
-    void escClosesKeepingEditsWithoutWriting()
+    void escWithoutChangesClosesWithoutAQuestion()
     {
         Editor e({"A=1"});
         QVERIFY(QTest::qWaitForWindowActive(e.dialog));
@@ -379,11 +380,141 @@ private slots:
         QCOMPARE(e.rows(), QStringList{"A=1"});
         QVERIFY(!e.dialog.isNull());
         type("C");
-        key(Qt::Key_Tab);
+        key(Qt::Key_Backspace);
+        type("A");
+        key(Qt::Key_Tab); // the same text again: nothing changed
         key(Qt::Key_Escape);
         QTRY_VERIFY(e.dialog.isNull());
-        QCOMPARE(e.rows(), QStringList{"C=1"});
         QVERIFY(!QFile::exists(e.iniPath()));
+    }
+
+    // Closing with unsaved changes asks; every way of closing does.
+    void closingWithChangesAsks_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray saved = crlf({"[Price]", "C=1"});
+        QTest::newRow("Закрыть, Сохранить") << "button" << "Сохранить" << true << saved;
+        QTest::newRow("Esc, Сохранить") << "esc" << "Сохранить" << true << saved;
+        QTest::newRow("Закрыть, Enter saves") << "button" << "enter" << true << saved;
+        QTest::newRow("Закрыть, Не сохранять") << "button" << "Не сохранять" << true << QByteArray();
+        QTest::newRow("Esc, Отмена") << "esc" << "Отмена" << false << QByteArray();
+        QTest::newRow("Закрыть, Esc stays") << "button" << "esc" << false << QByteArray();
+    }
+
+    void closingWithChangesAsks()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, answer);
+        QFETCH(bool, closed);
+        QFETCH(QByteArray, file);
+        Editor e({"A=1"});
+        QVERIFY(QTest::qWaitForWindowActive(e.dialog));
+        type("C");
+        key(Qt::Key_Tab);
+        QString text;
+        test::onNextModal([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            QVERIFY(box);
+            QCOMPARE(box->objectName(), QStringLiteral("ConfirmSave"));
+            text = box->text();
+            if (answer == "esc" || answer == "enter") {
+                QTest::keyClick(box, answer == "esc" ? Qt::Key_Escape : Qt::Key_Return);
+                return;
+            }
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == answer)
+                    b->click();
+        });
+        if (how == "esc")
+            key(Qt::Key_Escape);
+        else
+            QTest::mouseClick(e.close, Qt::LeftButton);
+        QCOMPARE(text, QStringLiteral("Цены изменены, но не сохранены в файле «%1». Сохранить их?\nЕсли не "
+                                      "сохранить, изменения действуют только до выхода из программы.")
+                           .arg(QFileInfo(e.iniPath()).absoluteFilePath()));
+        if (closed)
+            QTRY_VERIFY(e.dialog.isNull());
+        else
+            QVERIFY(!e.dialog.isNull() && e.dialog->isVisible());
+        QCOMPARE(e.rows(), QStringList{"C=1"}); // the edit stays for the run either way
+        QCOMPARE(readFile(e.iniPath()), file.isEmpty() ? QByteArray("<unreadable>") : file);
+    }
+
+    // The buttons beside the grid do what Insert and Ctrl+Delete do, and sit
+    // below the two the dialog always had.
+    void addAndDeleteButtons()
+    {
+        Editor e({"A=1", "B=2"});
+        QVERIFY(QTest::qWaitForWindowActive(e.dialog));
+        auto *add = e.dialog->findChild<QPushButton *>("BitBtn3");
+        auto *del = e.dialog->findChild<QPushButton *>("BitBtn4");
+        QVERIFY(add && del && add->isVisible() && del->isVisible());
+        for (QPushButton *b : {add, del}) {
+            QVERIFY(!b->geometry().intersects(e.close->geometry()));
+            QVERIFY(!b->geometry().intersects(e.save->geometry()));
+            QVERIFY(!b->geometry().intersects(e.grid->geometry()));
+            QVERIFY(e.dialog->rect().contains(b->geometry()));
+        }
+        QVERIFY(add->toolTip().contains("Insert"));
+        QVERIFY(del->toolTip().contains("Ctrl+Delete"));
+        key(Qt::Key_Down);
+        QTest::mouseClick(add, Qt::LeftButton);
+        QVERIFY(e.cellEditor()); // the new row's name, open for typing
+        QCOMPARE(e.row(), 1);
+        type("Новая");
+        key(Qt::Key_Tab);
+        type("3");
+        key(Qt::Key_Return);
+        QCOMPARE(e.rows(), (QStringList{"A=1", "Новая=3", "B=2"}));
+        test::answerNextMessageBox(QMessageBox::Ok);
+        QTest::mouseClick(del, Qt::LeftButton);
+        QCOMPARE(e.rows(), (QStringList{"A=1", "B=2"}));
+        e.dialog->activateWindow(); // the offscreen platform does not return it
+        QVERIFY(QTest::qWaitForWindowActive(e.dialog));
+        // An added row left untouched goes, as with Insert.
+        QTest::mouseClick(add, Qt::LeftButton);
+        QCOMPARE(e.rows().size(), 3);
+        key(Qt::Key_Escape);
+        key(Qt::Key_Down);
+        QCOMPARE(e.rows(), (QStringList{"A=1", "B=2"}));
+    }
+
+    // A number outside the prices the program takes is refused where it is
+    // typed, naming the service.
+    void priceOutsideTheLimitsIsRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("negative") << "-5" << "";
+        QTest::newRow("1e+14") << "1e+14" << "";
+        QTest::newRow("just over") << "1000000,01" << "";
+        QTest::newRow("the bound") << "1000000" << "1000000";
+        QTest::newRow("zero") << "0" << "0";
+    }
+
+    void priceOutsideTheLimitsIsRefused()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        Editor e({"Стрижка=1"});
+        QVERIFY(QTest::qWaitForWindowActive(e.dialog));
+        key(Qt::Key_Tab);
+        type(typed);
+        test::ErrorRecorder errors;
+        key(Qt::Key_Return);
+        if (stored.isEmpty()) {
+            QCOMPARE(errors.messages, QStringList{QStringLiteral("Цена «%1» у услуги «Стрижка» не подходит: цена "
+                                                                 "за минуту должна быть от 0 до 1000000.")
+                                                      .arg(typed)});
+            QVERIFY(e.cellEditor());
+            QCOMPARE(e.rows(), QStringList{"Стрижка=1"});
+        } else {
+            QVERIFY(errors.messages.isEmpty());
+            QCOMPARE(e.rows(), QStringList{"Стрижка=" + stored});
+        }
     }
 
     // The menu command's way: created, run modally, gone afterwards.

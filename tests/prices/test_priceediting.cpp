@@ -4,6 +4,8 @@
 #include "testsupport.h"
 
 #include <QTest>
+#include <cmath>
+#include <limits>
 #include <memory>
 
 using namespace bilmeko;
@@ -151,6 +153,65 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, ok);
         QCOMPARE(PriceEditing::acceptableName(name), ok);
+    }
+
+    // Whether the close has anything to ask about: only a difference from
+    // the list as it was at the opening counts.
+    void changedSinceTheOpening_data()
+    {
+        QTest::addColumn<QStringList>("script");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("nothing") << QStringList{} << false;
+        QTest::newRow("moves only") << QStringList{"d", "u"} << false;
+        QTest::newRow("untouched new row dropped") << QStringList{"i", "l"} << false;
+        QTest::newRow("price changed") << QStringList{"p1,5"} << true;
+        QTest::newRow("price changed and back") << QStringList{"p7", "p1"} << false;
+        QTest::newRow("price emptied") << QStringList{"p"} << true;
+        QTest::newRow("name changed") << QStringList{"nZ"} << true;
+        QTest::newRow("row deleted") << QStringList{"x"} << true;
+        QTest::newRow("named new row") << QStringList{"i", "nQ", "l"} << true;
+    }
+
+    void changedSinceTheOpening()
+    {
+        QFETCH(QStringList, script);
+        QFETCH(bool, changed);
+        std::unique_ptr<MemTable> t(makePriceTable());
+        addRows(*t, {"A=1", "B=2"});
+        PriceEditing editing(*t);
+        for (const QString &step : script) {
+            switch (step[0].toLatin1()) {
+            case 'd': editing.down(); break;
+            case 'u': editing.up(); break;
+            case 'i': editing.insertRow(); break;
+            case 'l': editing.leave(); break;
+            case 'x': editing.deleteCurrent(); break;
+            case 'n': editing.setName(t->currentRow(), step.mid(1)); break;
+            case 'p': editing.setPrice(t->currentRow(), step.mid(1)); break;
+            }
+        }
+        QCOMPARE(editing.changed(), changed);
+    }
+
+    void priceLimits_data()
+    {
+        QTest::addColumn<double>("price");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("zero") << 0.0 << true;
+        QTest::newRow("the bound") << MaxPricePerMinute << true;
+        QTest::newRow("above") << std::nextafter(MaxPricePerMinute, 2e6) << false;
+        QTest::newRow("negative") << -0.01 << false;
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << false;
+        QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << false;
+    }
+
+    void priceLimits()
+    {
+        QFETCH(double, price);
+        QFETCH(bool, valid);
+        QCOMPARE(isValidPrice(price), valid);
+        // A whole day at the highest price keeps its kopecks.
+        QCOMPARE(Formats::money(1440 * MaxPricePerMinute), QStringLiteral("1440000000,00"));
     }
 };
 

@@ -13,6 +13,30 @@ PriceEditing::PriceEditing(MemTable &table)
       m_item(table.fieldIndex(QStringLiteral("PItem"))),
       m_price(table.fieldIndex(QStringLiteral("PPrice")))
 {
+    m_start = rows();
+}
+
+PriceEditing::Rows PriceEditing::rows() const
+{
+    Rows out;
+    for (int r = 0; r < m_table.rowCount(); ++r)
+        out.append({m_table.value(r, m_item).toString(), m_table.value(r, m_price)});
+    return out;
+}
+
+bool PriceEditing::changed() const
+{
+    const Rows now = rows();
+    if (now.size() != m_start.size())
+        return true;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const auto &[name, price] = now[i];
+        const auto &[name0, price0] = m_start[i];
+        if (name != name0 || price.isNull() != price0.isNull()
+            || (!price.isNull() && price.toDouble() != price0.toDouble()))
+            return true;
+    }
+    return false;
 }
 
 int PriceEditing::newRow() const
@@ -119,6 +143,14 @@ void PriceEditing::setPrice(int row, const QString &text)
     if (!price)
         throw Error(QStringLiteral("'%1' is not a valid floating point value for field 'PPrice'")
                         .arg(text));
+    if (*price && !isValidPrice(**price)) {
+        const QString name = m_table.value(row, m_item).toString().trimmed();
+        throw Error(QStringLiteral("Цена «%1» у услуги %2 не подходит: цена за минуту должна быть "
+                                   "от 0 до %3.")
+                        .arg(text.trimmed(),
+                             name.isEmpty() ? QStringLiteral("без названия") : QStringLiteral("«%1»").arg(name),
+                             Formats::generalNumber(MaxPricePerMinute)));
+    }
     m_table.setValue(row, m_price, *price ? QVariant(**price) : QVariant());
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 #include <optional>
+#include <utility>
 
 namespace bilmeko {
 
@@ -41,10 +42,14 @@ public:
     // Deletes the current row (after the operator confirmed).
     void deleteCurrent();
 
+    // Whether the rows differ from what they were when editing began.
+    bool changed() const;
+
     // Cell edits of a row. The name is cut to 20 characters; the price text
     // is a number in the ',' form or empty, anything else throws
     // Error("'<text>' is not a valid floating point value for field 'PPrice'")
-    // and changes nothing.
+    // and changes nothing. A number that is not a valid price (pricetable.h)
+    // throws a Russian message naming the service, and changes nothing.
     void setName(int row, const QString &text);
     void setPrice(int row, const QString &text);
 
@@ -68,10 +73,14 @@ private:
     int dropUnchangedNew();
     void removeRow(int row);
 
+    using Rows = QList<std::pair<QString, QVariant>>;
+    Rows rows() const;
+
     MemTable &m_table;
     int m_item;
     int m_price;
     MemTable::RowId m_new = 0;
+    Rows m_start;
 };
 
 } // namespace bilmeko

@@ -1,10 +1,14 @@
 #include "pricelist.h"
 
+#include "common/core/codepage.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
+#include "pricetable.h"
 
 #include <QHash>
+#include <QSet>
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -17,7 +21,46 @@ QString folded(const QString &name)
     return name.toCaseFolded();
 }
 
+// A name or value as a message quotes it: one line, not too long.
+QString quoted(const QString &text)
+{
+    constexpr int Max = 40;
+    QString t = text;
+    for (QChar &c : t)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    if (t.size() > Max)
+        t = t.left(Max - 1) + QChar(0x2026);
+    return t;
+}
+
+QString badPricesMessage(const QString &path, const QStringList &lines, qsizetype total)
+{
+    QString m = QStringLiteral("В файле «%1» неверные цены (нужно число от 0 до %2, дробная часть "
+                               "через запятую) у услуг:\n")
+                    .arg(path, Formats::generalNumber(MaxPricePerMinute));
+    m += lines.join(QLatin1Char('\n'));
+    if (total > lines.size())
+        m += QStringLiteral("\n… и ещё %1").arg(total - lines.size());
+    m += QStringLiteral("\nЭти услуги не загружены. При сохранении цен их строки останутся в файле "
+                        "как комментарии.");
+    return m;
+}
+
 } // namespace
+
+QByteArray badPriceComment()
+{
+    return cp1251::encode(QStringLiteral("; неверная цена: "));
+}
+
+std::optional<double> priceOfText(const QString &text)
+{
+    const std::optional<double> v = Formats::parseFloat(text);
+    if (!v || !isValidPrice(*v))
+        return std::nullopt;
+    return v;
+}
 
 QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable &prices)
 {
@@ -25,7 +68,8 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         carrier << CarrierTitle;
 
     // Every key's value is the value of its first line (letter case ignored).
-    const QList<profile::Entry> lines = ini.readSection(PriceSection);
+    bool fromUtf8 = false;
+    const QList<profile::Entry> lines = ini.text(&fromUtf8).entries(PriceSection);
     QHash<QString, QString> firstValue;
     for (const profile::Entry &e : lines) {
         const QString k = folded(e.key);
@@ -60,7 +104,8 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
     }
 
     // The rows, each in front of the one before.
-    QStringList messages;
+    QStringList bad;
+    qsizetype badCount = 0;
     struct Row
     {
         QString name;
@@ -72,11 +117,11 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         if (eq < 0)
             continue;
         const QString text = carrier[i].mid(eq + 1);
-        const std::optional<double> price = Formats::parseFloat(text);
+        const std::optional<double> price = priceOfText(text);
         if (!price) {
             // A service without a valid price would be sold for nothing.
-            if (messages.size() < MaxLoadMessages)
-                messages << Error::invalidFloat(text).message();
+            if (++badCount <= MaxNamedServices)
+                bad << QStringLiteral("«%1» = %2").arg(quoted(carrier[i].left(eq)), quoted(text));
             continue;
         }
         rows.push_back({carrier[i].left(eq), *price});
@@ -103,7 +148,32 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         }
     }
     prices.resumeUpdates();
+
+    QStringList messages;
+    if (badCount > 0)
+        messages << badPricesMessage(ini.path(), bad, badCount);
+    if (fromUtf8)
+        messages << QStringLiteral("Файл «%1» записан в кодировке UTF-8. Он прочитан как UTF-8, "
+                                   "а при сохранении цен будет записан в кодировке Windows-1251.")
+                        .arg(ini.path());
     return messages;
+}
+
+QList<qsizetype> badPriceLines(const profile::ProfileText &text)
+{
+    QList<qsizetype> out;
+    QSet<QString> seen;
+    for (qsizetype at : text.entryLines(PriceSection)) {
+        const profile::Line &l = text.lines()[static_cast<size_t>(at)];
+        const QString k = folded(text.keyOf(l));
+        if (seen.contains(k))
+            continue; // a repeated key was never read
+        seen.insert(k);
+        const QString value = text.valueOf(l);
+        if (!value.isEmpty() && !priceOfText(value))
+            out.append(at);
+    }
+    return out;
 }
 
 bool isStorableName(const QString &name)
@@ -140,7 +210,9 @@ QList<profile::Entry> priceEntries(const MemTable &prices)
 
 void savePriceList(const ProfileFile &ini, const MemTable &prices)
 {
-    ini.replaceSection(PriceSection, priceEntries(prices));
+    QList<profile::Entry> entries = priceEntries(prices);
+    std::reverse(entries.begin(), entries.end());
+    ini.replaceSection(PriceSection, entries, &badPriceLines, badPriceComment());
 }
 
 } // namespace bilmeko

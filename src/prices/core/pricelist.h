@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace bilmeko {
 
@@ -14,19 +15,32 @@ class MemTable;
 inline const QString PriceSection = QStringLiteral("Price");
 // The carrier's own first line.
 inline const QString CarrierTitle = QStringLiteral("Prices");
-// A broken file shows at most this many conversion messages.
-constexpr int MaxLoadMessages = 5;
+// The message about bad prices names at most this many services, then
+// says how many more there are.
+constexpr int MaxNamedServices = 50;
+// How a line with a bad price stays in the file when the list is saved.
+QByteArray badPriceComment(); // "; неверная цена: " in the code page
+
+// A price as the file holds it: a number in the ',' form that is a valid
+// price (isValidPrice); nullopt for anything else.
+std::optional<double> priceOfText(const QString &text);
 
 // Loads the section into the price table through the carrier lines (the
 // main window's hidden text box, first line "Prices"): each key with a
 // non-empty value enters the carrier as "key=value", replacing a line of the
 // same name (letter case ignored) or appended; then every carrier line after
 // the first becomes a row in front of the current row, so the rows come in
-// the reverse of the file's order. A value that is not a number in the ','
-// form is left out and gives the message "'<value>' is not a valid floating
-// point value"; loading goes on. Returns the messages for the caller to
-// show (showErrorBox), in file order.
+// the reverse of the file's order. A value that is not a valid price is left
+// out and loading goes on. Returns the messages for the caller to show
+// (showErrorBox), at most two: one for the whole file naming it and every
+// service left out with its value, and one when the file was read as UTF-8
+// and will be saved in Windows-1251.
 QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable &prices);
+
+// The key lines of the section whose key's (first) value is not empty and
+// not a valid price: the lines loading leaves out, which saving keeps in
+// the file as comments (badPriceComment()) instead of dropping them.
+QList<qsizetype> badPriceLines(const profile::ProfileText &text);
 
 // Whether a service name can be a key that reads back as itself: after
 // trimming blanks it is not empty, holds no '=' and does not begin with
@@ -41,8 +55,11 @@ bool isStorableName(const QString &name);
 QList<profile::Entry> priceEntries(const MemTable &prices);
 
 // Replaces the section "Price" with the table's rows (priceEntries) in one
-// atomic write. Throws Error("Unable to write to <path>"), the file then
-// unchanged. Rows still being edited must be posted (or dropped) first.
+// atomic write, last row first: loading reverses the file's order, so the
+// next start shows the rows in the order the editor showed them. Lines
+// with a bad price stay as comments (badPriceLines). Throws
+// Error("Unable to write to <path>"), the file then unchanged. Rows still
+// being edited must be posted (or dropped) first.
 void savePriceList(const ProfileFile &ini, const MemTable &prices);
 
 } // namespace bilmeko

@@ -1,6 +1,13 @@
 #include "pricetable.h"
 
+#include <cmath>
+
 namespace bilmeko {
+
+bool isValidPrice(double price)
+{
+    return std::isfinite(price) && price >= 0 && price <= MaxPricePerMinute;
+}
 
 MemTable *makePriceTable(QObject *parent)
 {

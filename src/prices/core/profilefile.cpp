@@ -167,8 +167,16 @@ bool ProfileFile::replaceFile(const QString &path, const QByteArray &bytes)
 
 profile::ProfileText ProfileFile::load() const
 {
+    return text();
+}
+
+profile::ProfileText ProfileFile::text(bool *fromUtf8) const
+{
     ReadResult r = readBytes(m_path);
-    return profile::ProfileText(r.status == ReadStatus::Ok ? std::move(r.bytes) : QByteArray());
+    profile::CodePageBytes b = profile::toCodePage(r.status == ReadStatus::Ok ? std::move(r.bytes) : QByteArray());
+    if (fromUtf8)
+        *fromUtf8 = b.fromUtf8;
+    return profile::ProfileText(std::move(b.bytes));
 }
 
 profile::ProfileText ProfileFile::loadForUpdate() const
@@ -176,7 +184,7 @@ profile::ProfileText ProfileFile::loadForUpdate() const
     ReadResult r = readBytes(m_path);
     if (r.status == ReadStatus::Failed)
         failWrite();
-    return profile::ProfileText(std::move(r.bytes));
+    return profile::ProfileText(profile::toCodePage(std::move(r.bytes)).bytes);
 }
 
 void ProfileFile::failWrite() const
@@ -218,15 +226,17 @@ void ProfileFile::eraseSection(const QString &section) const
     commit(text.withoutSection(section));
 }
 
-void ProfileFile::replaceSection(const QString &section, const QList<profile::Entry> &entries) const
+void ProfileFile::replaceSection(const QString &section, const QList<profile::Entry> &entries,
+                                 const LinePicker &keptLines, const QByteArray &commentPrefix) const
 {
-    const ReadResult r = readBytes(m_path);
+    ReadResult r = readBytes(m_path);
     if (r.status == ReadStatus::Failed)
         failWrite();
-    const profile::ProfileText text(r.bytes);
     if (r.status == ReadStatus::Missing && entries.isEmpty())
         return; // an empty list needs no new file
-    commit(text.withSection(section, entries));
+    const profile::ProfileText text(profile::toCodePage(std::move(r.bytes)).bytes);
+    commit(text.withSection(section, entries, keptLines ? keptLines(text) : QList<qsizetype>(),
+                            commentPrefix));
 }
 
 } // namespace bilmeko

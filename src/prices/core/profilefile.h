@@ -10,11 +10,15 @@
 // flushed to the disk, renamed over the old one. On any failure it throws
 // Error("Unable to write to <full path>") and the old file is left exactly
 // as it was; a missing file is created.
+//
+// A file in UTF-8 (see profile::toCodePage) is read converted to the code
+// page, so its next write stores it in the code page.
 
 #include "profiletext.h"
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace bilmeko {
 
@@ -34,11 +38,19 @@ public:
     // Every key line of the section in file order (repeated keys included),
     // read in one go.
     QList<profile::Entry> readSection(const QString &section) const;
+    // The whole text, in the code page; fromUtf8 tells whether the file was
+    // converted from UTF-8.
+    profile::ProfileText text(bool *fromUtf8 = nullptr) const;
 
     void writeString(const QString &section, const QString &key, const QString &value) const;
     void eraseSection(const QString &section) const;
-    // Erases the section and writes these entries in one atomic step.
-    void replaceSection(const QString &section, const QList<profile::Entry> &entries) const;
+    // Erases the section and writes these entries in one atomic step. The
+    // entry lines that keptLines picks in the current text stay in the file
+    // as comments (profile::ProfileText::withSection).
+    using LinePicker = std::function<QList<qsizetype>(const profile::ProfileText &)>;
+    void replaceSection(const QString &section, const QList<profile::Entry> &entries,
+                        const LinePicker &keptLines = {},
+                        const QByteArray &commentPrefix = QByteArray(";")) const;
 
     enum class ReadStatus { Ok, Missing, Failed };
     struct ReadResult

@@ -2,6 +2,7 @@
 
 #include "common/core/codepage.h"
 
+#include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
 
@@ -135,6 +136,21 @@ std::vector<Line> splitLines(const QByteArray &bytes)
     return out;
 }
 
+CodePageBytes toCodePage(QByteArray bytes)
+{
+    static const QByteArray bom("\xEF\xBB\xBF");
+    const bool marked = bytes.startsWith(bom);
+    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return {std::move(bytes), false};
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(QByteArrayView(bytes).sliced(marked ? bom.size() : 0));
+    if (utf8.hasError())
+        return {std::move(bytes), false};
+    return {cp1251::encode(text), true};
+}
+
 QByteArray entryLine(const QString &key, const QString &value)
 {
     return cp1251::encode(key) + '=' + cp1251::encode(value) + "\r\n";
@@ -227,6 +243,16 @@ QList<Entry> ProfileText::entries(const QString &section) const
     return out;
 }
 
+QList<qsizetype> ProfileText::entryLines(const QString &section) const
+{
+    const std::vector<Member> m = membership(section);
+    QList<qsizetype> out;
+    for (size_t i = 0; i < m_lines.size(); ++i)
+        if ((m[i] == InFirst || m[i] == InLater) && m_lines[i].kind == LineKind::Entry)
+            out.append(static_cast<qsizetype>(i));
+    return out;
+}
+
 QStringList ProfileText::keys(const QString &section) const
 {
     QStringList out;
@@ -292,11 +318,18 @@ QByteArray ProfileText::withoutSection(const QString &section) const
     return w.take();
 }
 
-QByteArray ProfileText::withSection(const QString &section, const QList<Entry> &entries) const
+QByteArray ProfileText::withSection(const QString &section, const QList<Entry> &entries,
+                                    const QList<qsizetype> &asComments,
+                                    const QByteArray &commentPrefix) const
 {
     QByteArray block;
     for (const Entry &e : entries)
         block += entryLine(e.key, e.value);
+    const auto commented = [&](const Line &l) {
+        qsizetype b = l.begin, e = l.end;
+        trimRange(m_bytes.constData(), b, e);
+        return commentPrefix + m_bytes.mid(b, e - b) + "\r\n";
+    };
 
     const std::vector<Member> m = membership(section);
     const qsizetype none = -1;
@@ -313,6 +346,15 @@ QByteArray ProfileText::withSection(const QString &section, const QList<Entry> &
         }
     }
 
+    std::vector<bool> keep(m_lines.size(), false);
+    for (qsizetype at : asComments)
+        if (at >= 0 && at < qsizetype(m_lines.size()) && m_lines[at].kind == LineKind::Entry)
+            keep[at] = true;
+    // Kept lines of later sections of the same name follow the new ones.
+    for (size_t i = 0; i < m_lines.size(); ++i)
+        if (keep[i] && m[i] == InLater)
+            block += commented(m_lines[i]);
+
     Writer w(m_bytes);
     if (header == none) {
         if (entries.isEmpty())
@@ -328,8 +370,11 @@ QByteArray ProfileText::withSection(const QString &section, const QList<Entry> &
             continue;
         if (at == firstEntry)
             w.lines(block);
-        if (m[i] == InFirst && m_lines[i].kind == LineKind::Entry)
+        if (m[i] == InFirst && m_lines[i].kind == LineKind::Entry) {
+            if (keep[i])
+                w.lines(commented(m_lines[i]));
             continue;
+        }
         w.line(m_lines[i]);
         if (firstEntry == none && at == lastText)
             w.lines(block);

@@ -58,6 +58,8 @@ public:
     bool hasSection(const QString &section) const;
     // Every key line of the section in file order, repeated keys included.
     QList<Entry> entries(const QString &section) const;
+    // Indexes into lines() of the section's key lines, in file order.
+    QList<qsizetype> entryLines(const QString &section) const;
     // The key names of the section in file order, repeated keys included.
     QStringList keys(const QString &section) const;
     // The value of the key's first line in the section; empty text if none.
@@ -72,8 +74,13 @@ public:
     // them one by one would leave it, but kept in its place: its comments
     // and blank lines stay, the new key lines take the place of the first
     // old one. Further sections of the same name go. With no entries, a
-    // missing section is not added.
-    QByteArray withSection(const QString &section, const QList<Entry> &entries) const;
+    // missing section is not added. The entry lines listed in `asComments`
+    // (indexes into lines()) are not dropped but kept as comments, their
+    // text after `commentPrefix`: in place in the first section, after the
+    // new key lines when they stood in a later one.
+    QByteArray withSection(const QString &section, const QList<Entry> &entries,
+                           const QList<qsizetype> &asComments = {},
+                           const QByteArray &commentPrefix = QByteArray(";")) const;
 
     // Text of a line's parts, decoded.
     QString sectionName(const Line &line) const;
@@ -88,6 +95,18 @@ private:
     QByteArray m_bytes;
     std::vector<Line> m_lines;
 };
+
+// The bytes of a settings file in the code page. A file that is valid UTF-8
+// and not plain ASCII, or begins with the UTF-8 byte-order mark, was written
+// by a text editor in UTF-8: it is converted (the mark dropped, characters
+// outside the code page as '?') and fromUtf8 is set. Anything else is
+// taken as the code page already, as it is.
+struct CodePageBytes
+{
+    QByteArray bytes;
+    bool fromUtf8 = false;
+};
+CodePageBytes toCodePage(QByteArray bytes);
 
 // "key=value" with CR LF, in Windows-1251.
 QByteArray entryLine(const QString &key, const QString &value);

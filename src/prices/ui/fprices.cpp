@@ -165,6 +165,22 @@ public:
         return true;
     }
 
+    // The buttons beside the grid: as Insert and Ctrl+Delete in it.
+    void addRow()
+    {
+        setFocus();
+        move([this] { m_editing.insertRow(); });
+        if (m_delegate->openEditor() || table().currentRow() < 0)
+            return;
+        setColumn(NameColumn);
+        edit(currentIndex());
+    }
+    void deleteRow()
+    {
+        setFocus();
+        move([this] { deleteRecord(); });
+    }
+
     // Tab, Enter and Return inside a cell editor.
     void editorKey(QKeyEvent *e)
     {
@@ -513,8 +529,25 @@ TFPrices::TFPrices(MemTable &prices, const ProfileFile &settings, QWidget *paren
     BitBtn2->setAutoDefault(true);
     BitBtn1->setDefault(true);
 
+    // Below the two buttons the dialog always had, in the free room beside
+    // the grid: the keys for them are not something one guesses.
+    BitBtn3 = new QPushButton(QStringLiteral("Добавить услугу"), this);
+    BitBtn3->setObjectName(QStringLiteral("BitBtn3"));
+    BitBtn3->setGeometry(244, 108, 161, 25);
+    BitBtn3->setToolTip(QStringLiteral("Новая строка перед выбранной (Insert)"));
+    BitBtn4 = new QPushButton(QStringLiteral("Удалить услугу"), this);
+    BitBtn4->setObjectName(QStringLiteral("BitBtn4"));
+    BitBtn4->setGeometry(244, 140, 161, 25);
+    BitBtn4->setToolTip(QStringLiteral("Удалить выбранную строку (Ctrl+Delete)"));
+    fitCaption(BitBtn3);
+    fitCaption(BitBtn4);
+    BitBtn3->setAutoDefault(false);
+    BitBtn4->setAutoDefault(false);
+
     connect(BitBtn1, &QPushButton::clicked, this, &TFPrices::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TFPrices::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TFPrices::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TFPrices::BitBtn4Click);
 
     DBGrid1->setFocus();
 }
@@ -529,8 +562,28 @@ void TFPrices::BitBtn1Click()
         if (posted)
             m_editing.leave();
     });
-    if (posted)
-        accept();
+    if (!posted)
+        return;
+    if (m_editing.changed()) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Цены"),
+                        QStringLiteral("Цены изменены, но не сохранены в файле «%1». Сохранить их?\n"
+                                       "Если не сохранить, изменения действуют только до выхода "
+                                       "из программы.")
+                            .arg(m_settings.path()),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("ConfirmSave"));
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Сохранить"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Не сохранять"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        if (answer == QMessageBox::Cancel)
+            return;
+        if (answer == QMessageBox::Yes)
+            guard([&] { savePriceList(m_settings, m_prices); });
+    }
+    accept();
 }
 
 void TFPrices::BitBtn2Click()
@@ -545,6 +598,16 @@ void TFPrices::BitBtn2Click()
     });
     if (posted)
         accept();
+}
+
+void TFPrices::BitBtn3Click()
+{
+    DBGrid1->addRow();
+}
+
+void TFPrices::BitBtn4Click()
+{
+    DBGrid1->deleteRow();
 }
 
 void TFPrices::reject()
