@@ -3,8 +3,10 @@
 #include "glyphs.h"
 #include "app/core/sessionboard.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QWindow>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -29,7 +31,8 @@ void makeBlueBold(QLabel *label, int pointSize = 0)
 
 TFormbox::TFormbox(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                          | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("Formbox"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -61,14 +64,43 @@ TFormbox::TFormbox(QWidget *parent)
 
 TFormbox *TFormbox::showNotice(const Notice &notice)
 {
+    // No parent widget: a notice outlives the dialog it may appear over.
     auto *box = new TFormbox;
     box->setCustomer(notice.customer);
     box->setStat(notice.stat);
     box->setWindowTitle(notice.caption);
     if (QScreen *screen = QGuiApplication::primaryScreen())
         box->move(screen->availableGeometry().center() - box->rect().center());
+    box->winId();
+    box->joinModalWindow();
     box->show();
+    box->raise();
+    box->activateWindow();
     return box;
+}
+
+void TFormbox::joinModalWindow()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || !windowHandle())
+        return;
+    modal->winId();
+    windowHandle()->setTransientParent(modal->windowHandle());
+}
+
+bool TFormbox::event(QEvent *event)
+{
+    // A modal dialog opened after the notice: join it too, so the notice
+    // keeps working and stays above it.
+    if (event->type() == QEvent::WindowBlocked) {
+        const bool done = QDialog::event(event);
+        joinModalWindow();
+        if (isVisible()) {
+            raise();
+        }
+        return done;
+    }
+    return QDialog::event(event);
 }
 
 void TFormbox::setCustomer(const QString &name)

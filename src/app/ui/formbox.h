@@ -1,6 +1,8 @@
 #pragma once
 // The time-is-up notice: a window of its own for each ended session, not
-// modal, freed when closed however it is closed.
+// modal, freed when closed however it is closed. It stays above the
+// program's other windows and is never blocked by a modal dialog: its OK
+// works while the client dialog or a question is open.
 
 #include <QDialog>
 
@@ -30,6 +32,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    // Makes the notice a transient of the topmost modal window, which then
+    // no longer blocks it; the window manager keeps it above that window.
+    void joinModalWindow();
 
 private:
     QLabel *Label1;
