@@ -11,8 +11,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -22,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWindow>
 #include <memory>
 
@@ -146,6 +150,152 @@ private slots:
         QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
         QVERIFY(checked);
         QCOMPARE(f.board().curLog().rowCount(), 1);
+    }
+
+    // Notification areas that report only single clicks: a click shows and
+    // raises the window; a double click that reported its first click as
+    // well leaves it shown. The tray menu opens it too.
+    void trayClickShowsTheWindow()
+    {
+        TrayForm f(dir());
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.hide();
+        auto *tray = f.findChild<QSystemTrayIcon *>("RxTrayIcon1");
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(f.isVisible());
+        QTRY_COMPARE(QGuiApplication::focusWindow(), f.windowHandle());
+        emit tray->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(f.isVisible());
+        emit tray->activated(QSystemTrayIcon::Trigger); // visible: stays
+        QVERIFY(f.isVisible());
+        // A double click on its own still toggles, as it always did.
+        QTest::qWait(QApplication::doubleClickInterval() + 150);
+        emit tray->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!f.isVisible());
+
+        auto *menu = f.findChild<QMenu *>("PopupMenu1");
+        const QList<QAction *> items = menu->actions();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0]->objectName(), QStringLiteral("N6"));
+        QCOMPARE(items[0]->text().remove('&'), QStringLiteral("Открыть"));
+        QCOMPARE(items[1]->objectName(), QStringLiteral("N1"));
+        items[0]->trigger();
+        QVERIFY(f.isVisible());
+        items[0]->trigger(); // already open: stays open
+        QVERIFY(f.isVisible());
+    }
+
+    // Insert, F2 and F8 start New, Extend and Stop; the buttons say so and
+    // are reached with Tab.
+    void keysStartTheCommands()
+    {
+        TrayForm f(dir());
+        f.prices().appendRow();
+        f.prices().setField("PItem", QStringLiteral("Массаж"));
+        f.prices().setField("PPrice", 10.0);
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto *grid = f.findChild<QTableView *>("RxDBGrid1");
+        grid->setFocus();
+
+        QString caption;
+        test::onNextModal([&](QWidget *dialog) {
+            caption = dialog->windowTitle();
+            test::retype(dialog->findChild<QWidget *>("CMinuts"), "30");
+            QTest::mouseClick(dialog->findChild<QPushButton *>("BitBtn1"), Qt::LeftButton);
+        });
+        QTest::keyClick(grid, Qt::Key_Insert);
+        QCOMPARE(caption, QStringLiteral("Новый клиент"));
+        QCOMPARE(f.board().curLog().rowCount(), 1);
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+
+        test::onNextModal([&](QWidget *dialog) {
+            caption = dialog->windowTitle();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+        QVERIFY(caption.startsWith(QStringLiteral("Добавить время")));
+        f.activateWindow(); // the offscreen platform does not give it back
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+
+        QString question;
+        test::answerNextMessageBox(QMessageBox::Yes, &question);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
+        QVERIFY(question.startsWith(QStringLiteral("Остановить")));
+        QVERIFY(f.board().curLog().isEmpty());
+
+        const char *names[] = {"SpeedButton1", "SpeedButton2", "SpeedButton3"};
+        const char *keys[] = {"Ins", "F2", "F8"};
+        for (int i = 0; i < 3; ++i) {
+            auto *b = f.findChild<QToolButton *>(names[i]);
+            QVERIFY(b->toolTip().endsWith(QStringLiteral("(%1)").arg(keys[i])));
+            QCOMPARE(b->focusPolicy(), Qt::TabFocus); // no focus from a click
+            QVERIFY(b->autoRaise());
+        }
+        // Tab from the grid reaches the three buttons in order.
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        grid->setFocus();
+        QStringList reached;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(reached, (QStringList{"SpeedButton1", "SpeedButton2", "SpeedButton3"}));
+    }
+
+    void menusHaveMnemonics()
+    {
+        TForm1 f(dir());
+        QStringList texts;
+        for (const char *name : {"N3", "N5", "N1", "N6"})
+            texts << f.findChild<QAction *>(name)->text();
+        for (QAction *a : f.menuBar()->actions())
+            texts << a->text();
+        for (const QString &t : texts)
+            QVERIFY2(t.count('&') == 1, qPrintable(t));
+    }
+
+    // No price list yet: the client dialog says so and where to add one.
+    void firstStartSaysWhereServicesComeFrom()
+    {
+        TrayForm f(dir());
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QString placeholder, tip;
+        test::onNextModal([&](QWidget *dialog) {
+            auto *picker = dialog->findChild<QComboBox *>("RxLookupEdit1");
+            placeholder = picker->placeholderText();
+            tip = picker->toolTip();
+            QCOMPARE(picker->currentIndex(), -1);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        f.SpeedButton1Click();
+        QCOMPARE(placeholder, QStringLiteral("Нет услуг: Параметры → Цены"));
+        QVERIFY(tip.contains(QStringLiteral("«Параметры» → «Цены»")));
+    }
+
+    // A name cut in the grid shows whole in a tooltip; one that fits has none.
+    void cutNamesShowWholeInATooltip()
+    {
+        TForm1 f(dir());
+        const QString longName = QStringLiteral("Константинопольская-Заде Анна");
+        f.board().addSession(longName, "", "S", 1, 1, 0);
+        f.board().addSession("Ли", "", "S", 1, 1, 0);
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto *grid = f.findChild<QTableView *>("RxDBGrid1");
+        const auto tipAt = [&](int row) {
+            const QRect cell = grid->visualRect(grid->model()->index(row, 0));
+            QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+            QApplication::sendEvent(grid->viewport(), &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Ли"));
+        QCOMPARE(tipAt(0), QString());
+        QCOMPARE(tipAt(1), longName.left(20));
     }
 
 private:

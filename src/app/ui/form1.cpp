@@ -33,8 +33,10 @@
 #include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 
 namespace bilmeko {
@@ -80,13 +82,32 @@ private:
 };
 
 // Cells as the grid draws them: white on the grid's button-face background,
-// a 2-pixel margin and clipped rather than elided text (times and money fit
-// their narrow columns), money right-aligned.
+// a 2-pixel margin, money right-aligned. A text too long for its cell ends
+// in an ellipsis and shows whole in a tooltip.
 class GridDelegate : public QStyledItemDelegate
 {
 public:
     GridDelegate(QList<int> rightAligned, QObject *parent)
         : QStyledItemDelegate(parent), m_right(std::move(rightAligned)) {}
+
+    // The text as the cell shows it.
+    static QString shownText(const QFontMetrics &fm, const QString &text, const QRect &cell)
+    {
+        return fm.elidedText(text, Qt::ElideRight, cell.width() - 4);
+    }
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (shownText(option.fontMetrics, text, option.rect) != text)
+            QToolTip::showText(event->globalPos(), text, view, option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
@@ -102,7 +123,8 @@ public:
         const Qt::Alignment align = m_right.contains(index.column())
                                         ? Qt::AlignRight | Qt::AlignVCenter
                                         : Qt::AlignLeft | Qt::AlignVCenter;
-        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine), o.text);
+        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
+                          shownText(o.fontMetrics, o.text, o.rect));
         painter->restore();
     }
 
@@ -285,14 +307,19 @@ void TForm1::buildButtons(QWidget *client)
         QIcon icon;
         QRect geometry;
         void (TForm1::*handler)();
+        QKeySequence key;
+        QString tip;
     };
     const ButtonDef buttons[] = {
         {&SpeedButton1, "SpeedButton1", QStringLiteral("Новый"), glyphs::newSession(),
-         QRect(584, 0, 133, 29), &TForm1::SpeedButton1Click},
+         QRect(584, 0, 133, 29), &TForm1::SpeedButton1Click, QKeySequence(Qt::Key_Insert),
+         QStringLiteral("Новый сеанс")},
         {&SpeedButton2, "SpeedButton2", QStringLiteral("Продлить"), glyphs::extendSession(),
-         QRect(584, 32, 133, 29), &TForm1::SpeedButton2Click},
+         QRect(584, 32, 133, 29), &TForm1::SpeedButton2Click, QKeySequence(Qt::Key_F2),
+         QStringLiteral("Добавить время выбранному сеансу")},
         {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(),
-         QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click},
+         QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click, QKeySequence(Qt::Key_F8),
+         QStringLiteral("Остановить выбранный сеанс")},
     };
     QFont bold = font();
     bold.setPointSize(12);
@@ -306,10 +333,16 @@ void TForm1::buildButtons(QWidget *client)
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         b->setAutoRaise(true);
         b->setFont(bold);
-        b->setFocusPolicy(Qt::NoFocus);
+        // Reached with Tab (Space presses it) and by its key, anywhere in the
+        // window; a click leaves the focus where it was.
+        b->setFocusPolicy(Qt::TabFocus);
         b->setGeometry(s.geometry);
+        b->setToolTip(QStringLiteral("%1 (%2)").arg(s.tip, s.key.toString(QKeySequence::NativeText)));
         const auto handler = s.handler;
         connect(b, &QToolButton::clicked, this, [this, handler] { guard([this, handler] { (this->*handler)(); }); });
+        auto *key = new QShortcut(s.key, this);
+        key->setObjectName(QLatin1String(s.name) + QLatin1String("Key"));
+        connect(key, &QShortcut::activated, b, &QToolButton::click);
         *s.button = b;
     }
 }
@@ -352,14 +385,14 @@ void TForm1::buildMenus()
 {
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu *n2 = bar->addMenu(QStringLiteral("Параметры"));
+    QMenu *n2 = bar->addMenu(QStringLiteral("&Параметры"));
     n2->setObjectName(QStringLiteral("N2"));
-    N3 = n2->addAction(QStringLiteral("Цены"));
+    N3 = n2->addAction(QStringLiteral("&Цены"));
     N3->setObjectName(QStringLiteral("N3"));
     connect(N3, &QAction::triggered, this, [this] { guard([this] { N3Click(); }); });
-    QMenu *n4 = bar->addMenu(QStringLiteral("Отчеты"));
+    QMenu *n4 = bar->addMenu(QStringLiteral("&Отчеты"));
     n4->setObjectName(QStringLiteral("N4"));
-    N5 = n4->addAction(QStringLiteral("Отчет за период"));
+    N5 = n4->addAction(QStringLiteral("Отчет за &период"));
     N5->setObjectName(QStringLiteral("N5"));
     connect(N5, &QAction::triggered, this, [this] { guard([this] { N5Click(); }); });
 }
@@ -368,7 +401,10 @@ void TForm1::buildTray()
 {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    N1 = PopupMenu1->addAction(QStringLiteral("Закрыть"));
+    N6 = PopupMenu1->addAction(QStringLiteral("&Открыть"));
+    N6->setObjectName(QStringLiteral("N6"));
+    connect(N6, &QAction::triggered, this, [this] { guard([this] { N6Click(); }); });
+    N1 = PopupMenu1->addAction(QStringLiteral("&Закрыть"));
     N1->setObjectName(QStringLiteral("N1"));
     connect(N1, &QAction::triggered, this, [this] { guard([this] { N1Click(); }); });
 
@@ -377,8 +413,18 @@ void TForm1::buildTray()
     RxTrayIcon1->setContextMenu(PopupMenu1);
     connect(RxTrayIcon1, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick)
+                if (reason == QSystemTrayIcon::Trigger) {
+                    guard([this] { RxTrayIcon1Click(); });
+                } else if (reason == QSystemTrayIcon::DoubleClick) {
+                    // Where a double click also reports its first click, that
+                    // click has shown the window already.
+                    if (m_shownByClick.isValid()
+                        && m_shownByClick.elapsed() <= QApplication::doubleClickInterval() + 100) {
+                        m_shownByClick.invalidate();
+                        return;
+                    }
                     guard([this] { RxTrayIcon1DblClick(); });
+                }
             });
     if (QSystemTrayIcon::isSystemTrayAvailable())
         RxTrayIcon1->show();
@@ -448,15 +494,33 @@ void TForm1::Timer2Timer()
     m_board->tick();
 }
 
+void TForm1::bringToFront()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void TForm1::RxTrayIcon1DblClick()
 {
-    if (isVisible()) {
+    if (isVisible())
         hide();
-    } else {
-        show();
-        raise();
-        activateWindow();
-    }
+    else
+        bringToFront();
+}
+
+void TForm1::RxTrayIcon1Click()
+{
+    if (!isVisible())
+        m_shownByClick.start();
+    bringToFront();
+}
+
+void TForm1::N6Click()
+{
+    bringToFront();
 }
 
 void TForm1::N1Click()

@@ -3,6 +3,7 @@
 // panel and logo, the menus, the clock caption, the billing tick and the
 // tray icon. Closing it only hides it; quitting is asked for when hidden.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <memory>
 
@@ -45,6 +46,9 @@ public:
 
     // Shows the window centred on the desktop.
     void showCentred();
+    // Shows the window if hidden and brings it to the front, activated: the
+    // tray's click and "Открыть", and a second start of the program.
+    void bringToFront();
 
     // The maker's web site the logo opens.
     static QString makerSite();
@@ -58,7 +62,11 @@ public:
     void Timer1Timer();
     void Timer2Timer();
     void RxTrayIcon1DblClick();
+    // A single click on the tray icon (the only click some notification
+    // areas report): shows and raises the window.
+    void RxTrayIcon1Click();
     void N1Click();
+    void N6Click();
     void Image1Click();
     void FormCreate();
     void FormCloseQuery(bool &canClose);
@@ -118,6 +126,10 @@ private:
     QSystemTrayIcon *RxTrayIcon1 = nullptr;
     QMenu *PopupMenu1 = nullptr;
     QAction *N1 = nullptr;
+    QAction *N6 = nullptr;
+    // Since a tray click showed the window: the double click it was part of
+    // must not hide it again.
+    QElapsedTimer m_shownByClick;
 };
 
 } // namespace bilmeko

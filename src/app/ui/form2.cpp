@@ -56,6 +56,13 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
         item.field = QStringLiteral("PItem");
         auto *model = new MemTableModel(m_prices, {item}, RxLookupEdit1);
         RxLookupEdit1->setModel(model);
+        if (m_prices->isEmpty()) {
+            // A first start has no price list yet: say where it is made.
+            RxLookupEdit1->setPlaceholderText(QStringLiteral("Нет услуг: Параметры → Цены"));
+            RxLookupEdit1->setToolTip(QStringLiteral("Список услуг пуст. Добавьте услуги в меню «Параметры» → "
+                                                     "«Цены» кнопкой «Добавить услугу» и сохраните их кнопкой "
+                                                     "«Сохранить по умолчанию»."));
+        }
     }
 
     Label4 = addLabel("Label4", QStringLiteral("Клиент"), 8, 32);

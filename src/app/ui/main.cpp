@@ -2,6 +2,7 @@
 #include "common/ui/errorbox.h"
 #include "form1.h"
 #include "glyphs.h"
+#include "instancechannel.h"
 #include "app/core/singleinstance.h"
 
 #include <QApplication>
@@ -9,11 +10,15 @@
 
 int main(int argc, char **argv)
 {
-    // Before anything else, so a second start ends at once, silently, with no
-    // window and no tray icon. The lock is held until the process ends.
+    // Before anything else, so a second start ends at once with no window and
+    // no tray icon, after asking the running copy to show its window. The
+    // lock is held until the process ends.
     static bilmeko::InstanceLock instance;
-    if (!instance.tryAcquire(bilmeko::instanceLockPath()))
+    if (!instance.tryAcquire(bilmeko::instanceLockPath())) {
+        QCoreApplication core(argc, argv);
+        bilmeko::InstanceChannel::askToShow(QCoreApplication::applicationDirPath());
         return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Bilmeko"));
@@ -27,5 +32,8 @@ int main(int argc, char **argv)
     bilmeko::TForm1 form;
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     form.showCentred();
+    bilmeko::InstanceChannel channel(form.directory());
+    QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &form, &bilmeko::TForm1::bringToFront);
+    channel.listen();
     return app.exec();
 }
