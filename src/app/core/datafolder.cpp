@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace bilmeko {
@@ -73,7 +74,9 @@ QString DataFolderInputs::seed() const
 bool isWritableFolder(const QString &dir)
 {
     const QFileInfo fi(dir);
-    return fi.isDir() && ::access(QFile::encodeName(fi.absoluteFilePath()).constData(), W_OK | X_OK) == 0;
+    // The effective ids decide, as they do for the files made there.
+    return fi.isDir()
+           && ::faccessat(AT_FDCWD, QFile::encodeName(fi.absoluteFilePath()).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 DataFolder resolveDataFolder(const DataFolderInputs &in, const std::function<bool(const QString &)> &writable)
