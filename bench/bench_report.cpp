@@ -124,8 +124,8 @@ void reportCase(qsizetype count, int perDay, DateTimeValue firstDay, DateTimeVal
         build.wallMs = std::min(build.wallMs, t.wallMs);
         build.cpuMs = std::min(build.cpuMs, t.cpuMs);
     }
-    figure(QStringLiteral("records listed"), report.recordCount, QString(), 0);
-    figure(QStringLiteral("report text"), report.text.size() * 2 / 1048576.0, QStringLiteral("MiB"));
+    figure(QStringLiteral("records listed"), report.recordCount(), QString(), 0);
+    figure(QStringLiteral("report text"), report.text().size() * 2 / 1048576.0, QStringLiteral("MiB"));
     figure(QStringLiteral("report built (text and totals)"), build);
     figure(QStringLiteral("report built / plain read, wall clock"), build.wallMs / plain.wallMs, QStringLiteral("x"));
     if (buildTarget)

@@ -50,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const PeriodReport report = buildPeriodReport(journal, beg, end);
     const QStringList lines = report.lines();
-    if (lines.size() != report.recordCount + 2)
+    if (lines.size() != report.recordCount() + 2)
         std::abort();
-    if (report.recordCount > journal.size() / RecordSize)
+    if (report.recordCount() > journal.size() / RecordSize)
         std::abort();
     if (lines.first() != reportHeader() || lines.last() != report.totalsLine())
         std::abort();
-    if (!report.damaged && journal.size() % RecordSize != 0 && report.recordCount
+    if (!report.damaged() && journal.size() % RecordSize != 0 && report.recordCount()
         == journal.size() / RecordSize)
         std::abort(); // a fragment reached by the reading is damage
     return 0;

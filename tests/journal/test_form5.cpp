@@ -297,7 +297,7 @@ private slots:
                 QVERIFY2(qAbs(line[k] - header[k]) < 0.01,
                          qPrintable(QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
             // No piece, drawn as the font shapes it, runs into the next column.
-            const QStringList pieces = edit->line(n).toString().split(QLatin1Char('\t'));
+            const QStringList pieces = edit->line(n).split(QLatin1Char('\t'));
             for (int k = 0; k + 1 < 10; ++k)
                 QVERIFY(line[k] + fm.horizontalAdvance(pieces[k]) + 2 < line[k + 1]);
         }
