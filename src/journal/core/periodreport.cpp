@@ -712,10 +712,6 @@ bool PeriodReport::readRecord(qsizetype i, LogRecord &out) const
         return false;
     }
     out = deserializeRecord(r);
-    out.clientName = shownText(out.clientName);
-    out.service = shownText(out.service);
-    out.note = shownText(out.note);
-    out.status = shownText(out.status);
     return true;
 }
 

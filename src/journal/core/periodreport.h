@@ -70,7 +70,8 @@ public:
     QString text() const;
 
     // The i-th listed record as the journal holds it, read again from the
-    // journal (unscrambled). False when the journal no longer holds what it
+    // journal (unscrambled; texts as stored, control characters included:
+    // only the lines show them as blanks). False when the journal no longer holds what it
     // held when the report was built; `out` then carries only its date.
     bool readRecord(qsizetype i, LogRecord &out) const;
     LogRecord record(qsizetype i) const;
