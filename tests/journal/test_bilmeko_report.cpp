@@ -176,6 +176,19 @@ private slots:
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
     }
 
+    // Nothing of a window system is linked in.
+    void linksNoWidgetsOrGui()
+    {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), {QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report")});
+        if (!ldd.waitForFinished(30000) || ldd.exitCode() != 0)
+            QSKIP("ldd cannot read the program");
+        const QString libs = QString::fromUtf8(ldd.readAllStandardOutput());
+        QVERIFY(libs.contains(QStringLiteral("libQt6Core")));
+        for (const char *gui : {"libQt6Gui", "libQt6Widgets", "libQt6PrintSupport", "libX11", "libxcb", "libwayland"})
+            QVERIFY2(!libs.contains(QLatin1String(gui)), gui);
+    }
+
     void help()
     {
         const Run r = report({QStringLiteral("--help")});
