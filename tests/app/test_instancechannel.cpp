@@ -34,10 +34,6 @@ private slots:
     void secondStartShowsTheRunningWindow()
     {
         QTemporaryDir folder, runtime;
-        // The program's data folder is its own folder: a copy of it here.
-        const QString exe = folder.filePath(QStringLiteral("bilmeko"));
-        QVERIFY(QFile::copy(QStringLiteral(BILMEKO_EXE), exe));
-        QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner));
 
         // This process is the running program: the lock, the window, the line.
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
@@ -55,8 +51,9 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("BILMEKO_DATA_DIR"));
         second.setProcessEnvironment(env);
-        second.start(exe, {});
+        second.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), folder.path()});
         QVERIFY(second.waitForStarted());
         // The second start waits for the answer, so this loop must run.
         QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 10000);
