@@ -4,6 +4,7 @@
 
 #include "app/ui/form1.h"
 #include "app/ui/formbox.h"
+#include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/memtable.h"
@@ -20,6 +21,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -296,6 +298,59 @@ private slots:
         QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Ли"));
         QCOMPARE(tipAt(0), QString());
         QCOMPARE(tipAt(1), longName.left(20));
+    }
+
+    // The last five minutes on the grid: a warm row, legible when selected,
+    // a "!" before the name, one announcement; the mark goes with the row.
+    void reminderMarksTheRow()
+    {
+        TForm1 f(dir());
+        f.board().addSession("Петров", "", "Массаж", 1, 0, 10);
+        f.board().addSession("Иванова", "", "Массаж", 1, 1, 0);
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        auto *grid = f.findChild<QTableView *>("RxDBGrid1");
+        QSignalSpy reminded(&f, &TForm1::sessionsReminded);
+        const auto cellColour = [&](int row) {
+            // The note column, empty here: only its background.
+            const QRect cell = grid->visualRect(grid->model()->index(row, 7));
+            return grid->viewport()->grab().toImage().pixelColor(cell.center());
+        };
+        const auto at = [&](int min, int sec) {
+            m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, min, sec)));
+            f.Timer2Timer();
+        };
+        const int petrov = f.board().curLog().value(0, 0).toString() == "Петров" ? 0 : 1;
+        const int other = 1 - petrov;
+        grid->selectRow(other);
+        at(4, 40);
+        QCOMPARE(reminded.count(), 0);
+        QCOMPARE(cellColour(petrov), QColor(Qt::white));
+        at(5, 0);
+        QCOMPARE(reminded.count(), 1);
+        QCOMPARE(reminded[0][0].toStringList(), QStringList{"«Петров» (Массаж)"});
+        QCOMPARE(cellColour(petrov), QColor(255, 214, 120));
+        grid->selectRow(petrov);
+        QCOMPARE(cellColour(petrov), QColor(150, 55, 0));
+        QVERIFY(f.reminder().isMarked(f.board().curLog().rowId(petrov)));
+        at(9, 40);
+        QCOMPARE(reminded.count(), 1); // once
+        at(10, 5);
+        QCOMPARE(f.board().curLog().rowCount(), 1);
+        QVERIFY(!f.reminder().anyMarked());
+        const QColor left = cellColour(0);
+        QVERIFY(left != QColor(255, 214, 120) && left != QColor(150, 55, 0));
+    }
+
+    void badReminderOptionIsReportedAtStart()
+    {
+        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nReminderMinutes=abc\r\n");
+        test::ErrorRecorder errors;
+        TForm1 f(dir());
+        QCOMPARE(errors.messages.size(), 1);
+        QVERIFY(errors.messages[0].contains("ReminderMinutes=abc"));
+        QCOMPARE(f.reminder().minutes(), 5);
+        QCOMPARE(test::readFile(dir() + "Bilmeko.ini"), QByteArray("[Options]\r\nReminderMinutes=5\r\n"));
     }
 
 private:

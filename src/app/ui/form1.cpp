@@ -12,6 +12,7 @@
 #include "prices/core/pricelist.h"
 #include "prices/core/pricetable.h"
 #include "prices/core/profilefile.h"
+#include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
 #include "sessioncommands.h"
 
@@ -88,8 +89,21 @@ private:
 class GridDelegate : public QStyledItemDelegate
 {
 public:
-    GridDelegate(QList<int> rightAligned, QObject *parent)
-        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)) {}
+    GridDelegate(QList<int> rightAligned, std::function<bool(int)> marked, QObject *parent)
+        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)), m_marked(std::move(marked)) {}
+
+    // A session in its last minutes: a warm background (dark when selected,
+    // with white text, so it stays legible), bold text and a "!" before the
+    // client's name for those who do not tell the colours apart.
+    static QColor markedBackground(bool selected)
+    {
+        return selected ? QColor(150, 55, 0) : QColor(255, 214, 120);
+    }
+
+    QString cellText(const QModelIndex &index, const QString &text) const
+    {
+        return index.column() == 0 && m_marked(index.row()) ? QStringLiteral("! ") + text : text;
+    }
 
     // The text as the cell shows it.
     static QString shownText(const QFontMetrics &fm, const QString &text, const QRect &cell)
@@ -102,7 +116,7 @@ public:
     {
         if (event->type() != QEvent::ToolTip)
             return QStyledItemDelegate::helpEvent(event, view, option, index);
-        const QString text = index.data(Qt::DisplayRole).toString();
+        const QString text = cellText(index, index.data(Qt::DisplayRole).toString());
         if (shownText(option.fontMetrics, text, option.rect) != text)
             QToolTip::showText(event->globalPos(), text, view, option.rect);
         else
@@ -116,10 +130,19 @@ public:
         QStyleOptionViewItem o(option);
         initStyleOption(&o, index);
         const bool selected = o.state & QStyle::State_Selected;
+        const bool marked = m_marked(index.row());
         painter->save();
         painter->setClipRect(o.rect);
-        painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
-        painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        if (marked) {
+            painter->fillRect(o.rect, markedBackground(selected));
+            painter->setPen(selected ? QColor(Qt::white) : QColor(Qt::black));
+            o.font.setBold(true);
+            o.fontMetrics = QFontMetrics(o.font);
+            o.text = cellText(index, o.text);
+        } else {
+            painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
+            painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        }
         painter->setFont(o.font);
         const Qt::Alignment align = m_right.contains(index.column())
                                         ? Qt::AlignRight | Qt::AlignVCenter
@@ -131,6 +154,7 @@ public:
 
 private:
     QList<int> m_right;
+    std::function<bool(int)> m_marked;
 };
 
 // Column titles drawn as buttons with the text centred and clipped, so the
@@ -184,6 +208,7 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
                               | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_dir(dir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/') : dir),
       m_board(new SessionBoard(QString(), this)),
+      m_reminder(std::make_unique<SessionReminder>()),
       TPrices(makePriceTable(this)),
       ZePeriod1(new TZePeriod(this))
 {
@@ -271,7 +296,8 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setCornerButtonEnabled(false);
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
-    RxDBGrid1->setItemDelegate(new GridDelegate({2, 6}, RxDBGrid1));
+    RxDBGrid1->setItemDelegate(new GridDelegate(
+        {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); }, RxDBGrid1));
 
     QHeaderView *h = RxDBGrid1->horizontalHeader();
     h->setSectionsClickable(false); // titles look like buttons but do nothing
@@ -450,16 +476,19 @@ QString TForm1::makerSite()
 void TForm1::SpeedButton1Click()
 {
     newSessionCommand(this, *m_board, *TPrices);
+    updateReminders();
 }
 
 void TForm1::SpeedButton2Click()
 {
     extendSessionCommand(this, *m_board);
+    updateReminders();
 }
 
 void TForm1::SpeedButton3Click()
 {
     stopSessionCommand(this, *m_board);
+    updateReminders();
 }
 
 void TForm1::N3Click()
@@ -495,6 +524,31 @@ void TForm1::Timer1Timer()
 void TForm1::Timer2Timer()
 {
     m_board->tick();
+    updateReminders();
+}
+
+void TForm1::updateReminders()
+{
+    const bool wasMarked = m_reminder->anyMarked();
+    const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(m_board->curLog()));
+    if (wasMarked || m_reminder->anyMarked())
+        RxDBGrid1->viewport()->update();
+    if (fresh.isEmpty())
+        return;
+    const MemTable &log = m_board->curLog();
+    QStringList clients;
+    for (MemTable::RowId id : fresh) {
+        const int row = log.rowOf(id);
+        clients << QStringLiteral("«%1» (%2)").arg(log.value(row, log.fieldIndex(curlog::FIO)).toString(),
+                                                  log.value(row, log.fieldIndex(curlog::PItem)).toString());
+    }
+    QApplication::beep();
+    RxTrayIcon1->showMessage(QStringLiteral("Скоро конец сеанса"),
+                             QStringLiteral("Меньше чем через %1 мин. заканчивается время: %2")
+                                 .arg(m_reminder->minutes())
+                                 .arg(clients.join(QStringLiteral(", "))),
+                             QSystemTrayIcon::Information, 15000);
+    emit sessionsReminded(clients);
 }
 
 void TForm1::bringToFront()
@@ -543,6 +597,10 @@ void TForm1::FormCreate()
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
     SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
+    const ReminderOption reminder = readReminderOption(*SettingsIni);
+    m_reminder = std::make_unique<SessionReminder>(reminder.minutes);
+    if (!reminder.message.isEmpty())
+        showErrorBox(reminder.message);
     LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
                         .arg(BILMEKO_VERSION_MAJOR)
                         .arg(BILMEKO_VERSION_MINOR));

@@ -23,6 +23,7 @@ class MemTable;
 class MemTableModel;
 class ProfileFile;
 class SessionBoard;
+class SessionReminder;
 class TForm5;
 class TZePeriod;
 
@@ -38,6 +39,7 @@ public:
     SessionBoard &board() { return *m_board; }
     MemTable &prices() { return *TPrices; }
     TZePeriod &period() { return *ZePeriod1; }
+    const SessionReminder &reminder() const { return *m_reminder; }
     // The report window, made on the first report and reused afterwards.
     TForm5 *reportWindow();
     QString directory() const { return m_dir; }
@@ -76,6 +78,9 @@ public:
 signals:
     // The close was allowed: the application ends (the entry quits on it).
     void closed();
+    // Sessions came into their last minutes: the sound and the tray message
+    // went out for them.
+    void sessionsReminded(const QStringList &clients);
 
 protected:
     // Whether a hidden window can be reached again through a tray icon.
@@ -94,12 +99,16 @@ private:
     void buildTray();
     // Loads the price list from the settings file into TPrices.
     void loadPriceList();
+    // Marks the sessions in their last minutes and announces new ones; after
+    // every tick and command.
+    void updateReminders();
 
     QString m_dir;
     QString m_journalPath;
     QString m_settingsPath;
 
     SessionBoard *m_board;
+    std::unique_ptr<SessionReminder> m_reminder;
     MemTable *TPrices;
     TZePeriod *ZePeriod1;
     // The settings file, from FormCreate until the window closes.

@@ -1,0 +1,63 @@
+#include "reminder.h"
+
+#include "common/core/errors.h"
+#include "prices/core/profilefile.h"
+
+namespace bilmeko {
+
+QList<MemTable::RowId> SessionReminder::update(const QList<Left> &sessions)
+{
+    QList<MemTable::RowId> fresh;
+    QSet<MemTable::RowId> marked;
+    const qint64 window = qint64(m_minutes) * 60'000;
+    for (const auto &[id, left] : sessions) {
+        if (m_minutes <= 0 || left <= 0 || left > window)
+            continue;
+        marked.insert(id);
+        if (!m_marked.contains(id))
+            fresh.append(id);
+    }
+    m_marked = std::move(marked);
+    return fresh;
+}
+
+QList<SessionReminder::Left> timeLeftOf(const MemTable &curLog)
+{
+    const int tleft = curLog.fieldIndex(QStringLiteral("TLeft"));
+    QList<SessionReminder::Left> out;
+    for (int r = 0; r < curLog.rowCount(); ++r)
+        out.append({curLog.rowId(r), qRound64(curLog.value(r, tleft).toDouble() * 86'400'000.0)});
+    return out;
+}
+
+ReminderOption readReminderOption(const ProfileFile &ini)
+{
+    ReminderOption option;
+    const QString section = QLatin1String(OptionsSection);
+    const QString key = QLatin1String(ReminderKey);
+    const QString text = ini.readString(section, key).trimmed();
+    bool ok = false;
+    const int minutes = text.toInt(&ok);
+    if (ok && minutes >= 0 && minutes <= SessionReminder::MaxMinutes) {
+        option.minutes = minutes;
+        return option;
+    }
+    if (text.isEmpty())
+        return option;
+    option.message = QStringLiteral("В файле «%1» в разделе [%2] значение %3=%4 не подходит: нужно целое "
+                                    "число минут от 0 до %5 (0 — без напоминания). Напоминание будет за "
+                                    "%6 мин. до конца сеанса; это значение записано в файл.")
+                         .arg(ini.path(), section, key, text)
+                         .arg(SessionReminder::MaxMinutes)
+                         .arg(SessionReminder::DefaultMinutes);
+    try {
+        ini.writeString(section, key, QString::number(SessionReminder::DefaultMinutes));
+    } catch (const Error &) {
+        // A read-only file: the default holds for this run.
+        if (!option.message.isEmpty())
+            option.message.replace(QStringLiteral("; это значение записано в файл."), QStringLiteral("."));
+    }
+    return option;
+}
+
+} // namespace bilmeko
