@@ -5,6 +5,7 @@
 
 #include "app/ui/form1.h"
 #include "app/ui/glyphs.h"
+#include "app/ui/instancechannel.h"
 #include "app/core/singleinstance.h"
 #include "common/core/formats.h"
 #include "common/ui/errorbox.h"
@@ -29,5 +30,8 @@ int main(int argc, char **argv)
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     bilmeko::bench::ShownReporter reporter(&form);
     form.showCentred();
+    bilmeko::InstanceChannel channel(form.directory());
+    QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &form, &bilmeko::TForm1::bringToFront);
+    channel.listen();
     return app.exec();
 }
