@@ -113,7 +113,7 @@ void TForm5::setReport(const PeriodReport &report)
 
 void TForm5::printTo(QPrinter &printer) const
 {
-    printReportText(RichEdit1->toPlainText(), RichEdit1->font(), printer);
+    printReportText(RichEdit1->toPlainText(), RichEdit1->font(), printer, windowTitle());
 }
 
 void TForm5::Button1Click()
