@@ -9,10 +9,10 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages: compiler and build tools, Qt 6, a font with Cyrillic
+# Debian packages: compiler and build tools, Qt 6 (with Qt Charts), a font with Cyrillic
 # glyphs, and what the tests use (a virtual display for screenshots, a PDF
 # text reader, a print server with a PDF queue, clang for the fuzz targets).
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
+PACKAGES := g++ make cmake qt6-base-dev qt6-charts-dev libgl-dev qt6-qpa-plugins \
             fonts-dejavu-core poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \
             clang libclang-rt-14-dev

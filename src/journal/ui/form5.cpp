@@ -1,5 +1,6 @@
 #include "form5.h"
 
+#include "chartwindow.h"
 #include "common/core/errors.h"
 #include "journal/core/periodreport.h"
 #include "reportlayout.h"
@@ -94,12 +95,18 @@ TForm5::TForm5(QWidget *parent)
     Button1->setGeometry(8, 348, 75, 25);
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    BtnChart = new QPushButton(QStringLiteral("График"), this);
+    BtnChart->setObjectName(QStringLiteral("BtnChart"));
+    BtnChart->setGeometry(549, 348, 75, 25);
+    BtnChart->setAutoDefault(false);
+    connect(BtnChart, &QPushButton::clicked, this, [this] { BtnChartClick(); });
 
     // The captions keep their places; a wide font is made to fit them.
     fitText(Label2, Label2->text(), Label2->width(), Label2->width(), 19);
     fitText(Label3, Label3->text(), Label3->width(), Label3->width(), 19);
 
     setTabOrder(RichEdit1, Button1);
+    setTabOrder(Button1, BtnChart);
     RichEdit1->setFocus();
 }
 
@@ -130,6 +137,18 @@ void TForm5::Button1Click()
     });
 }
 
+void TForm5::setChartSource(const QString &journalPath, double dateBeg, double dateEnd)
+{
+    m_journalPath = journalPath;
+    m_dateBeg = dateBeg;
+    m_dateEnd = dateEnd;
+}
+
+void TForm5::BtnChartClick()
+{
+    guard([&] { showRevenueChart(this, m_journalPath, m_dateBeg, m_dateEnd); });
+}
+
 void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg, double dateEnd)
 {
     form5->RichEdit1->clear();
@@ -137,6 +156,7 @@ void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg,
     if (report.damaged)
         plainMessage(form5->parentWidget(), QStringLiteral("Файл отчета разрушен"));
     form5->setReport(report);
+    form5->setChartSource(journalPath, dateBeg, dateEnd);
     form5->exec();
 }
 

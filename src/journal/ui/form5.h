@@ -30,6 +30,9 @@ public:
     // "Печать": the text to the default printer as one job titled
     // "Отчет о работе", no dialog.
     void Button1Click();
+    // "График": the revenue chart of the report's period.
+    void BtnChartClick();
+    void setChartSource(const QString &journalPath, double dateBeg, double dateEnd);
 
     ReportTextEdit *RichEdit1;
     QLabel *LabelSum;
@@ -37,6 +40,12 @@ public:
     QLabel *Label3;
     QLabel *LabelTime;
     QPushButton *Button1;
+    QPushButton *BtnChart;
+
+private:
+    QString m_journalPath;
+    double m_dateBeg = 0;
+    double m_dateEnd = 0;
 };
 
 // The title of the print job.
