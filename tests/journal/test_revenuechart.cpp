@@ -96,10 +96,10 @@ private slots:
                                         sale(at(2026, 5, 15, 23, 59, 59), 1), sale(at(2026, 5, 16), 100),
                                         sale(at(2026, 5, 14, 23, 59), 100)});
         const Bars bars = c.byTime();
-        QCOMPARE(bars.first().label, QStringLiteral("0:00"));
-        QCOMPARE(bars.last().label, QStringLiteral("23:00"));
-        QCOMPARE(nonZero(bars), (Bars {{QStringLiteral("0:00"), 4}, {QStringLiteral("9:00"), 15},
-                                       {QStringLiteral("10:00"), 7}, {QStringLiteral("23:00"), 1}}));
+        QCOMPARE(bars.first().label, QStringLiteral("0"));
+        QCOMPARE(bars.last().label, QStringLiteral("23"));
+        QCOMPARE(nonZero(bars), (Bars {{QStringLiteral("0"), 4}, {QStringLiteral("9"), 15},
+                                       {QStringLiteral("10"), 7}, {QStringLiteral("23"), 1}}));
         QCOMPARE(c.total(), 27.0);
         QCOMPARE(c.recordCount(), 5);
     }

@@ -100,7 +100,7 @@ QList<RevenueBar> RevenueChart::byTime() const
     switch (m_step) {
     case Step::Hour:
         for (int h = 0; h < 24; ++h)
-            bars.append({QStringLiteral("%1:00").arg(h), m_hours[static_cast<size_t>(h)]});
+            bars.append({QString::number(h), m_hours[static_cast<size_t>(h)]});
         break;
     case Step::Day: {
         const QDate last = dateOf(m_end);

@@ -39,7 +39,7 @@ public:
     bool add(const LogRecord &r);
 
     Step step() const { return m_step; }
-    // One bar per hour 0..23, per day of the period, or per month from the
+    // One bar per hour ("0" to "23"), per day of the period, or per month from the
     // first month with revenue to the last; empty hours and days included.
     QList<RevenueBar> byTime() const;
     // Services by revenue, largest first (equal ones by name); beyond

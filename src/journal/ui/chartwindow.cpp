@@ -6,6 +6,7 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QBuffer>
 #include <QChart>
 #include <QChartView>
@@ -27,6 +28,11 @@
 namespace bilmeko {
 
 namespace {
+
+// The height of one service's bar and name in the ranked chart.
+constexpr int ServiceRowHeight = 28;
+// Dates under the bars over time, at most.
+constexpr qsizetype MaxAxisLabels = 16;
 
 QString stepTitle(RevenueChart::Step step)
 {
@@ -79,11 +85,19 @@ QChart *timeChart(const RevenueChart &revenue, const QString &period)
     series->append(set);
     series->setBarWidth(0.8);
     chart->addSeries(series);
-    auto *x = new QBarCategoryAxis;
-    x->append(labels);
-    // Many days: upright labels, which the axis thins out where they crowd.
-    if (labels.size() > 31)
-        x->setLabelsAngle(-90);
+    // Bar i stands at i; with many bars only every k-th is named, so the
+    // names stay whole and readable.
+    auto *x = new QCategoryAxis;
+    x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const qsizetype n = labels.size();
+    x->setRange(-0.5, std::max<double>(static_cast<double>(n) - 0.5, 0.5));
+    x->setStartValue(-0.5);
+    // Hours are short enough to be named one by one.
+    const qsizetype most = revenue.step() == RevenueChart::Step::Hour ? 24 : MaxAxisLabels;
+    const qsizetype every = std::max<qsizetype>(1, (n + most - 1) / most);
+    for (qsizetype i = 0; i < n; i += every)
+        x->append(labels[i], static_cast<double>(i));
+    x->setGridLineVisible(false);
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
     QValueAxis *y = amountAxis(bars);
@@ -111,6 +125,9 @@ QChart *serviceChart(const RevenueChart &revenue)
     chart->addSeries(series);
     auto *y = new QBarCategoryAxis;
     y->append(labels);
+    QFont small = y->labelsFont();
+    small.setPixelSize(11);
+    y->setLabelsFont(small);
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
     QValueAxis *x = amountAxis(bars);
@@ -160,8 +177,12 @@ TChartWindow::TChartWindow(const RevenueChart &revenue, QWidget *parent)
     charts->setContentsMargins(0, 0, 0, 0);
     ChartTime = chartView(timeChart(revenue, m_periodText), "ChartTime", m_charts);
     ChartServices = chartView(serviceChart(revenue), "ChartServices", m_charts);
+    ChartTime->setMinimumHeight(300);
+    // The axis shortens names that do not get a row of their own height.
+    const int services = static_cast<int>(revenue.byService().size());
+    ChartServices->setMinimumHeight(std::max(ChartServices->minimumHeight(), 130 + ServiceRowHeight * services));
     charts->addWidget(ChartTime, 3);
-    charts->addWidget(ChartServices, 2);
+    charts->addWidget(ChartServices, 2 + services / 4);
 
     BtnSavePng = new QPushButton(QStringLiteral("Сохранить PNG…"), this);
     BtnSavePng->setObjectName(QStringLiteral("BtnSavePng"));
@@ -179,7 +200,7 @@ TChartWindow::TChartWindow(const RevenueChart &revenue, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_charts, 1);
     layout->addLayout(buttons);
-    resize(900, 680);
+    resize(900, std::max(680, sizeHint().height()));
 }
 
 void TChartWindow::saveTo(const QString &path) const
