@@ -19,6 +19,7 @@
 #include <QHorizontalBarSeries>
 #include <QImage>
 #include <QLegendMarker>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -190,7 +191,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("квартал"));
+        const QString path = dir.filePath(QStringLiteral("kvartal"));
         QString suggested;
         test::onNextModal([&](QWidget *m) {
             auto *dialog = qobject_cast<QFileDialog *>(m);
@@ -199,13 +200,23 @@ private slots:
                 return;
             }
             suggested = dialog->selectedFiles().value(0);
-            dialog->selectFile(path);
-            static_cast<QDialog *>(dialog)->accept();
+            // As the operator: to the folder, then the name typed and Enter.
+            dialog->setDirectory(dir.path());
+            QTest::qWait(300);
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (!name) {
+                m->close();
+                return;
+            }
+            name->selectAll();
+            QTest::keyClicks(name, QStringLiteral("kvartal"));
+            QTest::keyClick(name, Qt::Key_Return);
         });
         QTest::mouseClick(w.BtnSavePng, Qt::LeftButton);
         QVERIFY2(suggested.endsWith(QStringLiteral("Выручка 01.10.2026-31.12.2026.png")), qPrintable(suggested));
         // The suffix is added when none is typed.
-        QVERIFY(!QImage(path + QStringLiteral(".png")).isNull());
+        QVERIFY2(!QImage(path + QStringLiteral(".png")).isNull(),
+                 qPrintable(QDir(dir.path()).entryList(QDir::Files).join(QLatin1Char(','))));
     }
 };
 
