@@ -1,14 +1,7 @@
 #include "revenuechart.h"
 
-#include "common/core/errors.h"
-
-#include <QFile>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <unistd.h>
-#include <vector>
 
 namespace bilmeko {
 
