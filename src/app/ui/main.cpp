@@ -1,18 +1,24 @@
+#include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/ui/errorbox.h"
 #include "form1.h"
 #include "glyphs.h"
+#include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
 
 #include <QApplication>
 #include <QLocale>
+#include <QSessionManager>
 
 int main(int argc, char **argv)
 {
-    // Before anything else, so a second start ends at once, silently, with no
-    // window and no tray icon. The lock is held until the process ends.
+    // Before anything else, so a second start on the same folder ends at
+    // once, silently, with no window and no tray icon. The lock is held
+    // until the process ends.
+    const QString folder = bilmeko::executableFolder();
     static bilmeko::InstanceLock instance;
-    if (!instance.tryAcquire(bilmeko::instanceLockPath()))
+    const bilmeko::InstanceLock::Result lock = instance.tryAcquire(folder);
+    if (lock == bilmeko::InstanceLock::Result::HeldByAnother)
         return 0;
 
     QApplication app(argc, argv);
@@ -23,9 +29,18 @@ int main(int argc, char **argv)
     bilmeko::installErrorBox();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
+    if (lock == bilmeko::InstanceLock::Result::Failed) {
+        bilmeko::showErrorBox(instance.errorMessage());
+        return 1;
+    }
+    bilmeko::quitOnTerminationSignals();
 
-    bilmeko::TForm1 form;
+    bilmeko::TForm1 form(folder + QLatin1Char('/'));
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
+    // Log-out or shut-down: the running sessions are on disk, so the
+    // program lets the desktop session end without asking.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager &) { form.allowCloseWithoutQuestion(); });
     form.showCentred();
     return app.exec();
 }
