@@ -21,6 +21,7 @@ QString reason(int err)
     case EROFS: return QStringLiteral("папка только для чтения");
     case ENOENT:
     case ENOTDIR: return QStringLiteral("папки нет");
+    case EISDIR: return QStringLiteral("на месте файла папка");
     case ENOLCK: return QStringLiteral("файловая система не поддерживает блокировки");
     default: return QString::fromLocal8Bit(std::strerror(err));
     }
@@ -57,10 +58,10 @@ InstanceLock::Result InstanceLock::tryAcquire(const QString &folder)
     // lock and keep it after the program has ended. Readable by all, so a
     // copy of another user finds the lock instead of failing to open it.
     int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && errno == EACCES)
+    int err = errno;
+    if (fd < 0 && err == EACCES)
         fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        const int err = errno;
         m_error = failure(QStringLiteral("Не удалось открыть файл блокировки"), path, err);
         return Result::Failed;
     }

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QLocale>
 #include <QSessionManager>
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
     if (lock == bilmeko::InstanceLock::Result::Failed) {
+        // Also where a start from a terminal or a service manager shows it.
+        std::fputs(qPrintable(instance.errorMessage() + QLatin1Char('\n')), stderr);
         bilmeko::showErrorBox(instance.errorMessage());
         return 1;
     }
