@@ -68,7 +68,9 @@ void replaceFileAtomically(const QString &path, const QByteArray &bytes, mode_t 
 
     int err = 0;
     bool ok = writeAll(fd, bytes.constData(), bytes.size(), err);
-    if (ok && ::fchmod(fd, exists ? (st.st_mode & 07777) : newMode) != 0) {
+    // mkostemp made it 0600; change that only when something else is wanted.
+    const mode_t mode = exists ? (st.st_mode & 07777) : newMode;
+    if (ok && mode != 0600 && ::fchmod(fd, mode) != 0) {
         err = errno;
         ok = false;
     }
