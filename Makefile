@@ -4,20 +4,25 @@
 # make fuzz          : every fuzz target for FUZZ_SECONDS
 # make valgrind      : every test program under valgrind's memcheck
 # make bench         : build and print the benchmark figures
+# make package       : build, then the Debian package build/bilmeko_*.deb
+# make install       : build, then install under PREFIX (DESTDIR honoured)
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages: compiler and build tools, Qt 6, a font with Cyrillic
-# glyphs, and what the tests use (a virtual display for screenshots, a PDF
-# text reader, a print server with a PDF queue, clang for the fuzz targets).
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins \
-            fonts-dejavu-core poppler-utils xvfb xauth \
+# Debian packages: compiler and build tools, Qt 6 with its SVG module, a font
+# with Cyrillic glyphs, the icon renderer and the package tools, and what the
+# tests use (a virtual display for screenshots, a PDF text reader, a print
+# server with a PDF queue, clang for the fuzz targets, the desktop entry and
+# AppStream validators).
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev \
+            fonts-dejavu-core librsvg2-bin dpkg-dev file \
+            poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \
-            clang libclang-rt-14-dev
+            clang libclang-rt-14-dev desktop-file-utils appstream
 
-.PHONY: all deps configure build run test test-sanitize fuzz valgrind bench clean
+.PHONY: all deps configure build run test test-sanitize fuzz valgrind bench package install clean
 
 all: build
 
@@ -69,6 +74,13 @@ valgrind: build
 
 bench: build
 	$(BUILD)/bin/bilmeko-bench
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz

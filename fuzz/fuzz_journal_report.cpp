@@ -1,5 +1,6 @@
 // Arbitrary journal bytes and bounds through the record reader and the
-// period report: no crash, no read outside the data, consistent totals.
+// period report: no crash, no read outside the data, consistent totals,
+// every record counted once.
 
 #include "common/core/formats.h"
 #include "journal/core/logrecord.h"
@@ -50,14 +51,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const PeriodReport report = buildPeriodReport(journal, beg, end);
     const QStringList lines = report.lines();
-    if (lines.size() != report.recordCount + 2)
+    if (lines.size() != report.recordCount() + 2)
         std::abort();
-    if (report.recordCount > journal.size() / RecordSize)
+    if (report.recordCount() > journal.size() / RecordSize)
         std::abort();
     if (lines.first() != reportHeader() || lines.last() != report.totalsLine())
         std::abort();
-    if (!report.damaged && journal.size() % RecordSize != 0 && report.recordCount
-        == journal.size() / RecordSize)
-        std::abort(); // a fragment reached by the reading is damage
+    if (!report.damaged() && journal.size() % RecordSize != 0)
+        std::abort(); // a fragment is damage
+    if (report.recordCount() + report.leftOut() > journal.size() / RecordSize)
+        std::abort(); // each record listed or left out at most once
+    if ((report.leftOut() > 0) != report.damageMessage().contains(QStringLiteral("Не вошло")))
+        std::abort();
+    // Every listed record reads back whole, with the date it was listed by.
+    for (qsizetype i = 0; i < report.recordCount(); ++i) {
+        LogRecord r;
+        if (!report.readRecord(i, r) || r.written != report.written(i))
+            std::abort();
+    }
     return 0;
 }

@@ -189,8 +189,8 @@ private slots:
         // The whole range of dates, so every record is looked at.
         const PeriodReport r = buildPeriodReport(path, -700000.0, 3000000.0);
         if (damaged >= 0)
-            QCOMPARE(r.damaged, damaged == 1);
-        QCOMPARE(r.lines().size(), r.recordCount + 2);
+            QCOMPARE(r.damaged(), damaged == 1);
+        QCOMPARE(r.lines().size(), r.recordCount() + 2);
         QCOMPARE(test::readFile(path), bytes);
     }
 };

@@ -14,6 +14,9 @@
 #include <QScrollBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QDir>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -112,8 +115,9 @@ private slots:
         QWidget main;
         TForm5 form(&main);
         QCOMPARE(form.windowTitle(), QStringLiteral("Отчет о работе салона"));
+        QCOMPARE(form.size(), QSize(632, 376));
         QCOMPARE(form.minimumSize(), QSize(632, 376));
-        QCOMPARE(form.maximumSize(), QSize(632, 376));
+        QVERIFY(form.maximumSize().width() > 632 && form.maximumSize().height() > 376);
         QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!form.isVisible());
         auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
@@ -297,13 +301,144 @@ private slots:
                 QVERIFY2(qAbs(line[k] - header[k]) < 0.01,
                          qPrintable(QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
             // No piece, drawn as the font shapes it, runs into the next column.
-            const QStringList pieces = edit->line(n).toString().split(QLatin1Char('\t'));
+            const QStringList pieces = edit->line(n).split(QLatin1Char('\t'));
             for (int k = 0; k + 1 < 10; ++k)
                 QVERIFY(line[k] + fm.horizontalAdvance(pieces[k]) + 2 < line[k + 1]);
         }
         // The whole table can be scrolled into view.
         QVERIFY(edit->horizontalScrollBar()->maximum() + edit->viewport()->width()
                 >= header.last() + fm.horizontalAdvance(QStringLiteral("Время вышло")));
+    }
+
+    // The caption names the period; the window can be made larger, the text
+    // takes the room, the row below stays at the bottom, and the next report
+    // opens where and as large as the last one was left.
+    void captionSizeAndPlace()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2, 9))}));
+        QWidget main;
+        main.setGeometry(50, 40, 700, 500);
+        main.show();
+        TForm5 form(&main);
+        QString caption;
+        QRect left;
+        onNextModal([&](QWidget *w) {
+            caption = w->windowTitle();
+            w->resize(760, 480);
+            w->move(20, 30);
+            QApplication::processEvents();
+            auto *edit = w->findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
+            auto *print = w->findChild<QPushButton *>(QStringLiteral("Button1"));
+            auto *save = w->findChild<QPushButton *>(QStringLiteral("SaveButton"));
+            if (edit->width() >= 760 && edit->height() == 345 + 104 && print->y() == 348 + 104
+                && save->geometry().right() < 760 && save->y() == print->y() && save->text() == QStringLiteral("Сохранить…"))
+                left = w->geometry();
+            w->close();
+        });
+        showPeriodReport(&form, path, at(2026, 10, 1), at(2026, 12, 31));
+        QCOMPARE(caption, QStringLiteral("Отчет о работе салона: 01.10.2026 – 31.12.2026"));
+        QVERIFY(left.isValid());
+
+        QRect again;
+        onNextModal([&](QWidget *w) {
+            caption = w->windowTitle();
+            again = w->geometry();
+            w->close();
+        });
+        showPeriodReport(&form, path, at(2026, 12, 2), at(2026, 12, 2));
+        QCOMPARE(caption, QStringLiteral("Отчет о работе салона: 02.12.2026"));
+        QCOMPARE(again.size(), left.size());
+        QCOMPARE(again.topLeft(), left.topLeft());
+        // Closed, the window lets the report go.
+        QCOMPARE(form.report().recordCount(), 0);
+        QCOMPARE(form.RichEdit1->lineCount(), 1);
+    }
+
+    // The column titles stay in the top row while the lines scroll.
+    void columnTitlesStayInView()
+    {
+        QList<LogRecord> records;
+        for (int i = 0; i < 300; ++i)
+            records << sampleRecord(at(2026, 12, 2) + i / 1440.0, i, 1.0 / 24, QStringLiteral("Гость %1").arg(i));
+        TForm5 form;
+        form.setReport(buildPeriodReport(journalBytes(records), Beg, End));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
+        const int rowHeight = QFontMetrics(edit->font()).lineSpacing();
+        const QImage top = edit->viewport()->grab().toImage().copy(0, 0, edit->viewport()->width(), rowHeight);
+
+        // The scroll bar dragged to the end.
+        QScrollBar *bar = edit->verticalScrollBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - bar->width() - 4));
+        bar->setValue(bar->maximum());
+        QVERIFY(bar->value() > 250);
+        QCOMPARE(edit->lineAtRow(0), 0);
+        QVERIFY(edit->lineAtRow(1) > 250);
+        const QImage scrolled = edit->viewport()->grab().toImage();
+        QCOMPARE(scrolled.copy(0, 0, edit->viewport()->width(), rowHeight), top);
+        // A click in the top row is a click in the titles.
+        QTest::mouseClick(edit->viewport(), Qt::LeftButton, {}, QPoint(30, rowHeight / 2));
+        QCOMPARE(edit->cursorPosition().line, 0);
+        // One row down is the first line in view under the titles.
+        QTest::mouseClick(edit->viewport(), Qt::LeftButton, {}, QPoint(30, rowHeight + rowHeight / 2));
+        QCOMPARE(edit->cursorPosition().line, edit->lineAtRow(1));
+        QVERIFY(edit->line(edit->lineAtRow(1)).contains(QStringLiteral("Гость")));
+    }
+
+    // "Сохранить…": CSV or PDF by the name given, written whole; a folder
+    // that refuses it gives a message naming the file and leaves nothing.
+    void saveAsCsvAndPdf()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                       | QFile::ReadOther | QFile::ExeOther));
+        TForm5 form;
+        form.setReport(buildPeriodReport(
+            journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая"))}), Beg, End));
+        auto *save = form.findChild<QPushButton *>(QStringLiteral("SaveButton"));
+        QString chosen;
+        form.chooseSavePath = [&] { return chosen; };
+
+        chosen = dir.filePath(QStringLiteral("отчет.csv"));
+        QTest::mouseClick(save, Qt::LeftButton);
+        const QByteArray csv = readFile(chosen);
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF\xD0\x92")); // the BOM, then "В"
+        QVERIFY(QString::fromUtf8(csv).contains(QStringLiteral(";Первая;Солярий;2,50;")));
+
+        chosen = dir.filePath(QStringLiteral("отчет.pdf"));
+        QTest::mouseClick(save, Qt::LeftButton);
+        QVERIFY(readFile(chosen).startsWith("%PDF"));
+        if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+            QProcess p;
+            p.start(QStringLiteral("pdftotext"), {chosen, QStringLiteral("-")});
+            QVERIFY(p.waitForFinished(30000));
+            QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains(QStringLiteral("Первая")));
+        }
+
+        chosen.clear(); // the dialog cancelled: nothing happens
+        QTest::mouseClick(save, Qt::LeftButton);
+
+        const QString closed = dir.filePath(QStringLiteral("закрыта"));
+        QVERIFY(QDir().mkdir(closed));
+        QVERIFY(QFile::setPermissions(closed, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QStringList boxes;
+        const ErrorSink before = setErrorSink([&](const QString &text) { boxes << text; });
+        {
+            AsUnprivileged nobody;
+            for (const char *name : {"r.pdf", "r.csv"}) {
+                chosen = QDir(closed).filePath(QLatin1String(name));
+                QTest::mouseClick(save, Qt::LeftButton);
+            }
+        }
+        setErrorSink(before);
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("Отчет не сохранен в файл «%1»").arg(QDir(closed).filePath(QStringLiteral("r.pdf")))),
+                 qPrintable(boxes[0]));
+        QVERIFY(boxes[1].startsWith(QStringLiteral("Отчет не сохранен в файл «%1»").arg(chosen)));
+        QCOMPARE(QDir(closed).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 };
 

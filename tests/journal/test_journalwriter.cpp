@@ -98,6 +98,7 @@ private slots:
     void appendWaitsForAnotherAppenderAndGoesAfterIt();
     void lockHeldTooLongGivesAccessDenied();
     void sessionsFoundInTheJournal();
+    void checksumAgreesWithTheBytewiseOne();
 };
 
 void TestJournalWriter::firstAppendCreatesOneRecord()
@@ -432,6 +433,23 @@ void TestJournalWriter::sessionsFoundInTheJournal()
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkpath(path));
     QVERIFY_THROWS_EXCEPTION(IoError, journalSessionsAmong(path, {1}));
+}
+
+// The processor's carry-less multiply takes the bulk of long inputs; the
+// result must be the byte-at-a-time CRC-32 for every length and alignment.
+void TestJournalWriter::checksumAgreesWithTheBytewiseOne()
+{
+    QCOMPARE(crc32("123456789", 9), 0xCBF43926u);
+    QRandomGenerator rng(20261207);
+    QByteArray buffer(4096 + 16, Qt::Uninitialized);
+    for (char &c : buffer)
+        c = char(rng.bounded(256));
+    for (int size = 0; size <= 600; ++size) {
+        for (int start = 0; start < 16; start += 5)
+            QCOMPARE(crc32(buffer.constData() + start, size), crc32Bytewise(buffer.constData() + start, size));
+    }
+    for (int size : {1024, 4095, 4096})
+        QCOMPARE(crc32(buffer.constData() + 3, size), crc32Bytewise(buffer.constData() + 3, size));
 }
 
 QTEST_GUILESS_MAIN(TestJournalWriter)

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <sys/stat.h>
 
@@ -50,10 +51,10 @@ private slots:
         QVERIFY(QFileInfo::exists(path));
         QCOMPARE(QFileInfo(path).size(), 0);
         QCOMPARE(r.lines(), QStringList({Header, QStringLiteral("Итог:    Сумма: 0,00\tВремя: 0:0:0")}));
-        QCOMPARE(r.sumText, QStringLiteral("0,00"));
-        QCOMPARE(r.timeText, QStringLiteral("0:0:0"));
-        QCOMPARE(r.recordCount, 0);
-        QVERIFY(!r.damaged);
+        QCOMPARE(r.sumText(), QStringLiteral("0,00"));
+        QCOMPARE(r.timeText(), QStringLiteral("0:0:0"));
+        QCOMPARE(r.recordCount(), 0);
+        QVERIFY(!r.damaged());
     }
 
     void journalThatCannotBeOpened()
@@ -98,24 +99,29 @@ private slots:
         QTest::newRow("midnight bounds")
             << QList<double>{at(2026, 12, 1), at(2026, 12, 7, 23, 59, 59, 999), at(2026, 12, 8),
                              at(2026, 12, 7, 12)}
-            << 0 << QList<int>{0, 1} << false;
+            << 0 << QList<int>{0, 1, 3} << false;
         QTest::newRow("a hair before the first day")
             << QList<double>{at(2026, 11, 30, 23, 59, 59, 999), at(2026, 11, 2), at(2026, 12, 2),
                              at(2026, 12, 3)}
             << 0 << QList<int>{2, 3} << false;
-        QTest::newRow("out of order stops at the first later record")
-            << QList<double>{at(2026, 12, 2), at(2026, 12, 9), at(2026, 12, 3)} << 0 << QList<int>{0}
-            << false;
+        // After a clock put right: records of the period on both sides of
+        // records outside it, listed in journal order.
+        QTest::newRow("out of time order")
+            << QList<double>{at(2026, 12, 2), at(2027, 1, 9), at(2026, 12, 3), at(2026, 11, 3), at(2026, 12, 1, 8),
+                             at(2026, 12, 8), at(2026, 12, 7, 23)}
+            << 0 << QList<int>{0, 2, 4, 6} << false;
+        QTest::newRow("a later record first")
+            << QList<double>{at(2026, 12, 9), at(2026, 12, 3), at(2026, 12, 2)} << 0 << QList<int>{1, 2} << false;
         QTest::newRow("fragment reached")
             << QList<double>{at(2026, 11, 20), at(2026, 12, 2), at(2026, 12, 3)} << 50
             << QList<int>{1, 2} << true;
         QTest::newRow("fragment behind a later record")
-            << QList<double>{at(2026, 12, 2), at(2026, 12, 8, 9)} << 50 << QList<int>{0} << false;
+            << QList<double>{at(2026, 12, 2), at(2026, 12, 8, 9)} << 50 << QList<int>{0} << true;
         QTest::newRow("only a fragment") << QList<double>{} << 167 << QList<int>{} << true;
         QTest::newRow("all before, then a fragment")
             << QList<double>{at(2026, 11, 1)} << 1 << QList<int>{} << true;
         QTest::newRow("empty") << QList<double>{} << 0 << QList<int>{} << false;
-        QTest::newRow("all after") << QList<double>{at(2027, 1, 1), at(2026, 12, 2)} << 0
+        QTest::newRow("all after") << QList<double>{at(2027, 1, 1), at(2026, 12, 9)} << 0
                                    << QList<int>{} << false;
     }
 
@@ -131,8 +137,8 @@ private slots:
             records << sampleRecord(written[i], (i + 1) * 10, 1.0 / 24, QStringLiteral("Клиент%1").arg(i));
         const PeriodReport r = buildPeriodReport(journalBytes(records, fragment), Beg, End);
 
-        QCOMPARE(r.damaged, damaged);
-        QCOMPARE(r.recordCount, listed.size());
+        QCOMPARE(r.damaged(), damaged);
+        QCOMPARE(r.recordCount(), listed.size());
         QCOMPARE(r.header(), Header);
         const QStringList lines = r.recordLines();
         double sum = 0;
@@ -140,9 +146,9 @@ private slots:
             QCOMPARE(column(lines[k], 1), QStringLiteral("Клиент%1").arg(listed[k]));
             sum += (listed[k] + 1) * 10;
         }
-        QCOMPARE(r.amountTotal, sum);
-        QCOMPARE(r.sumText, Formats::money(sum));
-        QCOMPARE(r.timeText, QStringLiteral("%1:0:0").arg(listed.size()));
+        QCOMPARE(r.amountTotal(), sum);
+        QCOMPARE(r.sumText(), Formats::money(sum));
+        QCOMPARE(r.timeText(), QStringLiteral("%1:0:0").arg(listed.size()));
         QCOMPARE(r.totalsLine(), QStringLiteral("Итог:    Сумма: %1\tВремя: %2:0:0")
                                      .arg(Formats::money(sum)).arg(listed.size()));
         QCOMPARE(r.lines().size(), listed.size() + 2);
@@ -197,7 +203,7 @@ private slots:
         for (int i = 0; i < elapsed.size(); ++i)
             records << sampleRecord(at(2026, 12, 2, 10, i), 1, elapsed[i]);
         const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End);
-        QCOMPARE(r.timeText, hms);
+        QCOMPARE(r.timeText(), hms);
         QVERIFY2(r.totalsLine().endsWith(QStringLiteral("\tВремя: ") + hms), qPrintable(r.totalsLine()));
     }
 
@@ -227,7 +233,7 @@ private slots:
         QFETCH(QString, text);
         const PeriodReport r = buildPeriodReport(journalBytes({sampleRecord(at(2026, 12, 3), amount)}), Beg, End);
         QCOMPARE(column(r.recordLines().value(0), 7), text);
-        QCOMPARE(r.sumText, text);
+        QCOMPARE(r.sumText(), text);
         QVERIFY(r.totalsLine().startsWith(QStringLiteral("Итог:    Сумма: ") + text + QLatin1Char('\t')));
     }
 
@@ -237,7 +243,7 @@ private slots:
         for (int i = 0; i < 10; ++i)
             records << sampleRecord(at(2026, 12, 3, 9, i), 0.1);
         const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End);
-        QCOMPARE(r.sumText, QStringLiteral("1,00"));
+        QCOMPARE(r.sumText(), QStringLiteral("1,00"));
     }
 
     void lengthByteAboveTheField()
@@ -251,7 +257,7 @@ private slots:
         const QByteArray bytes(b.data(), RecordSize);
 
         const PeriodReport r = buildPeriodReport(bytes, Beg, End);
-        QVERIFY(!r.damaged);
+        QVERIFY(!r.damaged());
         const QString line = r.recordLines().value(0);
         QCOMPARE(column(line, 1), QString(40, QChar(0x0416)));
         QCOMPARE(column(line, 2), QStringLiteral("Солярий"));
@@ -269,7 +275,7 @@ private slots:
         QList<LogRecord> many(300, rec); // past the line buffer's size too
         many.first().clientName = QString(40, QChar('\n'));
         const PeriodReport r = buildPeriodReport(journalBytes(many), Beg, End);
-        QCOMPARE(r.recordCount, 300);
+        QCOMPARE(r.recordCount(), 300);
         QCOMPARE(r.lines().size(), 302);
         const QString line = r.recordLines().value(1);
         QCOMPARE(line.count(QLatin1Char('\t')), 9);
@@ -289,6 +295,8 @@ private slots:
         QTest::newRow("price infinite") << record::PricePerMin << -inf;
         QTest::newRow("elapsed of ages") << record::Elapsed << 1e200;
         QTest::newRow("start NaN") << record::StartTime << nan;
+        QTest::newRow("amount of 1e13") << record::Amount << 1e13;
+        QTest::newRow("amount of -1e13") << record::Amount << -1e13;
     }
 
     void recordThatCannotBeShown()
@@ -304,10 +312,82 @@ private slots:
         bytes.append(journalBytes({sampleRecord(at(2026, 12, 4), 9)}));
 
         const PeriodReport r = buildPeriodReport(bytes, Beg, End);
-        QVERIFY(r.damaged);
-        QCOMPARE(r.recordCount, 1);
-        QCOMPARE(r.sumText, QStringLiteral("5,00"));
-        QCOMPARE(r.timeText, QStringLiteral("1:0:0"));
+        QVERIFY(r.damaged());
+        QCOMPARE(r.leftOut(), 1);
+        QCOMPARE(r.damageMessage(), QStringLiteral("Файл отчета разрушен. Не вошло в отчет записей: 1"));
+        // Left out of the lines and the totals; the reading goes on.
+        QCOMPARE(r.recordCount(), 2);
+        QCOMPARE(r.sumText(), QStringLiteral("14,00"));
+        QCOMPARE(r.timeText(), QStringLiteral("2:0:0"));
+    }
+
+    // Damage of several kinds in one journal: each untrusted record is
+    // counted, none reaches the lines or totals, the good ones around them do.
+    void untrustedRecordsAreCountedAndSkipped()
+    {
+        QCOMPARE(crc32("123456789", 9), 0xCBF43926u);
+
+        auto stored = [](const LogRecord &r) {
+            RecordBytes b = serializeRecord(r);
+            ScrambleRecord(b);
+            sealRecord(b);
+            return b;
+        };
+        auto raw = [](const RecordBytes &b) { return QByteArray(b.data(), RecordSize); };
+        LogRecord sealed = sampleRecord(at(2026, 12, 2), 11);
+        sealed.sessionId = 77;
+        QByteArray bytes = raw(stored(sealed)); // good, with a checksum
+
+        RecordBytes flipped = stored(sealed); // a note byte changed after sealing
+        flipped[record::Note + 2] = static_cast<char>(flipped[record::Note + 2] ^ 0x10);
+        bytes += raw(flipped);
+        RecordBytes badSum = stored(sealed); // the amount changed after sealing
+        const double more = 1100;
+        std::memcpy(badSum.data() + record::Amount, &more, sizeof more);
+        bytes += raw(badSum);
+        for (double w : {std::nan(""), -1e9, dateValue(QDate(9999, 12, 31)) + 1, 1e300}) {
+            RecordBytes b = stored(sampleRecord(at(2026, 12, 3), 1000));
+            std::memcpy(b.data() + record::Written, &w, sizeof w);
+            bytes += raw(b);
+        }
+        bytes += journalBytes({sampleRecord(at(2026, 12, 4), 22), sampleRecord(at(2026, 11, 4), 5000)});
+
+        const PeriodReport r = buildPeriodReport(bytes, Beg, End);
+        QCOMPARE(r.leftOut(), 6);
+        QVERIFY(r.damaged());
+        QCOMPARE(r.damageMessage(), QStringLiteral("Файл отчета разрушен. Не вошло в отчет записей: 6"));
+        QCOMPARE(r.recordCount(), 2);
+        QCOMPARE(r.sumText(), QStringLiteral("33,00"));
+        QCOMPARE(r.record(0).sessionId, quint64(77));
+        QCOMPARE(r.record(1).amount, 22.0);
+
+        // Damage outside the period is no damage of this report: only a
+        // date no period can hold is.
+        const PeriodReport other = buildPeriodReport(bytes, at(2026, 11, 1), at(2026, 11, 30));
+        QCOMPARE(other.leftOut(), 4);
+        QCOMPARE(other.recordCount(), 1);
+    }
+
+    // The lines are read again from the journal when they are needed; a
+    // journal changed under the report in the meantime does not pass off
+    // another record as the listed one.
+    void linesReadAgainFromTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        const QList<LogRecord> records{sampleRecord(at(2026, 12, 2), 1), sampleRecord(at(2026, 12, 3), 2)};
+        writeFile(path, journalBytes(records));
+        const PeriodReport r = buildPeriodReport(path, Beg, End);
+
+        QList<LogRecord> replaced = records;
+        replaced[1].written = at(2026, 12, 5);
+        writeFile(path, journalBytes(replaced));
+        QCOMPARE(r.recordLine(0), reportLine(records[0]));
+        LogRecord back;
+        QVERIFY(!r.readRecord(1, back));
+        QCOMPARE(back.written, records[1].written);
+        QVERIFY(r.recordLine(1).startsWith(QStringLiteral("03.12.2026\t")));
+        QCOMPARE(r.sumText(), QStringLiteral("3,00")); // the totals of what was read
     }
 
     // The report remembers texts from line to line; whatever it remembers,
@@ -334,7 +414,7 @@ private slots:
             records << r;
         }
         const PeriodReport rep = buildPeriodReport(journalBytes(records), Beg, End);
-        QCOMPARE(rep.recordCount, records.size());
+        QCOMPARE(rep.recordCount(), records.size());
         const QStringList lines = rep.recordLines();
         for (int i = 0; i < records.size(); ++i)
             QCOMPARE(lines[i], reportLine(records[i]));
@@ -378,7 +458,7 @@ private slots:
                 records << r;
             }
             const PeriodReport rep = buildPeriodReport(journalBytes(records), Beg, End);
-            QCOMPARE(rep.recordCount, records.size());
+            QCOMPARE(rep.recordCount(), records.size());
             const QStringList lines = rep.recordLines();
             for (int i = 0; i < records.size(); ++i)
                 QCOMPARE(lines[i], reportLine(records[i]));
@@ -397,8 +477,8 @@ private slots:
         QTest::addColumn<bool>("damaged");
         QTest::newRow("many whole records") << 20000 << 0 << -1 << 20000 << false;
         QTest::newRow("a fragment after many") << 12289 << 100 << -1 << 12289 << true;
-        QTest::newRow("stop deep inside") << 20000 << 100 << 13000 << 13000 << false;
-        QTest::newRow("stop at the last record") << 6145 << 5 << 6144 << 6144 << false;
+        QTest::newRow("one outside deep inside") << 20000 << 100 << 13000 << 19999 << true;
+        QTest::newRow("one outside at the end") << 6145 << 0 << 6144 << 6144 << false;
     }
 
     void largeJournalFromTheFile()
@@ -418,10 +498,10 @@ private slots:
         writeFile(path, bytes);
 
         const PeriodReport fromFile = buildPeriodReport(path, Beg, End);
-        QCOMPARE(fromFile.recordCount, listed);
-        QCOMPARE(fromFile.damaged, damaged);
-        QCOMPARE(fromFile.sumText, Formats::money(listed));
-        QCOMPARE(fromFile.text, buildPeriodReport(bytes, Beg, End).text);
+        QCOMPARE(fromFile.recordCount(), listed);
+        QCOMPARE(fromFile.damaged(), damaged);
+        QCOMPARE(fromFile.sumText(), Formats::money(listed));
+        QCOMPARE(fromFile.text(), buildPeriodReport(bytes, Beg, End).text());
         QCOMPARE(readFile(path), bytes);
     }
 };

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -336,6 +337,8 @@ void TForm1::buildPanel(QWidget *client)
     pal.setColor(QPalette::WindowText, Qt::blue);
     LabelV->setPalette(pal);
     LabelV->setGeometry(4, 40, 121, 16);
+    // Where the journal and the price list are, for whoever looks for them.
+    LabelV->setToolTip(QStringLiteral("Папка данных: %1").arg(QDir::toNativeSeparators(m_dir)));
 
     panelLine(Panel1, "StaticText3", QStringLiteral("© Bilmeko, 2026"), 64);
 
@@ -343,7 +346,7 @@ void TForm1::buildPanel(QWidget *client)
     Image1->setObjectName(QStringLiteral("Image1"));
     const QPixmap logo = glyphs::logo();
     Image1->setPixmap(logo);
-    Image1->setGeometry(593, 184, logo.width(), logo.height());
+    Image1->setGeometry(QRect(QPoint(593, 184), logo.deviceIndependentSize().toSize()));
     Image1->setCursor(Qt::PointingHandCursor);
     Image1->setToolTip(makerSite());
     Image1->installEventFilter(this);

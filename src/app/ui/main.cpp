@@ -3,6 +3,7 @@
 #include "common/ui/errorbox.h"
 #include "form1.h"
 #include "glyphs.h"
+#include "app/core/datafolder.h"
 #include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
 
@@ -13,24 +14,47 @@
 
 int main(int argc, char **argv)
 {
+    // The name gives the user's data folder, which is found before the
+    // application object exists.
+    QCoreApplication::setApplicationName(QStringLiteral("Bilmeko"));
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const auto where = bilmeko::DataFolderInputs::current(args);
+    const bilmeko::DataFolder data = bilmeko::resolveDataFolder(where);
+
     // Before anything else, so a second start on the same folder ends at
     // once, silently, with no window and no tray icon. The lock is held
     // until the process ends.
-    const QString folder = bilmeko::executableFolder();
+    using Lock = bilmeko::InstanceLock::Result;
     static bilmeko::InstanceLock instance;
-    const bilmeko::InstanceLock::Result lock = instance.tryAcquire(folder);
-    if (lock == bilmeko::InstanceLock::Result::HeldByAnother)
+    Lock lock = data.error.isEmpty() ? instance.tryAcquire(data.path) : Lock::Failed;
+    if (lock == Lock::HeldByAnother)
         return 0;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Bilmeko"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.bilmeko.Bilmeko"));
     // The program lives on in the tray: closing the last window (a notice
     // while the main window is hidden) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     bilmeko::installErrorBox();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
-    if (lock == bilmeko::InstanceLock::Result::Failed) {
+
+    // Without a folder to write the journal in, no session could be kept.
+    QString problem = data.error;
+    if (problem.isEmpty())
+        problem = bilmeko::prepareDataFolder(data.path, where.seed());
+    if (!problem.isEmpty()) {
+        bilmeko::showErrorBox(problem);
+        return 1;
+    }
+    // A folder made just now could not be locked before.
+    if (lock != Lock::Acquired)
+        lock = instance.tryAcquire(data.path);
+    if (lock == Lock::HeldByAnother)
+        return 0;
+    if (lock == Lock::Failed) {
         // Also where a start from a terminal or a service manager shows it.
         std::fputs(qPrintable(instance.errorMessage() + QLatin1Char('\n')), stderr);
         bilmeko::showErrorBox(instance.errorMessage());
@@ -38,7 +62,7 @@ int main(int argc, char **argv)
     }
     bilmeko::quitOnTerminationSignals();
 
-    bilmeko::TForm1 form(folder + QLatin1Char('/'));
+    bilmeko::TForm1 form(data.path);
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     // Log-out or shut-down: the running sessions are on disk, so the
     // program lets the desktop session end without asking.

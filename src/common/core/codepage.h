@@ -1,6 +1,6 @@
 #pragma once
-// Windows-1251, the single-byte code page of the program's files. The table
-// is the program's own: Qt 6.4 has no converter for it without ICU codecs.
+// Windows-1251, the single-byte code page of the program's files, converted
+// by Qt (through ICU); the build checks that the converter is there.
 
 #include <QByteArray>
 #include <QString>

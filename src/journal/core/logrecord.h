@@ -84,6 +84,9 @@ std::uint64_t storedSessionId(const char *stored);
 
 // CRC-32 (the polynomial of zlib and Ethernet).
 std::uint32_t crc32(const char *data, std::size_t size);
+// The same a byte at a time, without the processor's help: what crc32 must
+// always agree with.
+std::uint32_t crc32Bytewise(const char *data, std::size_t size);
 
 // XORs bytes 57..157 with the key; applying it twice restores the record.
 void ScrambleRecord(char *record);

@@ -5,7 +5,8 @@
 #include "common/core/formats.h"
 #include "journalfile.h"
 
-#include <array>
+#include <QFile>
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -15,7 +16,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace bilmeko {
 
@@ -24,9 +24,10 @@ namespace {
 const QLatin1Char Tab('\t');
 const QLatin1Char Newline('\n');
 
-// Beyond these a number is not a value the program wrote but noise.
+// Beyond these a number is not a value the program wrote but noise. Money
+// of 1e13 and more has no exact cents in a double any more.
 constexpr double MaxTimeDays = 1e6;
-constexpr double MaxMoney = 1e15;
+constexpr double MaxMoney = 1e13;
 
 bool saneTime(double v)
 {
@@ -43,17 +44,11 @@ bool saneWritten(double v)
 {
     static const double first = dateValue(QDate(1, 1, 1));
     static const double after = dateValue(QDate(9999, 12, 31)) + 1;
-    return v > first - 1 && v < after; // false for NaN
-}
-
-bool showable(double written, double price, double start, double elapsed, double end, double amount)
-{
-    return saneWritten(written) && saneTime(start) && saneTime(elapsed) && saneTime(end)
-           && saneMoney(price) && saneMoney(amount);
+    return v >= first && v < after; // false for NaN
 }
 
 // A little-endian double of a record, as readDouble gives it, without the
-// call: the report reads one for every record of the journal.
+// call: the report reads several for every record of the journal.
 inline double numberAt(const char *bytes, int offset)
 {
     if constexpr (std::endian::native == std::endian::little) {
@@ -65,8 +60,16 @@ inline double numberAt(const char *bytes, int offset)
     }
 }
 
+// The numbers after `Written` (none of them scrambled).
+bool saneNumbers(const char *stored)
+{
+    return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
+           && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
+           && saneMoney(numberAt(stored, record::Amount));
+}
+
 // roundToMs(|v|) without the library call: the report rounds four values
-// of every record it lists. Exact: cutting off the whole part of a double
+// of every line it writes. Exact: cutting off the whole part of a double
 // leaves its fraction exactly.
 inline qint64 absMs(double v)
 {
@@ -93,21 +96,6 @@ QString shownText(QString text)
     for (QChar &c : text)
         c = QChar(shownChar(c.unicode()));
     return text;
-}
-
-// The Windows-1251 table of the program's code page, byte by byte, as the
-// report shows the characters.
-const std::array<char16_t, 256> &codePage()
-{
-    static const std::array<char16_t, 256> table = [] {
-        std::array<char16_t, 256> t{};
-        for (int b = 0; b < 256; ++b) {
-            const char c = static_cast<char>(b);
-            t[static_cast<size_t>(b)] = shownChar(cp1251::decode(&c, 1).at(0).unicode());
-        }
-        return t;
-    }();
-    return table;
 }
 
 // Writes the pieces of one line into a buffer that is appended to the
@@ -137,11 +125,7 @@ public:
     void putShortString(const char *field, int max)
     {
         const int n = std::min<int>(static_cast<unsigned char>(field[0]), max);
-        if (m_n + n > Size)
-            return spill(shownText(cp1251::decode(field + 1, n)));
-        const auto &cp = codePage();
-        for (int i = 0; i < n; ++i)
-            m_buf[m_n++] = cp[static_cast<unsigned char>(field[1 + i])];
+        put(shownText(cp1251::decode(field + 1, n)));
     }
     // Room for a piece written directly; see commit().
     char16_t *reserve(int n)
@@ -341,83 +325,44 @@ private:
     std::vector<QString> m_seconds;
 };
 
-// Builds the lines of one report record by record. Gives exactly what
-// reportLine gives for each record, without building the record's strings.
-class ReportBuilder
+
+// Formats the line of one record from its unscrambled bytes; exactly what
+// reportLine gives for the record.
+class LineWriter
 {
 public:
-    ReportBuilder(DateTimeValue dateBeg, DateTimeValue dateEnd)
+    LineWriter()
         : m_formats(Formats::current())
         , m_times(m_formats)
-        , m_beg(dateBeg)
-        , m_after(dateEnd + 1.0)
     {
-        m_rep.text = reportHeader();
-        m_rep.text += Newline;
     }
 
-    // Takes the next 168 bytes of the journal as they are in the file;
-    // false when the reading ends here.
-    bool add(const char *stored)
+    QString line(const char *r)
     {
-        const double written = numberAt(stored, record::Written);
-        if (m_beg > written)
-            return true;
-        if (!(m_after > written))
-            return false; // after the period: the journal is in time order
-        RecordBytes rec;
-        std::memcpy(rec.data(), stored, RecordSize);
-        ScrambleRecord(rec);
-        const char *r = rec.data();
-        const double price = numberAt(r, record::PricePerMin);
-        const double start = numberAt(r, record::StartTime);
-        const double elapsed = numberAt(r, record::Elapsed);
-        const double end = numberAt(r, record::EndTime);
-        const double amount = numberAt(r, record::Amount);
-        if (!showable(written, price, start, elapsed, end, amount)) {
-            m_rep.damaged = true;
-            return false;
-        }
-
         LineBuffer &line = m_line;
+        const double written = numberAt(r, record::Written);
         putDateTime(line, written);
         line.put(u'\t');
         line.putShortString(r + record::ClientName, record::ClientNameMax);
         line.put(u'\t');
         line.putShortString(r + record::Service, record::ShortMax);
         line.put(u'\t');
-        putMoney(line, price, true);
+        putMoney(line, numberAt(r, record::PricePerMin));
         line.put(u'\t');
-        m_times.put(line, msOfDay(start));
+        m_times.put(line, msOfDay(numberAt(r, record::StartTime)));
         line.put(u'\t');
-        m_times.put(line, msOfDay(elapsed));
+        m_times.put(line, msOfDay(numberAt(r, record::Elapsed)));
         line.put(u'\t');
-        m_times.put(line, msOfDay(end));
+        m_times.put(line, msOfDay(numberAt(r, record::EndTime)));
         line.put(u'\t');
-        putMoney(line, amount, false);
+        putMoney(line, numberAt(r, record::Amount));
         line.put(u'\t');
         line.putShortString(r + record::Note, record::ShortMax);
         line.put(u'\t');
         line.putShortString(r + record::Status, record::ShortMax);
-        line.put(u'\n');
-        line.appendTo(m_rep.text);
-
-        m_amount += amount;
-        m_time += elapsed;
-        ++m_rep.recordCount;
-        return true;
-    }
-
-    void setDamaged() { m_rep.damaged = true; }
-
-    PeriodReport finish()
-    {
-        m_rep.amountTotal = m_amount;
-        m_rep.timeTotal = m_time;
-        m_rep.sumText = Formats::money(m_amount);
-        m_rep.timeText = hmsText(m_time);
-        m_rep.text += totalsText(m_amount, m_time);
-        return std::move(m_rep);
+        QString out;
+        line.appendTo(out);
+        return out;
     }
 
 private:
@@ -437,40 +382,479 @@ private:
         }
     }
 
-    void putMoney(LineBuffer &line, double v, bool remember)
+    void putMoney(LineBuffer &line, double v)
     {
-        // Prices repeat from record to record.
-        if (remember && m_priceLength > 0 && std::memcmp(&v, &m_price, sizeof v) == 0) {
-            line.put(QStringView(m_priceText, m_priceLength));
-            return;
-        }
         char16_t *p = line.reserve(MoneyTextMax);
-        const int n = writeMoney(v, p);
-        if (remember) {
-            m_price = v;
-            m_priceLength = n;
-            std::memcpy(m_priceText, p, static_cast<size_t>(n) * sizeof(char16_t));
-        }
-        line.commit(n);
+        line.commit(writeMoney(v, p));
     }
 
     const Formats &m_formats;
     TimeWriter m_times;
-    const double m_beg;
-    const double m_after;
-    PeriodReport m_rep;
     LineBuffer m_line;
-    double m_amount = 0;
-    long double m_time = 0;
     qint64 m_day = 0;
     QString m_dateText;
-    double m_price = 0;
-    char16_t m_priceText[MoneyTextMax];
-    int m_priceLength = 0;
 };
 
+// Where the journal's bytes come from when lines are read again.
+class JournalSource
+{
+public:
+    virtual ~JournalSource() = default;
+    // Up to n bytes at an offset; the count read, -1 on a failure.
+    virtual qint64 readAt(qint64 offset, char *out, qint64 n) const = 0;
+};
+
+class MemorySource : public JournalSource
+{
+public:
+    explicit MemorySource(const QByteArray &bytes)
+        : m_bytes(bytes)
+    {
+    }
+    qint64 readAt(qint64 offset, char *out, qint64 n) const override
+    {
+        if (offset < 0 || offset >= m_bytes.size())
+            return 0;
+        n = std::min<qint64>(n, m_bytes.size() - offset);
+        std::memcpy(out, m_bytes.constData() + offset, static_cast<size_t>(n));
+        return n;
+    }
+
+private:
+    QByteArray m_bytes;
+};
+
+class FileSource : public JournalSource
+{
+public:
+    explicit FileSource(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileSource() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+    qint64 readAt(qint64 offset, char *out, qint64 n) const override
+    {
+        qint64 done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(m_fd, out + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return done > 0 ? done : -1;
+            if (got == 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+};
+
+struct Selected
+{
+    qint64 offset;
+    double written; // as stored, to tell the same record when read again
+};
+
+// Text fields measured while reading: offset, maximum.
+constexpr int TextFields[4][2] = {{record::ClientName, record::ClientNameMax},
+                                  {record::Service, record::ShortMax},
+                                  {record::Note, record::ShortMax},
+                                  {record::Status, record::ShortMax}};
+
+// The width of a short string field of the stored (scrambled) bytes.
+inline float storedFieldWidth(const char *stored, int offset, int max, const CharWidths &w)
+{
+    const int n = std::min<int>(static_cast<unsigned char>(stored[offset]) ^ ScrambleKey, max);
+    float sum = 0;
+    for (int k = 1; k <= n; ++k) {
+        const int at = offset + k;
+        const unsigned char b = static_cast<unsigned char>(stored[at]) ^ (at <= record::ScrambleLast ? ScrambleKey : 0);
+        sum += w[b];
+    }
+    return sum;
+}
 
 } // namespace
+
+struct PeriodReport::Data
+{
+    std::shared_ptr<JournalSource> source;
+    qint64 size = 0; // of the journal when it was read
+    std::vector<Selected> selected;
+    double amount = 0;
+    long double time = 0;
+    bool damaged = false;
+    qsizetype leftOut = 0;
+    ReportExtent extent;
+    CharWidths widths{};
+    DateTimeValue beg = 0;
+    DateTimeValue end = 0;
+
+    // Lines are read again a piece of the journal at a time.
+    std::vector<char> cache;
+    qint64 cacheFrom = 0;
+    qint64 cacheSize = 0;
+    RecordBytes plain{};
+    std::unique_ptr<LineWriter> writer;
+};
+
+// Takes the journal's records one by one as they come from the file.
+class ReportReader
+{
+public:
+    ReportReader(std::shared_ptr<PeriodReport::Data> d, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                 const CharWidths *widths)
+        : m_d(std::move(d))
+        , m_beg(dateBeg)
+        , m_after(dateEnd + 1.0)
+        , m_widths(widths)
+    {
+        m_d->beg = dateBeg;
+        m_d->end = dateEnd;
+        if (widths) {
+            m_d->widths = *widths;
+            m_d->extent.measured = true;
+        }
+    }
+
+    void take(const char *stored, qint64 offset)
+    {
+        const double written = numberAt(stored, record::Written);
+        if (!saneWritten(written)) {
+            ++m_d->leftOut; // a date no period holds: cannot tell where it belongs
+            return;
+        }
+        if (!(written >= m_beg && written < m_after))
+            return;
+        if (!saneNumbers(stored) || recordSeal(stored) == RecordSeal::Bad) {
+            ++m_d->leftOut;
+            return;
+        }
+        const double price = numberAt(stored, record::PricePerMin);
+        const double amount = numberAt(stored, record::Amount);
+        ReportExtent &e = m_d->extent;
+        if (m_d->selected.empty()) {
+            e.minPrice = e.maxPrice = price;
+            e.minAmount = e.maxAmount = amount;
+        } else {
+            e.minPrice = std::min(e.minPrice, price);
+            e.maxPrice = std::max(e.maxPrice, price);
+            e.minAmount = std::min(e.minAmount, amount);
+            e.maxAmount = std::max(e.maxAmount, amount);
+        }
+        if (m_widths) {
+            for (int f = 0; f < 4; ++f)
+                e.textWidths[f] = std::max(e.textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *m_widths));
+        }
+        m_d->selected.push_back({offset, written});
+        m_d->amount += amount;
+        m_d->time += numberAt(stored, record::Elapsed);
+    }
+
+    void setDamaged() { m_d->damaged = true; }
+
+    PeriodReport finish(qint64 size)
+    {
+        m_d->size = size;
+        m_d->selected.shrink_to_fit();
+        if (m_d->leftOut > 0)
+            m_d->damaged = true;
+        PeriodReport r;
+        r.d = m_d;
+        return r;
+    }
+
+private:
+    std::shared_ptr<PeriodReport::Data> m_d;
+    const double m_beg;
+    const double m_after;
+    const CharWidths *m_widths;
+};
+
+namespace {
+
+constexpr qint64 CacheBytes = RecordSize * 6144; // about 1 MiB
+
+// Reads an open journal from the start up to `size`, record by record.
+PeriodReport readJournal(std::shared_ptr<FileSource> source, qint64 size, DateTimeValue dateBeg,
+                         DateTimeValue dateEnd, const CharWidths *widths)
+{
+    auto d = std::make_shared<PeriodReport::Data>();
+    d->source = source;
+    ReportReader reader(d, dateBeg, dateEnd, widths);
+    std::vector<char> buffer(CacheBytes);
+    qint64 at = 0;
+    const qint64 whole = size / RecordSize * RecordSize;
+    while (at < whole) {
+        const qint64 want = std::min<qint64>(whole - at, CacheBytes);
+        const qint64 got = source->readAt(at, buffer.data(), want);
+        const qint64 records = std::max<qint64>(got, 0) / RecordSize;
+        for (qint64 k = 0; k < records; ++k)
+            reader.take(buffer.data() + k * RecordSize, at + k * RecordSize);
+        if (got < want) {
+            reader.setDamaged(); // a read that fails or finds the file shorter than it was
+            return reader.finish(size);
+        }
+        at += got;
+    }
+    if (size != whole)
+        reader.setDamaged(); // a fragment shorter than a record at the end
+    return reader.finish(size);
+}
+
+} // namespace
+
+PeriodReport::PeriodReport()
+    : d(std::make_shared<Data>())
+{
+    d->source = std::make_shared<MemorySource>(QByteArray());
+}
+
+qsizetype PeriodReport::recordCount() const
+{
+    return static_cast<qsizetype>(d->selected.size());
+}
+
+double PeriodReport::amountTotal() const
+{
+    return d->amount;
+}
+
+long double PeriodReport::timeTotal() const
+{
+    return d->time;
+}
+
+QString PeriodReport::sumText() const
+{
+    return Formats::money(d->amount);
+}
+
+QString PeriodReport::timeText() const
+{
+    return hmsText(d->time);
+}
+
+bool PeriodReport::damaged() const
+{
+    return d->damaged;
+}
+
+qsizetype PeriodReport::leftOut() const
+{
+    return d->leftOut;
+}
+
+QString PeriodReport::damageMessage() const
+{
+    if (!d->damaged)
+        return {};
+    QString m = QStringLiteral("Файл отчета разрушен");
+    if (d->leftOut > 0)
+        m += QStringLiteral(". Не вошло в отчет записей: %1").arg(d->leftOut);
+    return m;
+}
+
+const ReportExtent &PeriodReport::extent() const
+{
+    return d->extent;
+}
+
+DateTimeValue PeriodReport::dateBeg() const
+{
+    return d->beg;
+}
+
+DateTimeValue PeriodReport::dateEnd() const
+{
+    return d->end;
+}
+
+DateTimeValue PeriodReport::written(qsizetype i) const
+{
+    return d->selected[static_cast<size_t>(i)].written;
+}
+
+const char *PeriodReport::recordBytes(qsizetype i) const
+{
+    const Selected &s = d->selected[static_cast<size_t>(i)];
+    if (s.offset < d->cacheFrom || s.offset + RecordSize > d->cacheFrom + d->cacheSize) {
+        d->cache.resize(CacheBytes);
+        const qint64 want = std::min<qint64>(CacheBytes, d->size - s.offset);
+        const qint64 got = d->source->readAt(s.offset, d->cache.data(), want);
+        d->cacheFrom = s.offset;
+        d->cacheSize = std::max<qint64>(got, 0);
+        if (d->cacheSize < RecordSize)
+            return nullptr;
+    }
+    const char *stored = d->cache.data() + (s.offset - d->cacheFrom);
+    if (std::memcmp(stored + record::Written, &s.written, sizeof s.written) != 0 || !trustedRecord(stored))
+        return nullptr;
+    std::memcpy(d->plain.data(), stored, RecordSize);
+    ScrambleRecord(d->plain);
+    return d->plain.data();
+}
+
+bool PeriodReport::readRecord(qsizetype i, LogRecord &out) const
+{
+    const char *r = recordBytes(i);
+    if (!r) {
+        out = LogRecord();
+        out.written = written(i);
+        return false;
+    }
+    out = deserializeRecord(r);
+    return true;
+}
+
+LogRecord PeriodReport::record(qsizetype i) const
+{
+    LogRecord r;
+    readRecord(i, r);
+    return r;
+}
+
+void PeriodReport::forEachSelected(const std::function<void(qsizetype, const LogRecord &)> &f) const
+{
+    LogRecord r;
+    for (qsizetype i = 0; i < recordCount(); ++i) {
+        readRecord(i, r);
+        f(i, r);
+    }
+}
+
+std::array<float, 4> PeriodReport::measureTexts(const CharWidths &widths) const
+{
+    if (d->extent.measured && d->widths == widths)
+        return d->extent.textWidths;
+    std::array<float, 4> out{};
+    for (qsizetype i = 0; i < recordCount(); ++i) {
+        if (!recordBytes(i))
+            continue;
+        const char *stored = d->cache.data() + (d->selected[static_cast<size_t>(i)].offset - d->cacheFrom);
+        for (int f = 0; f < 4; ++f)
+            out[f] = std::max(out[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], widths));
+    }
+    return out;
+}
+
+QString PeriodReport::recordLine(qsizetype i) const
+{
+    const char *r = recordBytes(i);
+    if (!r)
+        return Formats::current().dateTimeText(written(i))
+               + QStringLiteral("\t(запись журнала изменилась после построения отчета)");
+    if (!d->writer)
+        d->writer = std::make_unique<LineWriter>();
+    return d->writer->line(r);
+}
+
+QString PeriodReport::line(qsizetype n) const
+{
+    if (n == 0)
+        return header();
+    if (n > recordCount())
+        return totalsLine();
+    return recordLine(n - 1);
+}
+
+QString PeriodReport::header() const
+{
+    return reportHeader();
+}
+
+QString PeriodReport::totalsLine() const
+{
+    return totalsText(d->amount, d->time);
+}
+
+QStringList PeriodReport::recordLines() const
+{
+    QStringList out;
+    out.reserve(recordCount());
+    for (qsizetype i = 0; i < recordCount(); ++i)
+        out << recordLine(i);
+    return out;
+}
+
+QStringList PeriodReport::lines() const
+{
+    QStringList out;
+    out.reserve(lineCount());
+    for (qsizetype n = 0; n < lineCount(); ++n)
+        out << line(n);
+    return out;
+}
+
+QString PeriodReport::text() const
+{
+    return lines().join(Newline);
+}
+
+bool trustedRecord(const char *stored)
+{
+    return saneWritten(numberAt(stored, record::Written)) && saneNumbers(stored)
+           && recordSeal(stored) != RecordSeal::Bad;
+}
+
+QString reportTitle(DateTimeValue dateBeg, DateTimeValue dateEnd)
+{
+    const Formats &f = Formats::current();
+    const QString from = f.dateText(dateBeg);
+    const QString to = f.dateText(dateEnd);
+    return QStringLiteral("Отчет о работе салона: ") + (from == to ? from : from + QStringLiteral(" – ") + to);
+}
+
+PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                               const CharWidths *widths)
+{
+    auto d = std::make_shared<PeriodReport::Data>();
+    d->source = std::make_shared<MemorySource>(journal);
+    ReportReader reader(d, dateBeg, dateEnd, widths);
+    const qsizetype count = journal.size() / RecordSize;
+    for (qsizetype i = 0; i < count; ++i)
+        reader.take(journal.constData() + i * RecordSize, i * RecordSize);
+    if (journal.size() % RecordSize != 0)
+        reader.setDamaged();
+    return reader.finish(journal.size());
+}
+
+PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                               const CharWidths *widths)
+{
+    JournalFile file(journalPath);
+    const int fd = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        throw IoError::fromErrno(errno);
+    // What the file holds now; anything appended later is not read.
+    return readJournal(std::make_shared<FileSource>(fd), file.size(), dateBeg, dateEnd, widths);
+}
+
+PeriodReport readPeriodReport(const QString &journalPath, DateTimeValue dateBeg, DateTimeValue dateEnd)
+{
+    const QByteArray name = QFile::encodeName(journalPath);
+    int fd;
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw IoError::fromErrno(errno);
+    auto source = std::make_shared<FileSource>(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw IoError::fromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        throw IoError::fromErrno(EISDIR);
+    return readJournal(source, st.st_size, dateBeg, dateEnd, nullptr);
+}
 
 int writeMoney(double v, char16_t *out)
 {
@@ -572,76 +956,6 @@ QString totalsText(double amount, long double days)
 {
     return QStringLiteral("Итог:    Сумма: ") + Formats::money(amount) + Tab
            + QStringLiteral("Время: ") + hmsText(days);
-}
-
-QString PeriodReport::header() const
-{
-    const qsizetype nl = text.indexOf(Newline);
-    return nl < 0 ? text : text.left(nl);
-}
-
-QString PeriodReport::totalsLine() const
-{
-    return text.mid(text.lastIndexOf(Newline) + 1);
-}
-
-QStringList PeriodReport::recordLines() const
-{
-    return lines().mid(1, recordCount);
-}
-
-PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd)
-{
-    ReportBuilder builder(dateBeg, dateEnd);
-    const qsizetype count = journal.size() / RecordSize;
-    qsizetype i = 0;
-    while (i < count && builder.add(journal.constData() + i * RecordSize))
-        ++i;
-    if (i == count && journal.size() % RecordSize != 0)
-        builder.setDamaged();
-    return builder.finish();
-}
-
-PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd)
-{
-    JournalFile file(journalPath);
-
-    ReportBuilder builder(dateBeg, dateEnd);
-    // What the file holds now; anything appended later is not read.
-    off_t left = static_cast<off_t>(file.size());
-    static constexpr size_t ChunkRecords = 768;
-    std::vector<char> buffer(ChunkRecords * RecordSize);
-    size_t carry = 0;
-    bool stopped = false;
-    while (left > 0 && !stopped) {
-        const size_t want = static_cast<size_t>(std::min<off_t>(left, static_cast<off_t>(buffer.size() - carry)));
-        const ssize_t n = ::read(file.fd(), buffer.data() + carry, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A read that fails or finds the file shorter than it was.
-            builder.setDamaged();
-            stopped = true;
-            break;
-        }
-        left -= n;
-        const size_t have = carry + static_cast<size_t>(n);
-        const size_t whole = have / RecordSize;
-        for (size_t k = 0; k < whole; ++k) {
-            if (!builder.add(buffer.data() + k * RecordSize)) {
-                stopped = true;
-                break;
-            }
-        }
-        carry = have - whole * RecordSize;
-        if (carry > 0 && !stopped)
-            std::memmove(buffer.data(), buffer.data() + whole * RecordSize, carry);
-    }
-    if (!stopped && carry > 0)
-        builder.setDamaged(); // a fragment shorter than a record at the end
-    return builder.finish();
 }
 
 } // namespace bilmeko

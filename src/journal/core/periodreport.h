@@ -1,37 +1,97 @@
 #pragma once
 // The period report without any widget: which journal records belong to a
 // period, the text lines listing them and the totals of money and time.
+// The report keeps where its records lie in the journal, not their text:
+// a line is formatted when it is shown, printed or exported.
 
 #include "common/core/datetime.h"
 #include "logrecord.h"
+#include "textlines.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace bilmeko {
 
-struct PeriodReport
-{
-    // The whole text: the header, one line per listed record, the totals
-    // line, joined with '\n' (no newline after the last line).
-    QString text;
-    int recordCount = 0;       // lines between the header and the totals
-    double amountTotal = 0;    // sum of the listed amounts
-    long double timeTotal = 0; // sum of the listed elapsed times, in days
-    QString sumText;           // LabelSum: the amount total as money text
-    QString timeText;          // LabelTime: H:M:S of the time total
-    // The reading met something it could not take as a record (a fragment
-    // at the end, a record whose values cannot be shown); the records listed
-    // before it stay in the report.
-    bool damaged = false;
+// How wide each Windows-1251 byte is drawn in the report's font (control
+// characters as the blank they are shown as). The report measures its text
+// columns with it while it reads, so the window need not format every line
+// to fit its columns.
+using CharWidths = std::array<float, 256>;
 
+// The extremes of the listed values, for fitting columns without
+// formatting every line.
+struct ReportExtent
+{
+    double minPrice = 0, maxPrice = 0;
+    double minAmount = 0, maxAmount = 0;
+    // The widest client, service, note and status, in CharWidths units.
+    std::array<float, 4> textWidths{};
+    bool measured = false; // textWidths were taken with the widths given
+};
+
+class PeriodReport : public TextLines
+{
+public:
+    PeriodReport();
+
+    // Lines between the header and the totals.
+    qsizetype recordCount() const;
+    double amountTotal() const;
+    long double timeTotal() const; // in days
+    QString sumText() const;       // LabelSum: the amount total as money text
+    QString timeText() const;      // LabelTime: H:M:S of the time total
+    // The reading met something it could not take as a record: a fragment
+    // at the end, a failing read, or records it cannot trust.
+    bool damaged() const;
+    // Records left out because the report cannot trust them: a date or a
+    // number it cannot show, or a checksum present and wrong.
+    qsizetype leftOut() const;
+    // What the operator is told about damage; empty when there is none.
+    QString damageMessage() const;
+    const ReportExtent &extent() const;
+    DateTimeValue dateBeg() const;
+    DateTimeValue dateEnd() const;
+
+    // The lines: the header, one per listed record, the totals.
+    qsizetype lineCount() const override { return recordCount() + 2; }
+    QString line(qsizetype n) const override;
     QString header() const;
     QString totalsLine() const;
-    // The record lines only.
+    QString recordLine(qsizetype i) const;
     QStringList recordLines() const;
-    QStringList lines() const { return text.split(QLatin1Char('\n')); }
+    QStringList lines() const;
+    QString text() const;
+
+    // The i-th listed record as the journal holds it, read again from the
+    // journal (unscrambled; texts as stored, control characters included:
+    // only the lines show them as blanks). False when the journal no longer holds what it
+    // held when the report was built; `out` then carries only its date.
+    bool readRecord(qsizetype i, LogRecord &out) const;
+    LogRecord record(qsizetype i) const;
+    DateTimeValue written(qsizetype i) const;
+    // Every listed record in journal order, read a piece at a time.
+    void forEachSelected(const std::function<void(qsizetype i, const LogRecord &r)> &f) const;
+
+    // Text column widths with other CharWidths than those of the reading:
+    // one more pass over the listed records.
+    std::array<float, 4> measureTexts(const CharWidths &widths) const;
+
+    struct Data;
+
+private:
+    friend class ReportReader;
+    // The stored bytes of a listed record, unscrambled; nullptr when they
+    // cannot be read or are no longer those that were listed.
+    const char *recordBytes(qsizetype i) const;
+
+    std::shared_ptr<Data> d;
 };
 
 // "Время", three tabs, then the other nine column titles one tab apart.
@@ -44,26 +104,32 @@ QString reportLine(const LogRecord &r);
 QString hmsText(long double days);
 // "Итог:    Сумма: <money>", a tab, "Время: <H:M:S>".
 QString totalsText(double amount, long double days);
+// "Отчет о работе салона: 01.10.2026 – 31.12.2026".
+QString reportTitle(DateTimeValue dateBeg, DateTimeValue dateEnd);
+
+// Whether a record can be listed: its date and numbers can be shown and a
+// checksum, where there is one, matches. Takes the stored bytes.
+bool trustedRecord(const char *stored);
 
 // Builds the report from journal bytes already in memory: records at offsets
-// n * 168, a record belongs to the period when dateBeg <= Written <
-// dateEnd + 1, the first record at or after dateEnd + 1 ends the reading.
-// A trailing fragment reached by the reading is damage, and so is a listed
-// record whose numbers cannot be shown (not finite, a date beyond the
-// calendar, times or amounts of an absurd size): the reading ends there.
+// n * 168; a record belongs to the period when dateBeg <= Written <
+// dateEnd + 1, wherever it stands in the journal. A trailing fragment is
+// damage; records the report cannot trust are left out and counted.
 PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd);
+                               DateTimeValue dateEnd, const CharWidths *widths = nullptr);
 
 // Opens the journal as the writer does (the existing file, or a new empty
-// one; never truncated), takes its length and reads it from the start up to
-// that length, record by record, until the first record after the period.
-// Nothing else runs meanwhile (no message box, no tick), and what is
-// appended after the opening is not read: the report is what the file held
-// when it started. Throws IoError when the journal cannot be opened
-// ("File access denied" for a read-only journal); a read failing later is
-// damage like a fragment.
+// one; never truncated) and reads it whole, up to the length it had when
+// opened. Throws IoError when the journal cannot be opened ("File access
+// denied" for a read-only journal); a read failing later is damage like a
+// fragment. The report keeps the file open to read its lines again.
 PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd);
+                               DateTimeValue dateEnd, const CharWidths *widths = nullptr);
+
+// The same for a reader that must not create or write anything: the
+// journal opened for reading only; IoError when it cannot be.
+PeriodReport readPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
+                              DateTimeValue dateEnd);
 
 // The money text of the report, as Formats::money, written without any
 // allocation; returns the number of characters (at most MoneyTextMax).

@@ -1,16 +1,23 @@
 #include "form5.h"
 
+#include "common/core/codepage.h"
 #include "common/core/errors.h"
-#include "journal/core/periodreport.h"
+#include "common/core/formats.h"
+#include "journal/core/atomicfile.h"
+#include "journal/core/reportcsv.h"
 #include "reportlayout.h"
 #include "reporttextedit.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
-#include <algorithm>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <algorithm>
 
 namespace bilmeko {
 
@@ -61,6 +68,72 @@ void plainMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
+// The design size; the window opens at it and may be made larger.
+constexpr QSize DesignSize(632, 376);
+
+// Where the last report window stood, for the next one (this run only).
+QRect &lastGeometry()
+{
+    static QRect r;
+    return r;
+}
+
+// The width of a text with every digit drawn as `digit`: the widest or
+// narrowest any number of that shape can be.
+qreal digitsWidth(ReportColumns &columns, QString text, QChar digit)
+{
+    for (QChar &c : text)
+        if (c.isDigit())
+            c = digit;
+    return columns.width(text);
+}
+
+// Column stops for a report without formatting its lines: the widths of
+// its texts measured while it was read, its numbers by their extremes and
+// the widest shape of dates and times.
+ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &columns, const CharWidths &widths)
+{
+    ReportColumns::Extent e;
+    const QStringList titles = reportHeader().split(QLatin1Char('\t'));
+    e.headerFirst = columns.width(titles[0]);
+    e.widest.assign(10, 0);
+    for (int k = 1; k < 10; ++k)
+        e.widest[static_cast<size_t>(k)] = columns.width(titles[k + 2]);
+    const QString totals = report.totalsLine();
+    const qsizetype tab = totals.indexOf(QLatin1Char('\t'));
+    e.freeWidth = columns.width(totals.left(tab)) + columns.defaultTabDistance() + columns.width(totals.mid(tab + 1));
+    if (report.recordCount() == 0)
+        return e;
+
+    QChar wide = QLatin1Char('0');
+    QChar narrow = QLatin1Char('0');
+    for (char16_t d = u'0'; d <= u'9'; ++d) {
+        if (columns.width(QString(QChar(d))) > columns.width(QString(wide)))
+            wide = QChar(d);
+        if (columns.width(QString(QChar(d))) < columns.width(QString(narrow)))
+            narrow = QChar(d);
+    }
+    const Formats &f = Formats::current();
+    const QDate day(2000, 12, 28);
+    qreal time = 0;
+    for (int h : {0, 9, 11, 12, 21, 23})
+        time = std::max(time, digitsWidth(columns, f.timeText(QTime(h, 59, 59)), wide));
+    const qreal date = digitsWidth(columns, f.dateText(day), wide);
+    e.widest[0] = date + columns.width(QStringLiteral(" ")) + time;
+    e.shortestFirst = digitsWidth(columns, f.dateText(day), narrow);
+
+    const ReportExtent &x = report.extent();
+    const std::array<float, 4> texts = report.measureTexts(widths);
+    auto money = [&](double a, double b) {
+        return std::max(digitsWidth(columns, Formats::money(a), wide), digitsWidth(columns, Formats::money(b), wide));
+    };
+    const qreal at[10] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
+                          money(x.minAmount, x.maxAmount), texts[2], texts[3]};
+    for (int k = 0; k < 10; ++k)
+        e.widest[static_cast<size_t>(k)] = std::max(e.widest[static_cast<size_t>(k)], at[k]);
+    return e;
+}
+
 } // namespace
 
 QString printJobTitle()
@@ -69,18 +142,18 @@ QString printJobTitle()
 }
 
 TForm5::TForm5(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                          | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Отчет о работе салона"));
     setFont(pixelFont(font(), 11, false));
-    setFixedSize(632, 376);
+    setMinimumSize(DesignSize);
+    resize(DesignSize);
+    setSizeGripEnabled(true);
 
     RichEdit1 = new ReportTextEdit(this);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
-    RichEdit1->setGeometry(0, 0, 633, 345);
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
@@ -91,29 +164,86 @@ TForm5::TForm5(QWidget *parent)
 
     Button1 = new QPushButton(QStringLiteral("Печать"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(8, 348, 75, 25);
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+    SaveButton = new QPushButton(QStringLiteral("Сохранить…"), this);
+    SaveButton->setObjectName(QStringLiteral("SaveButton"));
+    SaveButton->setAutoDefault(false);
+    connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
 
     // The captions keep their places; a wide font is made to fit them.
     fitText(Label2, Label2->text(), Label2->width(), Label2->width(), 19);
     fitText(Label3, Label3->text(), Label3->width(), Label3->width(), 19);
+    placeControls();
 
     setTabOrder(RichEdit1, Button1);
+    setTabOrder(Button1, SaveButton);
     RichEdit1->setFocus();
+    chooseSavePath = [this] { return askSavePath(); };
+}
+
+// At the design size every control is where it was designed; a larger
+// window gives the text the room and keeps the row below at the bottom.
+void TForm5::placeControls()
+{
+    const int dy = height() - DesignSize.height();
+    RichEdit1->setGeometry(0, 0, width() + 1, 345 + dy);
+    Button1->setGeometry(8, 348 + dy, 75, 25);
+    for (QLabel *l : {LabelSum, Label2, Label3, LabelTime})
+        l->move(l->x(), (l == LabelSum || l == LabelTime ? 352 : 348) + dy);
+    SaveButton->setGeometry(width() - 98, 348 + dy, 90, 25);
+}
+
+void TForm5::resizeEvent(QResizeEvent *e)
+{
+    QDialog::resizeEvent(e);
+    placeControls();
+}
+
+void TForm5::hideEvent(QHideEvent *e)
+{
+    lastGeometry() = geometry();
+    QDialog::hideEvent(e);
+}
+
+CharWidths TForm5::charWidths() const
+{
+    ReportColumns columns{QFontMetricsF(RichEdit1->font())};
+    CharWidths w{};
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        QChar ch = cp1251::decode(&c, 1).at(0);
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char(' '); // shown as a blank
+        w[static_cast<size_t>(b)] = static_cast<float>(columns.width(QString(ch)));
+    }
+    return w;
 }
 
 void TForm5::setReport(const PeriodReport &report)
 {
-    RichEdit1->setPlainText(report.text);
+    m_report = report;
+    setWindowTitle(reportTitle(report.dateBeg(), report.dateEnd()));
+    const CharWidths widths = charWidths();
+    const PeriodReport shown = report;
+    RichEdit1->setLines(std::make_shared<PeriodReport>(report), [shown, widths](ReportColumns &columns) {
+        return columns.tabStops(reportExtent(shown, columns, widths));
+    });
     // Up to the caption to the right, and to the window's edge.
-    fitText(LabelSum, report.sumText, 81, Label2->x() - LabelSum->x() - 4, 16);
-    fitText(LabelTime, report.timeText, 83, width() - LabelTime->x() - 4, 16);
+    fitText(LabelSum, report.sumText(), 81, Label2->x() - LabelSum->x() - 4, 16);
+    fitText(LabelTime, report.timeText(), 83, SaveButton->x() - LabelTime->x() - 4, 16);
+}
+
+void TForm5::releaseReport()
+{
+    RichEdit1->clear();
+    m_report = PeriodReport();
 }
 
 void TForm5::printTo(QPrinter &printer) const
 {
-    printReportText(RichEdit1->toPlainText(), RichEdit1->font(), printer);
+    printReportText(ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), printer);
 }
 
 void TForm5::Button1Click()
@@ -130,14 +260,65 @@ void TForm5::Button1Click()
     });
 }
 
+QString TForm5::askSavePath()
+{
+    const QString csv = QStringLiteral("Таблица CSV (*.csv)");
+    const QString pdf = QStringLiteral("Документ PDF (*.pdf)");
+    const Formats &f = Formats::current();
+    const QString period = m_report.dateBeg() == m_report.dateEnd()
+                               ? f.dateText(m_report.dateBeg())
+                               : f.dateText(m_report.dateBeg()) + QLatin1Char('-') + f.dateText(m_report.dateEnd());
+    QString name = QStringLiteral("Отчет %1.csv").arg(period);
+    name.replace(QLatin1Char('/'), QLatin1Char('.'));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString filter = csv;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить отчет"), QDir(folder).filePath(name),
+                                                csv + QStringLiteral(";;") + pdf, &filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += filter == pdf ? QStringLiteral(".pdf") : QStringLiteral(".csv");
+    return path;
+}
+
+void TForm5::saveTo(const QString &path)
+{
+    if (QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0) {
+        saveReportCsv(path, m_report);
+        return;
+    }
+    AtomicFile file(path);
+    file.open().close(); // the name is ours; the printer writes it anew
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(file.tempPath());
+    printer.setDocName(printJobTitle());
+    try {
+        printTo(printer);
+    } catch (const Error &e) {
+        throw Error(file.failure(e.message()));
+    }
+    file.commit();
+}
+
+void TForm5::SaveButtonClick()
+{
+    const QString path = chooseSavePath ? chooseSavePath() : QString();
+    if (path.isEmpty())
+        return;
+    guard([&] { saveTo(path); });
+}
+
 void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg, double dateEnd)
 {
-    form5->RichEdit1->clear();
-    const PeriodReport report = buildPeriodReport(journalPath, dateBeg, dateEnd);
-    if (report.damaged)
-        plainMessage(form5->parentWidget(), QStringLiteral("Файл отчета разрушен"));
+    form5->releaseReport();
+    const CharWidths widths = form5->charWidths();
+    const PeriodReport report = buildPeriodReport(journalPath, dateBeg, dateEnd, &widths);
+    if (report.damaged())
+        plainMessage(form5->parentWidget(), report.damageMessage());
     form5->setReport(report);
+    if (lastGeometry().isValid())
+        form5->setGeometry(lastGeometry());
     form5->exec();
+    form5->releaseReport();
 }
 
 } // namespace bilmeko

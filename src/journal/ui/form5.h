@@ -1,9 +1,13 @@
 #pragma once
-// The report window: the report text, the totals of money and time, and the
-// "Печать" button. Created hidden once and reused for every report.
+// The report window: the report text under the period's name, the totals
+// of money and time, "Печать" and "Сохранить…". Reused for every report;
+// it keeps the report's records only while it is shown.
+
+#include "journal/core/periodreport.h"
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 
 class QLabel;
 class QPrinter;
@@ -11,7 +15,6 @@ class QPushButton;
 
 namespace bilmeko {
 
-struct PeriodReport;
 class ReportTextEdit;
 
 class TForm5 : public QDialog
@@ -20,9 +23,12 @@ class TForm5 : public QDialog
 public:
     explicit TForm5(QWidget *parent = nullptr);
 
-    // Puts a report into the window: the text (column stops fitted to it)
-    // and the two totals.
+    // Puts a report into the window: the period in the caption, the lines
+    // (column stops fitted to them), the two totals.
     void setReport(const PeriodReport &report);
+    // Lets go of the report's records (the text area empties).
+    void releaseReport();
+    const PeriodReport &report() const { return m_report; }
     // Prints the text as it stands now, operator's edits included, on a
     // printer set up by the caller (a queue or a PDF file).
     void printTo(QPrinter &printer) const;
@@ -30,6 +36,19 @@ public:
     // "Печать": the text to the default printer as one job titled
     // "Отчет о работе", no dialog.
     void Button1Click();
+    // "Сохранить…": asks for a file and saves the report as CSV or PDF.
+    void SaveButtonClick();
+    // CSV (the listed records) or PDF (the pages of the printout), chosen by
+    // the name's suffix; written whole or not at all. Throws Error with a
+    // message naming the file.
+    void saveTo(const QString &path);
+    // Asks where to save; empty when the operator cancels. A file dialog
+    // unless replaced (tests).
+    std::function<QString()> chooseSavePath;
+
+    // The widths the report measures its text columns with, in this
+    // window's text font.
+    CharWidths charWidths() const;
 
     ReportTextEdit *RichEdit1;
     QLabel *LabelSum;
@@ -37,6 +56,17 @@ public:
     QLabel *Label3;
     QLabel *LabelTime;
     QPushButton *Button1;
+    QPushButton *SaveButton;
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+    void hideEvent(QHideEvent *e) override;
+
+private:
+    QString askSavePath();
+    void placeControls();
+
+    PeriodReport m_report;
 };
 
 // The title of the print job.
@@ -44,8 +74,8 @@ QString printJobTitle();
 
 // The report command once the period is chosen: clears the text, reads the
 // journal (IoError when it cannot be opened, the window then not shown),
-// says "Файл отчета разрушен" when the journal is damaged, fills the window
-// and shows it modally.
+// says what damage it found, fills the window and shows it modally; the
+// report's records are let go when the window closes.
 void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg, double dateEnd);
 
 } // namespace bilmeko

@@ -16,7 +16,7 @@ constexpr QStringView HeaderStart = u"Время\t\t\t";
 constexpr QStringView HeaderFirst = u"Время";
 
 // Calls f(line) for every line of a text ('\n' separated, a '\r' before it
-// dropped).
+// dropped), or of lines given one at a time.
 template<typename F>
 void forEachLine(QStringView text, F &&f)
 {
@@ -33,6 +33,15 @@ void forEachLine(QStringView text, F &&f)
         if (last)
             break;
         pos = nl + 1;
+    }
+}
+
+template<typename F>
+void forEachLine(const TextLines &lines, F &&f)
+{
+    for (qsizetype n = 0; n < lines.lineCount(); ++n) {
+        const QString line = lines.line(n);
+        f(QStringView(line));
     }
 }
 
@@ -81,53 +90,69 @@ qreal ReportColumns::width(QStringView text)
 
 QList<qreal> ReportColumns::tabStops(QStringView text)
 {
-    std::vector<qreal> widest;   // per column, over the lines that set stops
-    qreal shortestFirst = std::numeric_limits<qreal>::infinity();
-    qreal headerFirst = -1;
-    qreal freeWidth = 0; // the widest line that sets no stops, tabs at their widest
+    Extent e;
     bool first = true;
-    std::vector<qreal> lineWidths;
-
     forEachLine(text, [&](QStringView line) {
-        const bool isHeader = first && line.startsWith(HeaderStart);
+        addLine(e, line, first);
         first = false;
-        lineWidths.clear();
-        qreal w = 0;
-        for (QChar c : line) {
-            if (c == QLatin1Char('\t')) {
-                lineWidths.push_back(w);
-                w = 0;
-            } else {
-                w += advance(c.unicode());
-            }
-        }
-        lineWidths.push_back(w);
-        size_t column = 0;
-        size_t from = 0;
-        if (isHeader) {
-            // "Время", two empty pieces, then the titles of columns 1 on.
-            headerFirst = lineWidths[0];
-            column = 1;
-            from = 3;
-        } else {
-            if (lineWidths.size() < 3) {
-                qreal w = (static_cast<qreal>(lineWidths.size()) - 1) * m_tabDistance;
-                for (qreal piece : lineWidths)
-                    w += piece;
-                freeWidth = std::max(freeWidth, w);
-                return;
-            }
-            shortestFirst = std::min(shortestFirst, lineWidths[0]);
-        }
-        for (size_t i = from; i < lineWidths.size(); ++i, ++column) {
-            if (widest.size() <= column)
-                widest.resize(column + 1, 0);
-            widest[column] = std::max(widest[column], lineWidths[i]);
-        }
     });
+    return tabStops(e);
+}
 
+QList<qreal> ReportColumns::tabStops(const TextLines &lines)
+{
+    Extent e;
+    for (qsizetype n = 0; n < lines.lineCount(); ++n)
+        addLine(e, lines.line(n), n == 0);
+    return tabStops(e);
+}
+
+void ReportColumns::addLine(Extent &e, QStringView line, bool first)
+{
+    const bool isHeader = first && line.startsWith(HeaderStart);
+    std::vector<qreal> &lineWidths = m_lineWidths;
+    lineWidths.clear();
+    qreal w = 0;
+    for (QChar c : line) {
+        if (c == QLatin1Char('\t')) {
+            lineWidths.push_back(w);
+            w = 0;
+        } else {
+            w += advance(c.unicode());
+        }
+    }
+    lineWidths.push_back(w);
+    size_t column = 0;
+    size_t from = 0;
+    if (isHeader) {
+        // "Время", two empty pieces, then the titles of columns 1 on.
+        e.headerFirst = lineWidths[0];
+        column = 1;
+        from = 3;
+    } else {
+        if (lineWidths.size() < 3) {
+            qreal w = (static_cast<qreal>(lineWidths.size()) - 1) * m_tabDistance;
+            for (qreal piece : lineWidths)
+                w += piece;
+            e.freeWidth = std::max(e.freeWidth, w);
+            return;
+        }
+        e.shortestFirst = std::min(e.shortestFirst, lineWidths[0]);
+    }
+    for (size_t i = from; i < lineWidths.size(); ++i, ++column) {
+        if (e.widest.size() <= column)
+            e.widest.resize(column + 1, 0);
+        e.widest[column] = std::max(e.widest[column], lineWidths[i]);
+    }
+}
+
+QList<qreal> ReportColumns::tabStops(const Extent &e)
+{
+    std::vector<qreal> widest = e.widest;
+    const qreal headerFirst = e.headerFirst;
+    const qreal shortestFirst = e.shortestFirst;
     QList<qreal> stops;
-    m_contentWidth = freeWidth;
+    m_contentWidth = e.freeWidth;
     if (widest.size() < 2 && headerFirst < 0) {
         if (!widest.empty())
             m_contentWidth = std::max(m_contentWidth, widest[0]);
@@ -186,6 +211,11 @@ qreal ReportColumns::lineWidth(QStringView line, const QList<qreal> &stops)
 }
 
 void printReportText(const QString &text, const QFont &font, QPrinter &printer)
+{
+    printReportText(StringLines(text), font, printer);
+}
+
+void printReportText(const TextLines &text, const QFont &font, QPrinter &printer)
 {
     QFont base(font);
     // The window's font is set in pixels of a 96 dpi screen; paper needs points.

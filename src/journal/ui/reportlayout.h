@@ -2,11 +2,14 @@
 // Laying out the report's tab-separated text in columns, on the screen and
 // on paper, and printing it page by page.
 
+#include "journal/core/textlines.h"
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QList>
 #include <QString>
 #include <QStringView>
+#include <limits>
 #include <vector>
 
 class QPrinter;
@@ -22,9 +25,23 @@ class ReportColumns
 public:
     explicit ReportColumns(const QFontMetricsF &metrics);
 
+    // What the stops are fitted to: the widest piece of each column over
+    // the lines that set stops, the header's first word, the narrowest
+    // first column of a record, the widest line that sets no stops.
+    struct Extent
+    {
+        std::vector<qreal> widest;
+        qreal headerFirst = -1; // below 0: no header
+        qreal shortestFirst = std::numeric_limits<qreal>::infinity();
+        qreal freeWidth = 0;
+    };
+
     // Stops for a text of lines; lines with fewer than two tabs (the
     // totals, a remark typed in) follow the stops without setting them.
     QList<qreal> tabStops(QStringView text);
+    QList<qreal> tabStops(const TextLines &lines);
+    // Stops for an extent measured elsewhere.
+    QList<qreal> tabStops(const Extent &extent);
 
     // The width of a text without tabs.
     qreal width(QStringView text);
@@ -43,12 +60,14 @@ public:
 
 private:
     qreal advance(char16_t c);
+    void addLine(Extent &e, QStringView line, bool first);
 
     QFontMetricsF m_metrics;
     std::vector<float> m_advances; // by UTF-16 code unit; < 0 not yet known
     qreal m_gap;
     qreal m_tabDistance;
     qreal m_contentWidth = 0;
+    std::vector<qreal> m_lineWidths;
 };
 
 // The next stop after x: the first given one beyond it, then multiples of
@@ -60,5 +79,6 @@ qreal nextTabStop(qreal x, const QList<qreal> &stops, qreal defaultDistance);
 // the page is printed smaller (down to 60 %); what still does not fit goes
 // on in a further row. Throws Error when the printer cannot start.
 void printReportText(const QString &text, const QFont &font, QPrinter &printer);
+void printReportText(const TextLines &lines, const QFont &font, QPrinter &printer);
 
 } // namespace bilmeko

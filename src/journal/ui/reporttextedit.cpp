@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
+#include <memory>
 #include <algorithm>
 #include <cmath>
 
@@ -59,7 +60,8 @@ ReportTextEdit::ReportTextEdit(QWidget *parent)
         m_caretOn = !m_caretOn;
         viewport()->update();
     });
-    m_lines.push_back({0, 0});
+    m_source = std::make_shared<StringLines>(QString());
+    m_lines.push_back(0);
     metricsChanged();
 }
 
@@ -78,32 +80,51 @@ void ReportTextEdit::metricsChanged()
     m_columns = std::make_unique<ReportColumns>(fm);
 }
 
-QStringView ReportTextEdit::line(int n) const
+QString ReportTextEdit::line(int n) const
 {
-    const Line &l = m_lines[static_cast<size_t>(n)];
-    if (l.start < 0)
-        return m_own[static_cast<size_t>(-l.start - 1)];
-    return QStringView(m_base).mid(l.start, l.size);
+    const qint64 l = m_lines[static_cast<size_t>(n)];
+    if (l < 0)
+        return m_own[static_cast<size_t>(-l - 1)];
+    return m_source->line(l);
 }
 
 void ReportTextEdit::setPlainText(const QString &text)
 {
-    m_base = text;
+    auto lines = std::make_shared<StringLines>(text);
+    m_fit = nullptr;
+    setSource(lines);
+    m_stops = m_columns->tabStops(QStringView(text));
+    m_contentWidth = m_columns->contentWidth();
+    updateScrollBars();
+}
+
+void ReportTextEdit::setLines(std::shared_ptr<const TextLines> lines, const StopsFitter &fit)
+{
+    m_fit = fit;
+    setSource(std::move(lines));
+    fitStops();
+}
+
+void ReportTextEdit::fitStops()
+{
+    m_stops = m_fit ? m_fit(*m_columns) : m_columns->tabStops(Lines(*this));
+    m_contentWidth = m_columns->contentWidth();
+    updateScrollBars();
+    viewport()->update();
+}
+
+void ReportTextEdit::setSource(std::shared_ptr<const TextLines> lines)
+{
+    m_source = std::move(lines);
     m_own.clear();
     m_lines.clear();
-    const QStringView all(m_base);
-    qsizetype pos = 0;
-    for (;;) {
-        const qsizetype nl = all.indexOf(QLatin1Char('\n'), pos);
-        if (nl < 0) {
-            m_lines.push_back({pos, all.size() - pos});
-            break;
-        }
-        m_lines.push_back({pos, nl - pos});
-        pos = nl + 1;
-    }
-    m_stops = m_columns->tabStops(all);
-    m_contentWidth = m_columns->contentWidth();
+    m_lines.shrink_to_fit();
+    const qsizetype count = std::max<qsizetype>(1, m_source->lineCount());
+    if (m_source->lineCount() == 0)
+        m_source = std::make_shared<StringLines>(QString());
+    m_lines.resize(static_cast<size_t>(count));
+    for (qsizetype i = 0; i < count; ++i)
+        m_lines[static_cast<size_t>(i)] = i;
     m_cursor = m_anchor = Position{};
     m_wantedX = -1;
     verticalScrollBar()->setValue(0);
@@ -114,11 +135,7 @@ void ReportTextEdit::setPlainText(const QString &text)
 
 QString ReportTextEdit::toPlainText() const
 {
-    qsizetype size = static_cast<qsizetype>(m_lines.size()) - 1;
-    for (int i = 0; i < lineCount(); ++i)
-        size += line(i).size();
     QString out;
-    out.reserve(size);
     for (int i = 0; i < lineCount(); ++i) {
         if (i > 0)
             out += QLatin1Char('\n');
@@ -134,7 +151,7 @@ QList<qreal> ReportTextEdit::pieceStarts(int n) const
 
 qreal ReportTextEdit::xAt(int n, int column) const
 {
-    const QStringView text = line(n);
+    const QString text = line(n);
     const QList<Piece> pieces = piecesOf(text);
     const QList<qreal> starts = m_columns->cellStarts(text, m_stops);
     for (qsizetype i = pieces.size() - 1; i >= 0; --i) {
@@ -149,7 +166,7 @@ qreal ReportTextEdit::xAt(int n, int column) const
 
 int ReportTextEdit::columnAtX(int n, qreal x) const
 {
-    const QStringView text = line(n);
+    const QString text = line(n);
     const QList<Piece> pieces = piecesOf(text);
     const QList<qreal> starts = m_columns->cellStarts(text, m_stops);
     qsizetype i = pieces.size() - 1;
@@ -175,11 +192,31 @@ int ReportTextEdit::visibleLines() const
     return std::max(1, static_cast<int>(viewport()->height() / m_lineHeight));
 }
 
+int ReportTextEdit::bodyRows() const
+{
+    return std::max(1, visibleLines() - 1);
+}
+
+int ReportTextEdit::firstBodyLine() const
+{
+    return verticalScrollBar()->value() + 1;
+}
+
+int ReportTextEdit::rowOf(int line) const
+{
+    return line == 0 ? 0 : line - firstBodyLine() + 1;
+}
+
+int ReportTextEdit::lineAtRow(int row) const
+{
+    return row <= 0 ? 0 : firstBodyLine() + row - 1;
+}
+
 void ReportTextEdit::updateScrollBars()
 {
     QScrollBar *v = verticalScrollBar();
-    v->setRange(0, std::max(0, lineCount() - visibleLines()));
-    v->setPageStep(visibleLines());
+    v->setRange(0, std::max(0, lineCount() - 1 - bodyRows()));
+    v->setPageStep(bodyRows());
     QScrollBar *h = horizontalScrollBar();
     const int width = static_cast<int>(std::ceil(m_contentWidth)) + 2 * Margin + 2;
     h->setRange(0, std::max(0, width - viewport()->width()));
@@ -198,10 +235,7 @@ void ReportTextEdit::changeEvent(QEvent *e)
     QAbstractScrollArea::changeEvent(e);
     if (e->type() == QEvent::FontChange) {
         metricsChanged();
-        m_stops = m_columns->tabStops(toPlainText());
-        m_contentWidth = m_columns->contentWidth();
-        updateScrollBars();
-        viewport()->update();
+        fitStops();
     }
 }
 
@@ -210,16 +244,29 @@ void ReportTextEdit::paintEvent(QPaintEvent *)
     QPainter p(viewport());
     p.setFont(font());
     const QPalette &pal = palette();
-    const int first = verticalScrollBar()->value();
-    const int last = std::min(lineCount() - 1, first + visibleLines() + 1);
+    const int first = firstBodyLine();
+    const int last = std::min(lineCount() - 1, first + bodyRows());
     const qreal left = Margin - horizontalScrollBar()->value();
     const Position selFrom = std::min(m_anchor, m_cursor);
     const Position selTo = std::max(m_anchor, m_cursor);
     const QFontMetricsF fm(font());
 
-    for (int n = first; n <= last; ++n) {
-        const qreal top = (n - first) * m_lineHeight;
-        const QStringView text = line(n);
+    // The first line (the column titles) is drawn last, over the top row,
+    // so the lines scrolling under it never show through.
+    QList<int> rows;
+    for (int n = first; n <= last; ++n)
+        rows << n;
+    rows << 0;
+    for (int n : rows) {
+        const qreal top = rowOf(n) * m_lineHeight;
+        if (n == 0) {
+            p.fillRect(QRectF(0, 0, viewport()->width(), m_lineHeight), pal.brush(QPalette::Base));
+            if (lineCount() > 1) {
+                p.setPen(pal.color(QPalette::Mid));
+                p.drawLine(QPointF(0, m_lineHeight - 0.5), QPointF(viewport()->width(), m_lineHeight - 0.5));
+            }
+        }
+        const QString text = line(n);
         const QList<Piece> pieces = piecesOf(text);
         const QList<qreal> starts = m_columns->cellStarts(text, m_stops);
 
@@ -248,9 +295,9 @@ void ReportTextEdit::paintEvent(QPaintEvent *)
         }
     }
 
-    if (hasFocus() && m_caretOn && m_cursor.line >= first && m_cursor.line <= last) {
+    if (hasFocus() && m_caretOn && (m_cursor.line == 0 || (m_cursor.line >= first && m_cursor.line <= last))) {
         const qreal x = left + xAt(m_cursor.line, m_cursor.column);
-        const qreal top = (m_cursor.line - first) * m_lineHeight;
+        const qreal top = rowOf(m_cursor.line) * m_lineHeight;
         p.fillRect(QRectF(x, top, 1, m_lineHeight), pal.color(QPalette::Text));
     }
 }
@@ -281,10 +328,12 @@ void ReportTextEdit::moveCursor(Position pos, bool keepAnchor)
 void ReportTextEdit::ensureCursorVisible()
 {
     QScrollBar *v = verticalScrollBar();
-    if (m_cursor.line < v->value())
-        v->setValue(m_cursor.line);
-    else if (m_cursor.line >= v->value() + visibleLines())
-        v->setValue(m_cursor.line - visibleLines() + 1);
+    if (m_cursor.line > 0) {
+        if (m_cursor.line < firstBodyLine())
+            v->setValue(m_cursor.line - 1);
+        else if (m_cursor.line >= firstBodyLine() + bodyRows())
+            v->setValue(m_cursor.line - bodyRows());
+    }
     QScrollBar *h = horizontalScrollBar();
     const int x = static_cast<int>(xAt(m_cursor.line, m_cursor.column)) + Margin;
     const int width = viewport()->width();
@@ -329,11 +378,11 @@ QString ReportTextEdit::selectedText() const
     const Position from = std::min(m_anchor, m_cursor);
     const Position to = std::max(m_anchor, m_cursor);
     if (from.line == to.line)
-        return line(from.line).mid(from.column, to.column - from.column).toString();
-    QString out = line(from.line).mid(from.column).toString();
+        return line(from.line).mid(from.column, to.column - from.column);
+    QString out = line(from.line).mid(from.column);
     for (int n = from.line + 1; n < to.line; ++n)
-        out += QLatin1Char('\n') + line(n).toString();
-    out += QLatin1Char('\n') + line(to.line).left(to.column).toString();
+        out += QLatin1Char('\n') + line(n);
+    out += QLatin1Char('\n') + line(to.line).left(to.column);
     return out;
 }
 
@@ -347,14 +396,13 @@ void ReportTextEdit::selectAll()
 
 void ReportTextEdit::setLine(int n, const QString &text)
 {
-    Line &l = m_lines[static_cast<size_t>(n)];
-    if (l.start < 0) {
-        m_own[static_cast<size_t>(-l.start - 1)] = text;
+    qint64 &l = m_lines[static_cast<size_t>(n)];
+    if (l < 0) {
+        m_own[static_cast<size_t>(-l - 1)] = text;
     } else {
         m_own.push_back(text);
-        l.start = -static_cast<qsizetype>(m_own.size());
+        l = -static_cast<qint64>(m_own.size());
     }
-    l.size = text.size();
     m_contentWidth = std::max(m_contentWidth, m_columns->lineWidth(text, m_stops));
 }
 
@@ -362,7 +410,7 @@ void ReportTextEdit::removeRange(Position from, Position to)
 {
     if (to < from)
         std::swap(from, to);
-    QString joined = line(from.line).left(from.column).toString();
+    QString joined = line(from.line).left(from.column);
     joined += line(to.line).mid(to.column);
     setLine(from.line, joined);
     if (to.line > from.line)
@@ -379,14 +427,14 @@ void ReportTextEdit::insertText(const QString &text)
     clean.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList parts = clean.split(QLatin1Char('\n'));
     const int n = m_cursor.line;
-    const QStringView current = line(n);
-    const QString before = current.left(m_cursor.column).toString();
-    const QString after = current.mid(m_cursor.column).toString();
+    const QString current = line(n);
+    const QString before = current.left(m_cursor.column);
+    const QString after = current.mid(m_cursor.column);
     if (parts.size() == 1) {
         setLine(n, before + parts[0] + after);
         m_cursor.column += static_cast<int>(parts[0].size());
     } else {
-        m_lines.insert(m_lines.begin() + n + 1, static_cast<size_t>(parts.size() - 1), Line{0, 0});
+        m_lines.insert(m_lines.begin() + n + 1, static_cast<size_t>(parts.size() - 1), qint64{0});
         setLine(n, before + parts.first());
         for (qsizetype i = 1; i + 1 < parts.size(); ++i)
             setLine(n + static_cast<int>(i), parts[i]);
@@ -444,7 +492,7 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
         } else if (to.column > 0) {
             --to.column;
             if (ctrl) {
-                const QStringView t = line(to.line);
+                const QString t = line(to.line);
                 while (to.column > 0 && !isWordChar(t[to.column]))
                     --to.column;
                 while (to.column > 0 && isWordChar(t[to.column - 1]))
@@ -461,7 +509,7 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
         } else if (to.column < line(to.line).size()) {
             ++to.column;
             if (ctrl) {
-                const QStringView t = line(to.line);
+                const QString t = line(to.line);
                 while (to.column < t.size() && isWordChar(t[to.column - 1]))
                     ++to.column;
                 while (to.column < t.size() && !isWordChar(t[to.column]))
@@ -478,7 +526,7 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
     case Qt::Key_PageDown: {
         if (m_wantedX < 0)
             m_wantedX = xAt(m_cursor.line, m_cursor.column);
-        const int step = e->key() == Qt::Key_Up || e->key() == Qt::Key_Down ? 1 : visibleLines();
+        const int step = e->key() == Qt::Key_Up || e->key() == Qt::Key_Down ? 1 : bodyRows();
         const bool up = e->key() == Qt::Key_Up || e->key() == Qt::Key_PageUp;
         to.line = std::clamp(to.line + (up ? -step : step), 0, lineCount() - 1);
         if (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown) {
@@ -491,6 +539,8 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
     }
     case Qt::Key_Home:
         to = ctrl ? Position{} : Position{to.line, 0};
+        if (ctrl)
+            verticalScrollBar()->setValue(0);
         break;
     case Qt::Key_End:
         to = ctrl ? Position{lineCount() - 1, INT32_MAX} : Position{to.line, INT32_MAX};
@@ -542,8 +592,8 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
 
 ReportTextEdit::Position ReportTextEdit::positionAt(const QPoint &pt) const
 {
-    const int n = std::clamp(verticalScrollBar()->value() + static_cast<int>(std::floor(pt.y() / m_lineHeight)), 0,
-                             lineCount() - 1);
+    const int row = static_cast<int>(std::floor(pt.y() / m_lineHeight));
+    const int n = row <= 0 ? 0 : std::clamp(firstBodyLine() + row - 1, 0, lineCount() - 1);
     const qreal x = pt.x() - Margin + horizontalScrollBar()->value();
     return Position{n, columnAtX(n, x)};
 }
@@ -566,7 +616,7 @@ void ReportTextEdit::mouseDoubleClickEvent(QMouseEvent *e)
     if (e->button() != Qt::LeftButton)
         return QAbstractScrollArea::mouseDoubleClickEvent(e);
     Position at = positionAt(e->position().toPoint());
-    const QStringView t = line(at.line);
+    const QString t = line(at.line);
     int from = at.column;
     int to = at.column;
     while (from > 0 && isWordChar(t[from - 1]))
@@ -591,13 +641,13 @@ QVariant ReportTextEdit::inputMethodQuery(Qt::InputMethodQuery query) const
         return true;
     case Qt::ImCursorRectangle: {
         const qreal x = Margin - horizontalScrollBar()->value() + xAt(m_cursor.line, m_cursor.column);
-        const qreal y = (m_cursor.line - verticalScrollBar()->value()) * m_lineHeight;
+        const qreal y = rowOf(m_cursor.line) * m_lineHeight;
         return QRectF(x, y, 1, m_lineHeight).toRect();
     }
     case Qt::ImCursorPosition:
         return m_cursor.column;
     case Qt::ImSurroundingText:
-        return line(m_cursor.line).toString();
+        return line(m_cursor.line);
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
     }

@@ -2,14 +2,16 @@
 // The report window's text area: plain text in lines, tab-separated pieces
 // drawn at column stops fitted to the text, both scroll bars, no wrapping,
 // and editable (the operator may correct or annotate a report before
-// printing it). It keeps the text as given plus an index of its lines and
-// draws only the lines in view, so a report of a million lines is shown at
-// once; a general text document would build a block per line first.
+// printing it). The first line (the column titles) stays at the top while
+// the others scroll under it. Lines come from a source one at a time and
+// only those in view are drawn, so a report of a million lines is shown at
+// once; a line the operator edits is kept as its own text.
 
 #include "reportlayout.h"
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,14 +37,32 @@ public:
     explicit ReportTextEdit(QWidget *parent = nullptr);
     ~ReportTextEdit() override;
 
-    // Replaces the text ('\n' between lines; the text is shared, not
-    // copied), fits the column stops to it, puts the caret at its start.
+    // Replaces the text ('\n' between lines), fits the column stops to it,
+    // puts the caret at its start.
     void setPlainText(const QString &text);
+    // Shows lines given one at a time; `fit` gives the column stops for the
+    // widget's font without reading every line (none: all lines are read).
+    using StopsFitter = std::function<QList<qreal>(ReportColumns &columns)>;
+    void setLines(std::shared_ptr<const TextLines> lines, const StopsFitter &fit = {});
     QString toPlainText() const;
     void clear() { setPlainText(QString()); }
 
     int lineCount() const { return static_cast<int>(m_lines.size()); }
-    QStringView line(int n) const;
+    QString line(int n) const;
+    // The lines as they stand now, the operator's edits included (valid
+    // while the widget and its text are).
+    class Lines : public TextLines
+    {
+    public:
+        explicit Lines(const ReportTextEdit &edit) : m_edit(edit) {}
+        qsizetype lineCount() const override { return m_edit.lineCount(); }
+        QString line(qsizetype n) const override { return m_edit.line(static_cast<int>(n)); }
+
+    private:
+        const ReportTextEdit &m_edit;
+    };
+    // The line drawn in a row of the view (row 0: always the first line).
+    int lineAtRow(int row) const;
 
     const QList<qreal> &tabStops() const { return m_stops; }
     // Where the pieces of a line start, left to right, as they are drawn
@@ -73,11 +93,11 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
-    struct Line
-    {
-        qsizetype start; // in the given text; below 0: -(index in m_own) - 1
-        qsizetype size;
-    };
+    void setSource(std::shared_ptr<const TextLines> lines);
+    void fitStops();
+    int bodyRows() const;
+    int firstBodyLine() const;
+    int rowOf(int line) const;
 
     void metricsChanged();
     void updateScrollBars();
@@ -94,8 +114,10 @@ private:
     void moveCursor(Position p, bool keepAnchor);
     void copySelection() const;
 
-    QString m_base;
-    std::vector<Line> m_lines;
+    std::shared_ptr<const TextLines> m_source;
+    StopsFitter m_fit;
+    // Per line: its number in the source, or below 0 -(index in m_own) - 1.
+    std::vector<qint64> m_lines;
     std::vector<QString> m_own;
     std::unique_ptr<ReportColumns> m_columns;
     QList<qreal> m_stops;

@@ -24,15 +24,14 @@ QString monthName(int month)
 
 bool isLeapYear(int year)
 {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return QDate::isLeapYear(year);
 }
 
 int daysInMonth(int year, int month)
 {
-    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12)
         return 0;
-    return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
+    return QDate(year, month, 1).daysInMonth();
 }
 
 int quarterOfMonth(int month)
@@ -81,12 +80,11 @@ QDate advanceMonths(const QDate &date, int months)
 {
     if (!date.isValid())
         throw Error::invalidDateEncode();
-    const long long index = static_cast<long long>(date.year()) * 12 + (date.month() - 1) + months;
-    const long long year = index >= 0 ? index / 12 : (index - 11) / 12;
-    const int month = static_cast<int>(index - year * 12) + 1;
-    if (year < MinYear || year > MaxYear)
+    // The month is Qt's; the same day must exist in it, within our years.
+    const QDate month = QDate(date.year(), date.month(), 1).addMonths(months);
+    if (!month.isValid() || month.year() < MinYear || month.year() > MaxYear)
         throw Error::invalidDateEncode();
-    return encodeDate(static_cast<int>(year), month, date.day());
+    return encodeDate(month.year(), month.month(), date.day());
 }
 
 QDate YKMBegin(const QDate &date, bool yearCh, bool kvartCh, bool monthCh, bool dayCh)
@@ -384,15 +382,13 @@ int MonthLayout::weekdayOfColumn(int col) const
 
 QDate calendarMonthStep(const QDate &date, int delta)
 {
-    const long long index = static_cast<long long>(date.year()) * 12 + (date.month() - 1) + delta;
-    const long long year = index >= 0 ? index / 12 : (index - 11) / 12;
-    const int month = static_cast<int>(index - year * 12) + 1;
-    if (year < MinYear)
+    // Qt keeps the day, cut to the end of a shorter month.
+    const QDate stepped = date.addMonths(delta);
+    if (!stepped.isValid() || stepped.year() < MinYear)
         return QDate();
-    if (year > MaxYear)
+    if (stepped.year() > MaxYear)
         throw Error::invalidDateEncode();
-    const int y = static_cast<int>(year);
-    return encodeDate(y, month, std::min(date.day(), daysInMonth(y, month)));
+    return stepped;
 }
 
 QDate readDateText(const QString &text, const Formats &formats)

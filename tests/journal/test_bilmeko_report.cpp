@@ -1,0 +1,203 @@
+// bilmeko-report run as a process with no display at all: text and CSV,
+// one and two journals, each exit status, --help.
+
+#include "common/core/formats.h"
+#include "journal/core/periodreport.h"
+#include "reporttestutil.h"
+#include "testsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace bilmeko;
+using namespace bilmeko::test;
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+// Through env(1), as a shell without a desktop would start it.
+Run report(const QStringList &args, const QString &dataDir = QString())
+{
+    QStringList envArgs{QStringLiteral("-u"), QStringLiteral("DISPLAY"), QStringLiteral("-u"),
+                        QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("-u"), QStringLiteral("QT_QPA_PLATFORM")};
+    if (!dataDir.isEmpty())
+        envArgs << QStringLiteral("BILMEKO_DATA_DIR=") + dataDir;
+    envArgs << QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report") << args;
+    QProcess p;
+    p.start(QStringLiteral("env"), envArgs);
+    Run r;
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.status = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QStringList textLines(const QByteArray &out)
+{
+    QStringList l = QString::fromUtf8(out).split(QLatin1Char('\n'));
+    if (!l.isEmpty() && l.last().isEmpty())
+        l.removeLast();
+    return l;
+}
+
+} // namespace
+
+class TestBilmekoReport : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_one;
+    QString m_two;
+    QList<LogRecord> m_first;
+    QList<LogRecord> m_second;
+
+private slots:
+    void initTestCase()
+    {
+        pinRussian();
+        m_first = {sampleRecord(at(2026, 12, 2, 10), 100, 1.0 / 24, QStringLiteral("Иванова")),
+                   sampleRecord(at(2027, 1, 5), 999), // after the period, between two of it
+                   sampleRecord(at(2026, 12, 3, 11, 30), 50.5, 0.5 / 24, QStringLiteral("Ким; Оля"))};
+        m_second = {sampleRecord(at(2026, 12, 31, 23, 59, 59), 20, 2.0 / 24, QStringLiteral("Петров"))};
+        m_one = m_dir.filePath(QStringLiteral("стойка1.log"));
+        m_two = m_dir.filePath(QStringLiteral("стойка2.log"));
+        writeFile(m_one, journalBytes(m_first));
+        writeFile(m_two, journalBytes(m_second));
+    }
+
+    void textOfOneJournalIsTheWindowsText()
+    {
+        const Run r = report({QStringLiteral("--journal"), m_one, QStringLiteral("01.12.2026"), QStringLiteral("2026-12-31")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err, QString());
+        const PeriodReport window = buildPeriodReport(journalBytes(m_first), at(2026, 12, 1), at(2026, 12, 31));
+        QCOMPARE(textLines(r.out), window.lines());
+        QCOMPARE(window.recordCount(), 2);
+    }
+
+    void twoJournalsAddUp()
+    {
+        const Run r = report({QStringLiteral("--journal"), m_one, QStringLiteral("--journal"), m_two,
+                              QStringLiteral("1.12.2026"), QStringLiteral("31.12.2026")});
+        QCOMPARE(r.status, 0);
+        const QStringList lines = textLines(r.out);
+        QCOMPARE(lines.size(), 1 + 3 + 1);
+        QVERIFY(lines[0].endsWith(QStringLiteral("\tСтатус\tЖурнал")));
+        QVERIFY(lines[1].endsWith(QLatin1Char('\t') + m_one));
+        QVERIFY(lines[2].endsWith(QLatin1Char('\t') + m_one));
+        QVERIFY(lines[3].endsWith(QLatin1Char('\t') + m_two));
+        QVERIFY(lines[3].contains(QStringLiteral("Петров")));
+        QCOMPARE(lines[4], QStringLiteral("Итог:    Сумма: 170,50\tВремя: 3:30:0"));
+    }
+
+    void csvOfOneAndTwo()
+    {
+        const Run one = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one, QStringLiteral("2026-12-01"),
+                                QStringLiteral("2026-12-31")});
+        QCOMPARE(one.status, 0);
+        QVERIFY(one.out.startsWith("\xEF\xBB\xBF"));
+        const QStringList rows = QString::fromUtf8(one.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 3);
+        QVERIFY(rows[0].startsWith(QStringLiteral("Время;Клиент;")));
+        QVERIFY(rows[2].contains(QStringLiteral(";\"Ким; Оля\";")));
+        QVERIFY(rows[2].contains(QStringLiteral(";50,50;")));
+
+        const Run two = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one, QStringLiteral("--journal"),
+                                m_two, QStringLiteral("2026-12-01"), QStringLiteral("2026-12-31")});
+        QCOMPARE(two.status, 0);
+        const QStringList rows2 = QString::fromUtf8(two.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows2.size(), 4);
+        QVERIFY(rows2[0].endsWith(QStringLiteral(";Журнал")));
+        QVERIFY(rows2[3].endsWith(QLatin1Char(';') + m_two));
+    }
+
+    void theDeskProgramsJournalByDefault()
+    {
+        QTemporaryDir data;
+        writeFile(QDir(data.path()).filePath(QStringLiteral("Bilmeko.log")), journalBytes(m_second));
+        const Run r = report({QStringLiteral("31.12.2026"), QStringLiteral("31.12.2026")}, data.path());
+        QCOMPARE(r.status, 0);
+        QCOMPARE(textLines(r.out).size(), 3);
+        QVERIFY(textLines(r.out)[1].contains(QStringLiteral("Петров")));
+    }
+
+    void damagedJournalPrintsWhatItCanAndSaysSo()
+    {
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.log"));
+        QByteArray bytes = journalBytes(m_first);
+        const double nan = std::nan("");
+        bytes += journalBytes({sampleRecord(at(2026, 12, 4), 1)});
+        std::memcpy(bytes.data() + bytes.size() - RecordSize + record::Amount, &nan, sizeof nan);
+        bytes += QByteArray(30, 'x');
+        writeFile(damaged, bytes);
+        const Run r = report({QStringLiteral("--journal"), damaged, QStringLiteral("01.12.2026"), QStringLiteral("31.12.2026")});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(textLines(r.out).size(), 4);
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(r.err.contains(QStringLiteral("Файл отчета разрушен. Не вошло в отчет записей: 1")));
+        QVERIFY(r.err.contains(damaged));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no dates") << QStringList{} << "нужны две даты";
+        QTest::newRow("one date") << QStringList{"01.12.2026"} << "нужны две даты";
+        QTest::newRow("not a date") << QStringList{"01.13.2026", "31.12.2026"} << "01.13.2026";
+        QTest::newRow("backwards") << QStringList{"31.12.2026", "01.12.2026"} << "раньше";
+        QTest::newRow("unknown option") << QStringList{"--pdf", "01.12.2026", "31.12.2026"} << "--pdf";
+        QTest::newRow("journal without a file") << QStringList{"01.12.2026", "31.12.2026", "--journal"} << "--journal";
+        QTest::newRow("missing journal") << QStringList{"--journal", "/nonexistent/Bilmeko.log", "01.12.2026", "31.12.2026"}
+                                         << "/nonexistent/Bilmeko.log";
+        QTest::newRow("a folder") << QStringList{"--journal", "/tmp", "01.12.2026", "31.12.2026"} << "/tmp";
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        const Run r = report(args);
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+
+    // Nothing of a window system is linked in.
+    void linksNoWidgetsOrGui()
+    {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), {QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report")});
+        if (!ldd.waitForFinished(30000) || ldd.exitCode() != 0)
+            QSKIP("ldd cannot read the program");
+        const QString libs = QString::fromUtf8(ldd.readAllStandardOutput());
+        QVERIFY(libs.contains(QStringLiteral("libQt6Core")));
+        for (const char *gui : {"libQt6Gui", "libQt6Widgets", "libQt6PrintSupport", "libX11", "libxcb", "libwayland"})
+            QVERIFY2(!libs.contains(QLatin1String(gui)), gui);
+    }
+
+    void help()
+    {
+        const Run r = report({QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        const QString text = QString::fromUtf8(r.out);
+        QVERIFY(text.startsWith(QStringLiteral("Использование: bilmeko-report [--csv] [--journal ФАЙЛ]... С ПО")));
+        QVERIFY(text.contains(QStringLiteral("метки порядка\n                  байтов (BOM)")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBilmekoReport)
+#include "test_bilmeko_report.moc"
