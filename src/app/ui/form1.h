@@ -46,6 +46,12 @@ public:
     // Shows the window centred on the desktop.
     void showCentred();
 
+    // The desktop session is ending: the next close request ends the
+    // program without the quit question.
+    void allowCloseWithoutQuestion() { m_closeWithoutQuestion = true; }
+    // The quit question's text, with the running sessions counted.
+    QString quitQuestion() const;
+
     // The maker's web site the logo opens.
     static QString makerSite();
 
@@ -86,10 +92,13 @@ private:
     void buildTray();
     // Loads the price list from the settings file into TPrices.
     void loadPriceList();
+    // Brings back the sessions of the last run (before the first tick).
+    void restoreSessions();
 
     QString m_dir;
     QString m_journalPath;
     QString m_settingsPath;
+    bool m_closeWithoutQuestion = false;
 
     SessionBoard *m_board;
     MemTable *TPrices;
