@@ -11,12 +11,12 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages: compiler and build tools, Qt 6 with its SVG module, a font
+# Debian packages: compiler and build tools, Qt 6 with its SVG and Charts modules, a font
 # with Cyrillic glyphs, the icon renderer and the package tools, and what the
 # tests use (a virtual display for screenshots, a PDF text reader, a print
 # server with a PDF queue, clang for the fuzz targets, the desktop entry and
 # AppStream validators).
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev \
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev \
             fonts-dejavu-core librsvg2-bin dpkg-dev file \
             poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \

@@ -16,8 +16,8 @@
 int main(int argc, char **argv)
 {
     static bilmeko::InstanceLock instance;
-    if (!instance.tryAcquire(bilmeko::instanceLockPath()))
-        return 3; // the bench gives every run a free lock
+    if (instance.tryAcquire(bilmeko::executableFolder()) != bilmeko::InstanceLock::Result::Acquired)
+        return 3; // the bench gives every run a folder of its own
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Bilmeko"));

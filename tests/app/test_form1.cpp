@@ -11,6 +11,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -113,6 +115,10 @@ private slots:
     void trayDoubleClickTogglesWindow();
     void withoutTrayCloseAsksAtOnce();
     void escapeAnswersNo();
+    void quitQuestionCountsRunningSessions();
+    void logoutClosesWithoutQuestion();
+    void startRestoresSessionsAndListsThoseEndedWhileAway();
+    void damagedSessionsFileIsReportedAtStart();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -476,6 +482,79 @@ void TestForm1::escapeAnswersNo()
     f.close(); // never shown: hidden, so it asks
     QVERIFY(asked);
     QCOMPARE(closed.count(), 0);
+}
+
+void TestForm1::quitQuestionCountsRunningSessions()
+{
+    TrayForm f(dir());
+    f.board().addSession("A", "", "S", 1, 1, 0);
+    f.board().addSession("B", "", "S", 1, 1, 0);
+    auto no = answerQuestion(QMessageBox::No);
+    f.findChild<QAction *>(QStringLiteral("N1"))->trigger();
+    QVERIFY(no->asked);
+    QCOMPARE(no->text, QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?\n\n"
+                                      "Идущих сеансов: 2. Их время продолжит идти, "
+                                      "и они вернутся в таблицу при следующем запуске."));
+}
+
+void TestForm1::logoutClosesWithoutQuestion()
+{
+    TrayForm f(dir());
+    QSignalSpy closed(&f, &TForm1::closed);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.board().addSession("A", "", "S", 1, 1, 0);
+    auto none = answerQuestion(QMessageBox::No);
+    f.allowCloseWithoutQuestion();
+    f.close();
+    QVERIFY(!none->asked);
+    none->armed = false;
+    QCOMPARE(closed.count(), 1);
+    // The session is on disk for the next start.
+    TForm1 next(dir());
+    QCOMPARE(next.board().curLog().rowCount(), 1);
+}
+
+void TestForm1::startRestoresSessionsAndListsThoseEndedWhileAway()
+{
+    {
+        TForm1 first(dir());
+        first.board().addSession("Короткий", "", "Стрижка", 2, 0, 10);
+        first.board().addSession("Длинный", "", "Массаж", 1, 2, 0);
+    }
+    m_clock->advanceSecs(30 * 60);
+    TForm1 f(dir());
+    auto *grid = f.findChild<QTableView *>(QStringLiteral("RxDBGrid1"));
+    QCOMPARE(grid->model()->rowCount(), 1);
+    QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Длинный"));
+    QCOMPARE(grid->model()->index(0, 3).data().toString(), QStringLiteral("10:00:00"));
+    QCOMPARE(grid->model()->index(0, 4).data().toString(), QStringLiteral("12:00:00"));
+
+    QMessageBox *ended = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("EndedAway") && w->isVisible())
+            ended = qobject_cast<QMessageBox *>(w);
+    QVERIFY(ended);
+    QVERIFY(!ended->isModal());
+    QVERIFY2(ended->text().contains(QStringLiteral("Короткий (Стрижка): конец 07.12.2026 10:10:00, 10 мин, 20,00")),
+             qPrintable(ended->text()));
+    QVERIFY(!ended->text().contains(QStringLiteral("Длинный")));
+    ended->close();
+    QCOMPARE(QFileInfo(f.journalPath()).size(), qint64(168));
+}
+
+void TestForm1::damagedSessionsFileIsReportedAtStart()
+{
+    const QString state = dir() + QStringLiteral("Bilmeko.sessions");
+    test::writeFile(state, "not what it should be");
+    test::ErrorRecorder errors;
+    TForm1 f(dir());
+    QCOMPARE(errors.messages.size(), 1);
+    QVERIFY2(errors.messages[0].startsWith(QStringLiteral("Файл идущих сеансов \"%1\" повреждён").arg(state)),
+             qPrintable(errors.messages[0]));
+    QCOMPARE(f.board().curLog().rowCount(), 0);
+    QVERIFY(!QFile::exists(state));
+    QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("Bilmeko.sessions.damaged-*")}).size(), 1);
 }
 
 QTEST_MAIN(TestForm1)

@@ -81,12 +81,12 @@ private slots:
         const MemTable::RowId id = board.addSession("Петров", "", "Массаж", 1, 0, 10);
         board.addSession("Иванова", "", "Массаж", 1, 1, 0);
         SessionReminder r(5);
-        QCOMPARE(r.update(timeLeftOf(board.curLog())), Ids{});
+        QCOMPARE(r.update(timeLeftOf(board)), Ids{});
         int announcements = 0;
         for (int s = 20; s <= 10 * 60 + 20; s += 20) {
             clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)).addSecs(s));
             board.tick();
-            announcements += r.update(timeLeftOf(board.curLog())).size();
+            announcements += r.update(timeLeftOf(board)).size();
             const bool due = s >= 5 * 60 && s < 10 * 60;
             QCOMPARE(r.isMarked(id), due);
             if (s == 5 * 60)

@@ -346,7 +346,8 @@ void TestSessionBoard::noticeShowsElapsedAndAmount()
     m_board->tick();
     QCOMPARE(m_notices.size(), 1);
     QCOMPARE(m_notices[0].customer, QStringLiteral("Иванова Мария"));
-    QCOMPARE(m_notices[0].stat, QStringLiteral("Время: 1:05:20 Сумма: ") + rub("325,00"));
+    // Time up: the booked time, whenever the tick came.
+    QCOMPARE(m_notices[0].stat, QStringLiteral("Время: 1:05:00 Сумма: ") + rub("325,00"));
     QCOMPARE(m_notices[0].caption, QStringLiteral("Время: 11:05:20"));
     QCOMPARE(journal().at(0).amount, 325.0);
 }
@@ -372,14 +373,15 @@ void TestSessionBoard::sessionAcrossMidnight()
     m_clock->set(at(0, 30, 10, 0, 1));
     m_board->tick();
     QVERIFY(t.isEmpty());
-    QCOMPARE(m_notices.at(0).stat, QStringLiteral("Время: 1:00:10 Сумма: ") + rub("120,00"));
+    QCOMPARE(m_notices.at(0).stat, QStringLiteral("Время: 1:00:00 Сумма: ") + rub("120,00"));
+    // The record ends at the booked end, not at the tick that saw it.
     const LogRecord r = journal().at(0);
     QCOMPARE(timeText(r.startTime), QStringLiteral("23:30:00"));
-    QCOMPARE(timeText(r.endTime), QStringLiteral("0:30:10"));
+    QCOMPARE(timeText(r.endTime), QStringLiteral("0:30:00"));
     QVERIFY(r.startTime < 1 && r.endTime < 1);
-    QCOMPARE(roundToMs(r.elapsed), qint64(3'610'000));
+    QCOMPARE(roundToMs(r.elapsed), qint64(3'600'000));
     QCOMPARE(r.amount, 120.0);
-    QCOMPARE(r.written, dateTimeValue(at(0, 30, 10, 0, 1)));
+    QCOMPARE(r.written, dateTimeValue(at(0, 30, 0, 0, 1)));
 }
 
 void TestSessionBoard::endJustBeforeMidnightSeenAfterIt()
@@ -391,7 +393,7 @@ void TestSessionBoard::endJustBeforeMidnightSeenAfterIt()
     QVERIFY(m_board->curLog().isEmpty());
     const LogRecord r = journal().at(0);
     QCOMPARE(r.amount, 60.0);
-    QCOMPARE(roundToMs(r.elapsed), qint64(3'615'000));
+    QCOMPARE(roundToMs(r.elapsed), qint64(3'600'000));
 }
 
 void TestSessionBoard::failingJournalKeepsRowAndRetries()

@@ -1,12 +1,16 @@
-// One running instance: the lock in-process, and real starts of the program.
+// One running copy per data folder: the lock in-process, and real starts of
+// the program, each copied into a folder of its own.
 
 #include "app/core/singleinstance.h"
+#include "testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +20,7 @@
 #endif
 
 using namespace bilmeko;
+using Result = InstanceLock::Result;
 
 namespace {
 
@@ -55,112 +60,194 @@ private slots:
     void init();
     void cleanup();
 
-    void lockPathFollowsRuntimeDir();
     void lockInProcess();
-    void secondStartEndsSilently();
+    void lockThatCannotBeTakenSaysWhy_data();
+    void lockThatCannotBeTakenSaysWhy();
+    void secondStartOnTheFolderEndsSilentlyWhateverItsEnvironment_data();
+    void secondStartOnTheFolderEndsSilentlyWhateverItsEnvironment();
+    void startOnAnotherFolderRuns();
     void nextStartRunsAfterTheFirstIsKilled();
     void ofTwoSimultaneousStartsOneRuns();
+    void unusableLockIsReportedNotSilent();
+    void terminationSignalsEndTheProgramCleanly_data();
+    void terminationSignalsEndTheProgramCleanly();
 
 private:
-    std::unique_ptr<QProcess> start();
-    bool waitForLock(QProcess &p);
+    // A folder with a copy of the program in it.
+    QString installCopy(QTemporaryDir &dir);
+    std::unique_ptr<QProcess> start(const QString &exe, const QString &runtimeDir = QString());
+    bool waitForLock(QProcess &p, const QString &folder);
 
+    std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<QTemporaryDir> m_runtime;
-    QString lockPath() const { return m_runtime->filePath(QStringLiteral("Bilmeko_CHECKEXIST.lock")); }
+    QString m_exe;
 };
 
 void TestSingleInstance::init()
 {
+    m_folder = std::make_unique<QTemporaryDir>();
     m_runtime = std::make_unique<QTemporaryDir>();
+    m_exe = installCopy(*m_folder);
 }
 
 void TestSingleInstance::cleanup()
 {
+    m_folder.reset();
     m_runtime.reset();
 }
 
-std::unique_ptr<QProcess> TestSingleInstance::start()
+QString TestSingleInstance::installCopy(QTemporaryDir &dir)
+{
+    const QString exe = dir.filePath(QStringLiteral("bilmeko"));
+    if (!QFile::exists(exe) && !QFile::copy(QStringLiteral(BILMEKO_EXE), exe))
+        qFatal("cannot copy the program");
+    return exe;
+}
+
+std::unique_ptr<QProcess> TestSingleInstance::start(const QString &exe, const QString &runtimeDir)
 {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+    if (runtimeDir.isEmpty())
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     p->setProcessEnvironment(env);
-    p->start(QStringLiteral(BILMEKO_EXE), {});
+    p->start(exe, {});
     return p;
 }
 
-bool TestSingleInstance::waitForLock(QProcess &p)
+bool TestSingleInstance::waitForLock(QProcess &p, const QString &folder)
 {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 20000) {
         if (p.state() == QProcess::NotRunning)
             return false;
-        if (holdsLock(p.processId(), lockPath()))
+        if (holdsLock(p.processId(), InstanceLock::lockPath(folder)))
             return true;
         QTest::qWait(20);
     }
     return false;
 }
 
-void TestSingleInstance::lockPathFollowsRuntimeDir()
-{
-    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime->path()));
-    QCOMPARE(instanceLockPath(), lockPath());
-    qunsetenv("XDG_RUNTIME_DIR");
-    QCOMPARE(instanceLockPath(), QStringLiteral("/tmp/Bilmeko_CHECKEXIST-%1.lock").arg(::getuid()));
-    qputenv("XDG_RUNTIME_DIR", "/nonexistent-runtime-dir");
-    QCOMPARE(instanceLockPath(), QStringLiteral("/tmp/Bilmeko_CHECKEXIST-%1.lock").arg(::getuid()));
-    if (saved.isNull())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        qputenv("XDG_RUNTIME_DIR", saved);
-}
-
 void TestSingleInstance::lockInProcess()
 {
+    const QString folder = m_folder->path();
     auto first = std::make_unique<InstanceLock>();
     InstanceLock second;
-    QVERIFY(first->tryAcquire(lockPath()));
-    QVERIFY(!second.tryAcquire(lockPath()));
+    QCOMPARE(first->tryAcquire(folder), Result::Acquired);
+    QCOMPARE(first->tryAcquire(folder), Result::Acquired);
+    QCOMPARE(second.tryAcquire(folder), Result::HeldByAnother);
     QVERIFY(!second.held());
-    first.reset();
-    QVERIFY(second.tryAcquire(lockPath()));
+    QVERIFY(second.errorMessage().isEmpty());
+    QVERIFY(QFile::exists(folder + QStringLiteral("/Bilmeko.lock")));
 
-    InstanceLock nowhere;
-    QVERIFY(!nowhere.tryAcquire(m_runtime->filePath(QStringLiteral("missing/x.lock"))));
+    InstanceLock elsewhere;
+    QCOMPARE(elsewhere.tryAcquire(m_runtime->path()), Result::Acquired);
+
+    first.reset();
+    QCOMPARE(second.tryAcquire(folder), Result::Acquired);
 }
 
-void TestSingleInstance::secondStartEndsSilently()
+void TestSingleInstance::lockThatCannotBeTakenSaysWhy_data()
 {
-    auto first = start();
-    QVERIFY(waitForLock(*first));
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such folder") << "missing" << "папки нет";
+    QTest::newRow("read-only folder") << "readonly" << "нет прав доступа";
+    QTest::newRow("lock file is a folder") << "dir" << "на месте файла папка";
+}
 
-    auto second = start();
+void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QString folder = m_folder->path();
+    if (kind == "missing")
+        folder = m_folder->filePath(QStringLiteral("nowhere"));
+    if (kind == "dir")
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("Bilmeko.lock")));
+    QDir ro(m_folder->filePath(QStringLiteral("ro")));
+    if (kind == "readonly") {
+        QVERIFY(ro.mkpath(QStringLiteral(".")));
+        const auto readAndEnter = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                  | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(m_folder->path(), readAndEnter | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(ro.path(), readAndEnter));
+        folder = ro.path();
+    }
+    InstanceLock lock;
+    Result r;
+    {
+        // Root would write into a read-only folder regardless.
+        std::unique_ptr<test::AsUnprivileged> user;
+        if (kind == "readonly")
+            user = std::make_unique<test::AsUnprivileged>();
+        r = lock.tryAcquire(folder);
+    }
+    QCOMPARE(r, Result::Failed);
+    QVERIFY(!lock.held());
+    QVERIFY2(lock.errorMessage().contains(InstanceLock::lockPath(folder)), qPrintable(lock.errorMessage()));
+    QVERIFY2(lock.errorMessage().contains(reason), qPrintable(lock.errorMessage()));
+}
+
+void TestSingleInstance::secondStartOnTheFolderEndsSilentlyWhateverItsEnvironment_data()
+{
+    QTest::addColumn<bool>("firstHasRuntime");
+    QTest::addColumn<bool>("secondHasRuntime");
+    QTest::newRow("same runtime folder") << true << true;
+    QTest::newRow("first with a runtime folder, second without") << true << false;
+    QTest::newRow("first without, second with") << false << true;
+}
+
+void TestSingleInstance::secondStartOnTheFolderEndsSilentlyWhateverItsEnvironment()
+{
+    QFETCH(bool, firstHasRuntime);
+    QFETCH(bool, secondHasRuntime);
+    QTemporaryDir otherRuntime;
+    auto first = start(m_exe, firstHasRuntime ? m_runtime->path() : QString());
+    QVERIFY(waitForLock(*first, m_folder->path()));
+
+    auto second = start(m_exe, secondHasRuntime ? otherRuntime.path() : QString());
     QVERIFY(finished(*second));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
     QCOMPARE(second->readAllStandardOutput(), QByteArray());
     QCOMPARE(second->readAllStandardError(), QByteArray());
 
-    // The running instance is unaffected.
+    // The running copy is unaffected.
     QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(holdsLock(first->processId(), lockPath()));
+    QVERIFY(holdsLock(first->processId(), InstanceLock::lockPath(m_folder->path())));
     first->kill();
     QVERIFY(finished(*first));
 }
 
+void TestSingleInstance::startOnAnotherFolderRuns()
+{
+    QTemporaryDir other;
+    const QString otherExe = installCopy(other);
+    auto first = start(m_exe, m_runtime->path());
+    QVERIFY(waitForLock(*first, m_folder->path()));
+    auto second = start(otherExe, m_runtime->path());
+    QVERIFY(waitForLock(*second, other.path()));
+    QCOMPARE(first->state(), QProcess::Running);
+    first->kill();
+    second->kill();
+    QVERIFY(finished(*first));
+    QVERIFY(finished(*second));
+}
+
 void TestSingleInstance::nextStartRunsAfterTheFirstIsKilled()
 {
-    auto first = start();
-    QVERIFY(waitForLock(*first));
+    auto first = start(m_exe);
+    QVERIFY(waitForLock(*first, m_folder->path()));
     first->kill(); // however it ends, the lock goes with it
     QVERIFY(finished(*first));
 
-    auto next = start();
-    QVERIFY(waitForLock(*next));
+    auto next = start(m_exe);
+    QVERIFY(waitForLock(*next, m_folder->path()));
     QTest::qWait(200);
     QCOMPARE(next->state(), QProcess::Running);
     next->kill();
@@ -169,8 +256,8 @@ void TestSingleInstance::nextStartRunsAfterTheFirstIsKilled()
 
 void TestSingleInstance::ofTwoSimultaneousStartsOneRuns()
 {
-    auto a = start();
-    auto b = start();
+    auto a = start(m_exe, m_runtime->path());
+    auto b = start(m_exe);
     QVERIFY(a->waitForStarted(10000));
     QVERIFY(b->waitForStarted(10000));
 
@@ -182,10 +269,48 @@ void TestSingleInstance::ofTwoSimultaneousStartsOneRuns()
     QProcess *runner = quitter == a.get() ? b.get() : a.get();
     QVERIFY(finished(*quitter));
     QCOMPARE(quitter->exitCode(), 0);
-    QVERIFY(waitForLock(*runner));
+    QVERIFY(waitForLock(*runner, m_folder->path()));
     QCOMPARE(runner->state(), QProcess::Running);
     runner->kill();
     QVERIFY(finished(*runner));
+}
+
+void TestSingleInstance::unusableLockIsReportedNotSilent()
+{
+    QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("Bilmeko.lock")));
+    auto p = start(m_exe);
+    QElapsedTimer t;
+    t.start();
+    QByteArray err;
+    while (t.elapsed() < 20000 && !err.contains('\n')) {
+        p->waitForReadyRead(100);
+        err += p->readAllStandardError();
+    }
+    QVERIFY2(QString::fromLocal8Bit(err).contains(InstanceLock::lockPath(m_folder->path())), err.constData());
+    // It waits with its error box open instead of vanishing.
+    QCOMPARE(p->state(), QProcess::Running);
+    p->kill();
+    QVERIFY(finished(*p));
+}
+
+void TestSingleInstance::terminationSignalsEndTheProgramCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestSingleInstance::terminationSignalsEndTheProgramCleanly()
+{
+    QFETCH(int, signal);
+    auto p = start(m_exe);
+    QVERIFY(waitForLock(*p, m_folder->path()));
+    QTest::qWait(200); // past the window's creation
+    ::kill(static_cast<pid_t>(p->processId()), signal);
+    QVERIFY(p->waitForFinished(10000));
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

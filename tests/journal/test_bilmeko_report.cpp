@@ -133,6 +133,30 @@ private slots:
         QVERIFY(textLines(r.out)[1].contains(QStringLiteral("Петров")));
     }
 
+    // Installed (a sample price list under ../share/bilmeko), it reads the
+    // journal in the user's data folder, as the installed desk program keeps it.
+    void installedReadsTheUsersDataFolder()
+    {
+        QTemporaryDir tree;
+        const QDir root(tree.path());
+        QVERIFY(root.mkpath(QStringLiteral("bin")) && root.mkpath(QStringLiteral("share/bilmeko"))
+                && root.mkpath(QStringLiteral("data/Bilmeko")));
+        writeFile(root.filePath(QStringLiteral("share/bilmeko/Bilmeko.ini")), "[Price]\r\n");
+        const QString exe = root.filePath(QStringLiteral("bin/bilmeko-report"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report"), exe));
+        writeFile(root.filePath(QStringLiteral("data/Bilmeko/Bilmeko.log")), journalBytes(m_second));
+        QProcess p;
+        p.start(QStringLiteral("env"), {QStringLiteral("-u"), QStringLiteral("BILMEKO_DATA_DIR"),
+                                        QStringLiteral("XDG_DATA_HOME=") + root.filePath(QStringLiteral("data")), exe,
+                                        QStringLiteral("31.12.2026"), QStringLiteral("31.12.2026")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines = textLines(p.readAllStandardOutput());
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].contains(QStringLiteral("Петров")));
+        QVERIFY(!QFile::exists(root.filePath(QStringLiteral("bin/Bilmeko.log"))));
+    }
+
     void damagedJournalPrintsWhatItCanAndSaysSo()
     {
         const QString damaged = m_dir.filePath(QStringLiteral("damaged.log"));

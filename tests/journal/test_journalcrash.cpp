@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -117,6 +118,46 @@ private slots:
         }
         qInfo("kills: %d, trailing fragments seen: %d, records: %lld", kills, fragments,
               test::readFile(path).size() / RecordSize);
+    }
+
+    // Two programs append to one journal at once, each record flushed: the
+    // lock keeps them from measuring the same end, so no record is lost.
+    void twoForeignAppendersLoseNothing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Bilmeko.log");
+        constexpr int PerWriter = 1500;
+        pid_t pids[2];
+        for (int w = 0; w < 2; ++w) {
+            pids[w] = ::fork();
+            QVERIFY(pids[w] >= 0);
+            if (pids[w] == 0) {
+                LogRecord r = numbered(0);
+                for (int i = 0; i < PerWriter; ++i) {
+                    r.sessionId = std::uint64_t(w + 1) << 32 | std::uint64_t(i + 1);
+                    try {
+                        appendJournalRecord(path, r);
+                    } catch (...) {
+                        ::_exit(1);
+                    }
+                }
+                ::_exit(0);
+            }
+        }
+        for (pid_t pid : pids) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+        }
+        const QByteArray data = test::readFile(path);
+        QCOMPARE(data.size(), qsizetype(2 * PerWriter) * RecordSize);
+        QSet<std::uint64_t> ids;
+        for (qsizetype i = 0; i < data.size(); i += RecordSize) {
+            QCOMPARE(recordSeal(data.constData() + i), RecordSeal::Good);
+            ids.insert(storedSessionId(data.constData() + i));
+        }
+        QCOMPARE(ids.size(), 2 * PerWriter);
     }
 
     // A journal that cannot grow fails with "Disk full" and keeps no part

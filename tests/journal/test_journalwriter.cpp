@@ -12,7 +12,13 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace bilmeko;
 
@@ -50,6 +56,13 @@ RecordBytes plainRecord(const QByteArray &file, int n)
     return r;
 }
 
+int failingClose(int fd)
+{
+    ::close(fd);
+    errno = EIO;
+    return -1;
+}
+
 QString appendError(const QString &path, const LogRecord &r)
 {
     try {
@@ -81,6 +94,10 @@ private slots:
     void readOnlyDirectoryCreatesNothing();
     void sealCarriesIdentifierAndFindsDamage_data();
     void sealCarriesIdentifierAndFindsDamage();
+    void closeFailingAfterFlushStillCountsAsWritten();
+    void appendWaitsForAnotherAppenderAndGoesAfterIt();
+    void lockHeldTooLongGivesAccessDenied();
+    void sessionsFoundInTheJournal();
     void checksumAgreesWithTheBytewiseOne();
 };
 
@@ -323,6 +340,99 @@ void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
         ScrambleRecord(bytes.data());
         QCOMPARE(deserializeRecord(bytes.constData()).sessionId, id);
     }
+}
+
+// Network file systems may report a late error from close(); the record is
+// flushed by then, and reporting the append as failed would have the
+// session written again.
+void TestJournalWriter::closeFailingAfterFlushStillCountsAsWritten()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Bilmeko.log");
+    setJournalCloseCall(failingClose);
+    const QString error = appendError(path, sample());
+    setJournalCloseCall(nullptr);
+    QCOMPARE(error, QString());
+    QCOMPARE(test::readFile(path).size(), qsizetype(RecordSize));
+}
+
+// Another program holds the journal's lock while it appends a record: our
+// append waits, measures the file afterwards and goes behind that record
+// instead of over it.
+void TestJournalWriter::appendWaitsForAnotherAppenderAndGoesAfterIt()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Bilmeko.log");
+    appendJournalRecord(path, sample());
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const pid_t pid = ::fork();
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            ::_exit(1);
+        if (::write(ready[1], "x", 1) != 1)
+            ::_exit(1);
+        ::usleep(300'000);
+        const QByteArray foreign(RecordSize, '\x11');
+        if (::pwrite(fd, foreign.constData(), RecordSize, RecordSize) != RecordSize)
+            ::_exit(1);
+        ::_exit(0); // the lock goes with the process
+    }
+    char c;
+    QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+    appendJournalRecord(path, sample());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    QCOMPARE(WEXITSTATUS(status), 0);
+    const QByteArray file = test::readFile(path);
+    QCOMPARE(file.size(), qsizetype(3 * RecordSize));
+    QCOMPARE(file.mid(RecordSize, RecordSize), QByteArray(RecordSize, '\x11'));
+    QCOMPARE(file.mid(2 * RecordSize), file.left(RecordSize));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+void TestJournalWriter::lockHeldTooLongGivesAccessDenied()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Bilmeko.log");
+    appendJournalRecord(path, sample());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+    QVERIFY(fd >= 0);
+    QVERIFY(::flock(fd, LOCK_EX) == 0);
+    QCOMPARE(appendError(path, sample()), QStringLiteral("File access denied"));
+    ::close(fd);
+    QCOMPARE(test::readFile(path).size(), qsizetype(RecordSize));
+    QCOMPARE(appendError(path, sample()), QString());
+}
+
+void TestJournalWriter::sessionsFoundInTheJournal()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Bilmeko.log");
+    QCOMPARE(journalSessionsAmong(path, {1, 2}), QSet<std::uint64_t>());
+    // More records than one read takes, a fragment at the end.
+    LogRecord r = sample();
+    QByteArray file;
+    for (std::uint64_t id = 1; id <= 2000; ++id) {
+        r.sessionId = id % 7 == 0 ? 0 : id;
+        RecordBytes b = serializeRecord(r);
+        ScrambleRecord(b);
+        sealRecord(b);
+        file.append(b.data(), RecordSize);
+    }
+    file[5 * RecordSize + 60] = file[5 * RecordSize + 60] ^ 1; // record of session 6 damaged
+    file.append(QByteArray(100, '\0'));
+    writeAll(path, file);
+    QCOMPARE(journalSessionsAmong(path, {6, 7, 1999, 2000, 2001, 5}),
+             (QSet<std::uint64_t>{1999, 2000, 5}));
+    QCOMPARE(journalSessionsAmong(path, {}), QSet<std::uint64_t>());
+
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir().mkpath(path));
+    QVERIFY_THROWS_EXCEPTION(IoError, journalSessionsAmong(path, {1}));
 }
 
 // The processor's carry-less multiply takes the bulk of long inputs; the

@@ -561,7 +561,7 @@ private slots:
 
     // ---- typing and the date edits ----
 
-    void aTypedDateCountsOnlyAfterARecomputation()
+    void aTypedDateCountsAtTheNextRecomputation()
     {
         open(D("15.05.2026"));
         type("DayOne", QStringLiteral("20062026"));
@@ -572,21 +572,194 @@ private slots:
         QCOMPARE(statusText(), status("01.06.2026", "20.06.2026"));
     }
 
-    void typedDateIsNotReturnedByOk()
+    // Typed dates, then OK at once by the key or the mouse: the period is
+    // exactly what was typed, and the status line shows it.
+    void typedDatesAreTakenByOk_data()
+    {
+        QTest::addColumn<int>("vid");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("dayOne");
+        QTest::addColumn<QString>("dayB");
+        QTest::addColumn<QString>("dayE");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QDate>("beg");
+        QTest::addColumn<QDate>("end");
+        for (const char *how : {"Enter", "OK"}) {
+            const QByteArray key(how);
+            QTest::newRow(key + ", day") << int(TFormC::Day) << "" << "20062026" << "" << "" << how
+                                         << D("20.06.2026") << D("20.06.2026");
+            QTest::newRow(key + ", short day") << int(TFormC::Day) << "" << "1.3.2026" << "" << "" << how
+                                               << D("01.03.2026") << D("01.03.2026");
+            QTest::newRow(key + ", interval") << int(TFormC::Interval) << "" << "" << "01032026" << "20042026"
+                                              << how << D("01.03.2026") << D("20.04.2026");
+        }
+        QTest::newRow("day from the month") << int(TFormC::Day) << "MonthCh" << "20062026" << "" << "" << "OK"
+                                            << D("01.06.2026") << D("20.06.2026");
+        QTest::newRow("interval end only") << int(TFormC::Interval) << "" << "" << "" << "20042026" << "OK"
+                                           << D("15.05.2026") << D("20.04.2026");
+        QTest::newRow("interval start from 2000") << int(TFormC::Interval) << "DayCh" << "" << "01032026" << ""
+                                                  << "Enter" << D("01.01.2000") << D("30.06.2026");
+    }
+    void typedDatesAreTakenByOk()
+    {
+        QFETCH(int, vid);
+        QFETCH(QString, box);
+        QFETCH(QString, dayOne);
+        QFETCH(QString, dayB);
+        QFETCH(QString, dayE);
+        QFETCH(QString, how);
+        QFETCH(QDate, beg);
+        QFETCH(QDate, end);
+        test::ErrorRecorder errors;
+        open(D("15.05.2026"), D("30.06.2026"));
+        if (vid != TFormC::Day)
+            mode(vid);
+        if (!box.isEmpty())
+            click(box.toLatin1().constData());
+        const char *last = nullptr;
+        for (const auto &[edit, keys] : {std::pair {"DayOne", dayOne}, {"DayB", dayB}, {"DayE", dayE}}) {
+            if (!keys.isEmpty()) {
+                type(edit, keys);
+                last = edit;
+            }
+        }
+        QVERIFY(last);
+        if (how == QLatin1String("Enter"))
+            QTest::keyClick(w(last), Qt::Key_Return);
+        else
+            click("BitBtn1");
+        QVERIFY(!form->isVisible());
+        QCOMPARE(form->result(), int(QDialog::Accepted));
+        QCOMPARE(form->DateBeg(), dateValue(beg));
+        QCOMPARE(form->DateEnd(), dateValue(end));
+        QCOMPARE(statusText(), status(qPrintable(beg.toString(QStringLiteral("dd.MM.yyyy"))),
+                                      qPrintable(end.toString(QStringLiteral("dd.MM.yyyy")))));
+        QVERIFY(errors.messages.isEmpty());
+    }
+
+    // Through the component, as the report command uses it.
+    void executeReturnsTheTypedInterval()
     {
         TZePeriod period;
         period.setDateBeg(dateValue(D("15.05.2026")));
         period.setDateEnd(dateValue(D("15.05.2026")));
         test::onNextModal([&](QWidget *dlg) {
-            auto *e = dlg->findChild<DateEdit *>(QStringLiteral("DayOne"));
-            e->setFocus(Qt::TabFocusReason);
-            e->selectAll();
-            QTest::keyClicks(e, QStringLiteral("20062026"));
-            QTest::keyClick(e, Qt::Key_Return); // the default button
+            auto *interval = dlg->findChild<QRadioButton *>(QStringLiteral("VidItem3"));
+            QTest::mouseClick(interval, Qt::LeftButton, {}, QPoint(8, interval->height() / 2));
+            for (const auto &[name, keys] : {std::pair {"DayB", "01032026"}, {"DayE", "20042026"}}) {
+                auto *e = dlg->findChild<DateEdit *>(QString::fromLatin1(name));
+                QTest::mouseClick(e, Qt::LeftButton, {}, QPoint(3, e->height() / 2));
+                e->selectAll();
+                QTest::keyClicks(e, QString::fromLatin1(keys));
+            }
+            QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
         });
         QVERIFY(period.Execute());
-        QCOMPARE(period.DateBeg(), dateValue(D("15.05.2026")));
-        QCOMPARE(period.DateEnd(), dateValue(D("15.05.2026")));
+        QCOMPARE(period.DateBeg(), dateValue(D("01.03.2026")));
+        QCOMPARE(period.DateEnd(), dateValue(D("20.04.2026")));
+    }
+
+    // OK refuses what leaving the edit would refuse, with the same
+    // messages, and the dialog stays open with its period.
+    void okRefusesWhatLeavingRefuses_data()
+    {
+        QTest::addColumn<int>("vid");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("message");
+        const QString mask = QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
+        for (const char *how : {"Enter", "OK"}) {
+            const QByteArray key(how);
+            QTest::newRow(key + ", half-typed day") << int(TFormC::Day) << "DayOne" << "2006" << how << mask;
+            QTest::newRow(key + ", empty end") << int(TFormC::Interval) << "DayE" << "" << how << mask;
+            QTest::newRow(key + ", impossible day") << int(TFormC::Day) << "DayOne" << "31022026" << how
+                                                    << QStringLiteral("'31.02.2026' is not a valid date.");
+            QTest::newRow(key + ", impossible start") << int(TFormC::Interval) << "DayB" << "31042026" << how
+                                                      << QStringLiteral("'31.04.2026' is not a valid date.");
+        }
+    }
+    void okRefusesWhatLeavingRefuses()
+    {
+        QFETCH(int, vid);
+        QFETCH(QString, edit);
+        QFETCH(QString, keys);
+        QFETCH(QString, how);
+        QFETCH(QString, message);
+        test::ErrorRecorder errors;
+        open(D("15.05.2026"), D("30.06.2026"));
+        if (vid != TFormC::Day)
+            mode(vid);
+        const QString before = statusText();
+        type(edit.toLatin1().constData(), keys);
+        if (how == QLatin1String("Enter"))
+            QTest::keyClick(w(edit.toLatin1().constData()), Qt::Key_Return);
+        else
+            click("BitBtn1");
+        QTRY_COMPARE(errors.messages, QStringList {message});
+        QVERIFY(form->isVisible());
+        QCOMPARE(statusText(), before);
+        QCOMPARE(form->DateBeg(), dateValue(D("15.05.2026")));
+        // Mended, the same OK goes through.
+        type(edit.toLatin1().constData(), QStringLiteral("01062026"));
+        click("BitBtn1");
+        QVERIFY(!form->isVisible());
+        QCOMPARE(form->result(), int(QDialog::Accepted));
+        QCOMPARE(errors.messages.size(), 1);
+    }
+
+    // Whatever a date edit holds, "Отмена", Esc and the close box leave the
+    // dialog at once, and Execute keeps the previous period.
+    void cancellingIgnoresTheEdits_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("vid");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("keys");
+        for (const char *how : {"Отмена", "Esc", "close box"}) {
+            const QByteArray key(how);
+            QTest::newRow(key + ", half-typed day") << how << int(TFormC::Day) << "DayOne" << "2006";
+            QTest::newRow(key + ", emptied day") << how << int(TFormC::Day) << "DayOne" << "";
+            QTest::newRow(key + ", half-typed end") << how << int(TFormC::Interval) << "DayE" << "0104";
+            QTest::newRow(key + ", typed start") << how << int(TFormC::Interval) << "DayB" << "01032026";
+        }
+    }
+    void cancellingIgnoresTheEdits()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, vid);
+        QFETCH(QString, edit);
+        QFETCH(QString, keys);
+        test::ErrorRecorder errors;
+        TZePeriod period;
+        period.setDateBeg(dateValue(D("01.04.2026")));
+        period.setDateEnd(dateValue(D("30.06.2026")));
+        bool stillOpen = true;
+        test::onNextModal([&](QWidget *dlg) {
+            if (vid == TFormC::Interval) {
+                auto *item = dlg->findChild<QRadioButton *>(QStringLiteral("VidItem3"));
+                QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(8, item->height() / 2));
+            }
+            auto *e = dlg->findChild<DateEdit *>(edit);
+            e->setFocus(Qt::TabFocusReason);
+            e->selectAll();
+            QTest::keyClick(e, Qt::Key_Delete);
+            e->setCursorPosition(0);
+            QTest::keyClicks(e, keys);
+            if (how == QLatin1String("Отмена"))
+                QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("BitBtn2")), Qt::LeftButton);
+            else if (how == QLatin1String("Esc"))
+                QTest::keyClick(e, Qt::Key_Escape);
+            else
+                dlg->close();
+            stillOpen = dlg->isVisible();
+        });
+        QVERIFY(!period.Execute());
+        QVERIFY(!stillOpen);
+        QCOMPARE(period.DateBeg(), dateValue(D("01.04.2026")));
+        QCOMPARE(period.DateEnd(), dateValue(D("30.06.2026")));
+        QTest::qWait(10);
+        QVERIFY2(errors.messages.isEmpty(), qPrintable(errors.messages.join(QLatin1Char('\n'))));
     }
 
     void shortFormsAreRead()
@@ -627,15 +800,14 @@ private slots:
         QTRY_COMPARE(errors.messages,
                      QStringList {QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
         QVERIFY(e->hasFocus());
-        // A click elsewhere is refused the same way, and does not act.
-        QTest::mouseClick(w("BitBtn2"), Qt::LeftButton);
+        // A click on another control is refused the same way, and does not act.
+        click("MonthCh");
         QTRY_COMPARE(errors.messages.size(), 2);
+        QVERIFY(!w<QCheckBox>("MonthCh")->isChecked());
         QVERIFY(form->isVisible());
         QVERIFY(e->hasFocus());
-        // Esc takes the changes back and does not close the dialog.
-        QTest::keyClick(e, Qt::Key_Escape);
-        QCOMPARE(e->editText(), QStringLiteral("15.05.2026"));
-        QVERIFY(form->isVisible());
+        // A whole date may leave.
+        QTest::keyClicks(e, QStringLiteral("01062026"));
         QTest::keyClick(e, Qt::Key_Tab);
         QVERIFY(!e->hasFocus());
         QTest::qWait(10);
@@ -652,7 +824,6 @@ private slots:
         QVERIFY(!w("DayOne")->hasFocus());
         QTest::qWait(10);
         QVERIFY(errors.messages.isEmpty());
-        // The dialog's Esc works again once no edit holds changes.
         QTest::keyClick(form->focusWidget(), Qt::Key_Escape);
         QVERIFY(!form->isVisible());
         QCOMPARE(form->result(), int(QDialog::Rejected));

@@ -1,5 +1,6 @@
 #include "reminder.h"
 
+#include "app/core/sessionboard.h"
 #include "common/core/errors.h"
 #include "prices/core/profilefile.h"
 
@@ -21,12 +22,15 @@ QList<MemTable::RowId> SessionReminder::update(const QList<Left> &sessions)
     return fresh;
 }
 
-QList<SessionReminder::Left> timeLeftOf(const MemTable &curLog)
+QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board)
 {
-    const int tleft = curLog.fieldIndex(QStringLiteral("TLeft"));
+    const MemTable &log = board.curLog();
     QList<SessionReminder::Left> out;
-    for (int r = 0; r < curLog.rowCount(); ++r)
-        out.append({curLog.rowId(r), qRound64(curLog.value(r, tleft).toDouble() * 86'400'000.0)});
+    for (int r = 0; r < log.rowCount(); ++r) {
+        const MemTable::RowId id = log.rowId(r);
+        if (const RunningSession *s = board.session(id))
+            out.append({id, s->bookedMs - board.elapsedMs(id)});
+    }
     return out;
 }
 

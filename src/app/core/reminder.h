@@ -4,7 +4,7 @@
 // have just come into them (a sound and a tray message, once each).
 //
 //     SessionReminder r(option.minutes);
-//     for (RowId id : r.update(timeLeftOf(board.curLog())))
+//     for (RowId id : r.update(timeLeftOf(board)))
 //         announce(id);
 //     if (r.isMarked(id)) ...
 
@@ -18,6 +18,7 @@
 namespace bilmeko {
 
 class ProfileFile;
+class SessionBoard;
 
 class SessionReminder
 {
@@ -48,9 +49,9 @@ private:
     QSet<MemTable::RowId> m_marked;
 };
 
-// The time left of every row of the session table, from its TLeft field as
-// the board last set it (at each tick, New and Extend).
-QList<SessionReminder::Left> timeLeftOf(const MemTable &curLog);
+// The time left of every running session as the board measures it now: its
+// booked duration less its monotonic elapsed time.
+QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board);
 
 // The program's own options beside the price list.
 inline constexpr char OptionsSection[] = "Options";

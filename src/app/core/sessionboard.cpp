@@ -1,11 +1,13 @@
 #include "sessionboard.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
 
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <algorithm>
 
@@ -44,6 +46,12 @@ DateTimeValue msValue(std::int64_t ms)
     return static_cast<double>(ms) / MsPerDay;
 }
 
+// The local date-time of an instant, as the grid and the journal show it.
+DateTimeValue localValue(std::int64_t utcMs)
+{
+    return dateTimeValue(QDateTime::fromMSecsSinceEpoch(utcMs));
+}
+
 } // namespace
 
 MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute)
@@ -66,11 +74,54 @@ QString elapsedText(std::int64_t elapsedMs)
         .arg(secs % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString endedAwayText(const QList<EndedAway> &ended)
+{
+    if (ended.isEmpty())
+        return QString();
+    QString text = QStringLiteral("Пока программа не работала, закончилось время сеансов "
+                                  "(записаны в журнал с концом в назначенное время):");
+    const Formats &f = Formats::current();
+    for (const EndedAway &e : ended)
+        text += QStringLiteral("\n%1 (%2): конец %3 %4, %5 мин, %6")
+                    .arg(e.client, e.service, f.dateText(e.end), f.timeText(e.end))
+                    .arg(e.minutes)
+                    .arg(f.currency2(e.amount));
+    return text;
+}
+
 SessionBoard::SessionBoard(QString journalPath, QObject *parent)
     : QObject(parent), m_curLog(new MemTable(curLogFields(), this)),
       m_journalPath(std::move(journalPath))
 {
     m_curLog->setObjectName(QStringLiteral("CurLog"));
+}
+
+const RunningSession *SessionBoard::session(MemTable::RowId row) const
+{
+    const auto it = m_sessions.find(row);
+    return it == m_sessions.end() ? nullptr : &it->second;
+}
+
+std::int64_t SessionBoard::elapsedMs(MemTable::RowId row) const
+{
+    const RunningSession *s = session(row);
+    if (!s)
+        return 0;
+    return std::max<std::int64_t>(Clock::current().monotonicMs() - s->startMonoMs, 0);
+}
+
+void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elapsed)
+{
+    using namespace curlog;
+    MemTable &t = *m_curLog;
+    const DateTimeValue beg = localValue(s.startUtcMs);
+    const DateTimeValue end = localValue(s.startUtcMs + s.bookedMs);
+    t.setValue(row, t.fieldIndex(TBeg), beg);
+    t.setValue(row, t.fieldIndex(TEnd), end);
+    t.setValue(row, t.fieldIndex(DBeg), beg);
+    t.setValue(row, t.fieldIndex(DEnd), end);
+    // An end already passed leaves no time, not the time since it passed.
+    t.setValue(row, t.fieldIndex(TLeft), msValue(std::max<std::int64_t>(s.bookedMs - elapsed, 0)));
 }
 
 MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note,
@@ -79,38 +130,57 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
-    const std::int64_t begMs = roundToMs(Clock::current().nowValue());
-    const std::int64_t endMs = begMs + dur;
+    const Clock &clock = Clock::current();
+
+    RunningSession s;
+    do {
+        s.id = QRandomGenerator::system()->generate64();
+    } while (s.id == 0 || std::any_of(m_sessions.begin(), m_sessions.end(),
+                                      [&](const auto &e) { return e.second.id == s.id; }));
+    s.startUtcMs = clock.now().toMSecsSinceEpoch();
+    s.startMonoMs = clock.monotonicMs();
+    s.bookedMs = dur;
 
     MemTable &t = *m_curLog;
-    t.insertRow();
+    const MemTable::RowId before = t.currentId();
+    const int row = t.insertRow();
+    const MemTable::RowId id = t.currentId();
     t.setField(FIO, client);
     t.setField(Price, pricePerMinute);
-    t.setField(TBeg, msValue(begMs));
-    t.setField(TEnd, msValue(endMs));
-    t.setField(TLeft, msValue(dur));
     t.setField(Summ, 0.0);
     t.setField(Describe, note);
     t.setField(PItem, service);
-    t.setField(DBeg, msValue(begMs));
-    t.setField(DEnd, msValue(endMs));
-    return t.currentId();
+    fillTimes(row, s, 0);
+    m_sessions.emplace(id, s);
+    try {
+        saveState();
+    } catch (...) {
+        // Not on the disk: not started.
+        m_sessions.erase(id);
+        t.deleteRowAt(t.rowOf(id));
+        t.restoreCurrent(before);
+        throw;
+    }
+    return id;
 }
 
 bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
 {
-    using namespace curlog;
     MemTable &t = *m_curLog;
     const int at = t.rowOf(row);
-    if (at < 0)
+    if (at < 0 || !m_sessions.count(row))
         return false;
     const std::int64_t dur = durationMs(hours, minutes);
-    const std::int64_t endMs = roundToMs(t.value(at, t.fieldIndex(DEnd)).toDouble()) + dur;
-    const std::int64_t nowMs = roundToMs(Clock::current().nowValue());
-    t.setValue(at, t.fieldIndex(DEnd), msValue(endMs));
-    t.setValue(at, t.fieldIndex(TEnd), msValue(endMs));
-    // An end already passed leaves no time, not the time since it passed.
-    t.setValue(at, t.fieldIndex(TLeft), msValue(std::max<std::int64_t>(endMs - nowMs, 0)));
+    RunningSession &s = m_sessions.at(row);
+    const RunningSession old = s;
+    s.bookedMs += dur;
+    try {
+        saveState();
+    } catch (...) {
+        s = old;
+        throw;
+    }
+    fillTimes(at, s, elapsedMs(row));
     return true;
 }
 
@@ -122,6 +192,17 @@ bool SessionBoard::stopSession(MemTable::RowId row)
     m_curLog->setCurrentRow(at);
     endCurrentSession(StatusStop);
     return true;
+}
+
+void SessionBoard::endCurrentSession(const QString &status)
+{
+    requireCurrent();
+    const RunningSession &s = currentSession();
+    // Never more than booked: a stop after the end (before the tick came)
+    // is charged as the tick would have charged it.
+    const std::int64_t charged = std::min(elapsedMs(m_curLog->currentId()), s.bookedMs);
+    endCurrent(status, charged, true);
+    saveState();
 }
 
 void SessionBoard::tick()
@@ -146,79 +227,250 @@ void SessionBoard::tick()
 
         // One moment for the whole walk: every row of a tick is judged and
         // billed at the same time.
-        const DateTimeValue now = Clock::current().nowValue();
-        const std::int64_t nowMs = roundToMs(now);
-        t.first();
-        while (!t.eof()) {
-            const std::int64_t endMs = roundToMs(t.number(DEnd));
-            if (nowMs >= endMs) {
-                // Deleting the row makes the following one current (or ends
-                // the walk after the last row).
-                endSessionAt(StatusTimeUp, now);
-                continue;
+        const std::int64_t mono = Clock::current().monotonicMs();
+        bool ended = false;
+        try {
+            t.first();
+            while (!t.eof()) {
+                const RunningSession &s = currentSession();
+                const std::int64_t elapsed = std::max<std::int64_t>(mono - s.startMonoMs, 0);
+                if (elapsed >= s.bookedMs) {
+                    // Deleting the row makes the following one current (or
+                    // ends the walk after the last row).
+                    endCurrent(StatusTimeUp, s.bookedMs, true);
+                    ended = true;
+                    continue;
+                }
+                t.setField(TLeft, msValue(s.bookedMs - elapsed));
+                t.setField(Summ, minuteCharge(elapsed, t.number(Price)).amount);
+                t.next();
             }
-            const MinuteCharge charge = minuteCharge(elapsedMsAt(now), t.number(Price));
-            t.setField(TLeft, msValue(endMs - nowMs));
-            t.setField(Summ, charge.amount);
-            t.next();
+        } catch (...) {
+            // The sessions ended before the failure are in the journal.
+            if (ended)
+                saveStateQuietly();
+            throw;
         }
+        if (ended)
+            saveState();
     });
 }
 
-void SessionBoard::endCurrentSession(const QString &status)
-{
-    endSessionAt(status, Clock::current().nowValue());
-}
-
-void SessionBoard::endSessionAt(const QString &status, DateTimeValue now)
+void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, bool notice)
 {
     using namespace curlog;
     requireCurrent();
     MemTable &t = *m_curLog;
-    const std::int64_t elapsed = elapsedMsAt(now);
-    const MinuteCharge charge = minuteCharge(elapsed, t.number(Price));
+    const RunningSession s = currentSession();
+    const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
 
-    if (m_noticeHook) {
+    if (notice && m_noticeHook) {
         Notice n;
         n.customer = t.text(FIO);
-        n.stat = QStringLiteral("Время: ") + elapsedText(elapsed) + QStringLiteral(" Сумма: ")
+        n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
                  + Formats::current().currency2(charge.amount);
-        n.caption = QStringLiteral("Время: ") + Formats::current().timeText(now);
+        n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
         m_noticeHook(n);
     }
-    appendToJournalAt(status, now);
+    writeRecord(status, s, chargedMs);
+    m_sessions.erase(t.currentId());
     t.deleteRow();
 }
 
-void SessionBoard::appendToJournal(const QString &status)
-{
-    appendToJournalAt(status, Clock::current().nowValue());
-}
-
-void SessionBoard::appendToJournalAt(const QString &status, DateTimeValue now)
+void SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs)
 {
     using namespace curlog;
-    requireCurrent();
     const MemTable &t = *m_curLog;
-    const std::int64_t elapsed = std::max<std::int64_t>(elapsedMsAt(now), 0);
+    const std::int64_t elapsed = std::max<std::int64_t>(chargedMs, 0);
+    // The end is the start plus the time measured, never a fresh reading of
+    // the wall clock, which may have jumped meanwhile.
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(s.startUtcMs + elapsed);
 
     LogRecord r;
-    r.written = now;
+    r.written = dateTimeValue(end);
     r.pricePerMin = t.number(Price);
     r.startTime = t.number(TBeg);
     r.elapsed = msValue(elapsed);
-    r.endTime = msToTimeValue(timeOfDayMs(now));
+    r.endTime = timeValue(end.time());
     r.amount = minuteCharge(elapsed, r.pricePerMin).amount;
     r.clientName = t.text(FIO);
     r.service = t.text(PItem);
     r.note = t.text(Describe);
     r.status = status;
-    appendJournalRecord(m_journalPath, r);
+    r.sessionId = s.id;
+
+    if (m_uncertain.count(s.id)) {
+        // An earlier attempt failed, but possibly after its record was
+        // written: one record per session, never two.
+        if (journalSessionsAmong(m_journalPath, {s.id}).contains(s.id)) {
+            m_uncertain.erase(s.id);
+            return;
+        }
+    }
+    try {
+        appendJournalRecord(m_journalPath, r);
+    } catch (...) {
+        m_uncertain.insert(s.id);
+        throw;
+    }
+    m_uncertain.erase(s.id);
 }
 
-std::int64_t SessionBoard::elapsedMsAt(DateTimeValue now) const
+RestoreReport SessionBoard::restoreSessions()
 {
-    return roundToMs(now) - roundToMs(m_curLog->number(curlog::DBeg));
+    using namespace curlog;
+    RestoreReport report;
+    if (!m_stateFile.isSet() || !m_curLog->isEmpty())
+        return report;
+    removeStaleTemporaries(m_stateFile.path());
+    const SessionStateFile::Loaded loaded = m_stateFile.load();
+    if (loaded.status == SessionStateFile::Status::Damaged)
+        report.problems << loaded.message;
+    if (loaded.status != SessionStateFile::Status::Loaded)
+        return report;
+
+    QSet<std::uint64_t> ids;
+    for (const SavedSession &s : loaded.state.sessions)
+        ids.insert(s.id);
+    QSet<std::uint64_t> written;
+    bool journalRead = true;
+    try {
+        written = journalSessionsAmong(m_journalPath, ids);
+    } catch (const Error &e) {
+        journalRead = false;
+        report.problems << QStringLiteral("Журнал \"%1\" не удалось прочитать: %2. Сеансы "
+                                          "восстановлены; перед записью каждого журнал будет проверен снова.")
+                               .arg(m_journalPath, e.message());
+    }
+
+    const Clock &clock = Clock::current();
+    const std::int64_t nowUtc = clock.now().toMSecsSinceEpoch();
+    const std::int64_t mono = clock.monotonicMs();
+    const QByteArray run = clock.monotonicRun();
+    const bool sameRun = !run.isEmpty() && run == loaded.state.monotonicRun;
+
+    MemTable &t = *m_curLog;
+    t.holdUpdates();
+    const auto resume = qScopeGuard([&t] { t.resumeUpdates(); });
+    for (const SavedSession &saved : loaded.state.sessions) {
+        if (written.contains(saved.id)) {
+            ++report.alreadyWritten;
+            continue;
+        }
+        RunningSession s;
+        s.id = saved.id;
+        s.startUtcMs = saved.startUtcMs;
+        s.bookedMs = saved.bookedMs;
+        // Within one boot the monotonic clock still measures the session;
+        // after a reboot only the instants are left.
+        std::int64_t elapsed;
+        if (sameRun && saved.hasStartMono && saved.startMonoMs <= mono) {
+            elapsed = mono - saved.startMonoMs;
+            s.startMonoMs = saved.startMonoMs;
+        } else {
+            elapsed = std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
+            s.startMonoMs = mono - elapsed;
+        }
+        const int row = t.appendRow();
+        t.setField(FIO, saved.client);
+        t.setField(Price, saved.price);
+        t.setField(Describe, saved.note);
+        t.setField(PItem, saved.service);
+        t.setField(Summ, minuteCharge(std::min(elapsed, s.bookedMs), saved.price).amount);
+        fillTimes(row, s, elapsed);
+        m_sessions.emplace(t.currentId(), s);
+        if (!journalRead)
+            m_uncertain.insert(s.id);
+    }
+
+    // Those whose time ran out while the program was not running end now,
+    // exactly as the tick would have ended them on time.
+    t.first();
+    QString writeError;
+    while (!t.eof()) {
+        const RunningSession s = currentSession();
+        if (std::max<std::int64_t>(mono - s.startMonoMs, 0) < s.bookedMs) {
+            t.next();
+            continue;
+        }
+        EndedAway e;
+        e.client = t.text(FIO);
+        e.service = t.text(PItem);
+        e.end = localValue(s.startUtcMs + s.bookedMs);
+        const MinuteCharge c = minuteCharge(s.bookedMs, t.number(Price));
+        e.minutes = c.minutes;
+        e.amount = c.amount;
+        try {
+            endCurrent(StatusTimeUp, s.bookedMs, false);
+            report.endedAway << e;
+        } catch (const Error &err) {
+            // It stays; the first tick tries again, with its notice.
+            writeError = err.message();
+            t.next();
+        }
+    }
+    if (!writeError.isEmpty())
+        report.problems << errorBoxText(writeError);
+    report.restored = t.rowCount();
+    if (t.rowCount() > 0)
+        t.setCurrentRow(0);
+    if (report.alreadyWritten > 0 || !report.endedAway.isEmpty()) {
+        try {
+            saveState();
+        } catch (const Error &err) {
+            report.problems << err.message();
+        }
+    }
+    return report;
+}
+
+SessionState SessionBoard::currentState() const
+{
+    using namespace curlog;
+    SessionState st;
+    st.monotonicRun = Clock::current().monotonicRun();
+    const MemTable &t = *m_curLog;
+    const int fio = t.fieldIndex(FIO), price = t.fieldIndex(Price), item = t.fieldIndex(PItem),
+              note = t.fieldIndex(Describe);
+    for (int r = 0; r < t.rowCount(); ++r) {
+        const RunningSession *s = session(t.rowId(r));
+        if (!s)
+            continue;
+        SavedSession o;
+        o.id = s->id;
+        o.startUtcMs = s->startUtcMs;
+        o.hasStartMono = !st.monotonicRun.isEmpty();
+        o.startMonoMs = o.hasStartMono ? s->startMonoMs : 0;
+        o.bookedMs = s->bookedMs;
+        o.price = t.value(r, price).toDouble();
+        o.client = t.value(r, fio).toString();
+        o.service = t.value(r, item).toString();
+        o.note = t.value(r, note).toString();
+        st.sessions.append(o);
+    }
+    return st;
+}
+
+void SessionBoard::saveState()
+{
+    if (m_stateFile.isSet())
+        m_stateFile.save(currentState());
+}
+
+void SessionBoard::saveStateQuietly() noexcept
+{
+    try {
+        saveState();
+    } catch (...) {
+    }
+}
+
+RunningSession &SessionBoard::currentSession()
+{
+    const auto it = m_sessions.find(m_curLog->currentId());
+    if (it == m_sessions.end())
+        throw Error(QStringLiteral("No current record"));
+    return it->second;
 }
 
 void SessionBoard::requireCurrent() const

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
@@ -530,7 +531,7 @@ void TForm1::Timer2Timer()
 void TForm1::updateReminders()
 {
     const bool wasMarked = m_reminder->anyMarked();
-    const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(m_board->curLog()));
+    const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
     if (wasMarked || m_reminder->anyMarked())
         RxDBGrid1->viewport()->update();
     if (fresh.isEmpty())
@@ -594,7 +595,11 @@ void TForm1::FormCreate()
 {
     m_journalPath = m_dir + QStringLiteral("Bilmeko.log");
     m_board->setJournalPath(m_journalPath);
+    m_board->setStatePath(m_dir + QStringLiteral("Bilmeko.sessions"));
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
+    // Left by a save of the price list that was cut short.
+    removeStaleTemporaries(m_settingsPath);
+    restoreSessions();
     SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
     const ReminderOption reminder = readReminderOption(*SettingsIni);
@@ -621,6 +626,24 @@ void TForm1::loadPriceList()
         showErrorBox(m);
 }
 
+void TForm1::restoreSessions()
+{
+    const RestoreReport report = m_board->restoreSessions();
+    for (const QString &m : report.problems)
+        showErrorBox(m);
+    const QString ended = endedAwayText(report.endedAway);
+    if (ended.isEmpty())
+        return;
+    // One notice for all of them; like the time-is-up notices it does not
+    // wait for the operator.
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Время закончилось"), ended,
+                                QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("EndedAway"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 bool TForm1::trayAvailable() const
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
@@ -628,8 +651,7 @@ bool TForm1::trayAvailable() const
 
 bool TForm1::confirmQuit()
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"),
-                    QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?"),
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), quitQuestion(),
                     QMessageBox::Yes | QMessageBox::No);
     box.setObjectName(QStringLiteral("ConfirmQuit"));
     box.setDefaultButton(QMessageBox::Yes);
@@ -637,8 +659,23 @@ bool TForm1::confirmQuit()
     return box.exec() == QMessageBox::Yes;
 }
 
+QString TForm1::quitQuestion() const
+{
+    QString text = QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?");
+    const int running = m_board->runningCount();
+    if (running > 0)
+        text += QStringLiteral("\n\nИдущих сеансов: %1. Их время продолжит идти, "
+                               "и они вернутся в таблицу при следующем запуске.")
+                    .arg(running);
+    return text;
+}
+
 void TForm1::FormCloseQuery(bool &canClose)
 {
+    if (m_closeWithoutQuestion) {
+        canClose = true;
+        return;
+    }
     // Without a tray icon a hidden window could never be reached again, so
     // then the question comes at once.
     if (isVisible() && trayAvailable()) {

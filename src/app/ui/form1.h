@@ -52,6 +52,12 @@ public:
     // tray's click and "Открыть", and a second start of the program.
     void bringToFront();
 
+    // The desktop session is ending: the next close request ends the
+    // program without the quit question.
+    void allowCloseWithoutQuestion() { m_closeWithoutQuestion = true; }
+    // The quit question's text, with the running sessions counted.
+    QString quitQuestion() const;
+
     // The maker's web site the logo opens.
     static QString makerSite();
 
@@ -102,10 +108,13 @@ private:
     // Marks the sessions in their last minutes and announces new ones; after
     // every tick and command.
     void updateReminders();
+    // Brings back the sessions of the last run (before the first tick).
+    void restoreSessions();
 
     QString m_dir;
     QString m_journalPath;
     QString m_settingsPath;
+    bool m_closeWithoutQuestion = false;
 
     SessionBoard *m_board;
     std::unique_ptr<SessionReminder> m_reminder;

@@ -5,10 +5,13 @@
 #include "glyphs.h"
 #include "instancechannel.h"
 #include "app/core/datafolder.h"
+#include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
 
 #include <QApplication>
 #include <QLocale>
+#include <QSessionManager>
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -21,14 +24,15 @@ int main(int argc, char **argv)
     const auto where = bilmeko::DataFolderInputs::current(args);
     const bilmeko::DataFolder data = bilmeko::resolveDataFolder(where);
 
-    // Before anything else, so a second start ends at once with no window and
-    // no tray icon, after asking the running copy to show its window. The
-    // lock is held until the process ends.
+    // Before anything else, so a second start on the same folder ends at
+    // once with no window and no tray icon, after asking the running copy to
+    // show its window. The lock is held until the process ends.
+    using Lock = bilmeko::InstanceLock::Result;
     static bilmeko::InstanceLock instance;
-    if (!instance.tryAcquire(bilmeko::instanceLockPath())) {
+    Lock lock = data.error.isEmpty() ? instance.tryAcquire(data.path) : Lock::Failed;
+    if (lock == Lock::HeldByAnother) {
         QCoreApplication core(argc, argv);
-        if (data.error.isEmpty())
-            bilmeko::InstanceChannel::askToShow(data.path);
+        bilmeko::InstanceChannel::askToShow(data.path);
         return 0;
     }
 
@@ -49,9 +53,25 @@ int main(int argc, char **argv)
         bilmeko::showErrorBox(problem);
         return 1;
     }
+    // A folder made just now could not be locked before.
+    if (lock != Lock::Acquired)
+        lock = instance.tryAcquire(data.path);
+    if (lock == Lock::HeldByAnother)
+        return 0;
+    if (lock == Lock::Failed) {
+        // Also where a start from a terminal or a service manager shows it.
+        std::fputs(qPrintable(instance.errorMessage() + QLatin1Char('\n')), stderr);
+        bilmeko::showErrorBox(instance.errorMessage());
+        return 1;
+    }
+    bilmeko::quitOnTerminationSignals();
 
     bilmeko::TForm1 form(data.path);
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
+    // Log-out or shut-down: the running sessions are on disk, so the
+    // program lets the desktop session end without asking.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager &) { form.allowCloseWithoutQuestion(); });
     form.showCentred();
     bilmeko::InstanceChannel channel(form.directory());
     QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &form, &bilmeko::TForm1::bringToFront);

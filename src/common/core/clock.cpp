@@ -1,5 +1,8 @@
 #include "clock.h"
 
+#include <QFile>
+#include <time.h>
+
 namespace bilmeko {
 
 namespace {
@@ -15,6 +18,25 @@ Clock &Clock::current()
 void Clock::setCurrent(Clock *clock)
 {
     installed = clock;
+}
+
+std::int64_t SystemClock::monotonicMs() const
+{
+    timespec ts {};
+    if (::clock_gettime(CLOCK_BOOTTIME, &ts) != 0)
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+QByteArray SystemClock::monotonicRun() const
+{
+    static const QByteArray run = [] {
+        QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        if (!f.open(QIODevice::ReadOnly))
+            return QByteArray();
+        return f.read(64).trimmed();
+    }();
+    return run;
 }
 
 } // namespace bilmeko

@@ -2,17 +2,42 @@
 
 #include "common/core/errors.h"
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace bilmeko {
 
+namespace {
+
+CloseCall closeCall = nullptr;
+
+int closeFd(int fd)
+{
+    return closeCall ? closeCall(fd) : ::close(fd);
+}
+
+// How long an append waits for another appender to finish: one append
+// takes milliseconds, so a lock held longer is a stuck program, and the GUI
+// must not hang on it.
+constexpr int LockWaitMs = 2000;
+
+} // namespace
+
+void setJournalCloseCall(CloseCall call)
+{
+    closeCall = call;
+}
+
 JournalFile::JournalFile(const QString &path)
 {
-    const QByteArray name = path.toLocal8Bit();
+    const QByteArray name = QFile::encodeName(path);
     m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_fd < 0)
         throw IoError::fromErrno(errno);
@@ -32,12 +57,33 @@ JournalFile::JournalFile(const QString &path)
 JournalFile::~JournalFile()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
+        closeFd(m_fd);
+}
+
+void JournalFile::lockExclusive()
+{
+    for (int waited = 0;; ++waited) {
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+            break;
+        const int err = errno;
+        if (err == EINTR)
+            continue;
+        if (err != EWOULDBLOCK)
+            throw IoError::fromErrno(err);
+        if (waited >= LockWaitMs)
+            throw IoError(IoError::AccessDenied);
+        const timespec ms {0, 1'000'000};
+        ::nanosleep(&ms, nullptr);
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        throw IoError::fromErrno(errno);
+    m_size = st.st_size;
 }
 
 bool JournalFile::close()
 {
-    const int rc = ::close(m_fd);
+    const int rc = closeFd(m_fd);
     m_fd = -1;
     return rc == 0;
 }
@@ -45,6 +91,7 @@ bool JournalFile::close()
 void appendJournalRecord(const QString &path, const LogRecord &r)
 {
     JournalFile file(path);
+    file.lockExclusive();
     const off_t size = static_cast<off_t>(file.size());
     const off_t offset = (size / RecordSize) * RecordSize;
 
@@ -61,22 +108,68 @@ void appendJournalRecord(const QString &path, const LogRecord &r)
                 continue;
             const int err = errno;
             // Leave no half record behind where a whole one was expected.
-            if (::ftruncate(file.fd(), std::max<off_t>(size, offset)) != 0) { /* best effort */ }
+            if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
             throw IoError::fromErrno(err);
         }
         if (n == 0) {
-            if (::ftruncate(file.fd(), std::max<off_t>(size, offset)) != 0) { /* best effort */ }
+            if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
             throw IoError(IoError::DiskFull);
         }
         done += static_cast<size_t>(n);
     }
     if (::fsync(file.fd()) != 0) {
         const int err = errno;
-        if (::ftruncate(file.fd(), std::max<off_t>(size, offset)) != 0) { /* best effort */ }
+        if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
         throw IoError::fromErrno(err);
     }
-    if (!file.close())
+    // The record is on the disk. Reporting a failed close as a failed append
+    // would keep the session running and write it a second time.
+    file.close();
+}
+
+QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids)
+{
+    QSet<std::uint64_t> found;
+    if (ids.isEmpty())
+        return found;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return found;
         throw IoError::fromErrno(errno);
+    }
+    static constexpr size_t ChunkRecords = 768;
+    std::vector<char> buffer(ChunkRecords * RecordSize);
+    size_t carry = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data() + carry, buffer.size() - carry);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            throw IoError::fromErrno(err);
+        }
+        if (n == 0)
+            break;
+        const size_t have = carry + static_cast<size_t>(n);
+        const size_t whole = have / RecordSize;
+        for (size_t k = 0; k < whole; ++k) {
+            const char *rec = buffer.data() + k * RecordSize;
+            // A damaged record does not count: the report leaves it out, so
+            // the session has to be written again to be paid for.
+            if (recordSeal(rec) == RecordSeal::Good) {
+                const std::uint64_t id = storedSessionId(rec);
+                if (ids.contains(id))
+                    found.insert(id);
+            }
+        }
+        carry = have - whole * RecordSize;
+        if (carry > 0)
+            std::copy(buffer.data() + whole * RecordSize, buffer.data() + have, buffer.data());
+    }
+    ::close(fd);
+    return found;
 }
 
 } // namespace bilmeko

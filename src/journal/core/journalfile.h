@@ -1,11 +1,15 @@
 #pragma once
-// Appending to the journal: open (or create) without ever truncating,
-// position at the whole-record count so a trailing fragment is overwritten,
-// write 168 bytes, flush them to the disk, close.
+// Appending to the journal: open (or create) without ever truncating, take
+// the file's exclusive lock, position at the whole-record count so a
+// trailing fragment is overwritten, write 168 bytes, flush them to the
+// disk, close. The lock makes measuring and writing one step even against
+// another program appending to the same file.
 
 #include "logrecord.h"
 
+#include <QSet>
 #include <QString>
+#include <cstdint>
 
 namespace bilmeko {
 
@@ -21,9 +25,13 @@ public:
     JournalFile &operator=(const JournalFile &) = delete;
 
     int fd() const { return m_fd; }
-    // The length when it was opened.
+    // The length when it was opened, or when the lock was taken.
     qint64 size() const { return m_size; }
-    // Closes it; false when the close reports a (late write) error.
+    // Takes the exclusive lock (flock) that every appender takes, waiting a
+    // short while for another holder; then measures the file again. Throws
+    // IoError "File access denied" when the lock stays taken.
+    void lockExclusive();
+    // Closes it (which drops the lock); false when the close reports an error.
     bool close();
 
 private:
@@ -31,8 +39,20 @@ private:
     qint64 m_size = 0;
 };
 
-// Appends one record (scrambled here). Returns only after the record is on
-// the disk; throws IoError with the standard message otherwise.
+// Appends one record (scrambled and sealed here). Returns only after the
+// record is on the disk; throws IoError with the standard message otherwise.
+// Once the record is flushed it counts as written: an error reported by the
+// close after that is not a failure of the append.
 void appendJournalRecord(const QString &path, const LogRecord &r);
+
+// Which of the given session identifiers already have an intact record in
+// the journal. Reads the file in pieces, so memory stays small whatever its
+// size. A missing journal holds none. Throws IoError when it cannot be read.
+QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids);
+
+// The call that closes journal files; tests put a failing one in to see
+// what the writer does then. nullptr restores the system's close().
+using CloseCall = int (*)(int fd);
+void setJournalCloseCall(CloseCall call);
 
 } // namespace bilmeko

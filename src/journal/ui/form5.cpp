@@ -1,6 +1,7 @@
 #include "form5.h"
 
 #include "common/core/codepage.h"
+#include "chartwindow.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "journal/core/atomicfile.h"
@@ -166,6 +167,10 @@ TForm5::TForm5(QWidget *parent)
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setAutoDefault(false);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    BtnChart = new QPushButton(QStringLiteral("График"), this);
+    BtnChart->setObjectName(QStringLiteral("BtnChart"));
+    BtnChart->setAutoDefault(false);
+    connect(BtnChart, &QPushButton::clicked, this, [this] { BtnChartClick(); });
 
     SaveButton = new QPushButton(QStringLiteral("Сохранить…"), this);
     SaveButton->setObjectName(QStringLiteral("SaveButton"));
@@ -178,7 +183,8 @@ TForm5::TForm5(QWidget *parent)
     placeControls();
 
     setTabOrder(RichEdit1, Button1);
-    setTabOrder(Button1, SaveButton);
+    setTabOrder(Button1, BtnChart);
+    setTabOrder(BtnChart, SaveButton);
     RichEdit1->setFocus();
     chooseSavePath = [this] { return askSavePath(); };
 }
@@ -192,6 +198,7 @@ void TForm5::placeControls()
     Button1->setGeometry(8, 348 + dy, 75, 25);
     for (QLabel *l : {LabelSum, Label2, Label3, LabelTime})
         l->move(l->x(), (l == LabelSum || l == LabelTime ? 352 : 348) + dy);
+    BtnChart->setGeometry(width() - 178, 348 + dy, 75, 25);
     SaveButton->setGeometry(width() - 98, 348 + dy, 90, 25);
 }
 
@@ -243,7 +250,7 @@ void TForm5::releaseReport()
 
 void TForm5::printTo(QPrinter &printer) const
 {
-    printReportText(ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), printer);
+    printReportText(ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), printer, windowTitle());
 }
 
 void TForm5::Button1Click()
@@ -305,6 +312,11 @@ void TForm5::SaveButtonClick()
     if (path.isEmpty())
         return;
     guard([&] { saveTo(path); });
+}
+
+void TForm5::BtnChartClick()
+{
+    guard([&] { showRevenueChart(this, m_report); });
 }
 
 void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg, double dateEnd)

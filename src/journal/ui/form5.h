@@ -49,6 +49,8 @@ public:
     // The widths the report measures its text columns with, in this
     // window's text font.
     CharWidths charWidths() const;
+    // "График": the revenue chart of the report's period.
+    void BtnChartClick();
 
     ReportTextEdit *RichEdit1;
     QLabel *LabelSum;
@@ -57,6 +59,7 @@ public:
     QLabel *LabelTime;
     QPushButton *Button1;
     QPushButton *SaveButton;
+    QPushButton *BtnChart;
 
 protected:
     void resizeEvent(QResizeEvent *e) override;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <vector>
 
 namespace bilmeko {
 
@@ -210,12 +212,176 @@ qreal ReportColumns::lineWidth(QStringView line, const QList<qreal> &stops)
     return starts.last() + width(pieces(line).last());
 }
 
-void printReportText(const QString &text, const QFont &font, QPrinter &printer)
+namespace {
+
+struct Cell
 {
-    printReportText(StringLines(text), font, printer);
+    qreal x;
+    QStringView text;
+};
+// A printed line: its rows, each a run of cells.
+using Rows = std::vector<std::vector<Cell>>;
+
+// Lays a line out on rows no wider than the page: columns at their stops;
+// a piece that would pass the right edge starts a further row, and a piece
+// wider than the page is broken after a blank where there is one.
+void layOutLine(QStringView line, ReportColumns &columns, const QList<qreal> &stops, qreal pageW, Rows &rows)
+{
+    rows.assign(1, {});
+    const QList<QStringView> parts = pieces(line);
+    const QList<qreal> starts = columns.cellStarts(line, stops);
+    qreal shift = 0;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        QStringView part = parts[i];
+        qreal x = starts[i] - shift;
+        qreal w = columns.width(part);
+        if (x > 0 && x + w > pageW) {
+            rows.emplace_back();
+            shift = starts[i];
+            x = 0;
+        }
+        while (w > pageW && part.size() > 1) {
+            qsizetype n = 0;
+            qreal used = 0;
+            while (n < part.size()) {
+                const qreal a = columns.width(part.mid(n, 1));
+                if (n > 0 && used + a > pageW)
+                    break;
+                used += a;
+                ++n;
+            }
+            if (n < part.size()) {
+                const qsizetype blank = part.left(n).lastIndexOf(QLatin1Char(' '));
+                if (blank > 0)
+                    n = blank + 1;
+            }
+            rows.back().push_back({0, part.left(n)});
+            part = part.mid(n);
+            w = columns.width(part);
+            rows.emplace_back();
+            shift = starts[i];
+            x = 0;
+        }
+        rows.back().push_back({x, part});
+    }
 }
 
-void printReportText(const TextLines &text, const QFont &font, QPrinter &printer)
+// Puts rows on pages: the title on the first, the column titles again at
+// the top of every further one, the page number at the foot of each. Run
+// once without a painter to count the pages, then again to draw them.
+class Pager
+{
+public:
+    struct Metrics
+    {
+        qreal pageW;
+        qreal pageH;
+        qreal lineH;
+        qreal ascent;
+    };
+
+    Pager(const Metrics &m, QPainter *painter, QPrinter &printer, int pageCount)
+        : m_m(m), m_painter(painter), m_printer(printer), m_pageCount(pageCount)
+    {
+        // Room for a gap and the page number below the text.
+        m_bodyBottom = m.pageH - m.lineH * 1.5;
+    }
+
+    void title(const Rows &rows, const QFont &font)
+    {
+        QFont normal;
+        if (m_painter) {
+            normal = m_painter->font();
+            m_painter->setFont(font);
+        }
+        for (const auto &row : rows)
+            put(row);
+        if (m_painter)
+            m_painter->setFont(normal);
+        m_y += m_m.lineH / 2;
+    }
+
+    void setRepeatedHeader(const Rows &rows)
+    {
+        // Only when the titles leave room for text below them.
+        if (static_cast<qreal>(rows.size() + 1) * m_m.lineH <= m_bodyBottom)
+            m_header = rows;
+    }
+
+    void line(const Rows &rows)
+    {
+        // A line of several rows is kept on one page when a page holds it.
+        const qreal height = static_cast<qreal>(rows.size()) * m_m.lineH;
+        const qreal freshTop = static_cast<qreal>(m_header.size()) * m_m.lineH;
+        if (rows.size() > 1 && m_y > m_top && m_y + height > m_bodyBottom && freshTop + height <= m_bodyBottom)
+            nextPage();
+        for (const auto &row : rows)
+            put(row);
+    }
+
+    // Ends the last page; the number of pages printed.
+    int finish()
+    {
+        footer();
+        return m_page;
+    }
+
+private:
+    void put(const std::vector<Cell> &row)
+    {
+        if (m_y > m_top && m_y + m_m.lineH > m_bodyBottom)
+            nextPage();
+        draw(row);
+    }
+
+    void nextPage()
+    {
+        footer();
+        if (m_painter && !m_printer.newPage())
+            throw Error(QStringLiteral("Printing failed"));
+        ++m_page;
+        m_y = 0;
+        for (const auto &h : m_header)
+            draw(h);
+        m_top = m_y;
+    }
+
+    void draw(const std::vector<Cell> &row)
+    {
+        if (m_painter)
+            for (const Cell &c : row)
+                m_painter->drawText(QPointF(c.x, m_y + m_m.ascent), c.text.toString());
+        m_y += m_m.lineH;
+    }
+
+    void footer()
+    {
+        if (!m_painter)
+            return;
+        const QString text = QStringLiteral("Стр. %1 из %2").arg(m_page).arg(m_pageCount);
+        const QRectF box(0, m_m.pageH - m_m.lineH, m_m.pageW, m_m.lineH);
+        m_painter->drawText(box, Qt::AlignHCenter | Qt::AlignBottom, text);
+    }
+
+    const Metrics m_m;
+    QPainter *m_painter;
+    QPrinter &m_printer;
+    const int m_pageCount;
+    qreal m_bodyBottom;
+    Rows m_header;
+    qreal m_y = 0;
+    qreal m_top = 0; // where the text of the current page starts
+    int m_page = 1;
+};
+
+} // namespace
+
+void printReportText(const QString &text, const QFont &font, QPrinter &printer, const QString &title)
+{
+    printReportText(StringLines(text), font, printer, title);
+}
+
+void printReportText(const TextLines &text, const QFont &font, QPrinter &printer, const QString &title)
 {
     QFont base(font);
     // The window's font is set in pixels of a 96 dpi screen; paper needs points.
@@ -228,7 +394,6 @@ void printReportText(const TextLines &text, const QFont &font, QPrinter &printer
 
     const QRectF page = printer.pageRect(QPrinter::DevicePixel);
     const qreal pageW = page.width();
-    const qreal pageH = page.height();
 
     QFont f(base, &printer);
     auto columns = std::make_unique<ReportColumns>(QFontMetricsF(f, &printer));
@@ -243,65 +408,38 @@ void printReportText(const TextLines &text, const QFont &font, QPrinter &printer
     }
     painter.setFont(f);
     const QFontMetricsF fm(f, &printer);
-    const qreal lineH = fm.lineSpacing();
-    const qreal ascent = fm.ascent();
+    QFont bold(f);
+    bold.setBold(true);
+    const QFontMetricsF boldMetrics(bold, &printer);
+    const Pager::Metrics metrics {pageW, page.height(), std::max(fm.lineSpacing(), boldMetrics.lineSpacing()),
+                                  std::max(fm.ascent(), boldMetrics.ascent())};
 
-    qreal y = 0;
-    auto room = [&] {
-        if (y > 0 && y + lineH > pageH) {
-            if (!printer.newPage())
-                throw Error(QStringLiteral("Printing failed"));
-            y = 0;
-        }
-    };
-    auto draw = [&](qreal x, QStringView s) {
-        painter.drawText(QPointF(x, y + ascent), s.toString());
-    };
+    ReportColumns titleColumns(boldMetrics);
+    Rows titleRows;
+    if (!title.isEmpty())
+        layOutLine(title, titleColumns, {}, pageW, titleRows);
+    Rows headerRows;
+    if (text.lineCount() > 0) {
+        const QString first = text.line(0);
+        if (first.startsWith(HeaderStart))
+            layOutLine(first, *columns, stops, pageW, headerRows);
+    }
 
-    forEachLine(text, [&](QStringView line) {
-        room();
-        const QList<QStringView> parts = pieces(line);
-        const QList<qreal> starts = columns->cellStarts(line, stops);
-        qreal shift = 0;
-        for (qsizetype i = 0; i < parts.size(); ++i) {
-            QStringView part = parts[i];
-            qreal x = starts[i] - shift;
-            qreal w = columns->width(part);
-            if (x > 0 && x + w > pageW) {
-                // Goes on in a further row rather than off the paper.
-                y += lineH;
-                room();
-                shift = starts[i];
-                x = 0;
-            }
-            while (w > pageW && part.size() > 1) {
-                qsizetype n = 0;
-                qreal used = 0;
-                while (n < part.size()) {
-                    const qreal a = columns->width(part.mid(n, 1));
-                    if (n > 0 && used + a > pageW)
-                        break;
-                    used += a;
-                    ++n;
-                }
-                // Break after a blank where there is one, else mid-word.
-                if (n < part.size()) {
-                    const qsizetype blank = part.left(n).lastIndexOf(QLatin1Char(' '));
-                    if (blank > 0)
-                        n = blank + 1;
-                }
-                draw(0, part.left(n));
-                part = part.mid(n);
-                w = columns->width(part);
-                y += lineH;
-                room();
-                shift = starts[i];
-                x = 0;
-            }
-            draw(x, part);
-        }
-        y += lineH;
-    });
+    auto run = [&](QPainter *p, int pageCount) {
+        Pager pager(metrics, p, printer, pageCount);
+        if (!titleRows.empty())
+            pager.title(titleRows, bold);
+        pager.setRepeatedHeader(headerRows);
+        Rows rows;
+        forEachLine(text, [&](QStringView line) {
+            layOutLine(line, *columns, stops, pageW, rows);
+            pager.line(rows);
+        });
+        return pager.finish();
+    };
+    // "Стр. N из M" needs M before the first page is drawn.
+    const int pages = run(nullptr, 0);
+    run(&painter, pages);
 
     if (!painter.end())
         throw Error(QStringLiteral("Printing failed"));

@@ -75,10 +75,13 @@ private:
 qreal nextTabStop(qreal x, const QList<qreal> &stops, qreal defaultDistance);
 
 // Prints the text on the printer in the given font, lines as they are,
-// columns at their stops, as many pages as it needs. A report wider than
-// the page is printed smaller (down to 60 %); what still does not fit goes
-// on in a further row. Throws Error when the printer cannot start.
-void printReportText(const QString &text, const QFont &font, QPrinter &printer);
-void printReportText(const TextLines &lines, const QFont &font, QPrinter &printer);
+// columns at their stops, as many pages as it needs. The title (the report
+// and its period) comes first, in bold; when the text starts with the
+// column titles they are repeated at the top of every further page; each
+// page ends with its number, "Стр. 2 из 5". A report wider than the page
+// is printed smaller (down to 60 %); what still does not fit goes on in a
+// further row. Throws Error when the printer cannot start.
+void printReportText(const QString &text, const QFont &font, QPrinter &printer, const QString &title);
+void printReportText(const TextLines &lines, const QFont &font, QPrinter &printer, const QString &title);
 
 } // namespace bilmeko

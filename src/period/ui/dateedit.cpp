@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QFocusEvent>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
@@ -84,20 +83,18 @@ void DateEdit::setEditText(const QString &text)
     setModified(false);
 }
 
-void DateEdit::focusInEvent(QFocusEvent *e)
+bool DateEdit::halfTyped() const
 {
-    // The first focus ever always records the text Esc goes back to.
-    if (!m_keepingFocus && (isLeaving(e->reason()) || m_textOnFocus.isNull())) {
-        m_textOnFocus = editText();
-        setModified(false);
-    }
-    QLineEdit::focusInEvent(e);
+    return isModified() && !m_mask.satisfied(editText());
 }
 
 void DateEdit::focusOutEvent(QFocusEvent *e)
 {
     QLineEdit::focusOutEvent(e);
-    if (isLeaving(e->reason()) && isModified() && !m_mask.satisfied(editText()))
+    // The focus widget is already the one taking the focus.
+    if (m_freeExits.contains(QApplication::focusWidget()))
+        return;
+    if (isLeaving(e->reason()) && halfTyped())
         refuseExit(e->reason());
 }
 
@@ -107,25 +104,12 @@ void DateEdit::refuseExit(Qt::FocusReason reason)
     // A mouse press took the focus: that press must not act.
     if (reason == Qt::MouseFocusReason)
         new SwallowPress;
-    m_keepingFocus = true;
     setFocus(Qt::OtherFocusReason);
-    m_keepingFocus = false;
     // The box comes once the focus change is over.
     QTimer::singleShot(0, this, [this] {
         if (isVisible())
             showErrorBox(invalidInputMessage());
     });
-}
-
-void DateEdit::keyPressEvent(QKeyEvent *e)
-{
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && isModified()) {
-        // Takes the changes back instead of closing the dialog.
-        setEditText(m_textOnFocus);
-        e->accept();
-        return;
-    }
-    QLineEdit::keyPressEvent(e);
 }
 
 } // namespace bilmeko

@@ -1,10 +1,12 @@
 #pragma once
 // The period dialog's masked date edit. It checks its mask only when the
-// user leaves it after changing it, and Esc there takes the changes back.
+// user leaves it after changing it for another control of the dialog; the
+// controls that leave the dialog without its dates may always be reached.
 
 #include "period/core/periodrules.h"
 
 #include <QLineEdit>
+#include <QList>
 
 namespace bilmeko {
 
@@ -20,20 +22,22 @@ public:
     QString editText() const;
     // Puts a text in through the mask; the edit counts as unchanged after.
     void setEditText(const QString &text);
-    // True when the user changed the text since the edit took the focus.
-    bool changedSinceFocus() const { return isModified(); }
+    // The user changed the text and it does not satisfy the mask (fewer
+    // than four year digits): the edit may not be left that way.
+    bool halfTyped() const;
+    // A control the focus may go to without the mask check (the dialog's
+    // cancel button).
+    void addFreeExit(QWidget *w) { m_freeExits << w; }
+    // Refuses to let the text go as it is: a beep, the focus kept here,
+    // the mask message once the current event is over.
+    void refuseExit(Qt::FocusReason reason = Qt::OtherFocusReason);
 
 protected:
-    void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
-    void keyPressEvent(QKeyEvent *e) override;
 
 private:
-    void refuseExit(Qt::FocusReason reason);
-
     DateMask m_mask;
-    QString m_textOnFocus;
-    bool m_keepingFocus = false;
+    QList<QWidget *> m_freeExits;
 };
 
 } // namespace bilmeko

@@ -138,6 +138,14 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     BitBtn1 = place(new QPushButton(QStringLiteral("OK"), this), "BitBtn1", 256, 152, 81, 25);
     BitBtn1->setDefault(true);
     BitBtn2 = place(new QPushButton(QStringLiteral("Отмена"), this), "BitBtn2", 352, 152, 81, 25);
+    // Cancelling takes no dates, so a half-typed one must not hold it up.
+    for (DateEdit *e : {DayOne, DayB, DayE}) {
+        e->addFreeExit(BitBtn2);
+        connect(e, &QLineEdit::textEdited, this, [this, e] {
+            if (!m_typed.contains(e))
+                m_typed << e;
+        });
+    }
 
     // The state of a fresh opening: mode "День".
     for (QLineEdit *e : std::initializer_list<QLineEdit *> {KvartE, MonthYear, DayB, DayE})
@@ -200,6 +208,12 @@ void TFormC::setEditEnabled(QLineEdit *edit, bool enabled)
 QDate TFormC::read(const DateEdit *edit) const
 {
     return readDateText(edit->editText());
+}
+
+void TFormC::taken(std::initializer_list<const DateEdit *> edits)
+{
+    for (const DateEdit *e : edits)
+        m_typed.removeOne(e);
 }
 
 StartBoxes TFormC::boxes() const
@@ -268,6 +282,7 @@ void TFormC::recompute()
         DayOneSP->setEnabled(true);
         const QDate d = read(DayOne);
         setPeriod(YKMBegin(d, boxes()), d);
+        taken({DayOne});
         break;
     }
     case Interval: {
@@ -283,6 +298,7 @@ void TFormC::recompute()
         const QDate begin = read(DayB);
         const QDate end = read(DayE);
         setPeriod(YKMBegin(begin, boxes()), end);
+        taken({DayB, DayE});
         break;
     }
     case Month: {
@@ -382,6 +398,7 @@ void TFormC::calendarPick(DateEdit *edit)
         } else {
             setPeriod(dateOf(m_dateBeg), read(DayE));
         }
+        taken({edit});
     });
 }
 
@@ -402,8 +419,44 @@ void TFormC::DayESPClick()
 
 void TFormC::BitBtn1Click()
 {
-    // The period is what the status line shows; nothing is read here.
-    accept();
+    guard([&] {
+        if (takeTypedDates())
+            accept();
+    });
+}
+
+// OK takes what was typed into the mode's date edits as leaving them and a
+// recomputation would: a half-typed date is refused with the mask message,
+// a date that does not exist fails with the conversion message, and the
+// dialog stays open in both cases.
+bool TFormC::takeTypedDates()
+{
+    QList<DateEdit *> edits;
+    if (Vid->itemIndex() == Day)
+        edits = {DayOne};
+    else if (Vid->itemIndex() == Interval)
+        edits = {DayB, DayE};
+    for (DateEdit *e : edits) {
+        if (e->halfTyped()) {
+            e->refuseExit();
+            return false;
+        }
+    }
+    const bool typedBeg = m_typed.contains(edits.value(0));
+    const bool typedEnd = edits.size() > 1 && m_typed.contains(edits.value(1));
+    if (!typedBeg && !typedEnd)
+        return true;
+    if (Vid->itemIndex() == Day) {
+        const QDate d = read(DayOne);
+        setPeriod(YKMBegin(d, boxes()), d);
+        return true;
+    }
+    // An edit not typed into keeps its bound as the status line shows it
+    // (a start picked from the calendar stays unadjusted).
+    const QDate begin = typedBeg ? YKMBegin(read(DayB), boxes()) : dateOf(m_dateBeg);
+    const QDate end = typedEnd ? read(DayE) : dateOf(m_dateEnd);
+    setPeriod(begin, end);
+    return true;
 }
 
 } // namespace bilmeko

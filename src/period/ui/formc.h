@@ -86,6 +86,9 @@ private:
     void setPeriod(const QDate &begin, const QDate &end);
     void setEditEnabled(QLineEdit *edit, bool enabled);
     QDate read(const DateEdit *edit) const;
+    // The period now holds what these edits say.
+    void taken(std::initializer_list<const DateEdit *> edits);
+    bool takeTypedDates();
 
     QFrame *Bevel1;
     QLabel *StatusS;
@@ -116,6 +119,8 @@ private:
     DateTimeValue m_dateBeg = 0;
     DateTimeValue m_dateEnd = 0;
     bool m_activated = false;
+    // Date edits typed into since the period was last read from them.
+    QList<const DateEdit *> m_typed;
 };
 
 } // namespace bilmeko

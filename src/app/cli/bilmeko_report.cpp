@@ -2,6 +2,7 @@
 // for several desks (one journal each), as text or CSV on standard output.
 // Links the libraries without widgets only, so it runs with no display.
 
+#include "app/core/datafolder.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "journal/core/periodreport.h"
@@ -30,8 +31,9 @@ const char Usage[] =
     "  --journal ФАЙЛ  журнал, по которому строится отчет; можно указать\n"
     "                  несколько (по журналу на стойку): строки каждого журнала\n"
     "                  идут подряд, последний столбец называет журнал, итоги общие.\n"
-    "                  Без --journal читается журнал программы: Bilmeko.log в папке\n"
-    "                  BILMEKO_DATA_DIR, если она задана, иначе рядом с программой.\n"
+    "                  Без --journal читается журнал программы: Bilmeko.log в её\n"
+    "                  папке данных (BILMEKO_DATA_DIR, если она задана; иначе папка\n"
+    "                  программы или ~/.local/share/Bilmeko, как у самой программы).\n"
     "  --csv           вывести CSV вместо текста: UTF-8, начинается с метки порядка\n"
     "                  байтов (BOM), поля через ';', строка заголовков, по строке на\n"
     "                  запись, без строки итогов.\n"
@@ -58,11 +60,13 @@ std::optional<QDate> parseDay(const QString &text)
     return std::nullopt;
 }
 
+// The journal the desk program on this machine uses: its data folder is
+// chosen by the same rule (without the command-line option, which is not
+// this program's).
 QString defaultJournal()
 {
-    const QString data = qEnvironmentVariable("BILMEKO_DATA_DIR");
-    const QString folder = data.isEmpty() ? QCoreApplication::applicationDirPath() : data;
-    return QDir(folder).filePath(QStringLiteral("Bilmeko.log"));
+    DataFolderInputs in = DataFolderInputs::current({QCoreApplication::applicationFilePath()});
+    return resolveDataFolder(in).path + QStringLiteral("Bilmeko.log");
 }
 
 } // namespace
@@ -70,6 +74,8 @@ QString defaultJournal()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // The desk program's name: its user data folder is found by it.
+    QCoreApplication::setApplicationName(QStringLiteral("Bilmeko"));
     Formats::setCurrent(Formats::fromLocale(QLocale::system()));
 
     bool csv = false;

@@ -1,0 +1,286 @@
+#include "sessionstate.h"
+
+#include "common/core/atomicfile.h"
+#include "common/core/clock.h"
+#include "common/core/errors.h"
+#include "journal/core/logrecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <cerrno>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace bilmeko {
+
+namespace {
+
+const QByteArray Magic = QByteArrayLiteral("Bilmeko sessions");
+
+QByteArray hex16(std::uint64_t v)
+{
+    return QByteArray::number(static_cast<qulonglong>(v), 16).rightJustified(16, '0');
+}
+
+bool allDigits(const QByteArray &s, int maxLen)
+{
+    if (s.isEmpty() || s.size() > maxLen)
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+bool allLowerHex(const QByteArray &s, int len)
+{
+    if (s.size() != len)
+        return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+// A whole number of milliseconds within [0, max].
+bool readMs(const QByteArray &s, std::int64_t max, std::int64_t &out)
+{
+    if (!allDigits(s, 18))
+        return false;
+    bool ok = false;
+    const qlonglong v = s.toLongLong(&ok);
+    if (!ok || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+bool readPrice(const QByteArray &s, double &out)
+{
+    if (s.isEmpty() || s.size() > 40)
+        return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e'))
+            return false;
+    bool ok = false;
+    const double v = s.toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+bool readText(const QByteArray &s, QString &out)
+{
+    // Percent-encoded: no raw byte outside the unreserved set.
+    for (char c : s)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
+              || c == '.' || c == '_' || c == '~' || c == '%'))
+            return false;
+    for (qsizetype i = 0; i < s.size(); ++i)
+        if (s[i] == '%' && (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1]))
+                            || !std::isxdigit(static_cast<unsigned char>(s[i + 2]))))
+            return false;
+    const QByteArray utf8 = QByteArray::fromPercentEncoding(s);
+    out = QString::fromUtf8(utf8);
+    // Bytes that are not UTF-8 would not read back as they were written.
+    return out.toUtf8() == utf8;
+}
+
+QString lineProblem(int line, const QString &what)
+{
+    return QStringLiteral("строка %1: %2").arg(line).arg(what);
+}
+
+QString keepAside(const QString &path, QString *keptAs)
+{
+    const QString stamp = Clock::current().now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QByteArray from = QFile::encodeName(path);
+    for (int n = 1; n < 1000; ++n) {
+        const QString to = path + QStringLiteral(".damaged-") + stamp
+                           + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
+        const QByteArray toName = QFile::encodeName(to);
+        struct stat st {};
+        if (::lstat(toName.constData(), &st) == 0)
+            continue; // never replace an earlier one
+        if (::rename(from.constData(), toName.constData()) != 0)
+            return IoError::fromErrno(errno).message();
+        *keptAs = to;
+        return QString();
+    }
+    return QStringLiteral("too many damaged copies");
+}
+
+} // namespace
+
+QByteArray serializeSessionState(const SessionState &state)
+{
+    QByteArray out;
+    out.reserve(64 + state.sessions.size() * 160);
+    out += Magic + '\t' + QByteArray::number(sessionstate::Version) + '\n';
+    out += "boot\t" + (state.monotonicRun.isEmpty() ? QByteArray("-") : state.monotonicRun) + '\n';
+    for (const SavedSession &s : state.sessions) {
+        out += "session\t" + hex16(s.id);
+        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.startUtcMs));
+        out += '\t' + (s.hasStartMono ? QByteArray::number(static_cast<qlonglong>(s.startMonoMs)) : QByteArray("-"));
+        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.bookedMs));
+        out += '\t' + QByteArray::number(s.price, 'g', QLocale::FloatingPointShortest);
+        out += '\t' + s.client.toUtf8().toPercentEncoding();
+        out += '\t' + s.service.toUtf8().toPercentEncoding();
+        out += '\t' + s.note.toUtf8().toPercentEncoding();
+        out += '\n';
+    }
+    const std::uint32_t crc = crc32(out.constData(), static_cast<std::size_t>(out.size()));
+    out += "crc32\t" + QByteArray::number(crc, 16).rightJustified(8, '0') + '\n';
+    return out;
+}
+
+bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *problem)
+{
+    const auto fail = [problem](const QString &what) {
+        if (problem)
+            *problem = what;
+        return false;
+    };
+    if (bytes.size() > sessionstate::MaxBytes)
+        return fail(QStringLiteral("файл слишком велик"));
+    if (!bytes.startsWith(Magic + '\t'))
+        return fail(QStringLiteral("это не файл сеансов Bilmeko"));
+    if (!bytes.endsWith('\n'))
+        return fail(QStringLiteral("файл оборван"));
+
+    // The checksum line is the last one; everything before it is covered.
+    const qsizetype lastStart = bytes.lastIndexOf('\n', bytes.size() - 2) + 1;
+    const QByteArray last = bytes.mid(lastStart, bytes.size() - 1 - lastStart);
+    if (!last.startsWith("crc32\t") || !allLowerHex(last.mid(6), 8))
+        return fail(QStringLiteral("файл оборван"));
+    const std::uint32_t stored = last.mid(6).toUInt(nullptr, 16);
+    if (stored != crc32(bytes.constData(), static_cast<std::size_t>(lastStart)))
+        return fail(QStringLiteral("контрольная сумма не сходится"));
+
+    SessionState st;
+    QSet<std::uint64_t> ids;
+    const QList<QByteArray> lines = bytes.left(lastStart).split('\n');
+    // split() gives an empty piece after the final LF.
+    const qsizetype count = lines.size() - 1;
+    for (qsizetype i = 0; i < count; ++i) {
+        const int lineNo = static_cast<int>(i + 1);
+        const QList<QByteArray> f = lines[i].split('\t');
+        if (i == 0) {
+            if (f.size() != 2 || f[1] != QByteArray::number(sessionstate::Version))
+                return fail(QStringLiteral("неизвестная версия формата"));
+            continue;
+        }
+        if (i == 1) {
+            if (f.size() != 2 || f[0] != "boot" || f[1].isEmpty() || f[1].size() > 64)
+                return fail(lineProblem(lineNo, QStringLiteral("нет строки boot")));
+            for (char c : f[1])
+                if (c <= ' ' || c > '~')
+                    return fail(lineProblem(lineNo, QStringLiteral("нет строки boot")));
+            st.monotonicRun = f[1] == "-" ? QByteArray() : f[1];
+            continue;
+        }
+        if (f.size() != 9 || f[0] != "session")
+            return fail(lineProblem(lineNo, QStringLiteral("ожидалась строка сеанса")));
+        SavedSession s;
+        if (!allLowerHex(f[1], 16))
+            return fail(lineProblem(lineNo, QStringLiteral("неверный номер сеанса")));
+        s.id = f[1].toULongLong(nullptr, 16);
+        if (s.id == 0 || ids.contains(s.id))
+            return fail(lineProblem(lineNo, QStringLiteral("неверный номер сеанса")));
+        ids.insert(s.id);
+        if (!readMs(f[2], sessionstate::MaxInstantMs, s.startUtcMs))
+            return fail(lineProblem(lineNo, QStringLiteral("неверное время начала")));
+        if (f[3] != "-") {
+            if (!readMs(f[3], std::numeric_limits<std::int64_t>::max() / 2, s.startMonoMs))
+                return fail(lineProblem(lineNo, QStringLiteral("неверное время начала")));
+            s.hasStartMono = true;
+        }
+        if (!readMs(f[4], sessionstate::MaxBookedMs, s.bookedMs))
+            return fail(lineProblem(lineNo, QStringLiteral("неверная длительность")));
+        if (!readPrice(f[5], s.price))
+            return fail(lineProblem(lineNo, QStringLiteral("неверная цена")));
+        if (!readText(f[6], s.client) || !readText(f[7], s.service) || !readText(f[8], s.note))
+            return fail(lineProblem(lineNo, QStringLiteral("неверный текст")));
+        st.sessions.append(std::move(s));
+    }
+    if (count < 2)
+        return fail(QStringLiteral("файл оборван"));
+    state = std::move(st);
+    return true;
+}
+
+SessionStateFile::Loaded SessionStateFile::load() const
+{
+    Loaded r;
+    const QByteArray name = QFile::encodeName(m_path);
+    QString problem;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT)
+        return r;
+    if (fd < 0) {
+        problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
+    } else {
+        QByteArray bytes;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            problem = QStringLiteral("это не обычный файл");
+        } else {
+            char buf[65536];
+            for (;;) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
+                    break;
+                }
+                if (n == 0)
+                    break;
+                if (bytes.size() + n > sessionstate::MaxBytes) {
+                    problem = QStringLiteral("файл слишком велик");
+                    break;
+                }
+                bytes.append(buf, n);
+            }
+        }
+        ::close(fd);
+        if (problem.isEmpty() && parseSessionState(bytes, r.state, &problem)) {
+            r.status = Status::Loaded;
+            return r;
+        }
+    }
+
+    r.status = Status::Damaged;
+    r.state = SessionState();
+    const QString aside = keepAside(m_path, &r.keptAs);
+    const QString file = QDir::toNativeSeparators(m_path);
+    if (aside.isEmpty())
+        r.message = QStringLiteral("Файл идущих сеансов \"%1\" повреждён (%2). Он сохранён как \"%3\"; "
+                                   "сеансы из него не восстановлены, таблица начата пустой.")
+                        .arg(file, problem, QDir::toNativeSeparators(r.keptAs));
+    else
+        r.message = QStringLiteral("Файл идущих сеансов \"%1\" повреждён (%2), и его не удалось "
+                                   "переименовать (%3). Сеансы из него не восстановлены, таблица начата пустой.")
+                        .arg(file, problem, aside);
+    return r;
+}
+
+void SessionStateFile::save(const SessionState &state) const
+{
+    try {
+        replaceFileAtomically(m_path, serializeSessionState(state));
+    } catch (const Error &e) {
+        throw Error(QStringLiteral("Не удалось сохранить идущие сеансы в файл \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(m_path), e.message()));
+    }
+}
+
+} // namespace bilmeko

@@ -1,0 +1,97 @@
+#pragma once
+// The running sessions on disk: the file "Bilmeko.sessions" beside the
+// journal, rewritten whole (atomically) at every change, read at start.
+//
+// Format, version 1: UTF-8 text, lines ending in LF, fields separated by
+// one TAB.
+//
+//   Bilmeko sessions<TAB>1
+//   boot<TAB><run of the monotonic clock, or "-">
+//   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><price><TAB><client><TAB><service><TAB><note>
+//   ... one session line per running session, in the grid's order ...
+//   crc32<TAB><8 lowercase hex digits>
+//
+// id: 16 lowercase hex digits, not zero, unique in the file. start: the
+// start instant in milliseconds since 1970-01-01 UTC. start-mono: the
+// monotonic clock's reading at the start, in milliseconds, or "-"; it is
+// used only when "boot" names the machine's current boot. booked: the
+// booked duration in milliseconds, extensions included. price: per minute,
+// shortest decimal form that reads back exactly ('.' as the point). The
+// three texts are percent-encoded (RFC 3986: all but A-Z a-z 0-9 - . _ ~).
+// crc32: CRC-32 (zlib's) of every byte before the "crc32" line. Nothing may
+// follow that line. Any other content is a damaged file.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <cstdint>
+
+namespace bilmeko {
+
+struct SavedSession
+{
+    std::uint64_t id = 0;
+    std::int64_t startUtcMs = 0;
+    bool hasStartMono = false;
+    std::int64_t startMonoMs = 0;
+    std::int64_t bookedMs = 0;
+    double price = 0;
+    QString client;
+    QString service;
+    QString note;
+
+    bool operator==(const SavedSession &) const = default;
+};
+
+struct SessionState
+{
+    QByteArray monotonicRun; // empty: unknown
+    QList<SavedSession> sessions;
+
+    bool operator==(const SessionState &) const = default;
+};
+
+namespace sessionstate {
+constexpr int Version = 1;
+// A file larger than this is not a state file of this program.
+constexpr qsizetype MaxBytes = 4 * 1024 * 1024;
+// Longest booked duration a file may hold: ten years.
+constexpr std::int64_t MaxBookedMs = 3650LL * 86'400'000;
+// Last millisecond of the year 9999 (UTC).
+constexpr std::int64_t MaxInstantMs = 253'402'300'799'999LL;
+} // namespace sessionstate
+
+QByteArray serializeSessionState(const SessionState &state);
+// False, with what is wrong in Russian, for anything but a well-formed file.
+bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *problem);
+
+// The file itself.
+class SessionStateFile
+{
+public:
+    explicit SessionStateFile(QString path = QString()) : m_path(std::move(path)) {}
+    QString path() const { return m_path; }
+    bool isSet() const { return !m_path.isEmpty(); }
+
+    enum class Status { Missing, Loaded, Damaged };
+    struct Loaded
+    {
+        Status status = Status::Missing;
+        SessionState state;
+        // Damaged: the message for the operator (names the file, what is
+        // wrong and where the file was kept).
+        QString message;
+        QString keptAs; // where the damaged file now is; empty if it stayed
+    };
+    // Reads the file. A damaged or unreadable one is renamed aside
+    // ("<name>.damaged-<date>-<time>"), never deleted.
+    Loaded load() const;
+    // Replaces the file atomically; throws Error with a Russian message
+    // naming the file when it cannot.
+    void save(const SessionState &state) const;
+
+private:
+    QString m_path;
+};
+
+} // namespace bilmeko
