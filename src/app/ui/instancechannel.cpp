@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTimer>
 #include <unistd.h>
 
@@ -35,8 +34,10 @@ QStringList InstanceChannel::socketNames(const QString &dataDir)
     if (QFile::encodeName(beside).size() <= MaxSocketPath)
         names << beside;
     // A folder with a long path, or on a file system without sockets.
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
+    // Read directly: the standard paths would warn on standard error when
+    // the variable is not set, and a second start says nothing.
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty() || !QFileInfo(runtime).isDir())
         runtime = QDir::tempPath();
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(folder)), QCryptographicHash::Sha1).toHex().left(16);
