@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <dlfcn.h>
 
 using namespace bilmeko;
 using namespace bilmeko::test;
@@ -115,6 +116,12 @@ private slots:
         });
         QTest::mouseClick(button, Qt::LeftButton);
 
+        // Through the module beside the program, not the copy built in here.
+        const QByteArray module = QFile::encodeName(chartModulePlaces().first());
+        QVERIFY(module.endsWith("/bilmeko-chart.so"));
+        void *handle = dlopen(module.constData(), RTLD_LAZY | RTLD_NOLOAD);
+        QVERIFY2(handle, module.constData());
+        dlclose(handle);
         QCOMPARE(title, QStringLiteral("График выручки: 01.10.2026 – 31.12.2026"));
         QCOMPARE(timeBars, 92);
         // Every sixth day named, so the names stay readable.
@@ -128,6 +135,30 @@ private slots:
         QCOMPARE(ranked, (QList<double> {15, 20, 40}));
         QCOMPARE(services, (QStringList {QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
                                          QStringLiteral("Массаж — 40,00")}));
+    }
+
+    // A module missing everywhere or not loadable: the message names the
+    // file; the first place that exists is the one taken.
+    void aMissingOrForeignModuleIsNamed()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("lib/bilmeko/bilmeko-chart.so"));
+        const QString foreign = dir.filePath(QStringLiteral("bilmeko-chart.so"));
+        writeFile(foreign, "not a library");
+        QStringList messages;
+        for (const QStringList &places : {QStringList{dir.filePath(QStringLiteral("nothing.so")), missing},
+                                          QStringList{foreign, missing}}) {
+            try {
+                loadChartModule(places);
+            } catch (const Error &e) {
+                messages << e.message();
+            }
+        }
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages[0], QStringLiteral("Не найден модуль графика %1: график выручки показать нельзя").arg(missing));
+        QVERIFY2(messages[1].startsWith(QStringLiteral("Не удалось загрузить модуль графика %1: ").arg(foreign)),
+                 qPrintable(messages[1]));
+        QVERIFY(loadChartModule({missing, chartModulePlaces().first()}));
     }
 
     void oneDayIsShownByHour()

@@ -240,10 +240,4 @@ void TChartWindow::BtnSavePngClick()
     });
 }
 
-void showRevenueChart(QWidget *parent, const PeriodReport &report)
-{
-    TChartWindow window(revenueOfReport(report), parent);
-    window.exec();
-}
-
 } // namespace bilmeko
