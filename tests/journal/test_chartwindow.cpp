@@ -2,6 +2,7 @@
 // two charts with their series and totals, and the PNG it saves.
 
 #include "common/core/errors.h"
+#include "common/core/formats.h"
 #include "journal/core/revenuechart.h"
 #include "journal/ui/chartwindow.h"
 #include "journal/ui/form5.h"
@@ -135,6 +136,29 @@ private slots:
         QCOMPARE(ranked, (QList<double> {15, 20, 40}));
         QCOMPARE(services, (QStringList {QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
                                          QStringLiteral("Массаж — 40,00")}));
+    }
+
+    // The module writes dates in the program's formats, not in those of
+    // its own start.
+    void theModuleTakesTheProgramsFormats()
+    {
+        QTemporaryDir dir;
+        const QString journal = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(journal, journalBytes(sales()));
+        TForm5 form5;
+        form5.setReport(buildPeriodReport(journal, at(2026, 10, 1), at(2026, 12, 31)));
+        const Formats us = Formats::fromLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        Formats::setCurrent(us);
+        QString title;
+        test::onNextModal([&](QWidget *w) {
+            title = w->windowTitle();
+            w->close();
+        });
+        QTest::mouseClick(form5.BtnChart, Qt::LeftButton);
+        pinRussian();
+        QCOMPARE(title, QStringLiteral("График выручки: ") + us.dateText(at(2026, 10, 1)) + QStringLiteral(" – ")
+                            + us.dateText(at(2026, 12, 31)));
+        QVERIFY(!title.contains(QStringLiteral("01.10.2026")));
     }
 
     // A module missing everywhere or not loadable: the message names the
