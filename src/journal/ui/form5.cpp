@@ -1,10 +1,10 @@
 #include "form5.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/codepage.h"
 #include "chartmodule.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
-#include "journal/core/atomicfile.h"
 #include "journal/core/reportcsv.h"
 #include "reportlayout.h"
 #include "reporttextedit.h"
@@ -294,18 +294,18 @@ void TForm5::saveTo(const QString &path)
         saveReportCsv(path, m_report);
         return;
     }
-    AtomicFile file(path);
-    file.open().close(); // the name is ours; the printer writes it anew
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file.tempPath());
-    printer.setDocName(printJobTitle());
     try {
+        AtomicFile file(path);
+        file.open(); // the name is ours; the printer writes it anew
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file.tempPath());
+        printer.setDocName(printJobTitle());
         printTo(printer);
+        file.commit();
     } catch (const Error &e) {
-        throw Error(file.failure(e.message()));
+        throw Error(reportNotSavedMessage(path, e.message()));
     }
-    file.commit();
 }
 
 void TForm5::SaveButtonClick()
