@@ -24,7 +24,9 @@ void retype(QWidget *field, const QString &text)
 
 void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
-    auto timer = new QTimer;
+    // Owned by the application, so a watch still waiting when the test ends
+    // goes with it.
+    auto timer = new QTimer(QCoreApplication::instance());
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
     timer->setInterval(10);
