@@ -536,6 +536,8 @@ void TestForm1::startRestoresSessionsAndListsThoseEndedWhileAway()
             ended = qobject_cast<QMessageBox *>(w);
     QVERIFY(ended);
     QVERIFY(!ended->isModal());
+    // The main window shown after it must not cover it.
+    QVERIFY(ended->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY2(ended->text().contains(QStringLiteral("Короткий (Стрижка): конец 07.12.2026 10:10:00, 10 мин, 20,00")),
              qPrintable(ended->text()));
     QVERIFY(!ended->text().contains(QStringLiteral("Длинный")));

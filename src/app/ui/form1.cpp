@@ -641,7 +641,11 @@ void TForm1::restoreSessions()
     box->setObjectName(QStringLiteral("EndedAway"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    // Shown before the main window, which would otherwise cover it.
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
     box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 bool TForm1::trayAvailable() const
