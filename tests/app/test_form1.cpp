@@ -218,10 +218,25 @@ void TestForm1::gridColumns()
     const QStringList titles = {"Клиент", "Услуга", "Цена (мин.)", "Начало", "Конец", "Осталось", "Сумма", "Описание"};
     const QList<int> widths = {117, 58, 64, 52, 49, 55, 72, 72};
     QCOMPARE(m->columnCount(), titles.size());
+    const QList<int> timeColumns = {3, 4, 5};
+    const int timeWidth = TForm1::timeCellWidth(grid->font());
+    int total = 0;
     for (int c = 0; c < titles.size(); ++c) {
         QCOMPARE(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
-        QCOMPARE(grid->columnWidth(c), widths[c]);
+        // A time column grows where the font draws a time wider than it.
+        if (timeColumns.contains(c))
+            QCOMPARE(grid->columnWidth(c), std::max(widths[c], timeWidth));
+        else
+            QCOMPARE(grid->columnWidth(c), widths[c]);
+        total += grid->columnWidth(c);
     }
+    // Each time fits whole, bold as a marked row draws it, and the columns
+    // still fit the grid.
+    QFont bold = grid->font();
+    bold.setBold(true);
+    for (const QString &time : {QStringLiteral("00:00:00"), QStringLiteral("23:58:48")})
+        QVERIFY(QFontMetrics(bold).horizontalAdvance(time) + 4 < timeWidth);
+    QVERIFY2(total + grid->verticalHeader()->width() <= 581 - 2 * grid->frameWidth(), qPrintable(QString::number(total)));
     QVERIFY(!grid->verticalHeader()->isHidden()); // the row indicator
     QVERIFY(!grid->horizontalHeader()->sectionsClickable());
     QVERIFY(!grid->isSortingEnabled());
