@@ -65,7 +65,7 @@ test-sanitize: deps
 FUZZ_SECONDS ?= 30
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
-	cmake --build build-fuzz -j$(JOBS)
+	cmake --build build-fuzz -j$(JOBS) --target fuzzers
 	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 # Every test program under valgrind's memcheck (slow; not part of CI).
