@@ -33,6 +33,10 @@ key() { sed -n "s/^$1=//p" "$desktop"; }
 grep -q "<release version=\"$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")\"" \
   "$root/usr/share/metainfo/$app.metainfo.xml" || fail "release version is not the project's"
 file -L "$root/usr/bin/bilmeko" | grep -q ELF || fail "bilmeko is not a program"
+# The chart module beside the libraries; the program starts without Qt Charts.
+chart=$(grep '/bilmeko/bilmeko-chart\.so$' "$expected")
+file -L "$root/usr/$chart" | grep -q 'ELF.*shared object' || fail "the chart module is not a library"
+if ldd "$root/usr/bin/bilmeko" | grep -q libQt6Charts; then fail "the program links Qt Charts"; fi
 
 # The package: the same files under /usr, dependencies from dpkg-shlibdeps
 # plus the run-time plugins and font.
@@ -43,7 +47,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./usr/||' | LC_ALL
 diff -u "$scratch/expected.txt" "$scratch/packaged.txt" || fail "packaged files differ from the list"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dep in 'libc6 (>=' 'libqt6core6 (>=' 'libqt6widgets6 (>=' 'libqt6printsupport6 (>=' \
+for dep in 'libc6 (>=' 'libqt6core6 (>=' 'libqt6widgets6 (>=' 'libqt6printsupport6 (>=' 'libqt6charts6 (>=' \
            libqt6svg6 qt6-qpa-plugins fonts-dejavu-core; do
   case "$depends" in *"$dep"*) ;; *) fail "Depends lacks $dep" ;; esac
 done

@@ -17,7 +17,6 @@
 #include <QTest>
 #include <cerrno>
 #include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace bilmeko;
@@ -67,7 +66,6 @@ private slots:
     void damagedFileIsKeptAsideAndReported_data();
     void damagedFileIsKeptAsideAndReported();
     void missingFileIsAnEmptyGridWithoutMessage();
-    void replaceLeavesNoTemporaryAndKeepsPermissions();
     void staleTemporariesRemovedAtStart();
 
     void restoreKeepsOrderAndFields();
@@ -256,28 +254,6 @@ void TestSessionState::missingFileIsAnEmptyGridWithoutMessage()
     QVERIFY(board->curLog().isEmpty());
     QVERIFY(!QFile::exists(statePath()));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
-}
-
-void TestSessionState::replaceLeavesNoTemporaryAndKeepsPermissions()
-{
-    const QString path = m_dir->filePath(QStringLiteral("f"));
-    const auto mode = [&path] {
-        struct stat st {};
-        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(0);
-    };
-    replaceFileAtomically(path, "one");
-    QCOMPARE(mode(), mode_t(0600)); // client names: the owner's only
-    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
-    replaceFileAtomically(path, "two");
-    QCOMPARE(test::readFile(path), QByteArray("two"));
-    QCOMPARE(mode(), mode_t(0640));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("f")});
-
-    // A folder where the file should be: refused, nothing left behind.
-    const QString dirPath = m_dir->filePath(QStringLiteral("d"));
-    QVERIFY(QDir().mkpath(dirPath));
-    QVERIFY_THROWS_EXCEPTION(IoError, replaceFileAtomically(dirPath, "x"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("f")});
 }
 
 void TestSessionState::staleTemporariesRemovedAtStart()

@@ -2,6 +2,7 @@
 // two charts with their series and totals, and the PNG it saves.
 
 #include "common/core/errors.h"
+#include "common/core/formats.h"
 #include "journal/core/revenuechart.h"
 #include "journal/ui/chartwindow.h"
 #include "journal/ui/form5.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <dlfcn.h>
 
 using namespace bilmeko;
 using namespace bilmeko::test;
@@ -115,6 +117,12 @@ private slots:
         });
         QTest::mouseClick(button, Qt::LeftButton);
 
+        // Through the module beside the program, not the copy built in here.
+        const QByteArray module = QFile::encodeName(chartModulePlaces().first());
+        QVERIFY(module.endsWith("/bilmeko-chart.so"));
+        void *handle = dlopen(module.constData(), RTLD_LAZY | RTLD_NOLOAD);
+        QVERIFY2(handle, module.constData());
+        dlclose(handle);
         QCOMPARE(title, QStringLiteral("График выручки: 01.10.2026 – 31.12.2026"));
         QCOMPARE(timeBars, 92);
         // Every sixth day named, so the names stay readable.
@@ -128,6 +136,53 @@ private slots:
         QCOMPARE(ranked, (QList<double> {15, 20, 40}));
         QCOMPARE(services, (QStringList {QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
                                          QStringLiteral("Массаж — 40,00")}));
+    }
+
+    // The module writes dates in the program's formats, not in those of
+    // its own start.
+    void theModuleTakesTheProgramsFormats()
+    {
+        QTemporaryDir dir;
+        const QString journal = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(journal, journalBytes(sales()));
+        TForm5 form5;
+        form5.setReport(buildPeriodReport(journal, at(2026, 10, 1), at(2026, 12, 31)));
+        const Formats us = Formats::fromLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        Formats::setCurrent(us);
+        QString title;
+        test::onNextModal([&](QWidget *w) {
+            title = w->windowTitle();
+            w->close();
+        });
+        QTest::mouseClick(form5.BtnChart, Qt::LeftButton);
+        pinRussian();
+        QCOMPARE(title, QStringLiteral("График выручки: ") + us.dateText(at(2026, 10, 1)) + QStringLiteral(" – ")
+                            + us.dateText(at(2026, 12, 31)));
+        QVERIFY(!title.contains(QStringLiteral("01.10.2026")));
+    }
+
+    // A module missing everywhere or not loadable: the message names the
+    // file; the first place that exists is the one taken.
+    void aMissingOrForeignModuleIsNamed()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("lib/bilmeko/bilmeko-chart.so"));
+        const QString foreign = dir.filePath(QStringLiteral("bilmeko-chart.so"));
+        writeFile(foreign, "not a library");
+        QStringList messages;
+        for (const QStringList &places : {QStringList{dir.filePath(QStringLiteral("nothing.so")), missing},
+                                          QStringList{foreign, missing}}) {
+            try {
+                loadChartModule(places);
+            } catch (const Error &e) {
+                messages << e.message();
+            }
+        }
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages[0], QStringLiteral("Не найден модуль графика %1: график выручки показать нельзя").arg(missing));
+        QVERIFY2(messages[1].startsWith(QStringLiteral("Не удалось загрузить модуль графика %1: ").arg(foreign)),
+                 qPrintable(messages[1]));
+        QVERIFY(loadChartModule({missing, chartModulePlaces().first()}));
     }
 
     void oneDayIsShownByHour()

@@ -1,5 +1,6 @@
 #include "datafolder.h"
 
+#include "common/core/atomicfile.h"
 #include "prices/core/profilefile.h"
 
 #include <QDir>
@@ -128,8 +129,13 @@ QString prepareDataFolder(const QString &dir, const QString &sample)
     if (sample.isEmpty() || exists(ini) || exists(log) || !QFileInfo(sample).isFile())
         return QString();
     const ProfileFile::ReadResult read = ProfileFile::readBytes(sample);
-    if (read.status == ProfileFile::ReadStatus::Ok)
-        ProfileFile::replaceFile(ini, read.bytes);
+    if (read.status == ProfileFile::ReadStatus::Ok) {
+        try {
+            replaceFileAtomically(ini, read.bytes, 0666);
+        } catch (const Error &) {
+            // Without the sample the price list starts empty.
+        }
+    }
     return QString();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The line between a second start and the running program on the same data
 // folder: the second start asks, the running program shows its window and
-// answers, the second start ends. A local socket named after the folder
-// carries it; nothing else travels on it.
+// answers, the second start ends. A Unix stream socket named after the
+// folder, open to its owner alone, carries it; nothing else travels on it.
 //
 //     InstanceChannel channel(dir);            // the running program
 //     connect(&channel, &InstanceChannel::showRequested, ...);
@@ -13,7 +13,7 @@
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace bilmeko {
 
@@ -47,7 +47,9 @@ private:
     void accept();
 
     QStringList m_names;
-    QLocalServer *m_server = nullptr;
+    QString m_path;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
 };
 
 } // namespace bilmeko

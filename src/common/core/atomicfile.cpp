@@ -1,19 +1,35 @@
 #include "atomicfile.h"
 
-#include "errors.h"
-
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace bilmeko {
 
 namespace {
+
+AtomicFileCalls withDefaults(AtomicFileCalls c)
+{
+    if (!c.write)
+        c.write = [](int fd, const char *data, size_t size) { return ::write(fd, data, size); };
+    if (!c.fsync)
+        c.fsync = [](int fd) { return ::fsync(fd); };
+    if (!c.rename)
+        c.rename = [](const char *from, const char *to) { return ::rename(from, to); };
+    return c;
+}
+
+AtomicFileCalls &calls()
+{
+    static AtomicFileCalls c = withDefaults({});
+    return c;
+}
 
 // Six characters of mkstemp's alphabet.
 bool isTemporarySuffix(const QByteArray &s)
@@ -26,86 +42,183 @@ bool isTemporarySuffix(const QByteArray &s)
     return true;
 }
 
-bool writeAll(int fd, const char *data, qsizetype size, int &err)
+QByteArray temporaryTemplate(const QFileInfo &target)
 {
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            err = errno;
-            return false;
-        }
-        if (n == 0) {
-            err = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) + ".XXXXXX";
+}
+
+mode_t umaskValue()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// The file a replace must write: a symbolic link is followed, so the link
+// stays a link.
+QString resolvedTarget(const QString &path)
+{
+    const QFileInfo fi(path);
+    if (!fi.isSymLink())
+        return fi.absoluteFilePath();
+    const QString canonical = fi.canonicalFilePath();
+    return canonical.isEmpty() ? fi.symLinkTarget() : canonical;
 }
 
 } // namespace
 
-void replaceFileAtomically(const QString &path, const QByteArray &bytes, mode_t newMode)
+AtomicFileError::AtomicFileError(int errorNumber)
+    : Error(QString::fromLocal8Bit(std::strerror(errorNumber))), m_errno(errorNumber)
 {
-    const QFileInfo fi(path);
-    const QByteArray target = QFile::encodeName(fi.absoluteFilePath());
-    const QByteArray folder = QFile::encodeName(fi.absolutePath());
+}
 
+// Writes straight to the temporary file's descriptor and keeps the first
+// failure's error number for commit().
+class AtomicFile::Device : public QIODevice
+{
+public:
+    explicit Device(int fd) : m_fd(fd) { QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    bool isSequential() const override { return true; }
+    int error() const { return m_error; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (m_error != 0)
+            return -1;
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = calls().write(m_fd, data + done, static_cast<size_t>(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_error = n == 0 ? ENOSPC : errno;
+                setErrorString(QString::fromLocal8Bit(std::strerror(m_error)));
+                return -1;
+            }
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+    int m_error = 0;
+};
+
+AtomicFile::AtomicFile(const QString &target, mode_t newMode)
+    : m_target(resolvedTarget(target)), m_newMode(newMode)
+{
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_done)
+        return;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_temp.isEmpty())
+        ::unlink(QFile::encodeName(m_temp).constData());
+}
+
+void AtomicFile::fail(int err)
+{
+    if (m_device)
+        m_device->close();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_temp.isEmpty())
+        ::unlink(QFile::encodeName(m_temp).constData());
+    m_done = true;
+    throw AtomicFileError(err);
+}
+
+QIODevice &AtomicFile::open()
+{
+    const QByteArray target = QFile::encodeName(m_target);
     struct stat st {};
-    const bool exists = ::stat(target.constData(), &st) == 0;
-    if (!exists && errno != ENOENT)
-        throw IoError::fromErrno(errno);
-    if (exists && S_ISDIR(st.st_mode))
-        throw IoError(IoError::AccessDenied);
+    m_exists = ::stat(target.constData(), &st) == 0;
+    if (!m_exists && errno != ENOENT)
+        fail(errno);
+    if (m_exists) {
+        if (S_ISDIR(st.st_mode))
+            fail(EISDIR);
+        if (!S_ISREG(st.st_mode))
+            fail(EINVAL);
+        // A read-only file stays read-only: renaming over it would not ask.
+        const int probe = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (probe < 0)
+            fail(errno);
+        ::close(probe);
+        m_mode = st.st_mode & 07777;
+        m_uid = st.st_uid;
+        m_gid = st.st_gid;
+    } else {
+        m_mode = m_newMode & ~umaskValue() & 07777;
+    }
 
-    QByteArray tmp = folder + "/." + QFile::encodeName(fi.fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw IoError::fromErrno(errno);
+    QByteArray tmp = temporaryTemplate(QFileInfo(m_target));
+    m_fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (m_fd < 0)
+        fail(errno);
+    m_temp = QFile::decodeName(tmp);
+    m_device = std::make_unique<Device>(m_fd);
+    return *m_device;
+}
 
-    int err = 0;
-    bool ok = writeAll(fd, bytes.constData(), bytes.size(), err);
+void AtomicFile::commit()
+{
+    if (m_fd < 0)
+        open();
+    if (m_device->error() != 0)
+        fail(m_device->error());
+    m_device->close();
+    // Root saving someone's file leaves it theirs.
+    if (m_exists && ::geteuid() == 0 && (m_uid != 0 || m_gid != 0)) {
+        if (::fchown(m_fd, m_uid, m_gid) != 0) { /* stays root's */ }
+    }
     // mkostemp made it 0600; change that only when something else is wanted.
-    const mode_t mode = exists ? (st.st_mode & 07777) : newMode;
-    if (ok && mode != 0600 && ::fchmod(fd, mode) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (ok && ::fsync(fd) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
-    if (ok && ::rename(tmp.constData(), target.constData()) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tmp.constData());
-        throw IoError::fromErrno(err);
-    }
+    if (m_mode != 0600 && ::fchmod(m_fd, m_mode) != 0)
+        fail(errno);
+    if (calls().fsync(m_fd) != 0)
+        fail(errno);
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0)
+        fail(errno);
+    if (calls().rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_target).constData()) != 0)
+        fail(errno);
+    m_done = true;
+
     // The rename itself must reach the disk before the change counts as made.
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
-        throw IoError::fromErrno(errno);
-    const bool synced = ::fsync(dir) == 0;
-    err = errno;
+        throw AtomicFileError(errno);
+    const bool synced = calls().fsync(dir) == 0;
+    const int err = errno;
     ::close(dir);
     // Some file systems cannot flush a folder; their renames are durable
     // by themselves.
     if (!synced && err != EINVAL && err != ENOTSUP)
-        throw IoError::fromErrno(err);
+        throw AtomicFileError(err);
+}
+
+void replaceFileAtomically(const QString &path, const QByteArray &bytes, mode_t newMode)
+{
+    try {
+        AtomicFile file(path, newMode);
+        file.open().write(bytes);
+        file.commit();
+    } catch (const AtomicFileError &e) {
+        throw IoError::fromErrno(e.errorNumber());
+    }
 }
 
 int removeStaleTemporaries(const QString &path)
 {
-    const QFileInfo fi(path);
+    const QFileInfo fi(resolvedTarget(path));
     const QByteArray folder = QFile::encodeName(fi.absolutePath());
     const QByteArray prefix = "." + QFile::encodeName(fi.fileName()) + ".";
     DIR *d = ::opendir(folder.constData());
@@ -124,6 +237,11 @@ int removeStaleTemporaries(const QString &path)
     }
     ::closedir(d);
     return removed;
+}
+
+AtomicFileCalls setAtomicFileCalls(AtomicFileCalls c)
+{
+    return std::exchange(calls(), withDefaults(std::move(c)));
 }
 
 } // namespace bilmeko

@@ -1,9 +1,11 @@
 #include "reportcsv.h"
 
-#include "atomicfile.h"
+#include "common/core/atomicfile.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <cmath>
 
 namespace bilmeko {
@@ -107,13 +109,23 @@ bool writeReportCsv(QIODevice &out, const PeriodReport &report)
     return writeReportCsv(out, QList<ReportDesk>{{report, QString()}});
 }
 
+QString reportNotSavedMessage(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Отчет не сохранен в файл «%1»: %2")
+        .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), reason);
+}
+
 void saveReportCsv(const QString &path, const PeriodReport &report)
 {
-    AtomicFile file(path);
-    QFile &f = file.open();
-    if (!writeReportCsv(f, report))
-        throw Error(file.failure(f.errorString()));
-    file.commit();
+    try {
+        AtomicFile file(path);
+        QIODevice &out = file.open();
+        if (!writeReportCsv(out, report))
+            throw Error(reportNotSavedMessage(path, out.errorString()));
+        file.commit();
+    } catch (const AtomicFileError &e) {
+        throw Error(reportNotSavedMessage(path, e.message()));
+    }
 }
 
 } // namespace bilmeko

@@ -32,6 +32,9 @@ QStringList csvRecordFields(const LogRecord &r);
 bool writeReportCsv(QIODevice &out, const QList<ReportDesk> &desks);
 bool writeReportCsv(QIODevice &out, const PeriodReport &report);
 
+// The message of a report that could not be saved to the file.
+QString reportNotSavedMessage(const QString &path, const QString &reason);
+
 // Saves the CSV of a report to a file, atomically; throws Error with a
 // message naming the file when it cannot.
 void saveReportCsv(const QString &path, const PeriodReport &report);

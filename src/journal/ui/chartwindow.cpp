@@ -1,5 +1,6 @@
 #include "chartwindow.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 
@@ -12,18 +13,14 @@
 #include <QChartView>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHorizontalBarSeries>
 #include <QLegendMarker>
 #include <QPixmap>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace bilmeko {
 
@@ -145,16 +142,6 @@ QChartView *chartView(QChart *chart, const char *name, QWidget *parent)
     return view;
 }
 
-// The rename of a saved file is on the disk only once its folder is flushed.
-void syncFolder(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 QString periodText(DateTimeValue dateBeg, DateTimeValue dateEnd)
@@ -212,15 +199,13 @@ void TChartWindow::saveTo(const QString &path) const
         if (!m_charts->grab().save(&buffer, "PNG"))
             throw Error(QStringLiteral("Не удалось построить рисунок графика для файла %1").arg(path));
     }
-    // QSaveFile writes a temporary file beside the target, flushes it to the
-    // disk and renames it over the target only when all of it is written.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw Error(QStringLiteral("Не удалось сохранить график в файл %1: %2").arg(QDir::toNativeSeparators(path), reason));
+    try {
+        AtomicFile file(path);
+        file.open().write(png);
+        file.commit();
+    } catch (const AtomicFileError &e) {
+        throw Error(QStringLiteral("Не удалось сохранить график в файл %1: %2").arg(QDir::toNativeSeparators(path), e.message()));
     }
-    syncFolder(path);
 }
 
 void TChartWindow::BtnSavePngClick()
@@ -238,12 +223,6 @@ void TChartWindow::BtnSavePngClick()
             return;
         saveTo(dialog.selectedFiles().constFirst());
     });
-}
-
-void showRevenueChart(QWidget *parent, const PeriodReport &report)
-{
-    TChartWindow window(revenueOfReport(report), parent);
-    window.exec();
 }
 
 } // namespace bilmeko

@@ -41,8 +41,4 @@ private:
 // "01.10.2026 – 31.12.2026" in the short date format.
 QString periodText(DateTimeValue dateBeg, DateTimeValue dateEnd);
 
-// Reads the period's revenue from the journal and shows the chart window
-// modally over the parent.
-void showRevenueChart(QWidget *parent, const PeriodReport &report);
-
 } // namespace bilmeko

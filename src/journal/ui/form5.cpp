@@ -1,18 +1,20 @@
 #include "form5.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/codepage.h"
-#include "chartwindow.h"
+#include "chartmodule.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
-#include "journal/core/atomicfile.h"
 #include "journal/core/reportcsv.h"
 #include "reportlayout.h"
 #include "reporttextedit.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLibrary>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -292,18 +294,18 @@ void TForm5::saveTo(const QString &path)
         saveReportCsv(path, m_report);
         return;
     }
-    AtomicFile file(path);
-    file.open().close(); // the name is ours; the printer writes it anew
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(file.tempPath());
-    printer.setDocName(printJobTitle());
     try {
+        AtomicFile file(path);
+        file.open(); // the name is ours; the printer writes it anew
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file.tempPath());
+        printer.setDocName(printJobTitle());
         printTo(printer);
+        file.commit();
     } catch (const Error &e) {
-        throw Error(file.failure(e.message()));
+        throw Error(reportNotSavedMessage(path, e.message()));
     }
-    file.commit();
 }
 
 void TForm5::SaveButtonClick()
@@ -314,9 +316,49 @@ void TForm5::SaveButtonClick()
     guard([&] { saveTo(path); });
 }
 
+QStringList chartModulePlaces()
+{
+    const QString name = QStringLiteral(BILMEKO_CHART_MODULE);
+    const QDir bin(QCoreApplication::applicationDirPath());
+    // Relative to the program before the absolute place, so a tree
+    // installed under another prefix finds its own module.
+    QStringList places{bin.filePath(name), QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_CHART_FROM_BIN "/") + name)),
+                       QStringLiteral(BILMEKO_CHART_DIR "/") + name};
+    places.removeDuplicates();
+    return places;
+}
+
+void *loadChartModule(const QStringList &places)
+{
+    for (const QString &path : places) {
+        if (!QFileInfo(path).isFile())
+            continue;
+        QLibrary module(path);
+        if (!module.load())
+            throw Error(QStringLiteral("Не удалось загрузить модуль графика %1: %2")
+                            .arg(QDir::toNativeSeparators(path), module.errorString()));
+        if (QFunctionPointer entry = module.resolve(ShowRevenueChartSymbol))
+            return reinterpret_cast<void *>(entry);
+        throw Error(QStringLiteral("Файл %1 не является модулем графика Bilmeko").arg(QDir::toNativeSeparators(path)));
+    }
+    throw Error(QStringLiteral("Не найден модуль графика %1: график выручки показать нельзя")
+                    .arg(QDir::toNativeSeparators(places.value(places.size() - 1))));
+}
+
 void TForm5::BtnChartClick()
 {
-    guard([&] { showRevenueChart(this, m_report); });
+    guard([&] {
+        static ShowRevenueChartFn show = nullptr;
+        if (!show)
+            show = reinterpret_cast<ShowRevenueChartFn>(loadChartModule(chartModulePlaces()));
+        const RevenueChart revenue = revenueOfReport(m_report);
+        ChartHost host;
+        host.formats = &Formats::current();
+        host.showErrorBox = &showErrorBox;
+        if (!show(&host, this, &revenue))
+            throw Error(QStringLiteral("Модуль графика %1 не подходит к этой версии программы")
+                            .arg(QStringLiteral(BILMEKO_CHART_MODULE)));
+    });
 }
 
 void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg, double dateEnd)

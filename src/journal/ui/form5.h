@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QLabel;
@@ -74,6 +75,14 @@ private:
 
 // The title of the print job.
 QString printJobTitle();
+
+// Where the revenue chart module is looked for, in order: beside the
+// program (the build tree), then where it is installed.
+QStringList chartModulePlaces();
+// Loads the first of the places that exists and returns its entry
+// (a ShowRevenueChartFn); the module stays loaded. Throws Error naming
+// the file when none can be loaded.
+void *loadChartModule(const QStringList &places);
 
 // The report command once the period is chosen: clears the text, reads the
 // journal (IoError when it cannot be opened, the window then not shown),

@@ -1,5 +1,6 @@
 #include "profilefile.h"
 
+#include "common/core/atomicfile.h"
 #include "common/core/errors.h"
 
 #include <QFile>
@@ -27,52 +28,9 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
-    // Closes and tells whether the close (a late write error) succeeded.
-    bool close()
-    {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0;
-    }
-
 private:
     int m_fd;
 };
-
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-mode_t newFileMode()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
-// The file a write must replace: a symbolic link is followed, so the link
-// stays a link.
-QString writeTarget(const QString &path)
-{
-    const QFileInfo fi(path);
-    if (!fi.isSymLink())
-        return fi.absoluteFilePath();
-    const QString canonical = fi.canonicalFilePath();
-    return canonical.isEmpty() ? fi.symLinkTarget() : canonical;
-}
 
 } // namespace
 
@@ -118,53 +76,6 @@ ProfileFile::ReadResult ProfileFile::readBytes(const QString &path, qint64 maxBy
     return r;
 }
 
-bool ProfileFile::replaceFile(const QString &path, const QByteArray &bytes)
-{
-    const QString target = writeTarget(path);
-    const QByteArray targetName = QFile::encodeName(target);
-
-    struct stat st {};
-    const bool exists = ::stat(targetName.constData(), &st) == 0;
-    if (!exists && errno != ENOENT)
-        return false;
-    if (exists) {
-        if (!S_ISREG(st.st_mode))
-            return false;
-        // A read-only file stays read-only: renaming over it would not ask.
-        Fd probe(::open(targetName.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-        if (probe.get() < 0)
-            return false;
-    }
-
-    const QFileInfo fi(target);
-    QByteArray tmp = QFile::encodeName(fi.absolutePath() + QLatin1String("/.") + fi.fileName()
-                                       + QLatin1String(".XXXXXX"));
-    Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        return false;
-
-    bool ok = writeAll(fd.get(), bytes.constData(), bytes.size());
-    if (ok) {
-        ok = ::fchmod(fd.get(), exists ? (st.st_mode & 07777) : newFileMode()) == 0;
-        if (ok && exists && ::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
-            if (::fchown(fd.get(), st.st_uid, st.st_gid) != 0) { /* keeps root's ownership */ }
-        }
-    }
-    ok = ok && ::fsync(fd.get()) == 0;
-    ok = fd.close() && ok;
-    ok = ok && ::rename(tmp.constData(), targetName.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmp.constData());
-        return false;
-    }
-    // The rename itself on the disk; a failure here no longer loses data.
-    Fd dir(::open(QFile::encodeName(fi.absolutePath()).constData(),
-                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
-    return true;
-}
-
 profile::ProfileText ProfileFile::load() const
 {
     return text();
@@ -194,8 +105,13 @@ void ProfileFile::failWrite() const
 
 void ProfileFile::commit(const QByteArray &bytes) const
 {
-    if (!replaceFile(m_path, bytes))
+    try {
+        AtomicFile file(m_path);
+        file.open().write(bytes);
+        file.commit();
+    } catch (const AtomicFileError &) {
         failWrite();
+    }
 }
 
 QStringList ProfileFile::keys(const QString &section) const

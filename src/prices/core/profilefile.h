@@ -6,8 +6,7 @@
 // Reading never fails: a file that is missing, is not a regular file, cannot
 // be read or is larger than MaxBytes reads as empty.
 // Writing builds the whole new content (all other lines kept byte for byte)
-// and replaces the file atomically: a temporary file in the same folder,
-// flushed to the disk, renamed over the old one. On any failure it throws
+// and replaces the file atomically (AtomicFile). On any failure it throws
 // Error("Unable to write to <full path>") and the old file is left exactly
 // as it was; a missing file is created.
 //
@@ -60,9 +59,6 @@ public:
     };
     // The file's bytes; never blocks on a pipe or device.
     static ReadResult readBytes(const QString &path, qint64 maxBytes = MaxBytes);
-    // Replaces (or creates) the file with these bytes atomically; false on
-    // failure, the old file then unchanged.
-    static bool replaceFile(const QString &path, const QByteArray &bytes);
 
 private:
     profile::ProfileText load() const;
