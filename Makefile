@@ -16,7 +16,7 @@ SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # tests use (a virtual display for screenshots, a PDF text reader, a print
 # server with a PDF queue, clang for the fuzz targets, the desktop entry and
 # AppStream validators).
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev \
+PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev qt6-translations-l10n \
             fonts-dejavu-core librsvg2-bin dpkg-dev file \
             poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \

@@ -218,10 +218,25 @@ void TestForm1::gridColumns()
     const QStringList titles = {"Клиент", "Услуга", "Цена (мин.)", "Начало", "Конец", "Осталось", "Сумма", "Описание"};
     const QList<int> widths = {117, 58, 64, 52, 49, 55, 72, 72};
     QCOMPARE(m->columnCount(), titles.size());
+    const QList<int> timeColumns = {3, 4, 5};
+    const int timeWidth = TForm1::timeCellWidth(grid->font());
+    int total = 0;
     for (int c = 0; c < titles.size(); ++c) {
         QCOMPARE(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
-        QCOMPARE(grid->columnWidth(c), widths[c]);
+        // A time column grows where the font draws a time wider than it.
+        if (timeColumns.contains(c))
+            QCOMPARE(grid->columnWidth(c), std::max(widths[c], timeWidth));
+        else
+            QCOMPARE(grid->columnWidth(c), widths[c]);
+        total += grid->columnWidth(c);
     }
+    // Each time fits whole, bold as a marked row draws it, and the columns
+    // still fit the grid.
+    QFont bold = grid->font();
+    bold.setBold(true);
+    for (const QString &time : {QStringLiteral("00:00:00"), QStringLiteral("23:58:48")})
+        QVERIFY(QFontMetrics(bold).horizontalAdvance(time) + 4 < timeWidth);
+    QVERIFY2(total + grid->verticalHeader()->width() <= 581 - 2 * grid->frameWidth(), qPrintable(QString::number(total)));
     QVERIFY(!grid->verticalHeader()->isHidden()); // the row indicator
     QVERIFY(!grid->horizontalHeader()->sectionsClickable());
     QVERIFY(!grid->isSortingEnabled());
@@ -536,6 +551,8 @@ void TestForm1::startRestoresSessionsAndListsThoseEndedWhileAway()
             ended = qobject_cast<QMessageBox *>(w);
     QVERIFY(ended);
     QVERIFY(!ended->isModal());
+    // The main window shown after it must not cover it.
+    QVERIFY(ended->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY2(ended->text().contains(QStringLiteral("Короткий (Стрижка): конец 07.12.2026 10:10:00, 10 мин, 20,00")),
              qPrintable(ended->text()));
     QVERIFY(!ended->text().contains(QStringLiteral("Длинный")));

@@ -3,6 +3,7 @@
 // behind "Отчет за период".
 
 #include "app/ui/form1.h"
+#include "app/ui/qttexts.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/codepage.h"
@@ -16,12 +17,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 using namespace bilmeko;
 
@@ -156,6 +160,22 @@ private slots:
         form.findChild<QAction *>("N5")->trigger();
         QVERIFY(!form.reportWindow()->isVisible());
         QVERIFY(!QFile::exists(tmp.path() + "/Bilmeko.log"));
+    }
+
+    // The save dialog of a report and the standard buttons speak Russian too.
+    void qtOwnTextsAreRussian()
+    {
+        if (!installQtTexts(qApp))
+            QSKIP("Qt's Russian translation is not installed");
+        auto *translator = qApp->findChild<QTranslator *>();
+        QVERIFY(translator);
+        QDialogButtonBox box(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text().remove('&'), QStringLiteral("Отмена"));
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        QCOMPARE(dialog.labelText(QFileDialog::Reject).remove('&'), QStringLiteral("Отмена"));
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
     }
 };
 

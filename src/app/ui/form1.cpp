@@ -310,6 +310,14 @@ void TForm1::buildGrid(QWidget *client)
     h->setDefaultSectionSize(64);
     h->setMinimumSectionSize(8);
     m_model->applyWidths(RxDBGrid1);
+    // The widths suit a classic UI font; where the font at hand draws a time
+    // wider, the time columns grow into the grid's free room on the right
+    // rather than cut the time short.
+    const int timeWidth = timeCellWidth(RxDBGrid1->font());
+    for (int c = 0; c < columns.size(); ++c)
+        if ((columns[c].field == TBeg || columns[c].field == TEnd || columns[c].field == TLeft)
+            && RxDBGrid1->columnWidth(c) < timeWidth)
+            RxDBGrid1->setColumnWidth(c, timeWidth);
 
     const int rowHeight = RxDBGrid1->fontMetrics().height() + 4;
     RxDBGrid1->verticalHeader()->setMinimumSectionSize(rowHeight);
@@ -323,6 +331,15 @@ void TForm1::buildGrid(QWidget *client)
     connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
             [this] { RxDBGrid1->verticalHeader()->viewport()->update(); });
     RxDBGrid1->setGeometry(0, -1, GridWidth, 361);
+}
+
+int TForm1::timeCellWidth(const QFont &gridFont)
+{
+    // The widest time of day, bold as in a marked row, with the cell's
+    // margins and its grid line.
+    QFont bold(gridFont);
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(QStringLiteral("00:00:00")) + 5;
 }
 
 void TForm1::buildButtons(QWidget *client)
@@ -641,7 +658,11 @@ void TForm1::restoreSessions()
     box->setObjectName(QStringLiteral("EndedAway"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    // Shown before the main window, which would otherwise cover it.
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
     box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 bool TForm1::trayAvailable() const

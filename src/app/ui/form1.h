@@ -46,6 +46,9 @@ public:
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
 
+    // The narrowest grid column a time of day fits in whole, marked or not.
+    static int timeCellWidth(const QFont &gridFont);
+
     // Shows the window centred on the desktop.
     void showCentred();
     // Shows the window if hidden and brings it to the front, activated: the

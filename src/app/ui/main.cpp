@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "glyphs.h"
 #include "instancechannel.h"
+#include "qttexts.h"
 #include "app/core/datafolder.h"
 #include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
@@ -41,6 +42,7 @@ int main(int argc, char **argv)
     // The program lives on in the tray: closing the last window (a notice
     // while the main window is hidden) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    bilmeko::installQtTexts(&app);
     bilmeko::installErrorBox();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
