@@ -8,6 +8,7 @@
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/memtable.h"
+#include "formtestutil.h"
 #include "testsupport_ui.h"
 
 #include <QAction>
@@ -32,26 +33,10 @@
 #include <memory>
 
 using namespace bilmeko;
+using bilmeko::test::TrayForm;
+using bilmeko::test::notices;
 
 namespace {
-
-class TrayForm : public TForm1
-{
-public:
-    using TForm1::TForm1;
-
-protected:
-    bool trayAvailable() const override { return true; }
-};
-
-QList<TFormbox *> notices()
-{
-    QList<TFormbox *> out;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<TFormbox *>(w); box && box->isVisible())
-            out << box;
-    return out;
-}
 
 QPushButton *okOf(TFormbox *box)
 {

@@ -6,12 +6,11 @@
 #include "journal/ui/form5.h"
 #include "journal/ui/reportlayout.h"
 #include "journal/ui/reporttextedit.h"
+#include "pdftestutil.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 
 #include <QPrinter>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,37 +21,6 @@ using namespace bilmeko::test;
 namespace {
 
 const QString Title = QStringLiteral("Отчет о работе салона: 01.10.2026 – 31.12.2026");
-
-QString run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// The rows of one page as printed, blank rows left out, blanks squeezed.
-QStringList pageRows(const QString &pdf, int page)
-{
-    const QString text = run(QStringLiteral("pdftotext"),
-                             {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
-                              QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
-    QStringList rows;
-    for (QString row : text.split(QLatin1Char('\n'))) {
-        row = row.simplified();
-        if (!row.isEmpty())
-            rows << row;
-    }
-    return rows;
-}
-
-int pdfPages(const QString &pdf)
-{
-    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
 
 const QString HeaderRow = QStringLiteral("Время Клиент Услуга Цена Начало Время Конец Сумма Комент. Статус");
 

@@ -4,12 +4,11 @@
 #include "journal/ui/form5.h"
 #include "journal/core/periodreport.h"
 #include "journal/ui/reporttextedit.h"
+#include "pdftestutil.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 
 #include <QPrinter>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,32 +20,6 @@ namespace {
 
 const DateTimeValue Beg = at(2026, 12, 1);
 const DateTimeValue End = at(2026, 12, 7);
-
-QString run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// The text of the pages, laid out as on paper (one printed row a line).
-QString pdfText(const QString &pdf, int page = 0)
-{
-    QStringList args{QStringLiteral("-layout")};
-    if (page > 0)
-        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
-    args << pdf << QStringLiteral("-");
-    return run(QStringLiteral("pdftotext"), args);
-}
-
-int pdfPages(const QString &pdf)
-{
-    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info);
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
 
 // A printed row holding the pieces in this order.
 bool hasRow(const QString &text, const QStringList &pieces)
