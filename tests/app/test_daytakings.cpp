@@ -21,7 +21,7 @@ using namespace bilmeko;
 
 namespace {
 
-LogRecord record(const QDateTime &written, double amount, std::uint64_t id = 1, bool reversal = false)
+LogRecord entry(const QDateTime &written, double amount, std::uint64_t id = 1, bool reversal = false)
 {
     LogRecord r;
     r.written = dateTimeValue(written);
@@ -74,14 +74,14 @@ private slots:
     {
         const QString path = journalPath();
         for (int i = 0; i < 3 * DayTakings::OrderSlack; ++i)
-            appendJournalRecord(path, record(at(5, 12), 1000));
-        appendJournalRecord(path, record(at(7, 9), 100, 10));
-        appendJournalRecord(path, record(at(6, 23, 50), 7));  // ended while the program was down
-        appendJournalRecord(path, record(at(7, 9, 30), 50, 11));
-        appendJournalRecord(path, record(at(7, 9, 40), 25, 12));
-        appendJournalRecord(path, record(at(7, 9, 30), -50, 11, true)); // Stop of 11 undone
-        appendJournalRecord(path, record(at(8, 9), 9));      // a clock set back: not today
-        appendJournalRecord(path, record(at(7, 9, 50), 500, 13));
+            appendJournalRecord(path, entry(at(5, 12), 1000));
+        appendJournalRecord(path, entry(at(7, 9), 100, 10));
+        appendJournalRecord(path, entry(at(6, 23, 50), 7));  // ended while the program was down
+        appendJournalRecord(path, entry(at(7, 9, 30), 50, 11));
+        appendJournalRecord(path, entry(at(7, 9, 40), 25, 12));
+        appendJournalRecord(path, entry(at(7, 9, 30), -50, 11, true)); // Stop of 11 undone
+        appendJournalRecord(path, entry(at(8, 9), 9));      // a clock set back: not today
+        appendJournalRecord(path, entry(at(7, 9, 50), 500, 13));
         QByteArray bytes = test::readFile(path);
         bytes[bytes.size() - RecordSize + 45] ^= 1; // the last record's amount damaged
         bytes.append("fragment");
@@ -122,7 +122,7 @@ private slots:
         const RunningFigures running = runningFigures(board);
         QCOMPARE(running.sessions, 2);
         QCOMPARE(running.owed, 30.0);
-        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00 ₽ · идут: 2, 30,00 ₽"));
+        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ · идут: 2, 30,00\u00A0₽"));
 
         m_clock->set(at(7, 23, 59, 30));
         QVERIFY(board.stopSession(rowOf(board, QStringLiteral("А")))); // before midnight: 120
@@ -173,9 +173,9 @@ private slots:
         f.charge = minuteCharge(30 * 60'000 + 20'000, f.price);
         const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36));
         QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек\nКлиент: Иванова\nУслуга: Стрижка\n"
-                                          "Цена за минуту: 12,50 ₽\nНачало: 07.12.2026 10:00:00\n"
+                                          "Цена за минуту: 12,50\u00A0₽\nНачало: 07.12.2026 10:00:00\n"
                                           "Конец: 07.12.2026 10:35:20\nПаузы, мин: 5\nМинут: 30\n"
-                                          "Сумма: 375,00 ₽\nНапечатано: 07.12.2026 10:36:00"));
+                                          "Сумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00"));
         f.session.pausedMs = 0;
         QVERIFY(!makeReceipt(f, QString(), at(7, 10, 36)).text().contains(QStringLiteral("Паузы")));
         QVERIFY(makeReceipt(f, QString(), at(7, 10, 36)).text().startsWith(QStringLiteral("Bilmeko\n")));

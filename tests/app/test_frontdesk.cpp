@@ -363,12 +363,12 @@ private slots:
         f.showCentred();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         auto *label = f.findChild<QLabel *>("TakingsLabel");
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00 ₽ · идут: 0, 0,00 ₽"));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
 
         const auto row = f.board().addSession("Петров", "", "Стрижка", 2, 1, 0);
         m_clock->advanceSecs(10 * 60);
         f.Timer2Timer();
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00 ₽ · идут: 1, 20,00 ₽"));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
 
         auto *pause = f.findChild<QToolButton *>("SpeedButton4");
         QTest::keyClick(&f, Qt::Key_F6);
@@ -376,7 +376,7 @@ private slots:
         QCOMPARE(pause->text(), QStringLiteral("Дальше"));
         m_clock->advanceSecs(10 * 60);
         f.Timer2Timer();
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00 ₽ · идут: 1, 20,00 ₽"));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QTest::mouseClick(pause, Qt::LeftButton);
         QVERIFY(!f.board().isPaused(row));
         QCOMPARE(pause->text(), QStringLiteral("Пауза"));
@@ -386,14 +386,14 @@ private slots:
         test::answerNextMessageBox(QMessageBox::Yes);
         QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
         QVERIFY(f.board().curLog().isEmpty());
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00 ₽ · идут: 0, 0,00 ₽"));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(f.board().curLog().rowCount(), 1);
         QCOMPARE(f.board().elapsedMs(f.board().curLog().rowId(0)), qint64(10 * 60'000));
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00 ₽ · идут: 1, 20,00 ₽"));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QVERIFY(!undo->isEnabled());
 
         m_clock->advanceSecs(60);
