@@ -264,17 +264,21 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     const RunningSession s = currentSession();
     const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
 
-    if (notice && m_noticeHook) {
-        Notice n;
-        n.customer = t.text(FIO);
-        n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
-                 + Formats::current().currency2(charge.amount);
-        n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
-        m_noticeHook(n);
-    }
+    Notice n;
+    n.sessionId = s.id;
+    n.customer = t.text(FIO);
+    n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
+             + Formats::current().currency2(charge.amount);
+    n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
+
+    // The record first: a notice tells the operator the session is billed,
+    // so it appears only once the record is on the disk. A write that fails
+    // throws past it; the notice comes with the attempt that succeeds.
     writeRecord(status, s, chargedMs);
     m_sessions.erase(t.currentId());
     t.deleteRow();
+    if (notice && m_noticeHook)
+        m_noticeHook(n);
 }
 
 void SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs)
