@@ -435,17 +435,21 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     f.charge = charge;
     f.position = t.currentRow();
 
-    if (notice && m_noticeHook) {
-        Notice n;
-        n.customer = t.text(FIO);
-        n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
-                 + Formats::current().currency2(charge.amount);
-        n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
-        m_noticeHook(n);
-    }
+    Notice n;
+    n.sessionId = s.id;
+    n.customer = t.text(FIO);
+    n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
+             + Formats::current().currency2(charge.amount);
+    n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
+
+    // The record first: a notice tells the operator the session is billed,
+    // so it appears only once the record is on the disk. A write that fails
+    // throws past it; the notice comes with the attempt that succeeds.
     const LogRecord written = writeRecord(status, s, chargedMs);
     m_sessions.erase(t.currentId());
     t.deleteRow();
+    if (notice && m_noticeHook)
+        m_noticeHook(n);
     if (!notice)
         return; // ended while the program was not running
     f.endMonoMs = Clock::current().monotonicMs();

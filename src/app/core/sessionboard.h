@@ -82,6 +82,7 @@ struct Notice
     QString customer; // the Customer label
     QString stat;     // the Stat label
     QString caption;  // the window caption
+    std::uint64_t sessionId = 0; // a session has one notice open at most
 };
 
 // What the board knows of a running session beyond its row.
@@ -213,8 +214,8 @@ public:
     void tick();
     bool ticking() const { return m_ticking; }
 
-    // Stop's end-of-session steps on the current row: notice, journal
-    // record, the row deleted, the sessions saved.
+    // Stop's end-of-session steps on the current row: journal record, the
+    // row deleted, the notice, the sessions saved.
     void endCurrentSession(const QString &status);
 
     const RunningSession *session(MemTable::RowId row) const;
@@ -230,8 +231,8 @@ signals:
     void sessionFinished(const bilmeko::FinishedSession &finished);
 
 private:
-    // Notice (when asked), journal record, row deleted. The charge is
-    // chargedMs: the booked duration for a session whose time is up.
+    // Journal record, row deleted, then the notice (when asked). The charge
+    // is chargedMs: the booked duration for a session whose time is up.
     void endCurrent(const QString &status, std::int64_t chargedMs, bool notice);
     LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs);
     void appendOnce(const LogRecord &r, bool standingAfter);
