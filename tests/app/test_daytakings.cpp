@@ -73,16 +73,20 @@ private slots:
     void loadReadsTheDayFromTheEnd()
     {
         const QString path = journalPath();
-        for (int i = 0; i < 3 * DayTakings::OrderSlack; ++i)
-            appendJournalRecord(path, entry(at(5, 12), 1000));
-        appendJournalRecord(path, entry(at(7, 9), 100, 10));
-        appendJournalRecord(path, entry(at(6, 23, 50), 7));  // ended while the program was down
-        appendJournalRecord(path, entry(at(7, 9, 30), 50, 11));
-        appendJournalRecord(path, entry(at(7, 9, 40), 25, 12));
-        appendJournalRecord(path, entry(at(7, 9, 30), -50, 11, true)); // Stop of 11 undone
-        appendJournalRecord(path, entry(at(8, 9), 9));      // a clock set back: not today
-        appendJournalRecord(path, entry(at(7, 9, 50), 500, 13));
-        QByteArray bytes = test::readFile(path);
+        QList<LogRecord> records(3 * DayTakings::OrderSlack, entry(at(5, 12), 1000));
+        records << entry(at(7, 9), 100, 10)
+                << entry(at(6, 23, 50), 7) // ended while the program was down
+                << entry(at(7, 9, 30), 50, 11) << entry(at(7, 9, 40), 25, 12)
+                << entry(at(7, 9, 30), -50, 11, true) // the Stop of 11 undone
+                << entry(at(8, 9), 9)                 // a clock set back: not today
+                << entry(at(7, 9, 50), 500, 13);
+        QByteArray bytes;
+        for (const LogRecord &r : records) {
+            RecordBytes b = serializeRecord(r);
+            ScrambleRecord(b);
+            sealRecord(b);
+            bytes.append(b.data(), RecordSize);
+        }
         bytes[bytes.size() - RecordSize + 45] ^= 1; // the last record's amount damaged
         bytes.append("fragment");
         test::writeFile(path, bytes);

@@ -145,6 +145,7 @@ void TestForm1::layout()
         {"SpeedButton1", QStringLiteral("Новый"), QRect(584, 0, 133, 29)},
         {"SpeedButton2", QStringLiteral("Продлить"), QRect(584, 32, 133, 29)},
         {"SpeedButton3", QStringLiteral("Стоп"), QRect(584, 64, 132, 29)},
+        {"SpeedButton4", QStringLiteral("Пауза"), QRect(584, 96, 133, 29)},
     };
     for (const auto &b : buttons) {
         auto *button = f.findChild<QToolButton *>(QLatin1String(b.name));
@@ -158,7 +159,7 @@ void TestForm1::layout()
 
     auto *panel = f.findChild<QFrame *>(QStringLiteral("Panel1"));
     QVERIFY(panel);
-    QCOMPARE(panel->geometry(), QRect(584, 96, 133, 87));
+    QCOMPARE(panel->geometry(), QRect(584, 128, 133, 87));
     auto *labelV = panel->findChild<QLabel *>(QStringLiteral("LabelV"));
     QVERIFY(labelV);
     QCOMPARE(labelV->text(), QStringLiteral("Bilmeko: %1.%2").arg(BILMEKO_VERSION_MAJOR).arg(BILMEKO_VERSION_MINOR));
@@ -168,7 +169,7 @@ void TestForm1::layout()
 
     auto *logo = f.findChild<QLabel *>(QStringLiteral("Image1"));
     QVERIFY(logo);
-    QCOMPARE(logo->geometry(), QRect(593, 184, 120, 26));
+    QCOMPARE(logo->geometry(), QRect(593, 216, 120, 26));
     QCOMPARE(logo->cursor().shape(), Qt::PointingHandCursor);
 
     auto *n3 = f.findChild<QAction *>(QStringLiteral("N3"));

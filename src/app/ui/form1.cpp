@@ -42,6 +42,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QShortcut>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -393,7 +394,7 @@ void TForm1::buildButtons(QWidget *client)
         {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(),
          QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click, QKeySequence(Qt::Key_F8),
          QStringLiteral("Остановить выбранный сеанс")},
-        {&SpeedButton4, "SpeedButton4", QStringLiteral("Пауза"), QIcon(),
+        {&SpeedButton4, "SpeedButton4", QStringLiteral("Пауза"), glyphs::pauseSession(),
          QRect(584, 96, 133, 29), &TForm1::SpeedButton4Click, QKeySequence(Qt::Key_F6),
          QStringLiteral("Приостановить выбранный сеанс или продолжить его")},
     };
@@ -629,11 +630,21 @@ void TForm1::sessionFinished(const FinishedSession &f)
     updateSessionActions();
     if (!m_options.receipt)
         return;
-    // Printed after the command or the tick is over, so neither waits for
-    // the print service; the notice keeps its place and the focus stays put.
+    // Printed on a thread of the pool (a printer may be painted on off the
+    // GUI thread), so neither the tick nor the operator waits for the print
+    // service, and nothing takes the focus. Only a failure shows, as an
+    // error box naming the printer.
     const Receipt receipt = makeReceipt(f, m_options.salonName, Clock::current().now());
     const int width = m_options.receiptWidthMm;
-    QTimer::singleShot(0, this, [receipt, width] { guard([&] { printReceipt(receipt, width); }); });
+    QThreadPool::globalInstance()->start([receipt, width] {
+        try {
+            printReceipt(receipt, width);
+        } catch (const Error &e) {
+            QMetaObject::invokeMethod(qApp, [message = e.message()] { showErrorBox(message); }, Qt::QueuedConnection);
+        } catch (...) {
+            QMetaObject::invokeMethod(qApp, [] { showErrorBox(QStringLiteral("Чек не напечатан.")); }, Qt::QueuedConnection);
+        }
+    });
 }
 
 void TForm1::updateSessionActions()

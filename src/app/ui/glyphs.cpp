@@ -23,6 +23,7 @@ QIcon load(const char *name)
 QIcon newSession() { return load("new-session"); }
 QIcon extendSession() { return load("extend-session"); }
 QIcon stopSession() { return load("stop-session"); }
+QIcon pauseSession() { return load("pause-session"); }
 QIcon okTick() { return load("ok-tick"); }
 
 QIcon appIcon()
@@ -40,7 +41,7 @@ QPixmap logo()
 QStringList resourcePaths()
 {
     QStringList paths;
-    for (const char *name : {"new-session", "extend-session", "stop-session", "ok-tick", "bilmeko", "logo"})
+    for (const char *name : {"new-session", "extend-session", "stop-session", "pause-session", "ok-tick", "bilmeko", "logo"})
         paths << path(name);
     return paths;
 }

@@ -13,6 +13,7 @@ namespace bilmeko::glyphs {
 QIcon newSession();    // green disc with a plus
 QIcon extendSession(); // clock face
 QIcon stopSession();   // red octagon
+QIcon pauseSession();  // blue disc with two bars
 QIcon okTick();        // green tick
 // The window, tray and desktop icon; loaded once and shared.
 QIcon appIcon();
