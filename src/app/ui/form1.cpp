@@ -547,10 +547,21 @@ void TForm1::Timer2Timer()
 
 void TForm1::updateReminders()
 {
-    const bool wasMarked = m_reminder->anyMarked();
+    const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
     const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
-    if (wasMarked || m_reminder->anyMarked())
-        RxDBGrid1->viewport()->update();
+    // The rows whose mark came or went are redrawn whole (their colour);
+    // the tick itself redraws only the cells it changed.
+    const QSet<MemTable::RowId> &marked = m_reminder->marked();
+    if (wasMarked != marked) {
+        const MemTable &log = m_board->curLog();
+        QWidget *cells = RxDBGrid1->viewport();
+        for (const QSet<MemTable::RowId> *set : {&wasMarked, &marked})
+            for (MemTable::RowId id : *set) {
+                const int row = log.rowOf(id);
+                if (row >= 0 && (set == &wasMarked ? !marked.contains(id) : !wasMarked.contains(id)))
+                    cells->update(0, RxDBGrid1->rowViewportPosition(row), cells->width(), RxDBGrid1->rowHeight(row));
+            }
+    }
     if (fresh.isEmpty())
         return;
     const MemTable &log = m_board->curLog();
