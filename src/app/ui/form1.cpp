@@ -643,8 +643,14 @@ void TForm1::loadPriceList()
 {
     // A settings file that is there but cannot be read (no rights, a folder,
     // a device) would look like an empty price list; say why instead.
-    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+    const ProfileFile::ReadStatus status = ProfileFile::readBytes(m_settingsPath).status;
+    if (status == ProfileFile::ReadStatus::Failed)
         showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
+    // Far too large for a price list: the start goes on with none, and the
+    // file stays as it is (a save of the prices is refused, with the same
+    // words).
+    if (status == ProfileFile::ReadStatus::TooLarge)
+        showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
     QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
     delete Prices;
