@@ -547,10 +547,21 @@ void TForm1::Timer2Timer()
 
 void TForm1::updateReminders()
 {
-    const bool wasMarked = m_reminder->anyMarked();
+    const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
     const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
-    if (wasMarked || m_reminder->anyMarked())
-        RxDBGrid1->viewport()->update();
+    // The rows whose mark came or went are redrawn whole (their colour);
+    // the tick itself redraws only the cells it changed.
+    const QSet<MemTable::RowId> &marked = m_reminder->marked();
+    if (wasMarked != marked) {
+        const MemTable &log = m_board->curLog();
+        QWidget *cells = RxDBGrid1->viewport();
+        for (const QSet<MemTable::RowId> *set : {&wasMarked, &marked})
+            for (MemTable::RowId id : *set) {
+                const int row = log.rowOf(id);
+                if (row >= 0 && (set == &wasMarked ? !marked.contains(id) : !wasMarked.contains(id)))
+                    cells->update(0, RxDBGrid1->rowViewportPosition(row), cells->width(), RxDBGrid1->rowHeight(row));
+            }
+    }
     if (fresh.isEmpty())
         return;
     const MemTable &log = m_board->curLog();
@@ -632,8 +643,14 @@ void TForm1::loadPriceList()
 {
     // A settings file that is there but cannot be read (no rights, a folder,
     // a device) would look like an empty price list; say why instead.
-    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+    const ProfileFile::ReadStatus status = ProfileFile::readBytes(m_settingsPath).status;
+    if (status == ProfileFile::ReadStatus::Failed)
         showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
+    // Far too large for a price list: the start goes on with none, and the
+    // file stays as it is (a save of the prices is refused, with the same
+    // words).
+    if (status == ProfileFile::ReadStatus::TooLarge)
+        showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
     QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
     delete Prices;
