@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -145,6 +146,8 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
     QSet<std::uint64_t> found;
     if (ids.isEmpty())
         return found;
+    // Records minus reversals, per session asked about.
+    QHash<std::uint64_t, int> standing;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
@@ -174,7 +177,7 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
             if (recordSeal(rec) == RecordSeal::Good) {
                 const std::uint64_t id = storedSessionId(rec);
                 if (ids.contains(id))
-                    found.insert(id);
+                    standing[id] += isReversalRecord(rec) ? -1 : 1;
             }
         }
         carry = have - whole * RecordSize;
@@ -182,6 +185,9 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
             std::copy(buffer.data() + whole * RecordSize, buffer.data() + have, buffer.data());
     }
     ::close(fd);
+    for (auto it = standing.cbegin(); it != standing.cend(); ++it)
+        if (it.value() > 0)
+            found.insert(it.key());
     return found;
 }
 

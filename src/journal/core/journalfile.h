@@ -46,7 +46,9 @@ private:
 void appendJournalRecord(const QString &path, const LogRecord &r);
 
 // Which of the given session identifiers already have an intact record in
-// the journal. Reads the file in pieces, so memory stays small whatever its
+// the journal that stands: a reversal (an undone Stop) takes back one
+// earlier record of its session, so a session stopped, taken back and not
+// yet stopped again counts as not written. Reads the file in pieces, so memory stays small whatever its
 // size. A missing journal holds none. Throws IoError when it cannot be read.
 QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids);
 
