@@ -125,6 +125,48 @@ private slots:
         QVERIFY(rows2[3].endsWith(QLatin1Char(';') + m_two));
     }
 
+    // An undone Stop: its record and the reversal, sealed as the desk
+    // program writes them, net out in the lines, the CSV and the totals.
+    void reversalNetsOut()
+    {
+        LogRecord stop = sampleRecord(at(2026, 12, 4, 10, 30), 20, 10.0 / 1440, QStringLiteral("Сидоров"));
+        stop.status = QStringLiteral("Стоп");
+        stop.sessionId = 77;
+        LogRecord undo = stop;
+        undo.amount = -stop.amount;
+        undo.elapsed = -stop.elapsed;
+        undo.status = QStringLiteral("Отмена");
+        undo.reversal = true;
+        LogRecord again = stop;
+        again.written = at(2026, 12, 4, 11);
+        again.amount = 30;
+        again.elapsed = 15.0 / 1440;
+        QByteArray bytes;
+        for (const LogRecord &r : {stop, undo, again}) {
+            RecordBytes b = serializeRecord(r);
+            ScrambleRecord(b);
+            sealRecord(b);
+            bytes.append(b.data(), RecordSize);
+        }
+        const QString path = m_dir.filePath(QStringLiteral("отмена.log"));
+        writeFile(path, bytes);
+
+        const Run text = report({QStringLiteral("--journal"), path, QStringLiteral("04.12.2026"), QStringLiteral("04.12.2026")});
+        QCOMPARE(text.status, 0);
+        const QStringList lines = textLines(text.out);
+        QCOMPARE(lines.size(), 1 + 3 + 1);
+        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена")),
+                 qPrintable(lines[2]));
+        QCOMPARE(lines[4], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
+
+        const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path, QStringLiteral("2026-12-04"),
+                                QStringLiteral("2026-12-04")});
+        QCOMPARE(csv.status, 0);
+        const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")), qPrintable(rows[2]));
+    }
+
     void theDeskProgramsJournalByDefault()
     {
         QTemporaryDir data;
