@@ -43,13 +43,6 @@ SavedSession saved(std::uint64_t id, const QString &client)
     return s;
 }
 
-int failingClose(int fd)
-{
-    ::close(fd);
-    errno = EIO;
-    return -1;
-}
-
 } // namespace
 
 class TestSessionState : public QObject
@@ -105,7 +98,7 @@ void TestSessionState::init()
 
 void TestSessionState::cleanup()
 {
-    setJournalCloseCall(nullptr);
+    setSystemCalls({});
     m_scoped.reset();
     m_clock.reset();
     m_dir.reset();
@@ -279,8 +272,9 @@ void TestSessionState::missingFileIsAnEmptyGridWithoutMessage()
 
 void TestSessionState::staleTemporariesRemovedAtStart()
 {
-    const QStringList stale = {".Bilmeko.sessions.a1B2c3", ".Bilmeko.ini.Zz9yY8"};
-    const QStringList kept = {".Bilmeko.sessions.toolong1", "Bilmeko.sessions.a1B2c3", ".Bilmeko.sessions.ab"};
+    const QStringList stale = {".Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.ini.tmp-Zz9yY8"};
+    const QStringList kept = {".Bilmeko.sessions.tmp-toolong1", "Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.sessions.backup",
+                              ".Bilmeko.ini.backup"};
     for (const QString &n : stale + kept)
         test::writeFile(m_dir->filePath(n), "x");
     QCOMPARE(removeStaleTemporaries(m_dir->filePath(QStringLiteral("Bilmeko.ini"))), 1);
@@ -672,14 +666,14 @@ void TestSessionState::closeFailingAfterFlushGivesOneRecord()
     auto board = makeBoard();
     const auto a = board->addSession(QStringLiteral("A"), QString(), QStringLiteral("S"), 1, 0, 10);
     board->addSession(QStringLiteral("B"), QString(), QStringLiteral("S"), 1, 0, 20);
-    setJournalCloseCall(failingClose);
+    setSystemCalls(test::closeFailingFor(QStringLiteral("Bilmeko.log")));
     test::ErrorRecorder errors;
     m_clock->advanceSecs(5 * 60);
     QVERIFY(board->stopSession(a));
     m_clock->advanceSecs(15 * 60);
     board->tick();
     board->tick();
-    setJournalCloseCall(nullptr);
+    setSystemCalls({});
     QVERIFY(errors.messages.isEmpty());
     QVERIFY(board->curLog().isEmpty());
     const QList<LogRecord> j = journal();

@@ -44,6 +44,7 @@
 #include <QShortcut>
 #include <QThreadPool>
 #include <QTimer>
+#include <QWindow>
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
@@ -268,7 +269,8 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     Prices->setGeometry(292, 184, 185, 85);
     Prices->hide();
 
-    m_board->setNoticeHook([](const Notice &n) { TFormbox::showNotice(n); });
+    m_board->setNoticeHook([this](const Notice &n) { announceNotice(n); });
+    TFormbox::installReachKey(this);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -540,6 +542,11 @@ void TForm1::showCentred()
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    // An empty caption would show the application's name in its place
+    // until the clock writes it: a blank keeps the title bar empty.
+    winId();
+    if (windowTitle().isEmpty())
+        windowHandle()->setTitle(QStringLiteral(" "));
     show();
 }
 
@@ -719,10 +726,21 @@ void TForm1::Timer2Timer()
 
 void TForm1::updateReminders()
 {
-    const bool wasMarked = m_reminder->anyMarked();
+    const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
     const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
-    if (wasMarked || m_reminder->anyMarked())
-        RxDBGrid1->viewport()->update();
+    // The rows whose mark came or went are redrawn whole (their colour);
+    // the tick itself redraws only the cells it changed.
+    const QSet<MemTable::RowId> &marked = m_reminder->marked();
+    if (wasMarked != marked) {
+        const MemTable &log = m_board->curLog();
+        QWidget *cells = RxDBGrid1->viewport();
+        for (const QSet<MemTable::RowId> *set : {&wasMarked, &marked})
+            for (MemTable::RowId id : *set) {
+                const int row = log.rowOf(id);
+                if (row >= 0 && (set == &wasMarked ? !marked.contains(id) : !wasMarked.contains(id)))
+                    cells->update(0, RxDBGrid1->rowViewportPosition(row), cells->width(), RxDBGrid1->rowHeight(row));
+            }
+    }
     if (fresh.isEmpty())
         return;
     const MemTable &log = m_board->curLog();
@@ -739,6 +757,19 @@ void TForm1::updateReminders()
                                  .arg(clients.join(QStringLiteral(", "))),
                              QSystemTrayIcon::Information, 15000);
     emit sessionsReminded(clients);
+}
+
+void TForm1::announceNotice(const Notice &n)
+{
+    TFormbox::showNotice(n);
+    // The notice takes no focus, so it is announced: a beep, and with the
+    // window hidden a message from the tray.
+    QApplication::beep();
+    if (!isVisible() && RxTrayIcon1->isVisible())
+        RxTrayIcon1->showMessage(QStringLiteral("Время закончилось"),
+                                 QStringLiteral("%1\n%2").arg(n.customer, n.stat),
+                                 QSystemTrayIcon::Information, 15000);
+    emit noticeAnnounced(n.customer);
 }
 
 void TForm1::bringToFront()
@@ -815,8 +846,14 @@ void TForm1::loadPriceList()
 {
     // A settings file that is there but cannot be read (no rights, a folder,
     // a device) would look like an empty price list; say why instead.
-    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+    const ProfileFile::ReadStatus status = ProfileFile::readBytes(m_settingsPath).status;
+    if (status == ProfileFile::ReadStatus::Failed)
         showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
+    // Far too large for a price list: the start goes on with none, and the
+    // file stays as it is (a save of the prices is refused, with the same
+    // words).
+    if (status == ProfileFile::ReadStatus::TooLarge)
+        showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
     QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
     delete Prices;

@@ -25,6 +25,7 @@ namespace bilmeko {
 
 class MemTable;
 class MemTableModel;
+struct Notice;
 class ProfileFile;
 class SessionBoard;
 class SessionReminder;
@@ -111,6 +112,8 @@ signals:
     // Sessions came into their last minutes: the sound and the tray message
     // went out for them.
     void sessionsReminded(const QStringList &clients);
+    // A time-is-up notice was shown and announced (beep, tray message).
+    void noticeAnnounced(const QString &client);
 
 protected:
     // Whether a hidden window can be reached again through a tray icon.
@@ -132,6 +135,8 @@ private:
     // Marks the sessions in their last minutes and announces new ones; after
     // every tick and command.
     void updateReminders();
+    // Shows a time-is-up notice and announces it.
+    void announceNotice(const Notice &n);
     // Brings back the sessions of the last run (before the first tick).
     void restoreSessions();
     // Today's figures from the journal, and the status bar's text.
