@@ -499,9 +499,11 @@ private slots:
         QVERIFY(f.board().curLog().isEmpty());
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
+        QCOMPARE(notices().size(), 1);
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+        QTRY_COMPARE(notices().size(), 0); // the session is not over any more
         QCOMPARE(f.board().curLog().rowCount(), 1);
         QCOMPARE(f.board().elapsedMs(f.board().curLog().rowId(0)), qint64(10 * 60'000));
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));

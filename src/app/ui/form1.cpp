@@ -596,7 +596,14 @@ void TForm1::N8Click()
 
 void TForm1::N10Click()
 {
-    m_board->undoStop();
+    const FinishedSession *undo = m_board->undoableStop();
+    const std::uint64_t id = undo ? undo->session.id : 0;
+    if (!m_board->undoStop())
+        return;
+    // Its notice would say the session is over: it is not any more.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<TFormbox *>(w); box && box->sessionId() == id)
+            box->close();
     updateReminders();
     updateSessionActions();
     refreshTakings();
