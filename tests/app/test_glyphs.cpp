@@ -59,7 +59,7 @@ void TestGlyphs::initTestCase()
 void TestGlyphs::everyPictureIsAnSvgInTheResources()
 {
     const QStringList paths = glyphs::resourcePaths();
-    QCOMPARE(paths.size(), 6);
+    QCOMPARE(paths.size(), 7);
     for (const QString &path : paths) {
         QFile f(path);
         QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
@@ -145,10 +145,10 @@ void TestGlyphs::mainWindowUsesThePictures()
 
     auto *logo = form.findChild<QLabel *>(QStringLiteral("Image1"));
     QVERIFY(logo);
-    QCOMPARE(logo->geometry(), QRect(593, 184, 120, 26));
+    QCOMPARE(logo->geometry(), QRect(593, 216, 120, 26));
     QVERIFY(inked(logo->pixmap()) > 0);
 
-    for (const char *name : {"SpeedButton1", "SpeedButton2", "SpeedButton3"}) {
+    for (const char *name : {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"}) {
         auto *b = form.findChild<QToolButton *>(QLatin1String(name));
         QVERIFY(b);
         QVERIFY(inked(b->icon().pixmap(QSize(16, 16))) > 16);
