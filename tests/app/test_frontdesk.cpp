@@ -328,31 +328,31 @@ private slots:
         QVERIFY(question.startsWith(QStringLiteral("Остановить")));
         QVERIFY(f.board().curLog().isEmpty());
 
-        const char *names[] = {"SpeedButton1", "SpeedButton2", "SpeedButton3"};
-        const char *keys[] = {"Ins", "F2", "F8"};
-        for (int i = 0; i < 3; ++i) {
+        const char *names[] = {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"};
+        const char *keys[] = {"Ins", "F2", "F8", "F6"};
+        for (int i = 0; i < 4; ++i) {
             auto *b = f.findChild<QToolButton *>(names[i]);
             QVERIFY(b->toolTip().endsWith(QStringLiteral("(%1)").arg(keys[i])));
             QCOMPARE(b->focusPolicy(), Qt::TabFocus); // no focus from a click
             QVERIFY(b->autoRaise());
         }
-        // Tab from the grid reaches the three buttons in order.
+        // Tab from the grid reaches the four buttons in order.
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         grid->setFocus();
         QStringList reached;
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             reached << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(reached, (QStringList{"SpeedButton1", "SpeedButton2", "SpeedButton3"}));
+        QCOMPARE(reached, (QStringList{"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"}));
     }
 
     void menusHaveMnemonics()
     {
         TForm1 f(dir());
         QStringList texts;
-        for (const char *name : {"N3", "N5", "N1", "N6"})
+        for (const char *name : {"N3", "N5", "N8", "N9", "N10", "N11", "N1", "N6"})
             texts << f.findChild<QAction *>(name)->text();
         for (QAction *a : f.menuBar()->actions())
             texts << a->text();
