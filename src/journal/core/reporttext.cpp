@@ -62,7 +62,8 @@ inline int msOfDay(double v)
 struct CodeTables
 {
     std::array<char16_t, 256> shown{};
-    std::array<std::array<char, 4>, 256> utf8{}; // length first, then the bytes
+    // The UTF-8 bytes of each, up to three, and their count in the top byte.
+    std::array<std::uint32_t, 256> utf8{};
 
     CodeTables()
     {
@@ -72,9 +73,11 @@ struct CodeTables
             const char16_t u = s.isEmpty() ? u'?' : s.at(0).unicode();
             shown[static_cast<size_t>(b)] = u < 0x20 || u == 0x7F ? u' ' : u;
             const QByteArray bytes = s.toUtf8();
-            auto &e = utf8[static_cast<size_t>(b)];
-            e[0] = static_cast<char>(std::min<qsizetype>(bytes.size(), 3));
-            std::memcpy(e.data() + 1, bytes.constData(), static_cast<size_t>(e[0]));
+            const auto n = static_cast<std::uint32_t>(std::min<qsizetype>(bytes.size(), 3));
+            std::uint32_t e = n << 24;
+            for (std::uint32_t k = 0; k < n; ++k)
+                e |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])) << (8 * k);
+            utf8[static_cast<size_t>(b)] = e;
         }
     }
 };
@@ -364,9 +367,48 @@ int writeMoneyDigits(double v, Ch *out)
     return n;
 }
 
+// Kopecks of |v| when they follow from the number without its decimal
+// digits: below 1e12 the fifteen significant digits that the text rounds
+// from lie within 0.05 kopeck of |v|, so away from a half kopeck the
+// rounding of |v| itself gives the same kopecks. -1 near a half kopeck.
+inline std::int64_t plainKopecks(double v)
+{
+    const double x = std::fabs(v) * 100.0;
+    if (!(x < 1e14))
+        return -1;
+    const auto whole = static_cast<std::int64_t>(x); // x >= 0: cut is floor
+    const double frac = x - static_cast<double>(whole);
+    if (frac > 0.44 && frac < 0.56)
+        return -1;
+    return whole + (frac >= 0.56 ? 1 : 0);
+}
+
+template<typename Ch>
+int writeKopecks(bool negative, std::int64_t c, Ch *out)
+{
+    int n = 0;
+    if (negative && c != 0)
+        out[n++] = '-';
+    char digits[24];
+    int k = 0;
+    std::int64_t whole = c / 100;
+    do
+        digits[k++] = static_cast<char>('0' + whole % 10);
+    while ((whole /= 10) > 0);
+    while (k > 0)
+        out[n++] = static_cast<Ch>(digits[--k]);
+    out[n++] = ',';
+    out[n++] = static_cast<Ch>('0' + c % 100 / 10);
+    out[n++] = static_cast<Ch>('0' + c % 10);
+    return n;
+}
+
 template<typename Ch>
 int writeMoneyText(double v, Ch *out)
 {
+    const std::int64_t kopecks = plainKopecks(v);
+    if (kopecks >= 0)
+        return writeKopecks(v < 0, kopecks, out);
     if (std::isfinite(v) && std::fabs(v) < 1e20)
         return writeMoneyDigits(v, out);
     const QString s = Formats::money(v);
@@ -641,31 +683,45 @@ void CsvWriter::fields(const RecordFields &r)
 
 void CsvWriter::text(std::string_view s)
 {
-    bool quote = false;
-    for (char c : s)
-        quote = quote || c == ';' || c == '"' || c == '\n' || c == '\r';
-    const auto &utf8 = codeTables().utf8;
-    // Each byte is at most three, a doubled quote two.
-    char *p = m_out.reserve(static_cast<int>(s.size()) * 3 + 2);
+    if (!m_utf8)
+        m_utf8 = codeTables().utf8.data();
+    // Each byte is at most three, a doubled quote two; four are written.
+    char *p = m_out.reserve(static_cast<int>(s.size()) * 3 + 4);
     int n = 0;
-    if (quote)
-        p[n++] = '"';
+    bool quote = false;
     for (char c : s) {
-        if (c == '"')
-            p[n++] = '"';
-        const auto &e = utf8[static_cast<unsigned char>(c)];
-        for (int k = 1; k <= e[0]; ++k)
-            p[n++] = e[static_cast<size_t>(k)];
+        quote |= c == ';' || c == '"' || c == '\n' || c == '\r';
+        const std::uint32_t e = m_utf8[static_cast<unsigned char>(c)];
+        std::memcpy(p + n, &e, 4); // little-endian: the bytes come first
+        n += static_cast<int>(e >> 24);
     }
-    if (quote)
+    if (quote) {
+        // Rare: written again, quoted, the quotes inside doubled.
+        n = 0;
         p[n++] = '"';
+        for (char c : s) {
+            if (c == '"')
+                p[n++] = '"';
+            const std::uint32_t e = m_utf8[static_cast<unsigned char>(c)];
+            std::memcpy(p + n, &e, 4);
+            n += static_cast<int>(e >> 24);
+        }
+        p[n++] = '"';
+    }
     m_out.commit(n);
 }
 
 void CsvWriter::dateTime(double v)
 {
     // The date and time of day as the report's first column takes them.
-    const qint64 ms = std::isfinite(v) && std::fabs(v) < 1e8 ? roundToMs(v) : 0;
+    // roundToMs without the library call: half away from zero.
+    const double scaled = v * static_cast<double>(MsPerDay);
+    qint64 ms = 0;
+    if (std::fabs(v) < 1e8) {
+        ms = static_cast<qint64>(scaled); // toward zero; the rest is exact
+        const double rest = scaled - static_cast<double>(ms);
+        ms += rest >= 0.5 ? 1 : rest <= -0.5 ? -1 : 0;
+    }
     qint64 day = ms / MsPerDay;
     qint64 inDay = ms % MsPerDay;
     if (inDay < 0) {

@@ -171,6 +171,7 @@ private:
     void money(double v);
 
     ByteOutput &m_out;
+    const std::uint32_t *m_utf8 = nullptr;
     qint64 m_day = INT64_MIN;
     char m_date[16] = {};
     int m_dateLength = 0;
