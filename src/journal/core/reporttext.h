@@ -163,12 +163,14 @@ public:
     // A text as the last column holds it: UTF-8, quoted where it has to be.
     static QByteArray sourceField(const QString &name);
 
+    // In the conversion table: the byte makes a field quoted.
+    static constexpr std::uint32_t QuoteMark = 0x80000000u;
+
 private:
     void fields(const RecordFields &r);
-    void text(std::string_view cp1251);
-    void dateTime(double v);
-    void time(double v, bool withSign = false);
-    void money(double v);
+    char *text(char *p, std::string_view cp1251) const;
+    char *dateTime(char *p, double v);
+    static char *time(char *p, double v, bool withSign);
 
     ByteOutput &m_out;
     const std::uint32_t *m_utf8 = nullptr;
