@@ -60,6 +60,20 @@ private:
     qint64 m_size = 0;
 };
 
+// A buffer for pieces of a journal, aligned to a page.
+class PieceBuffer
+{
+public:
+    explicit PieceBuffer(qint64 size);
+    ~PieceBuffer();
+    PieceBuffer(const PieceBuffer &) = delete;
+    PieceBuffer &operator=(const PieceBuffer &) = delete;
+    char *data() const { return m_data; }
+
+private:
+    char *m_data;
+};
+
 // The message for a journal that is not a regular file.
 QString notAJournalFileMessage(const QString &path);
 

@@ -85,6 +85,23 @@ inline float storedFieldWidth(const char *stored, int offset, int max, const Cha
     return sum;
 }
 
+// The record's bytes with its texts unscrambled, as ScrambleRecord gives
+// them, eight bytes a step: the headless report does it for every record.
+inline void unscrambleInto(const char *stored, char *plain)
+{
+    std::memcpy(plain, stored, RecordSize);
+    constexpr std::uint64_t key = 0x0101010101010101ull * ScrambleKey;
+    int at = record::ScrambleFirst;
+    for (; at + 8 <= record::ScrambleLast + 1; at += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, plain + at, 8);
+        w ^= key;
+        std::memcpy(plain + at, &w, 8);
+    }
+    for (; at <= record::ScrambleLast; ++at)
+        plain[at] = static_cast<char>(plain[at] ^ ScrambleKey);
+}
+
 // Adds a listed record's numbers to the totals.
 inline void addListed(ReportTotals &t, const char *stored)
 {
@@ -149,7 +166,7 @@ struct PeriodReport::Data
     DateTimeValue end = 0;
 
     // Lines are read again a piece of the journal at a time.
-    std::vector<char> cache;
+    std::unique_ptr<PieceBuffer> cache;
     qint64 cacheFrom = 0;
     qint64 cacheSize = 0;
     RecordBytes plain{};
@@ -229,8 +246,7 @@ ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateB
                     continue;
                 }
                 addListed(t, stored);
-                std::memcpy(plain.data(), stored, RecordSize);
-                ScrambleRecord(plain);
+                unscrambleInto(stored, plain.data());
                 listed(plain.data());
             }
         },
@@ -319,15 +335,16 @@ const char *PeriodReport::recordBytes(qsizetype i) const
 {
     const Selected &s = d->selected[static_cast<size_t>(i)];
     if (s.offset < d->cacheFrom || s.offset + RecordSize > d->cacheFrom + d->cacheSize) {
-        d->cache.resize(CacheBytes);
+        if (!d->cache)
+            d->cache = std::make_unique<PieceBuffer>(CacheBytes);
         const qint64 want = std::min<qint64>(CacheBytes, d->size - s.offset);
-        const qint64 got = d->source->readAt(s.offset, d->cache.data(), want);
+        const qint64 got = d->source->readAt(s.offset, d->cache->data(), want);
         d->cacheFrom = s.offset;
         d->cacheSize = std::max<qint64>(got, 0);
         if (d->cacheSize < RecordSize)
             return nullptr;
     }
-    const char *stored = d->cache.data() + (s.offset - d->cacheFrom);
+    const char *stored = d->cache->data() + (s.offset - d->cacheFrom);
     if (std::memcmp(stored + record::Written, &s.written, sizeof s.written) != 0 || !trustedRecord(stored))
         return nullptr;
     std::memcpy(d->plain.data(), stored, RecordSize);
@@ -371,7 +388,7 @@ std::array<float, 4> PeriodReport::measureTexts(const CharWidths &widths) const
     for (qsizetype i = 0; i < recordCount(); ++i) {
         if (!recordBytes(i))
             continue;
-        const char *stored = d->cache.data() + (d->selected[static_cast<size_t>(i)].offset - d->cacheFrom);
+        const char *stored = d->cache->data() + (d->selected[static_cast<size_t>(i)].offset - d->cacheFrom);
         for (int f = 0; f < 4; ++f)
             out[f] = std::max(out[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], widths));
     }

@@ -62,7 +62,9 @@ inline int msOfDay(double v)
 struct CodeTables
 {
     std::array<char16_t, 256> shown{};
-    std::array<std::array<char, 4>, 256> utf8{}; // length first, then the bytes
+    // The UTF-8 bytes of each, up to three, their count in the top byte's
+    // low bits, and CsvWriter::QuoteMark for those that make a field quoted.
+    std::array<std::uint32_t, 256> utf8{};
 
     CodeTables()
     {
@@ -72,9 +74,13 @@ struct CodeTables
             const char16_t u = s.isEmpty() ? u'?' : s.at(0).unicode();
             shown[static_cast<size_t>(b)] = u < 0x20 || u == 0x7F ? u' ' : u;
             const QByteArray bytes = s.toUtf8();
-            auto &e = utf8[static_cast<size_t>(b)];
-            e[0] = static_cast<char>(std::min<qsizetype>(bytes.size(), 3));
-            std::memcpy(e.data() + 1, bytes.constData(), static_cast<size_t>(e[0]));
+            const auto n = static_cast<std::uint32_t>(std::min<qsizetype>(bytes.size(), 3));
+            std::uint32_t e = n << 24;
+            if (b == ';' || b == '"' || b == '\n' || b == '\r')
+                e |= CsvWriter::QuoteMark;
+            for (std::uint32_t k = 0; k < n; ++k)
+                e |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])) << (8 * k);
+            utf8[static_cast<size_t>(b)] = e;
         }
     }
 };
@@ -364,9 +370,48 @@ int writeMoneyDigits(double v, Ch *out)
     return n;
 }
 
+// Kopecks of |v| when they follow from the number without its decimal
+// digits: below 1e12 the fifteen significant digits that the text rounds
+// from lie within 0.05 kopeck of |v|, so away from a half kopeck the
+// rounding of |v| itself gives the same kopecks. -1 near a half kopeck.
+inline std::int64_t plainKopecks(double v)
+{
+    const double x = std::fabs(v) * 100.0;
+    if (!(x < 1e14))
+        return -1;
+    const auto whole = static_cast<std::int64_t>(x); // x >= 0: cut is floor
+    const double frac = x - static_cast<double>(whole);
+    if (frac > 0.44 && frac < 0.56)
+        return -1;
+    return whole + (frac >= 0.56 ? 1 : 0);
+}
+
+template<typename Ch>
+int writeKopecks(bool negative, std::int64_t c, Ch *out)
+{
+    int n = 0;
+    if (negative && c != 0)
+        out[n++] = '-';
+    char digits[24];
+    int k = 0;
+    std::int64_t whole = c / 100;
+    do
+        digits[k++] = static_cast<char>('0' + whole % 10);
+    while ((whole /= 10) > 0);
+    while (k > 0)
+        out[n++] = static_cast<Ch>(digits[--k]);
+    out[n++] = ',';
+    out[n++] = static_cast<Ch>('0' + c % 100 / 10);
+    out[n++] = static_cast<Ch>('0' + c % 10);
+    return n;
+}
+
 template<typename Ch>
 int writeMoneyText(double v, Ch *out)
 {
+    const std::int64_t kopecks = plainKopecks(v);
+    if (kopecks >= 0)
+        return writeKopecks(v < 0, kopecks, out);
     if (std::isfinite(v) && std::fabs(v) < 1e20)
         return writeMoneyDigits(v, out);
     const QString s = Formats::money(v);
@@ -374,23 +419,6 @@ int writeMoneyText(double v, Ch *out)
     for (int i = 0; i < n; ++i)
         out[i] = static_cast<Ch>(s.at(i).unicode()); // digits, ',' and '-' only
     return n;
-}
-
-inline char *twoDigits(char *p, int v)
-{
-    p[0] = static_cast<char>('0' + v / 10);
-    p[1] = static_cast<char>('0' + v % 10);
-    return p + 2;
-}
-
-// HH:mm:ss of a count of seconds within a day.
-inline char *hms(char *p, qint64 secs)
-{
-    p = twoDigits(p, static_cast<int>(secs / 3600));
-    *p++ = ':';
-    p = twoDigits(p, static_cast<int>(secs / 60 % 60));
-    *p++ = ':';
-    return twoDigits(p, static_cast<int>(secs % 60));
 }
 
 } // namespace
@@ -616,56 +644,111 @@ QByteArray CsvWriter::sourceField(const QString &name)
     return b;
 }
 
+namespace {
+
+// "00" to "99".
+struct TwoDigits
+{
+    char pairs[200];
+    constexpr TwoDigits() : pairs()
+    {
+        for (int i = 0; i < 100; ++i) {
+            pairs[2 * i] = static_cast<char>('0' + i / 10);
+            pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr TwoDigits Digits;
+
+inline char *pair(char *p, int v)
+{
+    std::memcpy(p, Digits.pairs + 2 * v, 2);
+    return p + 2;
+}
+
+inline char *csvHms(char *p, int secs)
+{
+    const int h = secs / 3600;
+    const int rest = secs - h * 3600;
+    const int m = rest / 60;
+    p = pair(p, h);
+    *p++ = ':';
+    p = pair(p, m);
+    *p++ = ':';
+    return pair(p, rest - m * 60);
+}
+
+// The longest row without its last column: 40 + 3 * 20 characters of at
+// most three bytes, quoted, two amounts, three times, a date.
+constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16;
+
+} // namespace
+
 void CsvWriter::fields(const RecordFields &r)
 {
-    dateTime(r.written);
-    m_out.put(';');
-    text(r.clientName);
-    m_out.put(';');
-    text(r.service);
-    m_out.put(';');
-    money(r.pricePerMin);
-    m_out.put(';');
-    time(r.startTime);
-    m_out.put(';');
-    time(r.elapsed, true);
-    m_out.put(';');
-    time(r.endTime);
-    m_out.put(';');
-    money(r.amount);
-    m_out.put(';');
-    text(r.note);
-    m_out.put(';');
-    text(r.status);
+    if (!m_utf8)
+        m_utf8 = codeTables().utf8.data();
+    char *const start = m_out.reserve(CsvRowMax);
+    char *p = dateTime(start, r.written);
+    *p++ = ';';
+    p = text(p, r.clientName);
+    *p++ = ';';
+    p = text(p, r.service);
+    *p++ = ';';
+    p += writeMoney(r.pricePerMin, p);
+    *p++ = ';';
+    p = time(p, r.startTime, false);
+    *p++ = ';';
+    p = time(p, r.elapsed, true);
+    *p++ = ';';
+    p = time(p, r.endTime, false);
+    *p++ = ';';
+    p += writeMoney(r.amount, p);
+    *p++ = ';';
+    p = text(p, r.note);
+    *p++ = ';';
+    p = text(p, r.status);
+    m_out.commit(static_cast<int>(p - start));
 }
 
-void CsvWriter::text(std::string_view s)
+char *CsvWriter::text(char *p, std::string_view s) const
 {
-    bool quote = false;
-    for (char c : s)
-        quote = quote || c == ';' || c == '"' || c == '\n' || c == '\r';
-    const auto &utf8 = codeTables().utf8;
-    // Each byte is at most three, a doubled quote two.
-    char *p = m_out.reserve(static_cast<int>(s.size()) * 3 + 2);
-    int n = 0;
-    if (quote)
-        p[n++] = '"';
+    // Each byte is at most three, a doubled quote two; four are written.
+    char *const start = p;
+    std::uint32_t seen = 0;
+    for (char c : s) {
+        const std::uint32_t e = m_utf8[static_cast<unsigned char>(c)];
+        seen |= e;
+        std::memcpy(p, &e, 4); // little-endian: the bytes come first
+        p += (e >> 24) & 3;
+    }
+    if (!(seen & QuoteMark))
+        return p;
+    // Rare: written again, quoted, the quotes inside doubled.
+    p = start;
+    *p++ = '"';
     for (char c : s) {
         if (c == '"')
-            p[n++] = '"';
-        const auto &e = utf8[static_cast<unsigned char>(c)];
-        for (int k = 1; k <= e[0]; ++k)
-            p[n++] = e[static_cast<size_t>(k)];
+            *p++ = '"';
+        const std::uint32_t e = m_utf8[static_cast<unsigned char>(c)];
+        std::memcpy(p, &e, 4);
+        p += (e >> 24) & 3;
     }
-    if (quote)
-        p[n++] = '"';
-    m_out.commit(n);
+    *p++ = '"';
+    return p;
 }
 
-void CsvWriter::dateTime(double v)
+char *CsvWriter::dateTime(char *p, double v)
 {
-    // The date and time of day as the report's first column takes them.
-    const qint64 ms = std::isfinite(v) && std::fabs(v) < 1e8 ? roundToMs(v) : 0;
+    // The date and time of day as the report's first column takes them;
+    // roundToMs without the library call (half away from zero).
+    qint64 ms = 0;
+    if (std::fabs(v) < 1e8) {
+        const double scaled = v * static_cast<double>(MsPerDay);
+        ms = static_cast<qint64>(scaled); // toward zero; the rest is exact
+        const double rest = scaled - static_cast<double>(ms);
+        ms += rest >= 0.5 ? 1 : rest <= -0.5 ? -1 : 0;
+    }
     qint64 day = ms / MsPerDay;
     qint64 inDay = ms % MsPerDay;
     if (inDay < 0) {
@@ -683,25 +766,16 @@ void CsvWriter::dateTime(double v)
         m_dateLength = static_cast<int>(std::min<qsizetype>(text.size(), sizeof m_date));
         std::memcpy(m_date, text.constData(), static_cast<size_t>(m_dateLength));
     }
-    m_out.put(std::string_view(m_date, static_cast<size_t>(m_dateLength)));
-    char *p = m_out.reserve(8);
-    m_out.commit(static_cast<int>(hms(p, inDay / 1000) - p));
+    std::memcpy(p, m_date, static_cast<size_t>(m_dateLength));
+    return csvHms(p + m_dateLength, static_cast<int>(inDay / 1000));
 }
 
-void CsvWriter::time(double v, bool withSign)
+char *CsvWriter::time(char *p, double v, bool withSign)
 {
-    char *p = m_out.reserve(9);
-    const int ms = msOfDay(v);
-    char *q = p;
-    if (withSign && v < 0 && ms / 1000 != 0)
-        *q++ = '-';
-    m_out.commit(static_cast<int>(hms(q, ms / 1000) - p));
-}
-
-void CsvWriter::money(double v)
-{
-    char *p = m_out.reserve(MoneyTextMax);
-    m_out.commit(writeMoney(v, p));
+    const int secs = msOfDay(v) / 1000;
+    if (withSign && v < 0 && secs != 0)
+        *p++ = '-';
+    return csvHms(p, secs);
 }
 
 // --- Whole texts ----------------------------------------------------------

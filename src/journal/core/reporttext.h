@@ -163,14 +163,17 @@ public:
     // A text as the last column holds it: UTF-8, quoted where it has to be.
     static QByteArray sourceField(const QString &name);
 
+    // In the conversion table: the byte makes a field quoted.
+    static constexpr std::uint32_t QuoteMark = 0x80000000u;
+
 private:
     void fields(const RecordFields &r);
-    void text(std::string_view cp1251);
-    void dateTime(double v);
-    void time(double v, bool withSign = false);
-    void money(double v);
+    char *text(char *p, std::string_view cp1251) const;
+    char *dateTime(char *p, double v);
+    static char *time(char *p, double v, bool withSign);
 
     ByteOutput &m_out;
+    const std::uint32_t *m_utf8 = nullptr;
     qint64 m_day = INT64_MIN;
     char m_date[16] = {};
     int m_dateLength = 0;
