@@ -304,6 +304,7 @@ void SessionBoard::writeRecord(const QString &status, const RunningSession &s, s
         // written: one record per session, never two.
         if (journalSessionsAmong(m_journalPath, {s.id}).contains(s.id)) {
             m_uncertain.erase(s.id);
+            emit recordWritten();
             return;
         }
     }
@@ -314,6 +315,7 @@ void SessionBoard::writeRecord(const QString &status, const RunningSession &s, s
         throw;
     }
     m_uncertain.erase(s.id);
+    emit recordWritten();
 }
 
 RestoreReport SessionBoard::restoreSessions()

@@ -160,6 +160,10 @@ public:
     std::int64_t elapsedMs(MemTable::RowId row) const;
     int runningCount() const { return m_curLog->rowCount(); }
 
+signals:
+    // A session's record is on the disk in the journal.
+    void recordWritten();
+
 private:
     // Notice (when asked), journal record, row deleted. The charge is
     // chargedMs: the booked duration for a session whose time is up.

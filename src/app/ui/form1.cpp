@@ -8,6 +8,9 @@
 #include "formbox.h"
 #include "glyphs.h"
 #include "journal/ui/form5.h"
+#include "ledger/core/ledgersettings.h"
+#include "ledger/core/ledgershipper.h"
+#include "ledger/ui/ledgerindicator.h"
 #include "period/ui/zeperiod.h"
 #include "prices/ui/fprices.h"
 #include "prices/core/pricelist.h"
@@ -37,6 +40,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -623,6 +627,7 @@ void TForm1::FormCreate()
     m_reminder = std::make_unique<SessionReminder>(reminder.minutes);
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
+    startLedger();
     LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
                         .arg(BILMEKO_VERSION_MAJOR)
                         .arg(BILMEKO_VERSION_MINOR));
@@ -641,6 +646,19 @@ void TForm1::loadPriceList()
     // A bad entry is reported and left out; start-up goes on.
     for (const QString &m : messages)
         showErrorBox(m);
+}
+
+// The journal also goes to the ledger when [Ledger] names one: shipped by
+// a thread of its own, so the desk never waits for the network.
+void TForm1::startLedger()
+{
+    const LedgerSettings settings = readLedgerSettings(*SettingsIni);
+    if (!settings.enabled())
+        return;
+    m_ledger = new LedgerShipper(settings, m_journalPath, this);
+    connect(m_board, &SessionBoard::recordWritten, m_ledger, &LedgerShipper::journalGrew);
+    statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
+    m_ledger->start();
 }
 
 void TForm1::restoreSessions()

@@ -21,6 +21,7 @@ namespace bilmeko {
 
 class MemTable;
 class MemTableModel;
+class LedgerShipper;
 class ProfileFile;
 class SessionBoard;
 class SessionReminder;
@@ -45,6 +46,8 @@ public:
     QString directory() const { return m_dir; }
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
+    // Ships the journal to the ledger; nullptr when none is configured.
+    LedgerShipper *ledger() const { return m_ledger; }
 
     // The narrowest grid column a time of day fits in whole, marked or not.
     static int timeCellWidth(const QFont &gridFont);
@@ -113,11 +116,13 @@ private:
     void updateReminders();
     // Brings back the sessions of the last run (before the first tick).
     void restoreSessions();
+    void startLedger();
 
     QString m_dir;
     QString m_journalPath;
     QString m_settingsPath;
     bool m_closeWithoutQuestion = false;
+    LedgerShipper *m_ledger = nullptr;
 
     SessionBoard *m_board;
     std::unique_ptr<SessionReminder> m_reminder;
