@@ -620,6 +620,8 @@ void TForm1::FormCreate()
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
     // Left by a save of the price list that was cut short.
     removeStaleTemporaries(m_settingsPath);
+    // Before anything that may stop to ask the operator.
+    startLedger();
     restoreSessions();
     SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
@@ -627,7 +629,6 @@ void TForm1::FormCreate()
     m_reminder = std::make_unique<SessionReminder>(reminder.minutes);
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
-    startLedger();
     LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
                         .arg(BILMEKO_VERSION_MAJOR)
                         .arg(BILMEKO_VERSION_MINOR));
@@ -652,7 +653,7 @@ void TForm1::loadPriceList()
 // a thread of its own, so the desk never waits for the network.
 void TForm1::startLedger()
 {
-    const LedgerSettings settings = readLedgerSettings(*SettingsIni);
+    const LedgerSettings settings = readLedgerSettings(ProfileFile(m_settingsPath));
     if (!settings.enabled())
         return;
     m_ledger = new LedgerShipper(settings, m_journalPath, this);
