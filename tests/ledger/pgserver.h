@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <algorithm>
 
 #include <grp.h>
 #include <pwd.h>
@@ -24,7 +24,9 @@ public:
     // the socket), for the wrong-password case.
     static constexpr const char *PasswordRole = "bilmeko_pw";
 
-    PgServer() : m_dir(QStringLiteral("/tmp/bilmeko-pg-XXXXXX"))
+    // durable: the server syncs to the disk as in real use (the benchmark);
+    // the tests skip that.
+    explicit PgServer(bool durable = false) : m_dir(QStringLiteral("/tmp/bilmeko-pg-XXXXXX")), m_durable(durable)
     {
         QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
@@ -75,6 +77,7 @@ public:
     QString missing() const { return m_missing; }
     QString socketDir() const { return m_dir.path(); }
     int port() const { return m_port; }
+    QString binDir() const { return m_bin; }
     QString conninfo(const QString &user = QStringLiteral("postgres")) const
     {
         return QStringLiteral("host=%1 port=%2 user=%3 dbname=postgres").arg(m_dir.path()).arg(m_port).arg(user);
@@ -85,7 +88,10 @@ public:
         run(QStringLiteral("pg_ctl"),
             {QStringLiteral("-D"), data(), QStringLiteral("-l"), m_dir.path() + QStringLiteral("/log"),
              QStringLiteral("-w"), QStringLiteral("-o"),
-             QStringLiteral("-k %1 -p %2 -c listen_addresses='' -c fsync=off").arg(m_dir.path()).arg(m_port),
+             QStringLiteral("-k %1 -p %2 -c listen_addresses=''%3")
+                 .arg(m_dir.path())
+                 .arg(m_port)
+                 .arg(m_durable ? QString() : QStringLiteral(" -c fsync=off")),
              QStringLiteral("start")});
     }
     // Fast shutdown: the sessions are cut off, as by a server going down.
@@ -117,6 +123,7 @@ private:
     QString m_bin;
     QString m_missing;
     int m_port = 5500;
+    bool m_durable = false;
     bool m_asPostgres = false;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
