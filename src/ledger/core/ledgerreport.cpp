@@ -2,6 +2,9 @@
 
 #include "ledger.h"
 
+#include "journal/core/periodreport.h"
+#include "journal/core/reportcsv.h"
+
 #include <QDate>
 #include <cstring>
 
@@ -70,6 +73,50 @@ LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue 
         throw;
     }
     return t;
+}
+
+QString deskColumnTitle()
+{
+    return QStringLiteral("Стойка");
+}
+
+bool writeLedgerReport(QIODevice &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                       const QStringList &desks, bool csv)
+{
+    bool ok = true;
+    QByteArray buffer;
+    const auto flush = [&](bool always) {
+        if (ok && (always || buffer.size() > (1 << 16))) {
+            ok = out.write(buffer) == buffer.size();
+            buffer.clear();
+        }
+        return ok;
+    };
+    if (csv) {
+        buffer += "\xEF\xBB\xBF";
+        QStringList head = csvColumns(false);
+        head << deskColumnTitle();
+        for (QString &f : head)
+            f = csvField(f);
+        buffer += head.join(QLatin1Char(';')).toUtf8() + "\r\n";
+    } else {
+        buffer += (reportHeader() + QLatin1Char('\t') + deskColumnTitle() + QLatin1Char('\n')).toUtf8();
+    }
+    const LedgerTotals t = ledgerReport(c, dateBeg, dateEnd, desks, [&](const QString &desk, const LogRecord &r) {
+        if (csv) {
+            QStringList fields = csvRecordFields(r);
+            fields << desk;
+            for (QString &f : fields)
+                f = csvField(f);
+            buffer += fields.join(QLatin1Char(';')).toUtf8() + "\r\n";
+        } else {
+            buffer += (reportLine(r) + QLatin1Char('\t') + desk + QLatin1Char('\n')).toUtf8();
+        }
+        return flush(false);
+    });
+    if (!csv)
+        buffer += (totalsText(t.amount, t.days) + QLatin1Char('\n')).toUtf8();
+    return flush(true);
 }
 
 } // namespace bilmeko

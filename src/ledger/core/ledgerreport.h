@@ -10,6 +10,7 @@
 #include "common/core/datetime.h"
 #include "journal/core/logrecord.h"
 
+#include <QIODevice>
 #include <QStringList>
 #include <functional>
 
@@ -27,5 +28,14 @@ struct LedgerTotals
 // stops the reading. Read in one snapshot, so rows and totals agree.
 LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd, const QStringList &desks,
                           const std::function<bool(const QString &desk, const LogRecord &r)> &row);
+
+// The report as bilmeko-report prints it over journal files, the desk in
+// the last column: text (header, lines, totals) or CSV (no totals row).
+// Throws LedgerError; false when the device refused the bytes.
+bool writeLedgerReport(QIODevice &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                       const QStringList &desks, bool csv);
+
+// The last column's title.
+QString deskColumnTitle();
 
 } // namespace bilmeko
