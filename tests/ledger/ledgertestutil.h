@@ -2,6 +2,7 @@
 // Journals and ledger look-ups shared by the ledger's tests.
 
 #include "../journal/reporttestutil.h"
+#include "journal/core/periodreport.h"
 #include "ledger/core/ledger.h"
 #include "pgserver.h"
 

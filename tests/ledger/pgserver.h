@@ -69,7 +69,7 @@ public:
 
     ~PgServer()
     {
-        if (m_missing.isEmpty())
+        if (m_running)
             stop();
     }
 
@@ -93,12 +93,14 @@ public:
                  .arg(m_port)
                  .arg(m_durable ? QString() : QStringLiteral(" -c fsync=off")),
              QStringLiteral("start")});
+        m_running = true;
     }
     // Fast shutdown: the sessions are cut off, as by a server going down.
     void stop()
     {
         run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-w"), QStringLiteral("-m"),
                                        QStringLiteral("fast"), QStringLiteral("stop")});
+        m_running = false;
     }
 
 private:
@@ -124,6 +126,7 @@ private:
     QString m_missing;
     int m_port = 5500;
     bool m_durable = false;
+    bool m_running = false;
     bool m_asPostgres = false;
     uid_t m_uid = 0;
     gid_t m_gid = 0;

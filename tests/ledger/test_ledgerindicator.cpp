@@ -63,7 +63,7 @@ void TestLedgerIndicator::noLedgerNoIndicator()
 
 void TestLedgerIndicator::indicatorAndShipping()
 {
-    const QString info = freshLedger(*m_server, QStringLiteral("window"));
+    const QString info = freshLedger(*m_server, QStringLiteral("deskwindow"));
     m_server->stop();
     const QString dir = deskDir("[Ledger]\r\nConnection=" + info.toUtf8() + "\r\nDesk=front\r\n");
     // A backlog from before: 30 records.

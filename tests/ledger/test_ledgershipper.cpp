@@ -163,12 +163,18 @@ void TestLedgerShipper::deskKilledWhileShipping()
     const qint64 total = shippable(journal).size();
     QRandomGenerator rng(QRandomGenerator::global()->generate());
     for (int round = 0; round < 4; ++round) {
+        const qint64 before = held();
         QProcess desk;
         desk.setProcessEnvironment(env);
         desk.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path()});
         QVERIFY(desk.waitForStarted());
-        if (round < 3) {
-            QTest::qWait(300 + int(rng.bounded(1500)));
+        if (round == 0) {
+            // Anywhere in its start, connecting or in its first batch.
+            QTest::qWait(int(rng.bounded(1500)));
+        } else if (round < 3) {
+            // Once it has shipped a batch, somewhere in one of the next.
+            QTRY_VERIFY_WITH_TIMEOUT(held() > before, 120'000);
+            QTest::qWait(int(rng.bounded(1000)));
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(held() == total, 180'000);
         }

@@ -126,7 +126,6 @@ LedgerShipper::LedgerShipper(LedgerSettings settings, QString journalPath, QObje
     : QObject(parent), m_settings(std::move(settings)), m_journalPath(std::move(journalPath))
 {
     qRegisterMetaType<bilmeko::LedgerState>();
-    m_state.reason = QStringLiteral("соединение устанавливается");
 }
 
 LedgerShipper::~LedgerShipper()
@@ -167,6 +166,8 @@ QString LedgerShipper::describe(const LedgerState &s, const LedgerSettings &sett
     QString t = QStringLiteral("Центральный журнал, стойка «%1»: ").arg(settings.desk);
     if (s.connected)
         t += QStringLiteral("подключено");
+    else if (s.reason.isEmpty())
+        t += QStringLiteral("подключение устанавливается");
     else
         t += QStringLiteral("нет подключения: ") + s.reason;
     if (!s.connected && s.retryInSeconds > 0)

@@ -26,7 +26,7 @@ namespace bilmeko {
 struct LedgerState
 {
     bool connected = false;
-    QString reason;          // why not connected (empty when connected)
+    QString reason;          // why not connected; empty while connected or connecting
     qint64 pending = -1;     // whole records not yet in the ledger; -1: unknown
     qint64 damaged = 0;      // records not shipped: checksum wrong
     int retryInSeconds = 0;  // when not connected: the next attempt

@@ -13,14 +13,16 @@ LedgerIndicator::LedgerIndicator(LedgerShipper *shipper, QWidget *parent)
 void LedgerIndicator::show(const LedgerState &s)
 {
     QString text;
-    if (!s.connected)
+    if (!s.connected && s.reason.isEmpty())
+        text = QStringLiteral("Центр: …");
+    else if (!s.connected)
         text = QStringLiteral("Центр: нет связи");
     else if (s.pending > 0)
         text = QStringLiteral("Центр: отправка %1").arg(s.pending);
     else
         text = QStringLiteral("Центр: ✓");
     setText(text);
-    setStyleSheet(s.connected ? QString() : QStringLiteral("color: #a00000"));
+    setStyleSheet(s.connected || s.reason.isEmpty() ? QString() : QStringLiteral("color: #a00000"));
     setToolTip(LedgerShipper::describe(s, m_settings));
 }
 
