@@ -137,7 +137,7 @@ BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against
     const QString copyDb = database(*srv, QStringLiteral("copied"));
     const Timing copy = once([&] {
         psql(*srv, copyDb,
-             QStringLiteral("\\copy bilmeko.records (desk, session_id, journal_offset, written, price_per_min,"
+             QStringLiteral("\\copy bilmeko.records (desk, session_id, reversal, journal_offset, written, price_per_min,"
                             " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)"
                             " FROM '%1'")
                  .arg(copyFile));

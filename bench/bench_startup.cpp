@@ -9,6 +9,8 @@
 #include "bench.h"
 
 #include "common/core/codepage.h"
+#include "common/core/datetime.h"
+#include "journal/core/logrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -283,4 +285,82 @@ BILMEKO_BENCH(startup, "start-up to the main window's first frame and its peak m
         program.push_back(launcher.programPeakMiB(Program, settleMs));
     figure(QStringLiteral("the program itself, peak memory in its first %1 s (median of 3)").arg(settleMs / 1000.0, 0, 'f', 1),
            quantile(program, 0.5), QStringLiteral("MiB"));
+}
+
+namespace {
+
+// A year of a busy salon: 365,000 records, a thousand a day, the last of
+// them today, written as the program writes them.
+void writeYearJournal(const QString &folder, int records)
+{
+    QFile f(folder + QStringLiteral("/Bilmeko.log"));
+    if (!f.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the journal");
+    const double today = dateValue(QDate::currentDate());
+    const int perDay = 1000;
+    QByteArray chunk;
+    for (int i = 0; i < records; ++i) {
+        const int daysBack = (records - 1 - i) / perDay;
+        LogRecord r;
+        r.written = today - daysBack + 0.3 + 0.0004 * (i % perDay);
+        r.pricePerMin = 12.5;
+        r.elapsed = 30.0 / 1440;
+        r.amount = 375;
+        r.clientName = QStringLiteral("Клиент %1").arg(i % 977);
+        r.service = QStringLiteral("Стрижка");
+        r.status = QStringLiteral("Стоп");
+        r.sessionId = static_cast<std::uint64_t>(i) + 1;
+        RecordBytes b = serializeRecord(r);
+        ScrambleRecord(b);
+        sealRecord(b);
+        chunk.append(b.data(), RecordSize);
+        if (chunk.size() >= (1 << 20) || i == records - 1) {
+            if (f.write(chunk) != chunk.size())
+                throw std::runtime_error("cannot write the journal");
+            chunk.clear();
+        }
+    }
+}
+
+} // namespace
+
+BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's takings read from it) against the same start with no journal")
+{
+    constexpr int Records = 365'000;
+    const QString runtime = scratchDir() + QStringLiteral("/run");
+    const QString bare = scratchDir() + QStringLiteral("/bare");
+    const QString year = scratchDir() + QStringLiteral("/year");
+    for (const QString &d : {runtime, bare, year})
+        if (!QDir().mkpath(d))
+            throw std::runtime_error("cannot make the start-up folders");
+    if (::chmod(QFile::encodeName(runtime), 0700) != 0)
+        throw std::runtime_error("cannot make the start-up folders");
+    for (const QString &d : {bare, year}) {
+        copyProgram(d, MainWindow);
+        writePriceList(d);
+    }
+    writeYearJournal(year, Records);
+
+    Launcher withNone(bare, runtime);
+    Launcher withYear(year, runtime);
+    withNone.measure(MainWindow);
+    withYear.measure(MainWindow);
+    Runs none, full;
+    for (int i = 0; i < Rounds; ++i) {
+        if (i % 2) {
+            none.add(withNone.measure(MainWindow));
+            full.add(withYear.measure(MainWindow));
+        } else {
+            full.add(withYear.measure(MainWindow));
+            none.add(withNone.measure(MainWindow));
+        }
+    }
+    show(QStringLiteral("main window, no journal"), none);
+    show(QStringLiteral("main window, %1-record journal").arg(Records), full);
+    target(QStringLiteral("start-up with the journal / without, processor medians"),
+           quantile(full.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"), 3);
+    figure(QStringLiteral("start-up with the journal / without, wall-clock medians"),
+           quantile(full.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
+    figure(QStringLiteral("start-up with the journal / without, peak memory medians"),
+           quantile(full.peak, 0.5) / quantile(none.peak, 0.5), QStringLiteral("x"), 3);
 }

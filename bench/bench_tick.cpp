@@ -91,6 +91,7 @@ struct GridTicks
     Samples redraw; // the grid's redraw alone
     Samples columns; // the redraw of the two columns a tick changes, alone
     Samples plain;  // the plain loop over the rows
+    Samples changed; // the plain loop, then the redraw of exactly the cells it changed
     double redrawsPerTick = 0;
 };
 
@@ -163,6 +164,16 @@ GridTicks gridTicks(FixedClock *clock, const QString &sub)
             QApplication::processEvents();
         }));
         g.plain.add(once([&] { plainLoop(t, Clock::current().nowValue()); }));
+        // The least a tick with the grid can cost: the loop, then a redraw
+        // of the cells of "Осталось" and "Сумма" alone.
+        g.changed.add(once([&] {
+            plainLoop(t, Clock::current().nowValue());
+            QAbstractItemModel *m = grid->model();
+            grid->viewport()->update(grid->visualRect(m->index(0, leftColumn))
+                                         .united(grid->visualRect(m->index(m->rowCount() - 1, summColumn)))
+                                         .intersected(grid->viewport()->rect()));
+            QApplication::processEvents();
+        }));
     }
     requireRows(t);
     g.redrawsPerTick = double(tickPaints) / ticks;
@@ -223,12 +234,15 @@ BILMEKO_BENCH(tick_grid, "one billing tick over 1,000 running sessions with the 
     figure(QStringLiteral("grid redrawn alone"), fixed.redraw);
     figure(QStringLiteral("grid's \"Осталось\" and \"Сумма\" columns redrawn alone"), fixed.columns);
     figure(QStringLiteral("tick with the grid redrawn"), fixed.tick);
-    figure(QStringLiteral("lower bound: plain loop + grid redrawn alone, medians"),
-           fixed.plain.wallMs(0.5) + fixed.redraw.wallMs(0.5), QStringLiteral("ms"), 3);
+    figure(QStringLiteral("plain loop + the changed cells redrawn"), fixed.changed);
+    figure(QStringLiteral("tick with the grid / plain loop + changed cells, minimum"),
+           fixed.tick.cpuMs(0) / fixed.changed.cpuMs(0), QStringLiteral("x"), 2);
+    target(QStringLiteral("tick with the grid / plain loop + changed cells, processor medians"),
+           fixed.tick.cpuMs(0.5) / fixed.changed.cpuMs(0.5), QStringLiteral("x"), 1.3, QStringLiteral("<= 1.3 x"), 2);
     target(QStringLiteral("tick with the grid redrawn, median"), fixed.tick.wallMs(0.5), QStringLiteral("ms"), 2,
            QStringLiteral("< 2 ms"), 3);
     target(QStringLiteral("tick with the grid redrawn, 99th percentile of processor time"), fixed.tick.cpuMs(0.99),
-           QStringLiteral("ms"), 2, QStringLiteral("< 2 ms"), 3);
+           QStringLiteral("ms"), 2, QStringLiteral("<= 2 ms"), 3);
 
     // As the program runs it: the system clock, read once a row.
     Clock::setCurrent(nullptr);

@@ -3,7 +3,7 @@
 # Installs the build into SCRATCH/root (DESTDIR, prefix /usr), validates the
 # desktop entry and the AppStream metadata, compares the installed files with
 # EXPECTED, then builds the Debian package and checks its files and its
-# dependencies.
+# dependencies, maintainer scripts and lintian's verdict.
 set -eu
 build=$1 expected=$2 scratch=$3
 root=$scratch/root
@@ -52,4 +52,10 @@ for dep in 'libc6 (>=' 'libqt6core6 (>=' 'libqt6widgets6 (>=' 'libqt6printsuppor
   case "$depends" in *"$dep"*) ;; *) fail "Depends lacks $dep" ;; esac
 done
 [ "$(dpkg-deb -f "$deb" Package)" = bilmeko ] || fail "package name"
+# No maintainer scripts: nothing to run at install, and a removed package
+# leaves nothing behind (no state "rc").
+scripts=$(dpkg-deb -I "$deb" | grep -Eo '(pre|post)(inst|rm)' || true)
+[ -z "$scripts" ] || fail "maintainer scripts: $scripts"
+# The package as a distribution's packager checks it.
+lintian --fail-on error "$deb" || fail "lintian"
 echo "install tree and package: ok"

@@ -334,7 +334,7 @@ void TestForm1::tickShowsIndependentNotices()
 void TestForm1::noticeWindow()
 {
     Notice n{QStringLiteral("Иванова Мария"), QStringLiteral("Время: 1:05:20 Сумма: 325,00 ₽"),
-             QStringLiteral("Время: 11:05:20")};
+             QStringLiteral("Время: 11:05:20"), 1};
     QPointer<TFormbox> box = TFormbox::showNotice(n);
     QVERIFY(QTest::qWaitForWindowExposed(box));
     QCOMPARE(box->size(), QSize(310, 126));
@@ -376,7 +376,7 @@ void TestForm1::noticeClosesAndFreesEveryWay_data()
 void TestForm1::noticeClosesAndFreesEveryWay()
 {
     QFETCH(int, way);
-    QPointer<TFormbox> box = TFormbox::showNotice(Notice{"A", "B", "C"});
+    QPointer<TFormbox> box = TFormbox::showNotice(Notice{"A", "B", "C", 1});
     QVERIFY(QTest::qWaitForWindowExposed(box));
     switch (way) {
     case 0: box->findChild<QPushButton *>(QStringLiteral("BitBtn1"))->click(); break;

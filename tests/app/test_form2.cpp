@@ -5,11 +5,14 @@
 #include "prices/core/pricetable.h"
 #include "testsupport_ui.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <memory>
 
@@ -377,11 +380,53 @@ private slots:
     {
         auto empty = prices({});
         TForm2 &d = open(empty.get());
-        QCOMPARE(child<QComboBox>(d, "RxLookupEdit1")->currentText(), QString());
+        auto *picker = child<QComboBox>(d, "RxLookupEdit1");
+        QCOMPARE(picker->currentText(), QString());
+        // The hint is read whole in the field, not cut.
+        QStyleOptionComboBox opt;
+        opt.initFrom(picker);
+        const QRect field = picker->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                            QStyle::SC_ComboBoxEditField, picker);
+        QVERIFY(!picker->placeholderText().isEmpty());
+        QVERIFY(QFontMetrics(picker->font()).horizontalAdvance(picker->placeholderText()) < field.width());
         QCOMPARE(text(d, "Label1"), money(0));
         retype(child(d, "CMinuts"), QStringLiteral("20"));
         QVERIFY(child(d, "BitBtn1")->isEnabled());
         QCOMPARE(text(d, "Label2"), money(0));
+    }
+
+    // The client and the note take no more than a session keeps: typed or
+    // pasted, a longer text is cut in the field, where the operator sees it.
+    void textFieldsTakeWhatASessionKeeps_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("kept");
+        const QString longName = QStringLiteral("Константинопольская-Заде Анна"); // 29
+        QTest::newRow("client typed") << "Customer" << "type" << "Ivan Petrov Sidorov Jr" << "Ivan Petrov Sidorov ";
+        QTest::newRow("client pasted") << "Customer" << "paste" << longName << longName.left(20);
+        QTest::newRow("client of 20") << "Customer" << "paste" << longName.left(20) << longName.left(20);
+        QTest::newRow("note pasted") << "Desk" << "paste" << QStringLiteral("постоянный клиент, скидка 5%")
+                                     << QStringLiteral("постоянный клиент, с");
+    }
+    void textFieldsTakeWhatASessionKeeps()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, how);
+        QFETCH(QString, input);
+        QFETCH(QString, kept);
+        TForm2 &d = open(m_prices.get());
+        auto *edit = child<QLineEdit>(d, field.toLatin1().constData());
+        QTest::mouseClick(edit, Qt::LeftButton);
+        if (how == QLatin1String("paste")) {
+            QApplication::clipboard()->setText(input);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            QTest::keyClicks(edit, input);
+        }
+        QCOMPARE(edit->text(), kept);
+        QCOMPARE(edit->maxLength(), 20);
     }
 
     void extendModeShowsOnlyTheDuration()

@@ -9,6 +9,10 @@
 #include "common/core/clock.h"
 #include "common/core/memtable.h"
 #include "formtestutil.h"
+#include "journal/core/journalfile.h"
+#include "journal/ui/form5.h"
+#include "journal/ui/reporttextedit.h"
+#include "../journal/pdftestutil.h"
 #include "testsupport_ui.h"
 
 #include <QAction>
@@ -336,6 +340,86 @@ private slots:
         QVERIFY(errors.messages[0].contains("ReminderMinutes=abc"));
         QCOMPARE(f.reminder().minutes(), 5);
         QCOMPARE(test::readFile(dir() + "Bilmeko.ini"), QByteArray("[Options]\r\nReminderMinutes=5\r\n"));
+    }
+
+    // The shift through the real controls: the status bar's figures, F6
+    // pausing the current session, Ctrl+Z taking back a Stop, the receipt
+    // saved as PDF, and Ctrl+T opening today's report, where the Stop and
+    // its reversal net out.
+    void shiftThroughTheKeyboard()
+    {
+        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nSalonName=Salon Lada\r\n");
+        const auto old = [](const QDateTime &when, double amount) {
+            LogRecord r;
+            r.written = dateTimeValue(when);
+            r.amount = amount;
+            r.clientName = QStringLiteral("Утро");
+            r.status = StatusStop;
+            return r;
+        };
+        appendJournalRecord(dir() + "Bilmeko.log", old(QDateTime(QDate(2026, 12, 6), QTime(18, 0)), 500));
+        appendJournalRecord(dir() + "Bilmeko.log", old(QDateTime(QDate(2026, 12, 7), QTime(9, 0)), 100));
+        TrayForm f(dir());
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto *label = f.findChild<QLabel *>("TakingsLabel");
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+
+        const auto row = f.board().addSession("Петров", "", "Стрижка", 2, 1, 0);
+        m_clock->advanceSecs(10 * 60);
+        f.Timer2Timer();
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+
+        auto *pause = f.findChild<QToolButton *>("SpeedButton4");
+        QTest::keyClick(&f, Qt::Key_F6);
+        QVERIFY(f.board().isPaused(row));
+        QCOMPARE(pause->text(), QStringLiteral("Дальше"));
+        m_clock->advanceSecs(10 * 60);
+        f.Timer2Timer();
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+        QTest::mouseClick(pause, Qt::LeftButton);
+        QVERIFY(!f.board().isPaused(row));
+        QCOMPARE(pause->text(), QStringLiteral("Пауза"));
+
+        auto *undo = f.findChild<QAction *>("N10");
+        QVERIFY(!undo->isEnabled());
+        test::answerNextMessageBox(QMessageBox::Yes);
+        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
+        QVERIFY(f.board().curLog().isEmpty());
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        QVERIFY(undo->isEnabled());
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.board().curLog().rowCount(), 1);
+        QCOMPARE(f.board().elapsedMs(f.board().curLog().rowId(0)), qint64(10 * 60'000));
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+        QVERIFY(!undo->isEnabled());
+
+        m_clock->advanceSecs(60);
+        QVERIFY(f.board().stopSession(f.board().curLog().rowId(0)));
+        auto *pdfItem = f.findChild<QAction *>("N12");
+        QVERIFY(pdfItem->isEnabled());
+        f.chooseReceiptPath = [this] { return dir() + "чек.pdf"; };
+        pdfItem->trigger();
+        const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
+        for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
+                                  "Начало: 07.12.2026 10:00:00", "Конец: 07.12.2026 10:21:00", "Паузы, мин: 10",
+                                  "Минут: 11", "Сумма: 22,00 ₽", "Напечатано: 07.12.2026 10:21:00"})
+            QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
+
+        QString report, sum;
+        test::onNextModal([&](QWidget *w) {
+            report = f.reportWindow()->RichEdit1->toPlainText();
+            sum = w->findChild<QLabel *>("LabelSum")->text();
+            w->close();
+        });
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTest::keyClick(&f, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY2(report.contains(QStringLiteral("\t-20,00\t\tОтмена")), qPrintable(report));
+        QCOMPARE(report.count(QStringLiteral("Утро")), 1); // today's only
+        QCOMPARE(sum, QStringLiteral("122,00"));
     }
 
 private:

@@ -344,6 +344,7 @@ private slots:
         QVERIFY(!guard([this] { stopSessionCommand(nullptr, *m_board); }));
         QCOMPARE(errors.messages.size(), 1);
         QCOMPARE(clients(), QStringList{"Иванова"});
+        QVERIFY(m_notices.isEmpty()); // no notice for a session not billed
     }
 
     // The tick ends the session while its dialog waits for the operator: the

@@ -43,13 +43,6 @@ SavedSession saved(std::uint64_t id, const QString &client)
     return s;
 }
 
-int failingClose(int fd)
-{
-    ::close(fd);
-    errno = EIO;
-    return -1;
-}
-
 } // namespace
 
 class TestSessionState : public QObject
@@ -74,6 +67,13 @@ private slots:
     void sessionEndedWhileAwayIsWrittenWithItsBookedEnd();
     void sessionAlreadyInTheJournalIsNotRestoredNorWrittenAgain();
     void restoringTwiceChangesNothing();
+    void versionOneStillLoads();
+    void restoredSessionFailingChecksIsKeptAside_data();
+    void restoredSessionFailingChecksIsKeptAside();
+    void pauseSurvivesRestart_data();
+    void pauseSurvivesRestart();
+    void undoneStopIsReversedOnceAndSurvivesRestart_data();
+    void undoneStopIsReversedOnceAndSurvivesRestart();
     void newAndExtendFailWhenTheStateCannotBeSaved();
     void closeFailingAfterFlushGivesOneRecord();
 
@@ -98,7 +98,7 @@ void TestSessionState::init()
 
 void TestSessionState::cleanup()
 {
-    setJournalCloseCall(nullptr);
+    setSystemCalls({});
     m_scoped.reset();
     m_clock.reset();
     m_dir.reset();
@@ -135,9 +135,9 @@ void TestSessionState::formatAsDocumented()
     s.hasStartMono = false;
     s.note = QStringLiteral("50%");
     st.sessions << s;
-    const QByteArray body = "Bilmeko sessions\t1\n"
+    const QByteArray body = "Bilmeko sessions\t2\n"
                             "boot\tboot-1\n"
-                            "session\t0000000000000abc\t1796637600000\t-\t1800000\t12.5\t"
+                            "session\t0000000000000abc\t1796637600000\t-\t1800000\t0\t-\t-\t12.5\t"
                             "%D0%90%D0%BD%D0%BD%D0%B0%09%D0%91\t%D0%A1%D1%82%D1%80%D0%B8%D0%B6%D0%BA%D0%B0\t50%25\n";
     const QByteArray crc = QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0');
     QCOMPARE(serializeSessionState(st), body + "crc32\t" + crc + "\n");
@@ -163,9 +163,16 @@ void TestSessionState::roundTripKeepsEveryField()
     SavedSession a = saved(1, text);
     a.price = price;
     a.note = text;
+    a.pausedMs = 90'000;
+    a.paused = true;
+    a.pauseStartUtcMs = a.startUtcMs + 600'000;
+    a.hasPauseStartMono = true;
+    a.pauseStartMonoMs = a.startMonoMs + 600'000;
     SavedSession b = saved(0xffffffffffffffffULL, QStringLiteral("B"));
     b.hasStartMono = false;
     b.startMonoMs = 0;
+    b.paused = true; // paused, in a run whose monotonic clock is unknown
+    b.pauseStartUtcMs = b.startUtcMs + 1;
     st.sessions << a << b;
     SessionState back;
     QString problem;
@@ -199,7 +206,14 @@ void TestSessionState::damagedFileIsKeptAsideAndReported_data()
     QTest::newRow("something after the checksum") << good + "x\n" << "файл оборван";
     QTest::newRow("another program's file") << QByteArray("[Price]\nx=1\n") << "это не файл сеансов Bilmeko";
     QTest::newRow("empty") << QByteArray() << "это не файл сеансов Bilmeko";
-    QTest::newRow("later version") << resealed("Bilmeko sessions\t2\nboot\tb\n") << "неизвестная версия формата";
+    QTest::newRow("later version") << resealed("Bilmeko sessions\t3\nboot\tb\n") << "неизвестная версия формата";
+    QTest::newRow("version 1 with pauses")
+        << resealed(head + QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t-\t"))
+        << "строка 3: ожидалась строка сеанса";
+    const QByteArray head2 = QByteArray(head).replace("sessions\t1", "sessions\t2");
+    QTest::newRow("pause reading without its start")
+        << resealed(head2 + QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t5000\t"))
+        << "строка 3: неверная пауза";
     QTest::newRow("no boot line") << resealed("Bilmeko sessions\t1\n" + line) << "строка 2: нет строки boot";
     QTest::newRow("identifier zero") << resealed(head + QByteArray(line).replace("0000000000000007", "0000000000000000"))
                                      << "строка 3: неверный номер сеанса";
@@ -258,8 +272,9 @@ void TestSessionState::missingFileIsAnEmptyGridWithoutMessage()
 
 void TestSessionState::staleTemporariesRemovedAtStart()
 {
-    const QStringList stale = {".Bilmeko.sessions.a1B2c3", ".Bilmeko.ini.Zz9yY8"};
-    const QStringList kept = {".Bilmeko.sessions.toolong1", "Bilmeko.sessions.a1B2c3", ".Bilmeko.sessions.ab"};
+    const QStringList stale = {".Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.ini.tmp-Zz9yY8"};
+    const QStringList kept = {".Bilmeko.sessions.tmp-toolong1", "Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.sessions.backup",
+                              ".Bilmeko.ini.backup"};
     for (const QString &n : stale + kept)
         test::writeFile(m_dir->filePath(n), "x");
     QCOMPARE(removeStaleTemporaries(m_dir->filePath(QStringLiteral("Bilmeko.ini"))), 1);
@@ -422,6 +437,201 @@ void TestSessionState::restoringTwiceChangesNothing()
     QCOMPARE(test::readFile(journalPath()), log);
 }
 
+void TestSessionState::versionOneStillLoads()
+{
+    // As the program wrote it before pauses existed.
+    const QByteArray body = "Bilmeko sessions\t1\nboot\tb\n"
+                            "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n";
+    test::writeFile(statePath(), body + "crc32\t" + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0') + "\n");
+    const SessionStateFile::Loaded loaded = SessionStateFile(statePath()).load();
+    QCOMPARE(loaded.status, SessionStateFile::Status::Loaded);
+    SavedSession want = saved(7, QStringLiteral("A"));
+    want.service = QStringLiteral("B");
+    want.note = QStringLiteral("C");
+    QCOMPARE(loaded.state.sessions.size(), 1);
+    QVERIFY(loaded.state.sessions[0] == want);
+}
+
+void TestSessionState::restoredSessionFailingChecksIsKeptAside_data()
+{
+    QTest::addColumn<double>("price");
+    QTest::addColumn<qint64>("startAheadMs");
+    QTest::addColumn<qint64>("bookedMs");
+    QTest::addColumn<QString>("why");
+    const qint64 halfHour = 30 * 60'000;
+    QTest::newRow("huge price") << 1e300 << qint64(-60'000) << halfHour << "цена 1e+300 вне пределов от 0 до 1000000";
+    QTest::newRow("negative price") << -5.0 << qint64(-60'000) << halfHour << "цена -5 вне пределов от 0 до 1000000";
+    QTest::newRow("start ahead of now") << 10.0 << qint64(3600'000) << halfHour
+                                        << "начало 07.12.2026 11:00:00 позже текущего времени";
+    QTest::newRow("booked beyond a week") << 10.0 << qint64(-60'000) << qint64(8) * 24 * 3600'000
+                                          << "назначено 192 ч, больше 168 ч";
+}
+
+void TestSessionState::restoredSessionFailingChecksIsKeptAside()
+{
+    QFETCH(double, price);
+    QFETCH(qint64, startAheadMs);
+    QFETCH(qint64, bookedMs);
+    QFETCH(QString, why);
+    // An edited file whose checksum was made to match.
+    SessionState st;
+    st.monotonicRun = "another-boot";
+    st.sessions << saved(1, QStringLiteral("Хорошая")) << saved(2, QStringLiteral("Правленая"));
+    for (SavedSession &s : st.sessions)
+        s.startUtcMs = m_clock->now().toMSecsSinceEpoch() - 60'000;
+    st.sessions[1].price = price;
+    st.sessions[1].startUtcMs = m_clock->now().toMSecsSinceEpoch() + startAheadMs;
+    st.sessions[1].bookedMs = bookedMs;
+    const QByteArray bytes = serializeSessionState(st);
+    test::writeFile(statePath(), bytes);
+
+    auto board = makeBoard();
+    const RestoreReport report = board->restoreSessions();
+    QCOMPARE(report.restored, 1);
+    QCOMPARE(report.refused, 1);
+    QCOMPARE(board->curLog().text(curlog::FIO), QStringLiteral("Хорошая"));
+    const QString kept = statePath() + QStringLiteral(".damaged-20261207-100000");
+    QCOMPARE(report.problems, QStringList(QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
+                                                         "проверку, и они не восстановлены:\n«Правленая» (Стрижка): %2\n"
+                                                         "Файл в прежнем виде сохранён как \"%3\".")
+                                              .arg(statePath(), why, kept)));
+    QCOMPARE(test::readFile(kept), bytes);
+    // Gone from the file, never written to the journal.
+    const SessionState after = SessionStateFile(statePath()).load().state;
+    QCOMPARE(after.sessions.size(), 1);
+    QCOMPARE(after.sessions[0].id, std::uint64_t(1));
+    QVERIFY(!QFile::exists(journalPath()));
+}
+
+void TestSessionState::pauseSurvivesRestart_data()
+{
+    QTest::addColumn<bool>("reboot");
+    QTest::newRow("same boot") << false;
+    QTest::newRow("after a reboot") << true;
+}
+
+void TestSessionState::pauseSurvivesRestart()
+{
+    QFETCH(bool, reboot);
+    auto first = makeBoard();
+    const auto row = first->addSession(QStringLiteral("A"), QString(), QStringLiteral("S"), 2, 0, 30);
+    m_clock->advanceSecs(10 * 60);
+    QVERIFY(first->togglePause(row));
+    m_clock->advanceSecs(5 * 60);
+    first.reset(); // killed while paused
+
+    m_clock->advanceSecs(40 * 60); // past the booked end, had it run
+    if (reboot)
+        m_clock->reboot(42, "another-boot");
+    auto next = makeBoard();
+    const RestoreReport report = next->restoreSessions();
+    QVERIFY(report.problems.isEmpty());
+    QVERIFY(report.endedAway.isEmpty());
+    const MemTable &t = next->curLog();
+    QCOMPARE(t.rowCount(), 1);
+    const auto id = t.rowId(0);
+    QVERIFY(next->isPaused(id));
+    QCOMPARE(next->elapsedMs(id), qint64(10 * 60'000));
+    QCOMPARE(timeText(t.value(0, t.fieldIndex(curlog::TLeft)).toDouble()), QStringLiteral("0:20:00"));
+    QCOMPARE(timeText(t.value(0, t.fieldIndex(curlog::TEnd)).toDouble()), QStringLiteral("11:15:00"));
+    next->tick(); // never time-up while paused
+    QCOMPARE(t.rowCount(), 1);
+
+    QVERIFY(next->togglePause(id));
+    QCOMPARE(timeText(t.value(0, t.fieldIndex(curlog::TEnd)).toDouble()), QStringLiteral("11:15:00"));
+    m_clock->advanceSecs(20 * 60);
+    next->tick();
+    QVERIFY(t.isEmpty());
+    const LogRecord r = journal().at(0);
+    QCOMPARE(r.status, StatusTimeUp);
+    QCOMPARE(timeText(r.elapsed), QStringLiteral("0:30:00")); // the time charged
+    QCOMPARE(r.amount, 60.0);
+    QCOMPARE(timeText(r.startTime), QStringLiteral("10:00:00")); // the real instants
+    QCOMPARE(timeText(r.endTime), QStringLiteral("11:15:00"));
+}
+
+void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart_data()
+{
+    QTest::addColumn<bool>("landed");
+    QTest::newRow("failed write lost") << false;
+    QTest::newRow("failed write reached the disk") << true;
+}
+
+void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart()
+{
+    QFETCH(bool, landed);
+    auto board = makeBoard();
+    board->setUndoWindowMs(5 * 60'000);
+    board->addSession(QStringLiteral("Б"), QString(), QStringLiteral("S"), 1, 1, 0);
+    const auto a = board->addSession(QStringLiteral("А"), QStringLiteral("нота"), QStringLiteral("Стрижка"), 2, 1, 0);
+    m_clock->advanceSecs(10 * 60);
+    QVERIFY(board->stopSession(a));
+    QCOMPARE(board->undoableStop()->client, QStringLiteral("А"));
+    const LogRecord stop = journal().at(0);
+    m_clock->advanceSecs(2 * 60);
+
+    // The journal cannot be written: the session stays stopped, on disk too.
+    QVERIFY(QFile::rename(journalPath(), journalPath() + QStringLiteral(".away")));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("Bilmeko.log")));
+    bool threw = false;
+    try {
+        board->undoStop();
+    } catch (const Error &) {
+        threw = true;
+    }
+    QVERIFY(threw);
+    QCOMPARE(board->curLog().rowCount(), 1);
+    QCOMPARE(SessionStateFile(statePath()).load().state.sessions.size(), 1);
+    QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("Bilmeko.log")));
+    QVERIFY(QFile::rename(journalPath() + QStringLiteral(".away"), journalPath()));
+    if (landed) {
+        LogRecord r = stop;
+        r.amount = -r.amount;
+        r.elapsed = -r.elapsed;
+        r.status = StatusUndo;
+        r.reversal = true;
+        appendJournalRecord(journalPath(), r);
+    }
+
+    QVERIFY(board->undoStop());
+    QVERIFY(!board->undoableStop());
+    const MemTable &t = board->curLog();
+    QCOMPARE(t.rowCount(), 2);
+    QCOMPARE(t.currentRow(), 0); // back where it was
+    QCOMPARE(t.text(curlog::FIO), QStringLiteral("А"));
+    QCOMPARE(t.text(curlog::Describe), QStringLiteral("нота"));
+    QCOMPARE(board->elapsedMs(t.currentId()), qint64(10 * 60'000)); // from where it stopped
+    QCOMPARE(timeText(t.number(curlog::TEnd)), QStringLiteral("11:02:00"));
+    const QList<LogRecord> records = journal();
+    QCOMPARE(records.size(), 2); // one reversal, whatever the failed attempt did
+    const LogRecord &undo = records.at(1);
+    QCOMPARE(undo.status, StatusUndo);
+    QVERIFY(undo.reversal);
+    QCOMPARE(undo.sessionId, stop.sessionId);
+    QCOMPARE(undo.clientName, stop.clientName);
+    QCOMPARE(undo.service, stop.service);
+    QCOMPARE(undo.amount, -20.0);
+    QCOMPARE(undo.elapsed, -stop.elapsed);
+    QCOMPARE(undo.written, stop.written);
+
+    // The Stop's record is taken back: the next start restores the session.
+    board.reset();
+    board = makeBoard();
+    board->setUndoWindowMs(5 * 60'000);
+    QCOMPARE(board->restoreSessions().restored, 2);
+    m_clock->advanceSecs(5 * 60);
+    QVERIFY(board->stopSession(board->curLog().rowId(0)));
+    QCOMPARE(journal().size(), 3);
+    QCOMPARE(journal().at(2).amount, 30.0);
+    // Too late to undo, and stopped for good at the next start.
+    m_clock->advanceSecs(5 * 60 + 1);
+    QVERIFY(!board->undoStop());
+    board.reset();
+    const RestoreReport again = makeBoard()->restoreSessions();
+    QCOMPARE(again.restored, 1);
+    QCOMPARE(journal().size(), 3);
+}
+
 void TestSessionState::newAndExtendFailWhenTheStateCannotBeSaved()
 {
     auto board = makeBoard();
@@ -456,14 +666,14 @@ void TestSessionState::closeFailingAfterFlushGivesOneRecord()
     auto board = makeBoard();
     const auto a = board->addSession(QStringLiteral("A"), QString(), QStringLiteral("S"), 1, 0, 10);
     board->addSession(QStringLiteral("B"), QString(), QStringLiteral("S"), 1, 0, 20);
-    setJournalCloseCall(failingClose);
+    setSystemCalls(test::closeFailingFor(QStringLiteral("Bilmeko.log")));
     test::ErrorRecorder errors;
     m_clock->advanceSecs(5 * 60);
     QVERIFY(board->stopSession(a));
     m_clock->advanceSecs(15 * 60);
     board->tick();
     board->tick();
-    setJournalCloseCall(nullptr);
+    setSystemCalls({});
     QVERIFY(errors.messages.isEmpty());
     QVERIFY(board->curLog().isEmpty());
     const QList<LogRecord> j = journal();

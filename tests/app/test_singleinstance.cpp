@@ -44,6 +44,46 @@ bool holdsLock(qint64 pid, const QString &path)
     return false;
 }
 
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(0);
+}
+
+// Another program holding the folder's lock, as this user or as "nobody"
+// (the tests run as root); returns once the kernel shows the lock.
+std::unique_ptr<QProcess> holdLockElsewhere(const QString &folder, bool asNobody)
+{
+    const QString lock = InstanceLock::lockPath(folder);
+    if (!QFile::exists(lock)) {
+        // As an earlier version left it: readable by all.
+        QFile f(lock);
+        if (!f.open(QIODevice::WriteOnly))
+            return nullptr;
+    }
+    ::chmod(QFile::encodeName(lock).constData(), 0644);
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    auto p = std::make_unique<QProcess>();
+    QStringList args = {QStringLiteral("flock"), asNobody ? QStringLiteral("-s") : QStringLiteral("-x"), lock,
+                        QStringLiteral("sleep"), QStringLiteral("60")};
+    if (asNobody)
+        args = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups")} + args;
+    else
+        args.removeFirst();
+    p->start(asNobody ? QStringLiteral("setpriv") : QStringLiteral("flock"), args);
+    if (!p->waitForStarted(10000))
+        return nullptr;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000 && !holdsLock(p->processId(), lock)) {
+        if (p->state() == QProcess::NotRunning)
+            return nullptr;
+        QTest::qWait(20);
+    }
+    return p;
+}
+
 // waitForFinished() reports false for a process that has already ended.
 bool finished(QProcess &p)
 {
@@ -68,7 +108,10 @@ private slots:
     void startOnAnotherFolderRuns();
     void nextStartRunsAfterTheFirstIsKilled();
     void ofTwoSimultaneousStartsOneRuns();
+    void unusableLockIsReportedNotSilent_data();
     void unusableLockIsReportedNotSilent();
+    void commandLineAnsweredWithoutADisplay_data();
+    void commandLineAnsweredWithoutADisplay();
     void terminationSignalsEndTheProgramCleanly_data();
     void terminationSignalsEndTheProgramCleanly();
 
@@ -143,6 +186,7 @@ void TestSingleInstance::lockInProcess()
     QVERIFY(!second.held());
     QVERIFY(second.errorMessage().isEmpty());
     QVERIFY(QFile::exists(folder + QStringLiteral("/Bilmeko.lock")));
+    QCOMPARE(modeOf(InstanceLock::lockPath(folder)), mode_t(0600));
 
     InstanceLock elsewhere;
     QCOMPARE(elsewhere.tryAcquire(m_runtime->path()), Result::Acquired);
@@ -158,6 +202,7 @@ void TestSingleInstance::lockThatCannotBeTakenSaysWhy_data()
     QTest::newRow("no such folder") << "missing" << "папки нет";
     QTest::newRow("read-only folder") << "readonly" << "нет прав доступа";
     QTest::newRow("lock file is a folder") << "dir" << "на месте файла папка";
+    QTest::newRow("held by another user's process") << "other user" << "пользователя nobody";
 }
 
 void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
@@ -178,6 +223,13 @@ void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
         QVERIFY(QFile::setPermissions(ro.path(), readAndEnter));
         folder = ro.path();
     }
+    std::unique_ptr<QProcess> holder;
+    if (kind == "other user") {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run a process as another user");
+        holder = holdLockElsewhere(folder, true);
+        QVERIFY(holder);
+    }
     InstanceLock lock;
     Result r;
     {
@@ -191,6 +243,12 @@ void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
     QVERIFY(!lock.held());
     QVERIFY2(lock.errorMessage().contains(InstanceLock::lockPath(folder)), qPrintable(lock.errorMessage()));
     QVERIFY2(lock.errorMessage().contains(reason), qPrintable(lock.errorMessage()));
+    if (holder) {
+        // Taken from the lock file of an earlier version, open to all.
+        QCOMPARE(modeOf(InstanceLock::lockPath(folder)), mode_t(0600));
+        holder->kill();
+        QVERIFY(finished(*holder));
+    }
 }
 
 void TestSingleInstance::secondStartOnTheFolderEndsSilentlyWhateverItsEnvironment_data()
@@ -275,9 +333,29 @@ void TestSingleInstance::ofTwoSimultaneousStartsOneRuns()
     QVERIFY(finished(*runner));
 }
 
+void TestSingleInstance::unusableLockIsReportedNotSilent_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("lock file is a folder") << "dir" << "на месте файла папка";
+    // Only a copy that answers lets a second start end without a word.
+    QTest::newRow("held by a program that does not answer") << "silent holder" << "не отвечает";
+    QTest::newRow("held by another user's process") << "other user" << "пользователя nobody";
+}
+
 void TestSingleInstance::unusableLockIsReportedNotSilent()
 {
-    QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("Bilmeko.lock")));
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+    std::unique_ptr<QProcess> holder;
+    if (kind == "dir") {
+        QVERIFY(QDir(m_folder->path()).mkdir(QStringLiteral("Bilmeko.lock")));
+    } else {
+        if (kind == "other user" && ::geteuid() != 0)
+            QSKIP("needs root to run a process as another user");
+        holder = holdLockElsewhere(m_folder->path(), kind == "other user");
+        QVERIFY(holder);
+    }
     auto p = start(m_exe);
     QElapsedTimer t;
     t.start();
@@ -286,11 +364,55 @@ void TestSingleInstance::unusableLockIsReportedNotSilent()
         p->waitForReadyRead(100);
         err += p->readAllStandardError();
     }
-    QVERIFY2(QString::fromLocal8Bit(err).contains(InstanceLock::lockPath(m_folder->path())), err.constData());
+    const QString text = QString::fromLocal8Bit(err);
+    QVERIFY2(text.contains(QDir::toNativeSeparators(m_folder->path())), err.constData());
+    QVERIFY2(text.contains(said), err.constData());
+    if (holder) {
+        holder->kill();
+        QVERIFY(finished(*holder));
+    }
     // It waits with its error box open instead of vanishing.
     QCOMPARE(p->state(), QProcess::Running);
     p->kill();
     QVERIFY(finished(*p));
+}
+
+void TestSingleInstance::commandLineAnsweredWithoutADisplay_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Использование: bilmeko" << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "bilmeko 1.0." << "";
+    QTest::newRow("--help after a folder") << QStringList{"--data-dir", "x", "--help"} << 0 << "--data-dir" << "";
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << 2 << "" << "неизвестный параметр \"--verbose\"";
+    QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << "" << "неизвестный параметр \"file.txt\"";
+    QTest::newRow("folder missing") << QStringList{"--data-dir"} << 2 << "" << "после --data-dir нужна папка";
+}
+
+// Answered before any window system is needed: no display, no platform.
+void TestSingleInstance::commandLineAnsweredWithoutADisplay()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    p.setProcessEnvironment(env);
+    p.start(m_exe, args);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), status);
+    const QString stdoutText = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString stderrText = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(out.isEmpty() ? stdoutText.isEmpty() : stdoutText.contains(out), qPrintable(stdoutText));
+    QVERIFY2(err.isEmpty() ? stderrText.isEmpty() : stderrText.contains(err), qPrintable(stderrText));
+    // Nothing was started: no lock, no files.
+    QVERIFY(!QFile::exists(InstanceLock::lockPath(m_folder->path())));
 }
 
 void TestSingleInstance::terminationSignalsEndTheProgramCleanly_data()

@@ -3,6 +3,7 @@
 // cleanup removes.
 
 #include "common/core/atomicfile.h"
+#include "common/core/systemcalls.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -22,36 +23,28 @@ using namespace bilmeko::test;
 namespace {
 
 // Calls that fail for the test's scope.
-class FailingCalls
+SystemCalls failing(const QString &step, int err)
 {
-public:
-    explicit FailingCalls(const QString &step, int err)
-    {
-        AtomicFileCalls c;
-        if (step == "write")
-            c.write = [err](int, const char *, size_t) -> ssize_t { errno = err; return -1; };
-        else if (step == "short write")
-            c.write = [](int, const char *, size_t) -> ssize_t { return 0; };
-        else if (step == "flush")
-            c.fsync = [err](int) { errno = err; return -1; };
-        else if (step == "folder flush")
-            c.fsync = [err, n = 0](int fd) mutable {
-                if (++n % 2 == 1) // the file's; the folder's comes second
-                    return ::fsync(fd);
-                errno = err;
-                return -1;
-            };
-        else if (step == "rename")
-            c.rename = [err](const char *, const char *) { errno = err; return -1; };
-        m_previous = setAtomicFileCalls(c);
-    }
-    ~FailingCalls() { setAtomicFileCalls(m_previous); }
-    FailingCalls(const FailingCalls &) = delete;
-    FailingCalls &operator=(const FailingCalls &) = delete;
-
-private:
-    AtomicFileCalls m_previous;
-};
+    SystemCalls c;
+    if (step == "write")
+        c.write = [err](int, const void *, size_t) -> ssize_t { errno = err; return -1; };
+    else if (step == "short write")
+        c.write = [](int, const void *, size_t) -> ssize_t { return 0; };
+    else if (step == "flush")
+        c.fsync = [err](int) { errno = err; return -1; };
+    else if (step == "folder flush")
+        c.fsync = [err, n = 0](int fd) mutable {
+            if (++n % 2 == 1) // the file's; the folder's comes second
+                return ::fsync(fd);
+            errno = err;
+            return -1;
+        };
+    else if (step == "rename")
+        c.rename = [err](const char *, const char *) { errno = err; return -1; };
+    else if (step == "close")
+        c.close = [err](int fd) { ::close(fd); errno = err; return -1; };
+    return c;
+}
 
 QStringList entries(const QString &dir)
 {
@@ -110,6 +103,7 @@ private slots:
         QTest::newRow("write takes nothing") << "short write" << ENOSPC << QByteArray("old");
         QTest::newRow("flush fails") << "flush" << EIO << QByteArray("old");
         QTest::newRow("rename fails") << "rename" << EXDEV << QByteArray("old");
+        QTest::newRow("close fails") << "close" << EIO << QByteArray("old");
         QTest::newRow("folder flush fails") << "folder flush" << EIO << QByteArray("new");
         QTest::newRow("folder cannot be flushed") << "folder flush" << EINVAL << QByteArray("new");
         QTest::newRow("read-only folder") << "folder" << EACCES << QByteArray("old");
@@ -142,7 +136,7 @@ private slots:
         int got = 0;
         QString ioMessage;
         {
-            FailingCalls failing(how, err);
+            ScopedSystemCalls calls(failing(how, err));
             AsUnprivileged nobody;
             try {
                 AtomicFile file(path);
@@ -241,7 +235,7 @@ private slots:
         replaceFileAtomically(m_target, "new");
         QVERIFY(QFileInfo(m_target).isSymLink());
         QCOMPARE(readFile(real), QByteArray("new"));
-        writeFile(m_dir->filePath(QStringLiteral(".real.ini.Ab12Cd")), "left");
+        writeFile(m_dir->filePath(QStringLiteral(".real.ini.tmp-Ab12Cd")), "left");
         QCOMPARE(removeStaleTemporaries(m_target), 1);
     }
 
@@ -250,13 +244,15 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("removed");
-        QTest::newRow("temporary") << ".Bilmeko.ini.a1B2c3" << true;
-        QTest::newRow("another file's") << ".Bilmeko.sessions.a1B2c3" << false;
-        QTest::newRow("suffix too long") << ".Bilmeko.ini.a1B2c3d" << false;
-        QTest::newRow("suffix too short") << ".Bilmeko.ini.ab" << false;
-        QTest::newRow("odd character") << ".Bilmeko.ini.a1B2-3" << false;
-        QTest::newRow("not hidden") << "Bilmeko.ini.a1B2c3" << false;
-        QTest::newRow("a folder") << ".Bilmeko.ini.Folder/" << false;
+        QTest::newRow("temporary") << ".Bilmeko.ini.tmp-a1B2c3" << true;
+        QTest::newRow("another file's") << ".Bilmeko.sessions.tmp-a1B2c3" << false;
+        QTest::newRow("a user's backup") << ".Bilmeko.ini.backup" << false;
+        QTest::newRow("a user's six letters") << ".Bilmeko.ini.a1B2c3" << false;
+        QTest::newRow("suffix too long") << ".Bilmeko.ini.tmp-a1B2c3d" << false;
+        QTest::newRow("suffix too short") << ".Bilmeko.ini.tmp-ab" << false;
+        QTest::newRow("odd character") << ".Bilmeko.ini.tmp-a1B2-3" << false;
+        QTest::newRow("not hidden") << "Bilmeko.ini.tmp-a1B2c3" << false;
+        QTest::newRow("a folder") << ".Bilmeko.ini.tmp-Folder/" << false;
     }
 
     void staleTemporaries()

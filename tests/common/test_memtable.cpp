@@ -1,6 +1,7 @@
 #include "common/core/memtable.h"
 #include "common/ui/memtablemodel.h"
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -131,7 +132,8 @@ private slots:
     void heldUpdatesReachTheViewOnce()
     {
         std::unique_ptr<MemTable> t(makeTable());
-        MemTableModel model(t.get(), {{"Name", "N"}, {"Money", "M"}});
+        MemTableModel model(t.get(), {{"Name", "N"}, {"Money", "M"}, {"Maybe", "F"}, {"T", "T"}});
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QTableView view;
         view.setModel(&model);
         followCursor(&view, t.get());
@@ -151,15 +153,38 @@ private slots:
         QCOMPARE(t->currentRow(), 1);
         QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QStringLiteral("X"));
 
-        // Only values changed: the cells are redrawn, the view keeps its
-        // place (no reset).
+        // Only values changed: the cells of the changed columns and rows are
+        // redrawn, one range per run of adjacent columns; the view keeps its
+        // place (no reset). A value set to what it was redraws nothing.
+        const auto ranges = [&] {
+            QStringList out;
+            for (const QList<QVariant> &c : std::as_const(changes)) {
+                const QModelIndex a = c[0].toModelIndex(), b = c[1].toModelIndex();
+                out << QStringLiteral("%1,%2-%3,%4").arg(a.row()).arg(a.column()).arg(b.row()).arg(b.column());
+            }
+            changes.clear();
+            return out.join(' ');
+        };
         t->holdUpdates();
         t->setValue(0, 1, 5.0);
         t->setValue(1, 1, 6.0);
         t->resumeUpdates();
         QCOMPARE(resets.size(), 1);
-        QCOMPARE(changes.size(), 1);
+        QCOMPARE(ranges(), QStringLiteral("0,1-1,1"));
         QCOMPARE(view.currentIndex().row(), 1);
+
+        t->holdUpdates();
+        t->setValue(1, 3, 0.5);
+        t->setValue(1, 1, 7.0);
+        t->setValue(0, 1, 5.0); // unchanged
+        t->setValue(1, 0, "Y");
+        t->resumeUpdates();
+        QCOMPARE(ranges(), QStringLiteral("1,0-1,1 1,3-1,3"));
+
+        t->holdUpdates();
+        t->setValue(0, 1, 5.0);
+        t->resumeUpdates();
+        QCOMPARE(ranges(), QString());
     }
 
     // Deleting the current row of a bound view leaves the following row

@@ -56,13 +56,6 @@ RecordBytes plainRecord(const QByteArray &file, int n)
     return r;
 }
 
-int failingClose(int fd)
-{
-    ::close(fd);
-    errno = EIO;
-    return -1;
-}
-
 QString appendError(const QString &path, const LogRecord &r)
 {
     try {
@@ -82,6 +75,7 @@ class TestJournalWriter : public QObject
 private slots:
     void firstAppendCreatesOneRecord();
     void appendsFollowEachOther();
+    void newJournalsFolderIsFlushed();
     void trailingFragmentIsOverwritten();
     void recordLayout();
     void textFieldLimits_data();
@@ -127,6 +121,39 @@ void TestJournalWriter::appendsFollowEachOther()
     QCOMPARE(file.size(), 3 * RecordSize);
     for (int i = 0; i < 3; ++i)
         QCOMPARE(deserializeRecord(plainRecord(file, i).data()).amount, double(i));
+}
+
+// The first record's flush covers the journal's name in its folder too; a
+// failing folder flush leaves no record (the session is written again), and
+// the next append flushes the folder again.
+void TestJournalWriter::newJournalsFolderIsFlushed()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    QList<bool> flushed; // per flush: whether of a folder
+    bool folderFails = true;
+    SystemCalls calls;
+    calls.fsync = [&](int fd) {
+        struct stat st {};
+        const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+        flushed << folder;
+        if (folder && folderFails) {
+            errno = EIO;
+            return -1;
+        }
+        return ::fsync(fd);
+    };
+    ScopedSystemCalls scope(calls);
+    QCOMPARE(appendError(path, sample()), IoError::fromErrno(EIO).message());
+    QCOMPARE(flushed, (QList<bool>{false, true}));
+    QCOMPARE(test::readFile(path).size(), 0);
+
+    folderFails = false;
+    flushed.clear();
+    QCOMPARE(appendError(path, sample()), QString());
+    QCOMPARE(appendError(path, sample()), QString());
+    QCOMPARE(flushed, (QList<bool>{false, true, false}));
+    QCOMPARE(test::readFile(path).size(), 2 * RecordSize);
 }
 
 void TestJournalWriter::trailingFragmentIsOverwritten()
@@ -349,9 +376,11 @@ void TestJournalWriter::closeFailingAfterFlushStillCountsAsWritten()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("Bilmeko.log");
-    setJournalCloseCall(failingClose);
-    const QString error = appendError(path, sample());
-    setJournalCloseCall(nullptr);
+    QString error;
+    {
+        ScopedSystemCalls failing(test::closeFailingFor(QStringLiteral("Bilmeko.log")));
+        error = appendError(path, sample());
+    }
     QCOMPARE(error, QString());
     QCOMPARE(test::readFile(path).size(), qsizetype(RecordSize));
 }

@@ -104,15 +104,30 @@ void TestLedger::importShipsEachRecordOnce()
     // record damaged on the disk; a fragment at the end.
     QByteArray journal = deskJournal(3, at(2026, 3, 1, 9), 0, 7) + deskJournal(6, at(2026, 3, 2, 9), 500, 8);
     journal[4 * RecordSize + 70] = char(journal[4 * RecordSize + 70] ^ 0x10);
+    // A Stop undone and the session ended again later: three records of
+    // one session, each its own row.
+    LogRecord ended = sampleRecord(at(2026, 3, 3, 12), 250);
+    ended.sessionId = 900;
+    LogRecord undone = ended;
+    undone.reversal = true;
+    undone.amount = -ended.amount;
+    LogRecord endedAgain = ended;
+    endedAgain.written = at(2026, 3, 3, 13);
+    for (const LogRecord &r : {ended, undone, endedAgain}) {
+        RecordBytes b = serializeRecord(r);
+        ScrambleRecord(b);
+        sealRecord(b);
+        journal.append(b.data(), RecordSize);
+    }
     const QString path = m_tmp.filePath(QStringLiteral("shipping.log"));
     writeFile(path, journal + QByteArray(50, '\x11'));
     const auto expected = shippable(journal);
-    QCOMPARE(expected.size(), 8);
+    QCOMPARE(expected.size(), 11);
 
     for (int pass = 0; pass < 2; ++pass) {
         const Run r = ledgerCommand({QStringLiteral("import"), info, QStringLiteral("--desk"), QStringLiteral("Зал 1"), path});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.out.contains(QStringLiteral("записей 9, добавлено в базу %1.").arg(pass ? 0 : 8)), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QStringLiteral("записей 12, добавлено в базу %1.").arg(pass ? 0 : 11)), qPrintable(r.out));
         QVERIFY2(r.err.contains(QStringLiteral("поврежденных записей не отправлено: 1")), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("неполной записью")), qPrintable(r.err));
     }
@@ -139,7 +154,7 @@ void TestLedger::importShipsEachRecordOnce()
 
     // The desk program resumes after the last record held, and a journal
     // that no longer holds that record is offered again from its start.
-    QCOMPARE(resumeOffset(c, QStringLiteral("Зал 1"), path), 9 * RecordSize);
+    QCOMPARE(resumeOffset(c, QStringLiteral("Зал 1"), path), 12 * RecordSize);
     writeFile(path, journal.left(2 * RecordSize));
     QCOMPARE(resumeOffset(c, QStringLiteral("Зал 1"), path), 0);
     QCOMPARE(shipBatch(c, QStringLiteral("Зал 1"), path, 0).inserted, 0);

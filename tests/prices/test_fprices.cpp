@@ -211,6 +211,18 @@ private slots:
         key(Qt::Key_Tab); // Tab past the last cell goes on to a new row
         QCOMPARE(e.rows(), (QStringList{"Массаж=15", "="}));
         QCOMPARE(e.column(), 0);
+        // Insert right after typing a price: the next row starts with its
+        // name, as with the add button, not in the price column.
+        type("Сауна");
+        key(Qt::Key_Tab);
+        type("8");
+        key(Qt::Key_Insert);
+        QCOMPARE(e.column(), 0);
+        type("Душ");
+        key(Qt::Key_Tab);
+        type("2");
+        key(Qt::Key_Return);
+        QCOMPARE(e.rows(), (QStringList{"Массаж=15", "Душ=2", "Сауна=8"}));
     }
 
     void ctrlDeleteAsks_data()

@@ -3,6 +3,8 @@
 #include "common/core/formats.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <cerrno>
 #include <unistd.h>
 
 namespace bilmeko::test {
@@ -23,6 +25,20 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+}
+
+SystemCalls closeFailingFor(const QString &fileName)
+{
+    SystemCalls c;
+    c.close = [fileName](int fd) {
+        const bool hit = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName() == fileName;
+        const int rc = ::close(fd);
+        if (!hit)
+            return rc;
+        errno = EIO;
+        return -1;
+    };
+    return c;
 }
 
 ErrorRecorder::ErrorRecorder()

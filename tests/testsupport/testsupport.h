@@ -3,6 +3,7 @@
 // boxes, files, and dropping root's rights.
 
 #include "common/core/errors.h"
+#include "common/core/systemcalls.h"
 
 #include <QStringList>
 
@@ -15,6 +16,10 @@ void pinRussian();
 QByteArray readFile(const QString &path);
 // Replaces a file's content; the test fails hard when it cannot.
 void writeFile(const QString &path, const QByteArray &bytes);
+
+// System calls whose close() of a file with this name closes it and then
+// reports EIO, as a network file system may after the data is flushed.
+SystemCalls closeFailingFor(const QString &fileName);
 
 // Collects the texts of error boxes while alive instead of showing them.
 class ErrorRecorder

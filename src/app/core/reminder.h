@@ -43,6 +43,7 @@ public:
 
     bool isMarked(MemTable::RowId id) const { return m_marked.contains(id); }
     bool anyMarked() const { return !m_marked.isEmpty(); }
+    const QSet<MemTable::RowId> &marked() const { return m_marked; }
 
 private:
     int m_minutes;

@@ -6,7 +6,9 @@
 #include "common/core/formats.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
+#include "prices/core/pricetable.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <algorithm>
@@ -52,7 +54,39 @@ DateTimeValue localValue(std::int64_t utcMs)
     return dateTimeValue(QDateTime::fromMSecsSinceEpoch(utcMs));
 }
 
+// Why a session read back from the state file would not be taken if typed;
+// empty when it would.
+QString restoredProblem(const SavedSession &s, std::int64_t nowUtc)
+{
+    if (!isValidPrice(s.price))
+        return QStringLiteral("цена %1 вне пределов от 0 до %2")
+            .arg(QString::number(s.price, 'g', 6), Formats::generalNumber(MaxPricePerMinute));
+    if (s.bookedMs > SessionBoard::MaxBookedMs)
+        return QStringLiteral("назначено %1 ч, больше %2 ч")
+            .arg(s.bookedMs / (60 * MsPerMinute))
+            .arg(SessionBoard::MaxBookedMs / (60 * MsPerMinute));
+    const std::int64_t latest = nowUtc + SessionBoard::StartAheadToleranceMs;
+    if (s.startUtcMs > latest)
+        return QStringLiteral("начало %1 позже текущего времени")
+            .arg(QDateTime::fromMSecsSinceEpoch(s.startUtcMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+    const std::int64_t pauses = s.pausedMs + (s.paused ? std::max<std::int64_t>(nowUtc - s.pauseStartUtcMs, 0) : 0);
+    if ((s.paused && (s.pauseStartUtcMs < s.startUtcMs || s.pauseStartUtcMs > latest))
+        || pauses > std::max<std::int64_t>(nowUtc - s.startUtcMs, 0) + SessionBoard::StartAheadToleranceMs)
+        return QStringLiteral("пауза длиннее самого сеанса");
+    return QString();
+}
+
 } // namespace
+
+std::int64_t RunningSession::pauseMs(std::int64_t mono) const
+{
+    return pausedMs + (paused ? std::max<std::int64_t>(mono - pauseStartMonoMs, 0) : 0);
+}
+
+std::int64_t RunningSession::runMs(std::int64_t mono) const
+{
+    return std::max<std::int64_t>(mono - startMonoMs - pauseMs(mono), 0);
+}
 
 MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute)
 {
@@ -107,7 +141,13 @@ std::int64_t SessionBoard::elapsedMs(MemTable::RowId row) const
     const RunningSession *s = session(row);
     if (!s)
         return 0;
-    return std::max<std::int64_t>(Clock::current().monotonicMs() - s->startMonoMs, 0);
+    return s->runMs(Clock::current().monotonicMs());
+}
+
+bool SessionBoard::isPaused(MemTable::RowId row) const
+{
+    const RunningSession *s = session(row);
+    return s && s->paused;
 }
 
 void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elapsed)
@@ -115,7 +155,8 @@ void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elap
     using namespace curlog;
     MemTable &t = *m_curLog;
     const DateTimeValue beg = localValue(s.startUtcMs);
-    const DateTimeValue end = localValue(s.startUtcMs + s.bookedMs);
+    // The booked end moves later by every pause.
+    const DateTimeValue end = localValue(s.startUtcMs + s.bookedMs + s.pauseMs(Clock::current().monotonicMs()));
     t.setValue(row, t.fieldIndex(TBeg), beg);
     t.setValue(row, t.fieldIndex(TEnd), end);
     t.setValue(row, t.fieldIndex(DBeg), beg);
@@ -130,6 +171,11 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
+    if (dur > MaxBookedMs)
+        throw Error(QStringLiteral("Сеанс не может длиться дольше %1 ч.").arg(MaxBookedMs / (60 * MsPerMinute)));
+    if (!isValidPrice(pricePerMinute))
+        throw Error(QStringLiteral("Цена %1 вне пределов от 0 до %2.")
+                        .arg(QString::number(pricePerMinute, 'g', 6), Formats::generalNumber(MaxPricePerMinute)));
     const Clock &clock = Clock::current();
 
     RunningSession s;
@@ -172,6 +218,10 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
         return false;
     const std::int64_t dur = durationMs(hours, minutes);
     RunningSession &s = m_sessions.at(row);
+    if (s.bookedMs + dur > MaxBookedMs)
+        throw Error(QStringLiteral("Сеанс «%1» не может длиться дольше %2 ч.")
+                        .arg(t.value(at, t.fieldIndex(curlog::FIO)).toString())
+                        .arg(MaxBookedMs / (60 * MsPerMinute)));
     const RunningSession old = s;
     s.bookedMs += dur;
     try {
@@ -194,13 +244,118 @@ bool SessionBoard::stopSession(MemTable::RowId row)
     return true;
 }
 
+bool SessionBoard::togglePause(MemTable::RowId row)
+{
+    const int at = m_curLog->rowOf(row);
+    if (at < 0 || !m_sessions.count(row))
+        return false;
+    RunningSession &s = m_sessions.at(row);
+    const RunningSession old = s;
+    const Clock &clock = Clock::current();
+    const std::int64_t mono = clock.monotonicMs();
+    if (s.paused) {
+        s.pausedMs += std::max<std::int64_t>(mono - s.pauseStartMonoMs, 0);
+        s.paused = false;
+    } else {
+        s.paused = true;
+        s.pauseStartMonoMs = mono;
+        s.pauseStartUtcMs = clock.now().toMSecsSinceEpoch();
+    }
+    try {
+        saveState();
+    } catch (...) {
+        s = old;
+        throw;
+    }
+    fillTimes(at, s, s.runMs(mono));
+    return true;
+}
+
+void SessionBoard::pruneUndoable()
+{
+    const std::int64_t mono = Clock::current().monotonicMs();
+    m_undoable.removeIf([&](const FinishedSession &f) { return mono - f.endMonoMs > m_undoWindowMs; });
+}
+
+const FinishedSession *SessionBoard::undoableStop() const
+{
+    const std::int64_t mono = Clock::current().monotonicMs();
+    for (auto it = m_undoable.crbegin(); it != m_undoable.crend(); ++it)
+        if (mono - it->endMonoMs <= m_undoWindowMs)
+            return &*it;
+    return nullptr;
+}
+
+bool SessionBoard::undoStop()
+{
+    using namespace curlog;
+    pruneUndoable();
+    if (m_undoable.isEmpty())
+        return false;
+    const FinishedSession f = m_undoable.last();
+    const std::int64_t mono = Clock::current().monotonicMs();
+    RunningSession s = f.session;
+    // Its clock goes on from where it stopped: the time stopped is a pause
+    // (a session stopped during a pause is back in that pause).
+    if (!s.paused)
+        s.pausedMs += std::max<std::int64_t>(mono - f.endMonoMs, 0);
+
+    MemTable &t = *m_curLog;
+    const MemTable::RowId before = t.currentId();
+    int row;
+    if (f.position < t.rowCount()) {
+        t.setCurrentRow(f.position);
+        row = t.insertRow();
+    } else {
+        row = t.appendRow();
+    }
+    const MemTable::RowId id = t.currentId();
+    t.setField(FIO, f.client);
+    t.setField(Price, f.price);
+    t.setField(Describe, f.note);
+    t.setField(PItem, f.service);
+    t.setField(Summ, minuteCharge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
+    fillTimes(row, s, s.runMs(mono));
+    m_sessions.emplace(id, s);
+    const auto takeBack = [&] {
+        m_sessions.erase(id);
+        t.deleteRowAt(t.rowOf(id));
+        t.restoreCurrent(before);
+    };
+    // Saved first: if the program dies before the reversal is written, the
+    // next start finds the Stop's record standing and leaves the session out.
+    try {
+        saveState();
+    } catch (...) {
+        takeBack();
+        throw;
+    }
+    LogRecord r = f.record;
+    r.amount = -r.amount;
+    r.elapsed = -r.elapsed;
+    r.status = StatusUndo;
+    r.reversal = true;
+    try {
+        appendOnce(r, false);
+    } catch (...) {
+        takeBack();
+        saveStateQuietly();
+        throw;
+    }
+    m_undoable.removeLast();
+    if (m_lastFinished && m_lastFinished->session.id == s.id)
+        m_lastFinished.reset();
+    t.restoreCurrent(id);
+    return true;
+}
+
 void SessionBoard::endCurrentSession(const QString &status)
 {
     requireCurrent();
     const RunningSession &s = currentSession();
     // Never more than booked: a stop after the end (before the tick came)
     // is charged as the tick would have charged it.
-    const std::int64_t charged = std::min(elapsedMs(m_curLog->currentId()), s.bookedMs);
+    const std::int64_t charged = std::min(s.runMs(Clock::current().monotonicMs()), s.bookedMs);
     endCurrent(status, charged, true);
     saveState();
 }
@@ -233,7 +388,13 @@ void SessionBoard::tick()
             t.first();
             while (!t.eof()) {
                 const RunningSession &s = currentSession();
-                const std::int64_t elapsed = std::max<std::int64_t>(mono - s.startMonoMs, 0);
+                if (s.paused) {
+                    // Its clock stands; only its booked end moves on.
+                    fillTimes(t.currentRow(), s, s.runMs(mono));
+                    t.next();
+                    continue;
+                }
+                const std::int64_t elapsed = s.runMs(mono);
                 if (elapsed >= s.bookedMs) {
                     // Deleting the row makes the following one current (or
                     // ends the walk after the last row).
@@ -263,28 +424,54 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     MemTable &t = *m_curLog;
     const RunningSession s = currentSession();
     const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
+    FinishedSession f;
+    f.session = s;
+    f.client = t.text(FIO);
+    f.service = t.text(PItem);
+    f.note = t.text(Describe);
+    f.price = t.number(Price);
+    f.status = status;
+    f.chargedMs = chargedMs;
+    f.charge = charge;
+    f.position = t.currentRow();
 
-    if (notice && m_noticeHook) {
-        Notice n;
-        n.customer = t.text(FIO);
-        n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
-                 + Formats::current().currency2(charge.amount);
-        n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
-        m_noticeHook(n);
-    }
-    writeRecord(status, s, chargedMs);
+    Notice n;
+    n.sessionId = s.id;
+    n.customer = t.text(FIO);
+    n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
+             + Formats::current().currency2(charge.amount);
+    n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
+
+    // The record first: a notice tells the operator the session is billed,
+    // so it appears only once the record is on the disk. A write that fails
+    // throws past it; the notice comes with the attempt that succeeds.
+    const LogRecord written = writeRecord(status, s, chargedMs);
     m_sessions.erase(t.currentId());
     t.deleteRow();
+    if (notice && m_noticeHook)
+        m_noticeHook(n);
+    if (!notice)
+        return; // ended while the program was not running
+    f.endMonoMs = Clock::current().monotonicMs();
+    f.endUtcMs = s.startUtcMs + std::max<std::int64_t>(chargedMs, 0) + s.pauseMs(f.endMonoMs);
+    f.record = written;
+    m_lastFinished = f;
+    if (status == StatusStop && m_undoWindowMs > 0) {
+        pruneUndoable();
+        m_undoable.append(f);
+    }
+    emit sessionFinished(f);
 }
 
-void SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs)
+LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs)
 {
     using namespace curlog;
     const MemTable &t = *m_curLog;
     const std::int64_t elapsed = std::max<std::int64_t>(chargedMs, 0);
-    // The end is the start plus the time measured, never a fresh reading of
-    // the wall clock, which may have jumped meanwhile.
-    const QDateTime end = QDateTime::fromMSecsSinceEpoch(s.startUtcMs + elapsed);
+    // The end is the start plus the time measured (its pauses too), never a
+    // fresh reading of the wall clock, which may have jumped meanwhile.
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(
+        s.startUtcMs + elapsed + s.pauseMs(Clock::current().monotonicMs()));
 
     LogRecord r;
     r.written = dateTimeValue(end);
@@ -298,24 +485,29 @@ void SessionBoard::writeRecord(const QString &status, const RunningSession &s, s
     r.note = t.text(Describe);
     r.status = status;
     r.sessionId = s.id;
+    appendOnce(r, true);
+    return r;
+}
 
-    if (m_uncertain.count(s.id)) {
+void SessionBoard::appendOnce(const LogRecord &r, bool standingAfter)
+{
+    if (m_uncertain.count(r.sessionId)) {
         // An earlier attempt failed, but possibly after its record was
-        // written: one record per session, never two.
-        if (journalSessionsAmong(m_journalPath, {s.id}).contains(s.id)) {
-            m_uncertain.erase(s.id);
-            emit recordWritten();
+        // written: one record per session (and one reversal), never two.
+        if (journalSessionsAmong(m_journalPath, {r.sessionId}).contains(r.sessionId) == standingAfter) {
+            m_uncertain.erase(r.sessionId);
+            emit recordAppended(r);
             return;
         }
     }
     try {
         appendJournalRecord(m_journalPath, r);
     } catch (...) {
-        m_uncertain.insert(s.id);
+        m_uncertain.insert(r.sessionId);
         throw;
     }
-    m_uncertain.erase(s.id);
-    emit recordWritten();
+    m_uncertain.erase(r.sessionId);
+    emit recordAppended(r);
 }
 
 RestoreReport SessionBoard::restoreSessions()
@@ -354,25 +546,38 @@ RestoreReport SessionBoard::restoreSessions()
     MemTable &t = *m_curLog;
     t.holdUpdates();
     const auto resume = qScopeGuard([&t] { t.resumeUpdates(); });
+    QStringList refused;
     for (const SavedSession &saved : loaded.state.sessions) {
         if (written.contains(saved.id)) {
             ++report.alreadyWritten;
+            continue;
+        }
+        // An edited file with a matching checksum passes the parser: the
+        // session must also pass what a typed one would.
+        const QString why = restoredProblem(saved, nowUtc);
+        if (!why.isEmpty()) {
+            refused << QStringLiteral("«%1» (%2): %3").arg(saved.client, saved.service, why);
             continue;
         }
         RunningSession s;
         s.id = saved.id;
         s.startUtcMs = saved.startUtcMs;
         s.bookedMs = saved.bookedMs;
+        s.pausedMs = saved.pausedMs;
+        s.paused = saved.paused;
+        s.pauseStartUtcMs = saved.pauseStartUtcMs;
         // Within one boot the monotonic clock still measures the session;
         // after a reboot only the instants are left.
-        std::int64_t elapsed;
         if (sameRun && saved.hasStartMono && saved.startMonoMs <= mono) {
-            elapsed = mono - saved.startMonoMs;
             s.startMonoMs = saved.startMonoMs;
+            s.pauseStartMonoMs = saved.hasPauseStartMono && saved.pauseStartMonoMs <= mono
+                                     ? saved.pauseStartMonoMs
+                                     : mono - std::max<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0);
         } else {
-            elapsed = std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
-            s.startMonoMs = mono - elapsed;
+            s.startMonoMs = mono - std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
+            s.pauseStartMonoMs = mono - std::max<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0);
         }
+        const std::int64_t elapsed = s.runMs(mono);
         const int row = t.appendRow();
         t.setField(FIO, saved.client);
         t.setField(Price, saved.price);
@@ -391,7 +596,7 @@ RestoreReport SessionBoard::restoreSessions()
     QString writeError;
     while (!t.eof()) {
         const RunningSession s = currentSession();
-        if (std::max<std::int64_t>(mono - s.startMonoMs, 0) < s.bookedMs) {
+        if (s.paused || s.runMs(mono) < s.bookedMs) {
             t.next();
             continue;
         }
@@ -416,7 +621,21 @@ RestoreReport SessionBoard::restoreSessions()
     report.restored = t.rowCount();
     if (t.rowCount() > 0)
         t.setCurrentRow(0);
-    if (report.alreadyWritten > 0 || !report.endedAway.isEmpty()) {
+    report.refused = static_cast<int>(refused.size());
+    if (!refused.isEmpty()) {
+        // Kept as they were, beside the file, before it is written without them.
+        QString kept;
+        try {
+            kept = QStringLiteral("Файл в прежнем виде сохранён как \"%1\".")
+                       .arg(QDir::toNativeSeparators(m_stateFile.keepCopy()));
+        } catch (const Error &e) {
+            kept = e.message();
+        }
+        report.problems << QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
+                                          "проверку, и они не восстановлены:\n%2\n%3")
+                               .arg(QDir::toNativeSeparators(m_stateFile.path()), refused.join(QLatin1Char('\n')), kept);
+    }
+    if (report.alreadyWritten > 0 || !report.endedAway.isEmpty() || !refused.isEmpty()) {
         try {
             saveState();
         } catch (const Error &err) {
@@ -444,6 +663,11 @@ SessionState SessionBoard::currentState() const
         o.hasStartMono = !st.monotonicRun.isEmpty();
         o.startMonoMs = o.hasStartMono ? s->startMonoMs : 0;
         o.bookedMs = s->bookedMs;
+        o.pausedMs = s->pausedMs;
+        o.paused = s->paused;
+        o.pauseStartUtcMs = s->paused ? s->pauseStartUtcMs : 0;
+        o.hasPauseStartMono = s->paused && o.hasStartMono;
+        o.pauseStartMonoMs = o.hasPauseStartMono ? s->pauseStartMonoMs : 0;
         o.price = t.value(r, price).toDouble();
         o.client = t.value(r, fio).toString();
         o.service = t.value(r, item).toString();

@@ -15,9 +15,21 @@
 //
 // Every change to the set of running sessions is saved (SessionStateFile)
 // before the command returns, and restored at the next start.
+//
+// Pause: a paused session's clock stands. What it is charged and when its
+// time is up count only the time it ran; its booked end moves later by
+// every pause. Its journal record keeps the real instants of its start and
+// end, with the time charged as Elapsed.
+//
+// Undoing a Stop: for a while after a Stop the session can be brought back
+// as it was. The journal is never rewritten: a reversal record (status
+// "Отмена", amount and time with the opposite sign, marked as a reversal)
+// takes back the Stop's record, and the time between the Stop and its undo
+// counts as a pause.
 
 #include "common/core/datetime.h"
 #include "common/core/memtable.h"
+#include "journal/core/logrecord.h"
 #include "sessionstate.h"
 
 #include <QObject>
@@ -25,6 +37,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -47,6 +60,7 @@ constexpr int TextMax = 20;
 
 inline const QString StatusTimeUp = QStringLiteral("Время вышло");
 inline const QString StatusStop = QStringLiteral("Стоп");
+inline const QString StatusUndo = QStringLiteral("Отмена");
 
 // The minute charge rule: whole minutes of the elapsed time are charged, a
 // started minute is not. A negative elapsed time (the clock set back) is
@@ -68,6 +82,7 @@ struct Notice
     QString customer; // the Customer label
     QString stat;     // the Stat label
     QString caption;  // the window caption
+    std::uint64_t sessionId = 0; // a session has one notice open at most
 };
 
 // What the board knows of a running session beyond its row.
@@ -77,6 +92,32 @@ struct RunningSession
     std::int64_t startUtcMs = 0;  // the start instant
     std::int64_t startMonoMs = 0; // the monotonic clock's reading at the start
     std::int64_t bookedMs = 0;    // the booked duration, extensions included
+    std::int64_t pausedMs = 0;    // pauses that are over
+    bool paused = false;          // a pause is going on, since:
+    std::int64_t pauseStartUtcMs = 0;
+    std::int64_t pauseStartMonoMs = 0;
+
+    // The time the session ran up to a monotonic reading: what it is charged.
+    std::int64_t runMs(std::int64_t mono) const;
+    // All its pauses up to that reading, the one going on included.
+    std::int64_t pauseMs(std::int64_t mono) const;
+};
+
+// A session that has ended, as its record and its receipt show it.
+struct FinishedSession
+{
+    RunningSession session;
+    QString client;
+    QString service;
+    QString note;
+    double price = 0;
+    QString status;
+    std::int64_t chargedMs = 0;
+    MinuteCharge charge;
+    std::int64_t endUtcMs = 0;   // the real instant it ended
+    std::int64_t endMonoMs = 0;  // the monotonic reading then
+    int position = 0;            // its row in the grid
+    LogRecord record;            // as the journal holds it
 };
 
 // A session ended at start because its time ran out while the program was
@@ -95,6 +136,7 @@ struct RestoreReport
 {
     int restored = 0;       // back in the grid, running
     int alreadyWritten = 0; // their record was in the journal: left out
+    int refused = 0;        // failed the checks of a typed session: left out
     QList<EndedAway> endedAway;
     // For the operator: a damaged state file, a journal that could not be
     // read or written.
@@ -108,6 +150,12 @@ class SessionBoard : public QObject
     Q_OBJECT
 public:
     using NoticeHook = std::function<void(const Notice &)>;
+
+    // The longest a session may be booked for, extensions included.
+    static constexpr std::int64_t MaxBookedMs = 7LL * 24 * 60 * MsPerMinute;
+    // How far a restored start may lie ahead of the clock (a clock corrected
+    // by a few seconds between two runs must not cost a session).
+    static constexpr std::int64_t StartAheadToleranceMs = 60'000;
 
     explicit SessionBoard(QString journalPath, QObject *parent = nullptr);
 
@@ -144,6 +192,21 @@ public:
     // first); false when the row is gone. Throws when the journal cannot be
     // written; the row then stays.
     bool stopSession(MemTable::RowId row);
+    // Pause or resume: toggles that row's pause; false when the row is gone.
+    // Throws, changing nothing, when the sessions cannot be saved.
+    bool togglePause(MemTable::RowId row);
+    bool isPaused(MemTable::RowId row) const;
+
+    // How long after a Stop it can be undone; 0 (the default): never.
+    void setUndoWindowMs(std::int64_t ms) { m_undoWindowMs = ms; }
+    // The latest Stop that can still be undone, or nullptr.
+    const FinishedSession *undoableStop() const;
+    // Brings that session back to the grid as it was and appends the
+    // reversal of its record. False when there is nothing to undo. Throws
+    // when the reversal cannot be written; the session then stays stopped.
+    bool undoStop();
+    // The session that ended last (Stop or time-up), or nullptr.
+    const FinishedSession *lastFinished() const { return m_lastFinished ? &*m_lastFinished : nullptr; }
 
     // The billing tick. Errors are shown in the error box here, after the
     // current row and the grid have been restored; a tick that comes while
@@ -151,25 +214,30 @@ public:
     void tick();
     bool ticking() const { return m_ticking; }
 
-    // Stop's end-of-session steps on the current row: notice, journal
-    // record, the row deleted, the sessions saved.
+    // Stop's end-of-session steps on the current row: journal record, the
+    // row deleted, the notice, the sessions saved.
     void endCurrentSession(const QString &status);
 
     const RunningSession *session(MemTable::RowId row) const;
-    // Monotonic milliseconds since the session's start (never negative).
+    // Monotonic milliseconds the session has run, its pauses left out
+    // (never negative).
     std::int64_t elapsedMs(MemTable::RowId row) const;
     int runningCount() const { return m_curLog->rowCount(); }
 
 signals:
-    // A session's record is on the disk in the journal.
-    void recordWritten();
+    // A record reached the journal (a session's end, or a reversal).
+    void recordAppended(const bilmeko::LogRecord &record);
+    // A session ended at a Stop or when its time was up.
+    void sessionFinished(const bilmeko::FinishedSession &finished);
 
 private:
-    // Notice (when asked), journal record, row deleted. The charge is
-    // chargedMs: the booked duration for a session whose time is up.
+    // Journal record, row deleted, then the notice (when asked). The charge
+    // is chargedMs: the booked duration for a session whose time is up.
     void endCurrent(const QString &status, std::int64_t chargedMs, bool notice);
-    void writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs);
+    LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs);
+    void appendOnce(const LogRecord &r, bool standingAfter);
     void fillTimes(int row, const RunningSession &s, std::int64_t elapsed);
+    void pruneUndoable();
     SessionState currentState() const;
     void saveState();
     void saveStateQuietly() noexcept;
@@ -185,6 +253,9 @@ private:
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;
     bool m_ticking = false;
+    std::int64_t m_undoWindowMs = 0;
+    QList<FinishedSession> m_undoable; // Stops still within the window, oldest first
+    std::optional<FinishedSession> m_lastFinished;
 };
 
 } // namespace bilmeko

@@ -99,23 +99,76 @@ QString lineProblem(int line, const QString &what)
     return QStringLiteral("строка %1: %2").arg(line).arg(what);
 }
 
-QString keepAside(const QString &path, QString *keptAs)
+struct WholeFile
+{
+    bool missing = false;
+    QByteArray bytes;
+    QString problem; // in Russian; empty when read
+};
+
+// The file's bytes, up to the largest state file; never blocks on a pipe.
+WholeFile readWhole(const QString &path)
+{
+    WholeFile w;
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT) {
+        w.missing = true;
+        return w;
+    }
+    if (fd < 0) {
+        w.problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
+        return w;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        w.problem = QStringLiteral("это не обычный файл");
+    } else {
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                w.problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
+                break;
+            }
+            if (n == 0)
+                break;
+            if (w.bytes.size() + n > sessionstate::MaxBytes) {
+                w.problem = QStringLiteral("файл слишком велик");
+                break;
+            }
+            w.bytes.append(buf, n);
+        }
+    }
+    ::close(fd);
+    return w;
+}
+
+// A name for a damaged copy that no earlier copy has.
+QString freeDamagedName(const QString &path)
 {
     const QString stamp = Clock::current().now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QByteArray from = QFile::encodeName(path);
     for (int n = 1; n < 1000; ++n) {
         const QString to = path + QStringLiteral(".damaged-") + stamp
                            + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
-        const QByteArray toName = QFile::encodeName(to);
         struct stat st {};
-        if (::lstat(toName.constData(), &st) == 0)
-            continue; // never replace an earlier one
-        if (::rename(from.constData(), toName.constData()) != 0)
-            return IoError::fromErrno(errno).message();
-        *keptAs = to;
-        return QString();
+        if (::lstat(QFile::encodeName(to).constData(), &st) != 0)
+            return to; // never replace an earlier one
     }
-    return QStringLiteral("too many damaged copies");
+    return QString();
+}
+
+QString keepAside(const QString &path, QString *keptAs)
+{
+    const QString to = freeDamagedName(path);
+    if (to.isEmpty())
+        return QStringLiteral("too many damaged copies");
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(to).constData()) != 0)
+        return IoError::fromErrno(errno).message();
+    *keptAs = to;
+    return QString();
 }
 
 } // namespace
@@ -131,6 +184,10 @@ QByteArray serializeSessionState(const SessionState &state)
         out += '\t' + QByteArray::number(static_cast<qlonglong>(s.startUtcMs));
         out += '\t' + (s.hasStartMono ? QByteArray::number(static_cast<qlonglong>(s.startMonoMs)) : QByteArray("-"));
         out += '\t' + QByteArray::number(static_cast<qlonglong>(s.bookedMs));
+        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.pausedMs));
+        out += '\t' + (s.paused ? QByteArray::number(static_cast<qlonglong>(s.pauseStartUtcMs)) : QByteArray("-"));
+        out += '\t' + (s.paused && s.hasPauseStartMono ? QByteArray::number(static_cast<qlonglong>(s.pauseStartMonoMs))
+                                                      : QByteArray("-"));
         out += '\t' + QByteArray::number(s.price, 'g', QLocale::FloatingPointShortest);
         out += '\t' + s.client.toUtf8().toPercentEncoding();
         out += '\t' + s.service.toUtf8().toPercentEncoding();
@@ -167,6 +224,7 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
 
     SessionState st;
     QSet<std::uint64_t> ids;
+    int version = 0;
     const QList<QByteArray> lines = bytes.left(lastStart).split('\n');
     // split() gives an empty piece after the final LF.
     const qsizetype count = lines.size() - 1;
@@ -174,7 +232,9 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
         const int lineNo = static_cast<int>(i + 1);
         const QList<QByteArray> f = lines[i].split('\t');
         if (i == 0) {
-            if (f.size() != 2 || f[1] != QByteArray::number(sessionstate::Version))
+            version = f.size() == 2 && allDigits(f[1], 2) ? f[1].toInt() : 0;
+            if (version < sessionstate::FirstVersion || version > sessionstate::Version
+                || f[1] != QByteArray::number(version))
                 return fail(QStringLiteral("неизвестная версия формата"));
             continue;
         }
@@ -187,7 +247,9 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
             st.monotonicRun = f[1] == "-" ? QByteArray() : f[1];
             continue;
         }
-        if (f.size() != 9 || f[0] != "session")
+        // Version 2 has the three pause fields after the booked duration.
+        const int extra = version >= 2 ? 3 : 0;
+        if (f.size() != 9 + extra || f[0] != "session")
             return fail(lineProblem(lineNo, QStringLiteral("ожидалась строка сеанса")));
         SavedSession s;
         if (!allLowerHex(f[1], 16))
@@ -205,9 +267,23 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
         }
         if (!readMs(f[4], sessionstate::MaxBookedMs, s.bookedMs))
             return fail(lineProblem(lineNo, QStringLiteral("неверная длительность")));
-        if (!readPrice(f[5], s.price))
+        if (extra) {
+            if (!readMs(f[5], sessionstate::MaxInstantMs, s.pausedMs))
+                return fail(lineProblem(lineNo, QStringLiteral("неверная пауза")));
+            if (f[6] != "-") {
+                if (!readMs(f[6], sessionstate::MaxInstantMs, s.pauseStartUtcMs))
+                    return fail(lineProblem(lineNo, QStringLiteral("неверная пауза")));
+                s.paused = true;
+            }
+            if (f[7] != "-") {
+                if (!s.paused || !readMs(f[7], std::numeric_limits<std::int64_t>::max() / 2, s.pauseStartMonoMs))
+                    return fail(lineProblem(lineNo, QStringLiteral("неверная пауза")));
+                s.hasPauseStartMono = true;
+            }
+        }
+        if (!readPrice(f[5 + extra], s.price))
             return fail(lineProblem(lineNo, QStringLiteral("неверная цена")));
-        if (!readText(f[6], s.client) || !readText(f[7], s.service) || !readText(f[8], s.note))
+        if (!readText(f[6 + extra], s.client) || !readText(f[7 + extra], s.service) || !readText(f[8 + extra], s.note))
             return fail(lineProblem(lineNo, QStringLiteral("неверный текст")));
         st.sessions.append(std::move(s));
     }
@@ -220,42 +296,13 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
 SessionStateFile::Loaded SessionStateFile::load() const
 {
     Loaded r;
-    const QByteArray name = QFile::encodeName(m_path);
-    QString problem;
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT)
+    const WholeFile read = readWhole(m_path);
+    if (read.missing)
         return r;
-    if (fd < 0) {
-        problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
-    } else {
-        QByteArray bytes;
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            problem = QStringLiteral("это не обычный файл");
-        } else {
-            char buf[65536];
-            for (;;) {
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
-                    break;
-                }
-                if (n == 0)
-                    break;
-                if (bytes.size() + n > sessionstate::MaxBytes) {
-                    problem = QStringLiteral("файл слишком велик");
-                    break;
-                }
-                bytes.append(buf, n);
-            }
-        }
-        ::close(fd);
-        if (problem.isEmpty() && parseSessionState(bytes, r.state, &problem)) {
-            r.status = Status::Loaded;
-            return r;
-        }
+    QString problem = read.problem;
+    if (problem.isEmpty() && parseSessionState(read.bytes, r.state, &problem)) {
+        r.status = Status::Loaded;
+        return r;
     }
 
     r.status = Status::Damaged;
@@ -271,6 +318,24 @@ SessionStateFile::Loaded SessionStateFile::load() const
                                    "переименовать (%3). Сеансы из него не восстановлены, таблица начата пустой.")
                         .arg(file, problem, aside);
     return r;
+}
+
+QString SessionStateFile::keepCopy() const
+{
+    const WholeFile read = readWhole(m_path);
+    const QString to = freeDamagedName(m_path);
+    QString why = read.problem;
+    if (why.isEmpty() && to.isEmpty())
+        why = QStringLiteral("too many damaged copies");
+    if (why.isEmpty()) {
+        try {
+            replaceFileAtomically(to, read.bytes);
+            return to;
+        } catch (const Error &e) {
+            why = e.message();
+        }
+    }
+    throw Error(QStringLiteral("Не удалось сохранить копию файла \"%1\": %2").arg(QDir::toNativeSeparators(m_path), why));
 }
 
 void SessionStateFile::save(const SessionState &state) const

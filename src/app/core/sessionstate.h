@@ -2,14 +2,19 @@
 // The running sessions on disk: the file "Bilmeko.sessions" beside the
 // journal, rewritten whole (atomically) at every change, read at start.
 //
-// Format, version 1: UTF-8 text, lines ending in LF, fields separated by
+// Format, version 2: UTF-8 text, lines ending in LF, fields separated by
 // one TAB.
 //
-//   Bilmeko sessions<TAB>1
+//   Bilmeko sessions<TAB>2
 //   boot<TAB><run of the monotonic clock, or "-">
-//   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><price><TAB><client><TAB><service><TAB><note>
+//   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><paused><TAB><pause-start><TAB><pause-start-mono><TAB><price><TAB><client><TAB><service><TAB><note>
 //   ... one session line per running session, in the grid's order ...
 //   crc32<TAB><8 lowercase hex digits>
+//
+// paused: milliseconds of the pauses already over. pause-start: the instant
+// the pause going on began, "-" while the session runs; pause-start-mono:
+// the monotonic clock's reading then, or "-". Version 1 (written before
+// pauses existed) has none of the three and still loads.
 //
 // id: 16 lowercase hex digits, not zero, unique in the file. start: the
 // start instant in milliseconds since 1970-01-01 UTC. start-mono: the
@@ -35,6 +40,11 @@ struct SavedSession
     bool hasStartMono = false;
     std::int64_t startMonoMs = 0;
     std::int64_t bookedMs = 0;
+    std::int64_t pausedMs = 0; // pauses that are over
+    bool paused = false;       // a pause is going on, since:
+    std::int64_t pauseStartUtcMs = 0;
+    bool hasPauseStartMono = false;
+    std::int64_t pauseStartMonoMs = 0;
     double price = 0;
     QString client;
     QString service;
@@ -52,7 +62,9 @@ struct SessionState
 };
 
 namespace sessionstate {
-constexpr int Version = 1;
+constexpr int Version = 2;
+// The oldest version still read.
+constexpr int FirstVersion = 1;
 // A file larger than this is not a state file of this program.
 constexpr qsizetype MaxBytes = 4 * 1024 * 1024;
 // Longest booked duration a file may hold: ten years.
@@ -89,6 +101,10 @@ public:
     // Replaces the file atomically; throws Error with a Russian message
     // naming the file when it cannot.
     void save(const SessionState &state) const;
+    // Copies the file, as it is now, beside itself
+    // ("<name>.damaged-<date>-<time>"), leaving it in place: some sessions in
+    // it were not restored. Returns the copy's path, or throws Error.
+    QString keepCopy() const;
 
 private:
     QString m_path;

@@ -17,7 +17,9 @@
 #include "prices/core/pricetable.h"
 #include "prices/core/profilefile.h"
 #include "app/core/reminder.h"
+#include "app/core/receipt.h"
 #include "app/core/sessionboard.h"
+#include "receiptprint.h"
 #include "sessioncommands.h"
 
 #include <QAction>
@@ -25,6 +27,9 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -94,8 +99,13 @@ private:
 class GridDelegate : public QStyledItemDelegate
 {
 public:
-    GridDelegate(QList<int> rightAligned, std::function<bool(int)> marked, QObject *parent)
-        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)), m_marked(std::move(marked)) {}
+    GridDelegate(QList<int> rightAligned, std::function<bool(int)> marked, std::function<bool(int)> paused,
+                 QObject *parent)
+        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)), m_marked(std::move(marked)),
+          m_paused(std::move(paused)) {}
+
+    // The "Осталось" column, which reads "пауза" while a session is paused.
+    static constexpr int LeftColumn = 5;
 
     // A session in its last minutes: a warm background (dark when selected,
     // with white text, so it stays legible), bold text and a "!" before the
@@ -148,6 +158,15 @@ public:
             painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
             painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         }
+        if (m_paused(index.row())) {
+            // A paused session: its clock stands, its text is grey and italic.
+            if (!selected)
+                painter->setPen(QColor(110, 110, 110));
+            o.font.setItalic(true);
+            o.fontMetrics = QFontMetrics(o.font);
+            if (index.column() == LeftColumn)
+                o.text = QStringLiteral("пауза");
+        }
         painter->setFont(o.font);
         const Qt::Alignment align = m_right.contains(index.column())
                                         ? Qt::AlignRight | Qt::AlignVCenter
@@ -160,6 +179,7 @@ public:
 private:
     QList<int> m_right;
     std::function<bool(int)> m_marked;
+    std::function<bool(int)> m_paused;
 };
 
 // Column titles drawn as buttons with the text centred and clipped, so the
@@ -242,6 +262,9 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     buildPanel(m_client);
     buildMenus();
     buildTray();
+    TakingsLabel = new QLabel(this);
+    TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
+    statusBar()->addWidget(TakingsLabel);
 
     Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
     Prices->setObjectName(QStringLiteral("Prices"));
@@ -302,7 +325,8 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
     RxDBGrid1->setItemDelegate(new GridDelegate(
-        {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); }, RxDBGrid1));
+        {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
+        [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1));
 
     QHeaderView *h = RxDBGrid1->horizontalHeader();
     h->setSectionsClickable(false); // titles look like buttons but do nothing
@@ -333,7 +357,11 @@ void TForm1::buildGrid(QWidget *client)
 
     followCursor(RxDBGrid1, &m_board->curLog());
     connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
-            [this] { RxDBGrid1->verticalHeader()->viewport()->update(); });
+            [this] {
+                RxDBGrid1->verticalHeader()->viewport()->update();
+                if (SpeedButton4)
+                    updateSessionActions();
+            });
     RxDBGrid1->setGeometry(0, -1, GridWidth, 361);
 }
 
@@ -369,6 +397,9 @@ void TForm1::buildButtons(QWidget *client)
         {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(),
          QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click, QKeySequence(Qt::Key_F8),
          QStringLiteral("Остановить выбранный сеанс")},
+        {&SpeedButton4, "SpeedButton4", QStringLiteral("Пауза"), QIcon(),
+         QRect(584, 96, 133, 29), &TForm1::SpeedButton4Click, QKeySequence(Qt::Key_F6),
+         QStringLiteral("Приостановить выбранный сеанс или продолжить его")},
     };
     QFont bold = font();
     bold.setPointSize(12);
@@ -402,7 +433,7 @@ void TForm1::buildPanel(QWidget *client)
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
-    Panel1->setGeometry(584, 96, 133, 87);
+    Panel1->setGeometry(584, 128, 133, 87);
 
     panelLine(Panel1, "StaticText1", QStringLiteral("Поминутный учёт"), 5);
     panelLine(Panel1, "StaticText2", QStringLiteral("услуг салона"), 20);
@@ -426,7 +457,7 @@ void TForm1::buildPanel(QWidget *client)
     Image1->setObjectName(QStringLiteral("Image1"));
     const QPixmap logo = glyphs::logo();
     Image1->setPixmap(logo);
-    Image1->setGeometry(QRect(QPoint(593, 184), logo.deviceIndependentSize().toSize()));
+    Image1->setGeometry(QRect(QPoint(593, 216), logo.deviceIndependentSize().toSize()));
     Image1->setCursor(Qt::PointingHandCursor);
     Image1->setToolTip(makerSite());
     Image1->installEventFilter(this);
@@ -446,6 +477,31 @@ void TForm1::buildMenus()
     N5 = n4->addAction(QStringLiteral("Отчет за &период"));
     N5->setObjectName(QStringLiteral("N5"));
     connect(N5, &QAction::triggered, this, [this] { guard([this] { N5Click(); }); });
+    N8 = n4->addAction(QStringLiteral("За &сегодня"));
+    N8->setObjectName(QStringLiteral("N8"));
+    N8->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(N8, &QAction::triggered, this, [this] { guard([this] { N8Click(); }); });
+
+    QMenu *n7 = bar->addMenu(QStringLiteral("&Сеанс"));
+    n7->setObjectName(QStringLiteral("N7"));
+    // F6 belongs to the button's own shortcut; the menu only names it.
+    N9 = n7->addAction(QStringLiteral("&Пауза\tF6"));
+    N9->setObjectName(QStringLiteral("N9"));
+    connect(N9, &QAction::triggered, SpeedButton4, &QToolButton::click);
+    N10 = n7->addAction(QStringLiteral("&Отменить стоп"));
+    N10->setObjectName(QStringLiteral("N10"));
+    N10->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    N10->setEnabled(false);
+    connect(N10, &QAction::triggered, this, [this] { guard([this] { N10Click(); }); });
+    n7->addSeparator();
+    N11 = n7->addAction(QStringLiteral("&Чек"));
+    N11->setObjectName(QStringLiteral("N11"));
+    N11->setEnabled(false);
+    connect(N11, &QAction::triggered, this, [this] { guard([this] { N11Click(); }); });
+    N12 = n7->addAction(QStringLiteral("Сохранить чек в PDF…"));
+    N12->setObjectName(QStringLiteral("N12"));
+    N12->setEnabled(false);
+    connect(N12, &QAction::triggered, this, [this] { guard([this] { N12Click(); }); });
 }
 
 void TForm1::buildTray()
@@ -499,18 +555,117 @@ void TForm1::SpeedButton1Click()
 {
     newSessionCommand(this, *m_board, *TPrices);
     updateReminders();
+    updateSessionActions();
+    refreshTakings();
 }
 
 void TForm1::SpeedButton2Click()
 {
     extendSessionCommand(this, *m_board);
     updateReminders();
+    updateSessionActions();
+    refreshTakings();
 }
 
 void TForm1::SpeedButton3Click()
 {
     stopSessionCommand(this, *m_board);
     updateReminders();
+    updateSessionActions();
+    refreshTakings();
+}
+
+void TForm1::SpeedButton4Click()
+{
+    const MemTable::RowId row = m_board->curLog().currentId();
+    if (row != 0)
+        m_board->togglePause(row);
+    updateSessionActions();
+    refreshTakings();
+}
+
+void TForm1::N8Click()
+{
+    const double today = dateValue(Clock::current().today());
+    showPeriodReport(reportWindow(), m_journalPath, today, today);
+}
+
+void TForm1::N10Click()
+{
+    m_board->undoStop();
+    updateReminders();
+    updateSessionActions();
+    refreshTakings();
+}
+
+Receipt TForm1::lastReceipt() const
+{
+    const FinishedSession *f = m_board->lastFinished();
+    if (!f)
+        throw Error(QStringLiteral("Нет законченного сеанса для чека."));
+    return makeReceipt(*f, m_options.salonName, Clock::current().now());
+}
+
+void TForm1::N11Click()
+{
+    printReceipt(lastReceipt(), m_options.receiptWidthMm);
+}
+
+void TForm1::N12Click()
+{
+    const Receipt receipt = lastReceipt();
+    QString path;
+    if (chooseReceiptPath) {
+        path = chooseReceiptPath();
+    } else {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"),
+                                            QDir(folder).filePath(QStringLiteral("Чек.pdf")),
+                                            QStringLiteral("Документ PDF (*.pdf)"));
+    }
+    if (path.isEmpty())
+        return;
+    saveReceiptPdf(receipt, m_options.receiptWidthMm, path);
+}
+
+void TForm1::sessionFinished(const FinishedSession &f)
+{
+    updateSessionActions();
+    if (!m_options.receipt)
+        return;
+    // Printed after the command or the tick is over, so neither waits for
+    // the print service; the notice keeps its place and the focus stays put.
+    const Receipt receipt = makeReceipt(f, m_options.salonName, Clock::current().now());
+    const int width = m_options.receiptWidthMm;
+    QTimer::singleShot(0, this, [receipt, width] { guard([&] { printReceipt(receipt, width); }); });
+}
+
+void TForm1::updateSessionActions()
+{
+    const bool any = m_board->lastFinished() != nullptr;
+    N11->setEnabled(any);
+    N12->setEnabled(any);
+    const FinishedSession *undo = m_board->undoableStop();
+    N10->setEnabled(undo != nullptr);
+    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
+    const MemTable::RowId row = m_board->curLog().currentId();
+    SpeedButton4->setText(row != 0 && m_board->isPaused(row) ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
+}
+
+void TForm1::refreshTakings()
+{
+    TakingsLabel->setText(takingsText(m_takings, runningFigures(*m_board)));
+}
+
+void TForm1::loadTakings()
+{
+    try {
+        m_takings.load(m_journalPath, Clock::current().today());
+    } catch (const Error &e) {
+        showErrorBox(QStringLiteral("Сегодняшние итоги не прочитаны из журнала \"%1\": %2")
+                         .arg(QDir::toNativeSeparators(m_journalPath), e.message()));
+    }
+    refreshTakings();
 }
 
 void TForm1::N3Click()
@@ -541,20 +696,37 @@ void TForm1::Timer1Timer()
 {
     setWindowTitle(QStringLiteral("Текущее время: ")
                    + Formats::current().timeText(Clock::current().timeOfDay()));
+    // A new day starts its figures from the journal.
+    if (SettingsIni && Clock::current().today() != m_takings.day())
+        loadTakings();
+    if (N10->isEnabled() != (m_board->undoableStop() != nullptr))
+        updateSessionActions();
 }
 
 void TForm1::Timer2Timer()
 {
     m_board->tick();
     updateReminders();
+    refreshTakings();
 }
 
 void TForm1::updateReminders()
 {
-    const bool wasMarked = m_reminder->anyMarked();
+    const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
     const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
-    if (wasMarked || m_reminder->anyMarked())
-        RxDBGrid1->viewport()->update();
+    // The rows whose mark came or went are redrawn whole (their colour);
+    // the tick itself redraws only the cells it changed.
+    const QSet<MemTable::RowId> &marked = m_reminder->marked();
+    if (wasMarked != marked) {
+        const MemTable &log = m_board->curLog();
+        QWidget *cells = RxDBGrid1->viewport();
+        for (const QSet<MemTable::RowId> *set : {&wasMarked, &marked})
+            for (MemTable::RowId id : *set) {
+                const int row = log.rowOf(id);
+                if (row >= 0 && (set == &wasMarked ? !marked.contains(id) : !wasMarked.contains(id)))
+                    cells->update(0, RxDBGrid1->rowViewportPosition(row), cells->width(), RxDBGrid1->rowHeight(row));
+            }
+    }
     if (fresh.isEmpty())
         return;
     const MemTable &log = m_board->curLog();
@@ -629,6 +801,17 @@ void TForm1::FormCreate()
     m_reminder = std::make_unique<SessionReminder>(reminder.minutes);
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
+    m_options = readShiftOptions(*SettingsIni);
+    for (const QString &m : m_options.messages)
+        showErrorBox(m);
+    m_board->setUndoWindowMs(static_cast<std::int64_t>(m_options.undoStopMinutes) * MsPerMinute);
+    // After the restore, whose records the journal already holds.
+    loadTakings();
+    connect(m_board, &SessionBoard::recordAppended, this, [this](const LogRecord &r) {
+        m_takings.add(r);
+        refreshTakings();
+    });
+    connect(m_board, &SessionBoard::sessionFinished, this, &TForm1::sessionFinished);
     LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
                         .arg(BILMEKO_VERSION_MAJOR)
                         .arg(BILMEKO_VERSION_MINOR));
@@ -638,8 +821,14 @@ void TForm1::loadPriceList()
 {
     // A settings file that is there but cannot be read (no rights, a folder,
     // a device) would look like an empty price list; say why instead.
-    if (ProfileFile::readBytes(m_settingsPath).status == ProfileFile::ReadStatus::Failed)
+    const ProfileFile::ReadStatus status = ProfileFile::readBytes(m_settingsPath).status;
+    if (status == ProfileFile::ReadStatus::Failed)
         showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
+    // Far too large for a price list: the start goes on with none, and the
+    // file stays as it is (a save of the prices is refused, with the same
+    // words).
+    if (status == ProfileFile::ReadStatus::TooLarge)
+        showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
     QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
     delete Prices;
@@ -657,7 +846,7 @@ void TForm1::startLedger()
     if (!settings.enabled())
         return;
     m_ledger = new LedgerShipper(settings, m_journalPath, this);
-    connect(m_board, &SessionBoard::recordWritten, m_ledger, &LedgerShipper::journalGrew);
+    connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
     statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
     m_ledger->start();
 }

@@ -3,8 +3,12 @@
 // panel and logo, the menus, the clock caption, the billing tick and the
 // tray icon. Closing it only hides it; quitting is asked for when hidden.
 
+#include "app/core/daytakings.h"
+#include "app/core/shiftoptions.h"
+
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -25,6 +29,8 @@ class LedgerShipper;
 class ProfileFile;
 class SessionBoard;
 class SessionReminder;
+struct FinishedSession;
+struct Receipt;
 class TForm5;
 class TZePeriod;
 
@@ -67,12 +73,27 @@ public:
     // The maker's web site the logo opens.
     static QString makerSite();
 
+    const DayTakings &takings() const { return m_takings; }
+    const ShiftOptions &options() const { return m_options; }
+    // Where "Сохранить чек в PDF" saves; unset, the file dialog asks.
+    std::function<QString()> chooseReceiptPath;
+
     // Handlers.
     void SpeedButton1Click();
     void SpeedButton2Click();
     void SpeedButton3Click();
+    // "Пауза" (F6): pauses the current session or resumes it.
+    void SpeedButton4Click();
     void N3Click();
     void N5Click();
+    // "Отчеты → За сегодня" (Ctrl+T): today's report at once.
+    void N8Click();
+    // "Отменить стоп" (Ctrl+Z): the latest Stop still within its minutes.
+    void N10Click();
+    // "Чек": the receipt of the last finished session on the default printer.
+    void N11Click();
+    // "Сохранить чек в PDF": the same receipt as a file.
+    void N12Click();
     void Timer1Timer();
     void Timer2Timer();
     void RxTrayIcon1DblClick();
@@ -116,6 +137,14 @@ private:
     void updateReminders();
     // Brings back the sessions of the last run (before the first tick).
     void restoreSessions();
+    // Today's figures from the journal, and the status bar's text.
+    void loadTakings();
+    void refreshTakings();
+    // The session menu's items and the pause button's caption as the
+    // sessions are now.
+    void updateSessionActions();
+    void sessionFinished(const FinishedSession &f);
+    Receipt lastReceipt() const;
     void startLedger();
 
     QString m_dir;
@@ -136,17 +165,26 @@ private:
     // first needed, which keeps the start quick and small.
     TForm5 *Form5 = nullptr;
     MemTableModel *m_model = nullptr;
+    DayTakings m_takings;
+    ShiftOptions m_options;
 
     QWidget *m_client = nullptr;
     QTableView *RxDBGrid1 = nullptr;
     QToolButton *SpeedButton1 = nullptr;
     QToolButton *SpeedButton2 = nullptr;
     QToolButton *SpeedButton3 = nullptr;
+    QToolButton *SpeedButton4 = nullptr;
     QFrame *Panel1 = nullptr;
     QLabel *LabelV = nullptr;
     QLabel *Image1 = nullptr;
     QAction *N3 = nullptr;
     QAction *N5 = nullptr;
+    QAction *N8 = nullptr;
+    QAction *N9 = nullptr;
+    QAction *N10 = nullptr;
+    QAction *N11 = nullptr;
+    QAction *N12 = nullptr;
+    QLabel *TakingsLabel = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QSystemTrayIcon *RxTrayIcon1 = nullptr;

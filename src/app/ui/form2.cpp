@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "app/core/sessionboard.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
 #include "common/ui/memtablemodel.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 
 namespace bilmeko {
 
@@ -24,6 +26,24 @@ QFont boldFont(QFont f)
 {
     f.setBold(true);
     return f;
+}
+
+// The hint of an empty list must be read whole: a smaller font where the
+// dialog's font would cut it in the field.
+void fitPlaceholder(QComboBox *box)
+{
+    QStyleOptionComboBox opt;
+    opt.initFrom(box);
+    opt.editable = box->isEditable();
+    const QRect field =
+        box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+    // The label is drawn with a small margin inside the field.
+    const int room = field.width() - 4;
+    QFont f = box->font();
+    f.setPixelSize(QFontInfo(f).pixelSize());
+    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(box->placeholderText()) > room)
+        f.setPixelSize(f.pixelSize() - 1);
+    box->setFont(f);
 }
 } // namespace
 
@@ -59,6 +79,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
         if (m_prices->isEmpty()) {
             // A first start has no price list yet: say where it is made.
             RxLookupEdit1->setPlaceholderText(QStringLiteral("Нет услуг: Параметры → Цены"));
+            fitPlaceholder(RxLookupEdit1);
             RxLookupEdit1->setToolTip(QStringLiteral("Список услуг пуст. Добавьте услуги в меню «Параметры» → "
                                                      "«Цены» кнопкой «Добавить услугу» и сохраните их кнопкой "
                                                      "«Сохранить по умолчанию»."));
@@ -69,6 +90,9 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     Customer = new QLineEdit(this);
     Customer->setObjectName(QStringLiteral("Customer"));
     Customer->setGeometry(64, 28, 201, 24);
+    // No more than a session keeps: a longer name is cut here, in sight,
+    // not later in the grid, the notice and the journal.
+    Customer->setMaxLength(curlog::TextMax);
 
     Label5 = addLabel("Label5", QStringLiteral("Время"), 8, 56);
     CHours = new SpinField({0, 23, 1}, this);
@@ -84,6 +108,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     Desk = new QLineEdit(this);
     Desk->setObjectName(QStringLiteral("Desk"));
     Desk->setGeometry(64, 96, 309, 21);
+    Desk->setMaxLength(curlog::TextMax);
 
     Label9 = addLabel("Label9", QStringLiteral("Итого"), 8, 120);
     Label10 = addLabel("Label10", QStringLiteral("Цена"), 80, 124);

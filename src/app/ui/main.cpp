@@ -10,12 +10,130 @@
 #include "app/core/singleinstance.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QSessionManager>
+#include <QThread>
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char Usage[] =
+    "Использование: bilmeko [--data-dir ПАПКА]\n"
+    "\n"
+    "Поминутный учёт услуг салона: текущие сеансы, журнал, отчеты за период.\n"
+    "\n"
+    "  --data-dir ПАПКА  папка с прайс-листом, журналом и текущими сеансами\n"
+    "                    (иначе BILMEKO_DATA_DIR, папка программы или\n"
+    "                    ~/.local/share/Bilmeko).\n"
+    "  --help            показать эту справку.\n"
+    "  --version         показать версию программы.\n"
+    "\n"
+    "С одной папкой данных работает одна копия программы: повторный запуск\n"
+    "показывает окно уже работающей копии.\n"
+    "Код выхода: 0 - программа закрыта; 1 - программа не смогла начать работу;\n"
+    "2 - ошибка в параметрах.\n";
+
+// Qt's own options, which QApplication takes off the command line: those
+// followed by a value, and those standing alone.
+bool isQtOption(const char *a, bool &takesValue)
+{
+    static const char *const withValue[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                            "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-session",
+                                            "-style", "-stylesheet", "-display", "-geometry", "-title", "-name"};
+    static const char *const alone[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+    for (const char *o : withValue) {
+        const size_t n = std::strlen(o);
+        if (std::strncmp(a, o, n) == 0 && (a[n] == '\0' || a[n] == '=')) {
+            takesValue = a[n] == '\0';
+            return true;
+        }
+    }
+    takesValue = false;
+    for (const char *o : alone)
+        if (std::strcmp(a, o) == 0)
+            return true;
+    return false;
+}
+
+enum class Parsed { Run, Done, Refused };
+
+// Before any application object: --help and --version need no display, and
+// a mistyped option must not start the program.
+Parsed parseCommandLine(int argc, char **argv)
+{
+    const size_t optionLength = std::strlen(bilmeko::DataDirOption);
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        bool takesValue = false;
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(Usage, stdout);
+            return Parsed::Done;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            std::printf("bilmeko %d.%d.%d\n", BILMEKO_VERSION_MAJOR, BILMEKO_VERSION_MINOR, BILMEKO_VERSION_PATCH);
+            return Parsed::Done;
+        }
+        if (std::strcmp(a, bilmeko::DataDirOption) == 0) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "bilmeko: после %s нужна папка (см. --help)\n", bilmeko::DataDirOption);
+                return Parsed::Refused;
+            }
+            ++i;
+            continue;
+        }
+        if (std::strncmp(a, bilmeko::DataDirOption, optionLength) == 0 && a[optionLength] == '=')
+            continue;
+        if (isQtOption(a, takesValue)) {
+            i += takesValue ? 1 : 0;
+            continue;
+        }
+        std::fprintf(stderr, "bilmeko: неизвестный параметр \"%s\" (см. --help)\n", a);
+        return Parsed::Refused;
+    }
+    return Parsed::Run;
+}
+
+// The lock is another copy's of this user: it is asked to show its window.
+// It may be starting still (the lock comes before its window) or ending
+// (the lock then comes free); an answer or the lock within a few seconds
+// decides. False when neither came: that copy does not answer.
+bool handOverOrAcquire(bilmeko::InstanceLock &instance, const QString &folder,
+                       bilmeko::InstanceLock::Result &lock)
+{
+    using Lock = bilmeko::InstanceLock::Result;
+    QElapsedTimer waited;
+    waited.start();
+    while (lock == Lock::HeldByAnother) {
+        if (bilmeko::InstanceChannel::askToShow(folder, 1000))
+            return true;
+        if (waited.elapsed() > 5000)
+            return false;
+        QThread::msleep(100);
+        lock = instance.tryAcquire(folder);
+    }
+    return false;
+}
+
+QString notAnswering(const QString &folder)
+{
+    return QStringLiteral("С папкой данных \"%1\" уже работает другая копия программы, но она не отвечает. "
+                          "Закройте её (или дождитесь, пока она закроется) и запустите программу снова.")
+        .arg(QDir::toNativeSeparators(folder));
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    switch (parseCommandLine(argc, argv)) {
+    case Parsed::Done: return 0;
+    case Parsed::Refused: return 2;
+    case Parsed::Run: break;
+    }
+
     // The name gives the user's data folder, which is found before the
     // application object exists.
     QCoreApplication::setApplicationName(QStringLiteral("Bilmeko"));
@@ -31,10 +149,12 @@ int main(int argc, char **argv)
     using Lock = bilmeko::InstanceLock::Result;
     static bilmeko::InstanceLock instance;
     Lock lock = data.error.isEmpty() ? instance.tryAcquire(data.path) : Lock::Failed;
+    bool silent = true; // a copy that does not answer is reported below
     if (lock == Lock::HeldByAnother) {
         QCoreApplication core(argc, argv);
-        bilmeko::InstanceChannel::askToShow(data.path);
-        return 0;
+        if (handOverOrAcquire(instance, data.path, lock))
+            return 0;
+        silent = lock != Lock::HeldByAnother;
     }
 
     QApplication app(argc, argv);
@@ -56,10 +176,16 @@ int main(int argc, char **argv)
         return 1;
     }
     // A folder made just now could not be locked before.
-    if (lock != Lock::Acquired)
+    if (lock != Lock::Acquired && silent)
         lock = instance.tryAcquire(data.path);
-    if (lock == Lock::HeldByAnother)
+    if (lock == Lock::HeldByAnother && silent && handOverOrAcquire(instance, data.path, lock))
         return 0;
+    if (lock == Lock::HeldByAnother) {
+        const QString message = notAnswering(data.path);
+        std::fputs(qPrintable(message + QLatin1Char('\n')), stderr);
+        bilmeko::showErrorBox(message);
+        return 1;
+    }
     if (lock == Lock::Failed) {
         // Also where a start from a terminal or a service manager shows it.
         std::fputs(qPrintable(instance.errorMessage() + QLatin1Char('\n')), stderr);

@@ -1,4 +1,5 @@
 #include "atomicfile.h"
+#include "systemcalls.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,22 +15,9 @@ namespace bilmeko {
 
 namespace {
 
-AtomicFileCalls withDefaults(AtomicFileCalls c)
-{
-    if (!c.write)
-        c.write = [](int fd, const char *data, size_t size) { return ::write(fd, data, size); };
-    if (!c.fsync)
-        c.fsync = [](int fd) { return ::fsync(fd); };
-    if (!c.rename)
-        c.rename = [](const char *from, const char *to) { return ::rename(from, to); };
-    return c;
-}
-
-AtomicFileCalls &calls()
-{
-    static AtomicFileCalls c = withDefaults({});
-    return c;
-}
+// Between the file's name and mkstemp's six characters: a user's own
+// ".Bilmeko.ini.backup" is never taken for a leftover.
+constexpr char TemporaryInfix[] = ".tmp-";
 
 // Six characters of mkstemp's alphabet.
 bool isTemporarySuffix(const QByteArray &s)
@@ -44,7 +32,7 @@ bool isTemporarySuffix(const QByteArray &s)
 
 QByteArray temporaryTemplate(const QFileInfo &target)
 {
-    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) + ".XXXXXX";
+    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) + TemporaryInfix + "XXXXXX";
 }
 
 mode_t umaskValue()
@@ -89,7 +77,7 @@ protected:
             return -1;
         qint64 done = 0;
         while (done < size) {
-            const ssize_t n = calls().write(m_fd, data + done, static_cast<size_t>(size - done));
+            const ssize_t n = systemCalls().write(m_fd, data + done, static_cast<size_t>(size - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
@@ -182,12 +170,12 @@ void AtomicFile::commit()
     // mkostemp made it 0600; change that only when something else is wanted.
     if (m_mode != 0600 && ::fchmod(m_fd, m_mode) != 0)
         fail(errno);
-    if (calls().fsync(m_fd) != 0)
+    if (systemCalls().fsync(m_fd) != 0)
         fail(errno);
     const int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0)
+    if (systemCalls().close(fd) != 0)
         fail(errno);
-    if (calls().rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_target).constData()) != 0)
+    if (systemCalls().rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_target).constData()) != 0)
         fail(errno);
     m_done = true;
 
@@ -196,7 +184,7 @@ void AtomicFile::commit()
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         throw AtomicFileError(errno);
-    const bool synced = calls().fsync(dir) == 0;
+    const bool synced = systemCalls().fsync(dir) == 0;
     const int err = errno;
     ::close(dir);
     // Some file systems cannot flush a folder; their renames are durable
@@ -220,7 +208,7 @@ int removeStaleTemporaries(const QString &path)
 {
     const QFileInfo fi(resolvedTarget(path));
     const QByteArray folder = QFile::encodeName(fi.absolutePath());
-    const QByteArray prefix = "." + QFile::encodeName(fi.fileName()) + ".";
+    const QByteArray prefix = "." + QFile::encodeName(fi.fileName()) + TemporaryInfix;
     DIR *d = ::opendir(folder.constData());
     if (!d)
         return 0;
@@ -237,11 +225,6 @@ int removeStaleTemporaries(const QString &path)
     }
     ::closedir(d);
     return removed;
-}
-
-AtomicFileCalls setAtomicFileCalls(AtomicFileCalls c)
-{
-    return std::exchange(calls(), withDefaults(std::move(c)));
 }
 
 } // namespace bilmeko

@@ -1,7 +1,8 @@
 #pragma once
 // Whole files replaced so that a crash or a power cut leaves either the old
 // content or the new one, never a mix: the new bytes go to a temporary file
-// beside the target (".<name>.XXXXXX"), which is flushed to the disk,
+// beside the target (".<name>.tmp-XXXXXX", a name no person would give a
+// file), which is flushed to the disk,
 // renamed over the target, and then the folder itself is flushed so the
 // rename is on the disk too. Every whole-file save of the program goes
 // through AtomicFile, so removeStaleTemporaries knows all its leftovers.
@@ -11,7 +12,6 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
-#include <functional>
 #include <memory>
 #include <sys/types.h>
 
@@ -82,21 +82,9 @@ private:
 void replaceFileAtomically(const QString &path, const QByteArray &bytes, mode_t newMode = 0600);
 
 // Removes the temporaries an interrupted replace of this file left behind
-// (".<name>.XXXXXX" beside it, or beside the file a link leads to; only
+// (".<name>.tmp-" and six letters or digits beside it, or beside the file a link leads to; only
 // regular files). Returns how many went.
 // Only for a folder no other writer uses at the moment.
 int removeStaleTemporaries(const QString &path);
-
-// The system calls a replace makes that can fail part way; tests put
-// failing ones here to reach each failure path.
-struct AtomicFileCalls
-{
-    std::function<ssize_t(int fd, const char *data, size_t size)> write;
-    std::function<int(int fd)> fsync;
-    std::function<int(const char *from, const char *to)> rename;
-};
-// Installs the calls (an empty member is the system's own); returns the
-// previous set.
-AtomicFileCalls setAtomicFileCalls(AtomicFileCalls calls);
 
 } // namespace bilmeko

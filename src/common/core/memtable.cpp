@@ -3,6 +3,8 @@
 #include "datetime.h"
 #include "errors.h"
 
+#include <algorithm>
+
 namespace bilmeko {
 
 MemTable::MemTable(QList<FieldDef> fields, QObject *parent)
@@ -110,11 +112,26 @@ void MemTable::setValue(int row, int field, const QVariant &v)
 {
     if (row < 0 || row >= rowCount())
         throw Error(QStringLiteral("No current record"));
-    m_rows[row].values[field] = stored(field, v);
-    if (m_hold > 0)
-        m_dirty = true;
-    else
+    QVariant &cell = m_rows[row].values[field];
+    if (m_hold == 0) {
+        cell = stored(field, v);
         emit rowChanged(row);
+        return;
+    }
+    QVariant value = stored(field, v);
+    // While held, only a real change is redrawn: most ticks leave the
+    // amounts as they were.
+    if (value == cell && value.typeId() == cell.typeId())
+        return;
+    cell = std::move(value);
+    if (!m_dirty || m_lastChanged < 0) {
+        m_firstChanged = m_lastChanged = row;
+    } else {
+        m_firstChanged = std::min(m_firstChanged, row);
+        m_lastChanged = std::max(m_lastChanged, row);
+    }
+    m_changedFields |= field < 64 ? quint64(1) << field : ~quint64(0);
+    m_dirty = true;
 }
 
 QVariant MemTable::field(const QString &name) const
@@ -264,11 +281,17 @@ void MemTable::resumeUpdates()
         return;
     if (--m_hold == 0 && m_dirty) {
         const bool structural = m_structural;
+        const int first = m_firstChanged;
+        const int last = m_lastChanged;
+        const quint64 fields = m_changedFields;
         m_dirty = m_structural = false;
+        m_firstChanged = 0;
+        m_lastChanged = -1;
+        m_changedFields = 0;
         if (structural)
             emit tableReset();
-        else
-            emit valuesChanged();
+        else if (last >= 0)
+            emit valuesChanged(first, last, fields);
         emit currentChanged(m_current);
     }
 }

@@ -97,8 +97,9 @@ signals:
     // Everything may have changed (after held updates, clear()).
     void tableReset();
     // Values of existing rows changed while updates were held; no row came
-    // or went.
-    void valuesChanged();
+    // or went. The rows from firstRow to lastRow hold every change; bit f
+    // of fields is set when field f changed (all bits for fields past 63).
+    void valuesChanged(int firstRow, int lastRow, quint64 fields);
     void currentChanged(int row);
 
 private:
@@ -120,6 +121,9 @@ private:
     int m_hold = 0;
     bool m_dirty = false;      // something changed while held
     bool m_structural = false; // rows came or went while held
+    int m_firstChanged = 0;    // the rows and fields changed while held
+    int m_lastChanged = -1;
+    quint64 m_changedFields = 0;
 };
 
 } // namespace bilmeko

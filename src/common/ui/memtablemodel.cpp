@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
+#include <algorithm>
 #include <memory>
 
 namespace bilmeko {
@@ -32,9 +33,24 @@ MemTableModel::MemTableModel(MemTable *table, QList<ColumnDef> columns, QObject 
     connect(table, &MemTable::rowChanged, this, [this](int row) {
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     });
-    connect(table, &MemTable::valuesChanged, this, [this] {
-        if (m_rows > 0)
-            emit dataChanged(index(0, 0), index(m_rows - 1, columnCount() - 1));
+    // One range per run of adjacent changed columns: a view redraws the
+    // cells of those columns alone (a tick changes two of eight).
+    connect(table, &MemTable::valuesChanged, this, [this](int first, int last, quint64 fields) {
+        last = std::min(last, m_rows - 1);
+        if (first > last)
+            return;
+        const auto changed = [&](int column) {
+            const int f = m_fieldOf[column];
+            return f >= 64 || (fields >> f) & 1;
+        };
+        for (int c = 0, n = columnCount(); c < n; ++c) {
+            if (!changed(c))
+                continue;
+            const int from = c;
+            while (c + 1 < n && changed(c + 1))
+                ++c;
+            emit dataChanged(index(first, from), index(last, c));
+        }
     });
     connect(table, &MemTable::tableReset, this, [this] {
         m_changing = true;

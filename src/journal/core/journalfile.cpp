@@ -1,8 +1,11 @@
 #include "journalfile.h"
 
 #include "common/core/errors.h"
+#include "common/core/systemcalls.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -16,24 +19,25 @@ namespace bilmeko {
 
 namespace {
 
-CloseCall closeCall = nullptr;
-
-int closeFd(int fd)
-{
-    return closeCall ? closeCall(fd) : ::close(fd);
-}
-
 // How long an append waits for another appender to finish: one append
 // takes milliseconds, so a lock held longer is a stuck program, and the GUI
 // must not hang on it.
 constexpr int LockWaitMs = 2000;
 
-} // namespace
-
-void setJournalCloseCall(CloseCall call)
+// Flushes the folder holding the file; 0 or the error number. Some file
+// systems cannot flush a folder: their new names are durable by themselves.
+int flushFolderOf(const QString &path)
 {
-    closeCall = call;
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return errno;
+    const int err = systemCalls().fsync(dir) == 0 ? 0 : errno;
+    ::close(dir);
+    return err == EINVAL || err == ENOTSUP ? 0 : err;
 }
+
+} // namespace
 
 JournalFile::JournalFile(const QString &path)
 {
@@ -57,7 +61,7 @@ JournalFile::JournalFile(const QString &path)
 JournalFile::~JournalFile()
 {
     if (m_fd >= 0)
-        closeFd(m_fd);
+        systemCalls().close(m_fd);
 }
 
 void JournalFile::lockExclusive()
@@ -83,7 +87,7 @@ void JournalFile::lockExclusive()
 
 bool JournalFile::close()
 {
-    const int rc = closeFd(m_fd);
+    const int rc = systemCalls().close(m_fd);
     m_fd = -1;
     return rc == 0;
 }
@@ -101,7 +105,7 @@ void appendJournalRecord(const QString &path, const LogRecord &r)
 
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(file.fd(), bytes.data() + done, bytes.size() - done,
+        const ssize_t n = systemCalls().pwrite(file.fd(), bytes.data() + done, bytes.size() - done,
                                    offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
@@ -117,10 +121,20 @@ void appendJournalRecord(const QString &path, const LogRecord &r)
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(file.fd()) != 0) {
+    if (systemCalls().fsync(file.fd()) != 0) {
         const int err = errno;
         if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
         throw IoError::fromErrno(err);
+    }
+    // The first record of a journal (made just now, or left empty by an
+    // earlier failure): the file's name must reach the disk too, or a power
+    // cut could take the whole journal with it.
+    if (size == 0) {
+        const int err = flushFolderOf(path);
+        if (err != 0) {
+            if (::ftruncate(file.fd(), 0) != 0) { /* best effort */ }
+            throw IoError::fromErrno(err);
+        }
     }
     // The record is on the disk. Reporting a failed close as a failed append
     // would keep the session running and write it a second time.
@@ -132,6 +146,8 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
     QSet<std::uint64_t> found;
     if (ids.isEmpty())
         return found;
+    // Records minus reversals, per session asked about.
+    QHash<std::uint64_t, int> standing;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
@@ -161,7 +177,7 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
             if (recordSeal(rec) == RecordSeal::Good) {
                 const std::uint64_t id = storedSessionId(rec);
                 if (ids.contains(id))
-                    found.insert(id);
+                    standing[id] += isReversalRecord(rec) ? -1 : 1;
             }
         }
         carry = have - whole * RecordSize;
@@ -169,6 +185,9 @@ QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::ui
             std::copy(buffer.data() + whole * RecordSize, buffer.data() + have, buffer.data());
     }
     ::close(fd);
+    for (auto it = standing.cbegin(); it != standing.cend(); ++it)
+        if (it.value() > 0)
+            found.insert(it.key());
     return found;
 }
 

@@ -2,7 +2,7 @@
 // Appending to the journal: open (or create) without ever truncating, take
 // the file's exclusive lock, position at the whole-record count so a
 // trailing fragment is overwritten, write 168 bytes, flush them to the
-// disk, close. The lock makes measuring and writing one step even against
+// disk (and, for the first record, the folder), close. The lock makes measuring and writing one step even against
 // another program appending to the same file.
 
 #include "logrecord.h"
@@ -46,13 +46,10 @@ private:
 void appendJournalRecord(const QString &path, const LogRecord &r);
 
 // Which of the given session identifiers already have an intact record in
-// the journal. Reads the file in pieces, so memory stays small whatever its
+// the journal that stands: a reversal (an undone Stop) takes back one
+// earlier record of its session, so a session stopped, taken back and not
+// yet stopped again counts as not written. Reads the file in pieces, so memory stays small whatever its
 // size. A missing journal holds none. Throws IoError when it cannot be read.
 QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids);
-
-// The call that closes journal files; tests put a failing one in to see
-// what the writer does then. nullptr restores the system's close().
-using CloseCall = int (*)(int fd);
-void setJournalCloseCall(CloseCall call);
 
 } // namespace bilmeko

@@ -61,7 +61,7 @@ RecordBytes serializeRecord(const LogRecord &r)
     if (r.sessionId != 0) {
         for (int i = 0; i < 8; ++i)
             out[record::SessionId + i] = static_cast<char>((r.sessionId >> (8 * i)) & 0xFF);
-        out[record::SealMark] = static_cast<char>(record::SealMarkValue);
+        out[record::SealMark] = static_cast<char>(r.reversal ? record::ReversalMarkValue : record::SealMarkValue);
     }
     return out;
 }
@@ -80,6 +80,7 @@ LogRecord deserializeRecord(const char *bytes)
     r.note = getShortString(bytes, record::Note, record::ShortMax);
     r.status = getShortString(bytes, record::Status, record::ShortMax);
     r.sessionId = storedSessionId(bytes);
+    r.reversal = isReversalRecord(bytes);
     return r;
 }
 
@@ -204,9 +205,24 @@ std::uint32_t crc32Bytewise(const char *data, std::size_t size)
     return crcBytes(0xFFFFFFFFu, reinterpret_cast<const unsigned char *>(data), size) ^ 0xFFFFFFFFu;
 }
 
+namespace {
+
+bool sealed(const char *stored)
+{
+    const auto mark = static_cast<unsigned char>(stored[record::SealMark]);
+    return mark == record::SealMarkValue || mark == record::ReversalMarkValue;
+}
+
+} // namespace
+
+bool isReversalRecord(const char *stored)
+{
+    return static_cast<unsigned char>(stored[record::SealMark]) == record::ReversalMarkValue;
+}
+
 std::uint64_t storedSessionId(const char *stored)
 {
-    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+    if (!sealed(stored))
         return 0;
     std::uint64_t id = 0;
     for (int i = 0; i < 8; ++i)
@@ -216,7 +232,7 @@ std::uint64_t storedSessionId(const char *stored)
 
 void sealRecord(char *stored)
 {
-    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+    if (!sealed(stored))
         return;
     const std::uint32_t c = crc32(stored, record::Checksum);
     for (int i = 0; i < 4; ++i)
@@ -225,7 +241,7 @@ void sealRecord(char *stored)
 
 RecordSeal recordSeal(const char *stored)
 {
-    if (static_cast<unsigned char>(stored[record::SealMark]) != record::SealMarkValue)
+    if (!sealed(stored))
         return RecordSeal::Absent;
     std::uint32_t c = 0;
     for (int i = 0; i < 4; ++i)

@@ -25,7 +25,7 @@ constexpr int EndTime = 32;
 constexpr int Amount = 40;
 constexpr int Reserved = 48; // 9 bytes: the session's identifier and a mark
 constexpr int SessionId = 48;  // 8 bytes, little-endian; 0 in old records
-constexpr int SealMark = 56;   // 1 when the identifier and checksum are there
+constexpr int SealMark = 56;   // 1 (2 for a reversal) when the identifier and checksum are there
 constexpr int ClientName = 57; // 1 + 40
 constexpr int Service = 98;    // 1 + 20
 constexpr int Note = 119;      // 1 + 20
@@ -33,6 +33,9 @@ constexpr int Status = 140;    // 1 + 20
 constexpr int Alignment = 161; // 7 bytes: the checksum, then zeros
 constexpr int Checksum = 161;  // CRC-32 of the stored bytes 0..160, little-endian
 constexpr std::uint8_t SealMarkValue = 1;
+// The mark of a record that takes back an earlier record of the same
+// session (an undone Stop): its amount and time carry the opposite sign.
+constexpr std::uint8_t ReversalMarkValue = 2;
 constexpr int ClientNameMax = 40;
 constexpr int ShortMax = 20;
 constexpr int ScrambleFirst = 57;
@@ -54,6 +57,8 @@ struct LogRecord
     // Identifies the session the record ends; 0: none (records of old
     // journals). Written with a checksum so a reader can tell a damaged one.
     std::uint64_t sessionId = 0;
+    // Takes back the session's earlier record (sealed with ReversalMarkValue).
+    bool reversal = false;
 };
 
 using RecordBytes = std::array<char, RecordSize>;
@@ -81,6 +86,8 @@ enum class RecordSeal {
 RecordSeal recordSeal(const char *stored);
 // The identifier of a stored record; 0 when it has none.
 std::uint64_t storedSessionId(const char *stored);
+// Whether a stored record is a reversal of an earlier one.
+bool isReversalRecord(const char *stored);
 
 // CRC-32 (the polynomial of zlib and Ethernet).
 std::uint32_t crc32(const char *data, std::size_t size);

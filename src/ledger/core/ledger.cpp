@@ -20,6 +20,7 @@ const char *const SchemaV1[] = {
     "CREATE TABLE bilmeko.records ("
     " desk text NOT NULL,"
     " session_id bigint,"
+    " reversal boolean NOT NULL DEFAULT false,"
     " journal_offset bigint NOT NULL CHECK (journal_offset >= 0),"
     " written timestamp,"
     " price_per_min numeric,"
@@ -33,7 +34,11 @@ const char *const SchemaV1[] = {
     " status text,"
     " raw bytea NOT NULL CHECK (length(raw) = 168),"
     " shipped timestamptz NOT NULL DEFAULT now())",
-    "CREATE UNIQUE INDEX records_session ON bilmeko.records (desk, session_id) WHERE session_id IS NOT NULL",
+    // A session's record, and the record taking it back when a Stop was
+    // undone; the session may then end again, later: its written time
+    // tells the two ends apart.
+    "CREATE UNIQUE INDEX records_session ON bilmeko.records (desk, session_id, reversal, written)"
+    " WHERE session_id IS NOT NULL",
     "CREATE UNIQUE INDEX records_old_offset ON bilmeko.records (desk, journal_offset) WHERE session_id IS NULL",
     "CREATE INDEX records_desk_offset ON bilmeko.records (desk, journal_offset)",
     "CREATE INDEX records_written ON bilmeko.records (written)",
@@ -56,7 +61,7 @@ const char *const SchemaV1[] = {
 
 const char StageTable[] =
     "CREATE TEMP TABLE IF NOT EXISTS ledger_stage ("
-    " desk text, session_id bigint, journal_offset bigint, written timestamp, price_per_min numeric,"
+    " desk text, session_id bigint, reversal boolean, journal_offset bigint, written timestamp, price_per_min numeric,"
     " start_time interval, elapsed interval, end_time interval, amount numeric,"
     " client_name text, service text, note text, status text, raw bytea) ON COMMIT DELETE ROWS";
 
@@ -204,7 +209,7 @@ QByteArray ledgerCopyLine(const QByteArray &deskField, const char *stored, qint6
         out += QByteArray::number(qulonglong(id));
     else
         out += "\\N";
-    out += '\t';
+    out += id != 0 && isReversalRecord(stored) ? "\tt\t" : "\tf\t";
     out += QByteArray::number(offset);
     out += '\t';
     appendTimestamp(out, r.written);
@@ -286,13 +291,13 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
         c.exec("BEGIN");
         try {
             c.exec(StageTable);
-            c.copyIn("COPY pg_temp.ledger_stage (desk, session_id, journal_offset, written, price_per_min,"
-                     " start_time, elapsed, end_time, amount, client_name, service, note, status, raw) FROM STDIN",
+            c.copyIn("COPY pg_temp.ledger_stage (desk, session_id, reversal, journal_offset, written,"
+                     " price_per_min, start_time, elapsed, end_time, amount, client_name, service, note, status, raw) FROM STDIN",
                      data);
             const PgResult ins = c.exec(
-                "INSERT INTO bilmeko.records (desk, session_id, journal_offset, written, price_per_min,"
+                "INSERT INTO bilmeko.records (desk, session_id, reversal, journal_offset, written, price_per_min,"
                 " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)"
-                " SELECT desk, session_id, journal_offset, written, price_per_min, start_time, elapsed,"
+                " SELECT desk, session_id, reversal, journal_offset, written, price_per_min, start_time, elapsed,"
                 " end_time, amount, client_name, service, note, status, raw FROM pg_temp.ledger_stage"
                 " ON CONFLICT DO NOTHING");
             o.inserted = ins.affected();

@@ -3,6 +3,7 @@
 #include "common/core/atomicfile.h"
 #include "common/core/errors.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -48,8 +49,12 @@ ProfileFile::ReadResult ProfileFile::readBytes(const QString &path, qint64 maxBy
         return r;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         r.status = ReadStatus::Failed;
+        return r;
+    }
+    if (st.st_size > maxBytes) {
+        r.status = ReadStatus::TooLarge;
         return r;
     }
     QByteArray bytes;
@@ -66,7 +71,7 @@ ProfileFile::ReadResult ProfileFile::readBytes(const QString &path, qint64 maxBy
         if (n == 0)
             break;
         if (bytes.size() + n > maxBytes) {
-            r.status = ReadStatus::Failed;
+            r.status = ReadStatus::TooLarge;
             return r;
         }
         bytes.append(buf, n);
@@ -74,6 +79,14 @@ ProfileFile::ReadResult ProfileFile::readBytes(const QString &path, qint64 maxBy
     r.status = ReadStatus::Ok;
     r.bytes = std::move(bytes);
     return r;
+}
+
+QString ProfileFile::tooLargeMessage(const QString &path)
+{
+    return QStringLiteral("Файл «%1» больше %2 МиБ и не читается как файл настроек: цены из него не "
+                          "загружены, и записать в него ничего нельзя. Файл оставлен как есть.")
+        .arg(QDir::toNativeSeparators(path))
+        .arg(MaxBytes / (1024 * 1024));
 }
 
 profile::ProfileText ProfileFile::load() const
@@ -93,6 +106,8 @@ profile::ProfileText ProfileFile::text(bool *fromUtf8) const
 profile::ProfileText ProfileFile::loadForUpdate() const
 {
     ReadResult r = readBytes(m_path);
+    if (r.status == ReadStatus::TooLarge)
+        throw Error(tooLargeMessage(m_path));
     if (r.status == ReadStatus::Failed)
         failWrite();
     return profile::ProfileText(profile::toCodePage(std::move(r.bytes)).bytes);
@@ -146,6 +161,8 @@ void ProfileFile::replaceSection(const QString &section, const QList<profile::En
                                  const LinePicker &keptLines, const QByteArray &commentPrefix) const
 {
     ReadResult r = readBytes(m_path);
+    if (r.status == ReadStatus::TooLarge)
+        throw Error(tooLargeMessage(m_path));
     if (r.status == ReadStatus::Failed)
         failWrite();
     if (r.status == ReadStatus::Missing && entries.isEmpty())

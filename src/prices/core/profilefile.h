@@ -4,7 +4,8 @@
 // path: every read goes to the file, every write replaces the file at once.
 //
 // Reading never fails: a file that is missing, is not a regular file, cannot
-// be read or is larger than MaxBytes reads as empty.
+// be read or is larger than MaxBytes reads as empty. Writing refuses a file
+// it could not read whole: it would lose what the file holds.
 // Writing builds the whole new content (all other lines kept byte for byte)
 // and replaces the file atomically (AtomicFile). On any failure it throws
 // Error("Unable to write to <full path>") and the old file is left exactly
@@ -24,8 +25,9 @@ namespace bilmeko {
 class ProfileFile
 {
 public:
-    // Larger files are not taken for settings files.
-    static constexpr qint64 MaxBytes = 64 * 1024 * 1024;
+    // Larger files are not taken for settings files: 4 MiB holds some
+    // 150,000 price lines, far more than any salon sells.
+    static constexpr qint64 MaxBytes = 4 * 1024 * 1024;
 
     explicit ProfileFile(QString path);
 
@@ -51,14 +53,17 @@ public:
                         const LinePicker &keptLines = {},
                         const QByteArray &commentPrefix = QByteArray(";")) const;
 
-    enum class ReadStatus { Ok, Missing, Failed };
+    enum class ReadStatus { Ok, Missing, Failed, TooLarge };
     struct ReadResult
     {
         ReadStatus status = ReadStatus::Missing;
         QByteArray bytes;
     };
-    // The file's bytes; never blocks on a pipe or device.
+    // The file's bytes; never blocks on a pipe or device. A regular file
+    // over maxBytes is TooLarge and is not read.
     static ReadResult readBytes(const QString &path, qint64 maxBytes = MaxBytes);
+    // What the operator is told of a file over MaxBytes, naming it.
+    static QString tooLargeMessage(const QString &path);
 
 private:
     profile::ProfileText load() const;

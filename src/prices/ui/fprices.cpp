@@ -233,7 +233,10 @@ protected:
             break;
         case Qt::Key_Insert:
             if (plain) {
+                // As the add button: a new row starts with its name.
                 move([this] { m_editing.insertRow(); });
+                if (table().currentRow() >= 0 && table().currentRow() == m_editing.newRow())
+                    setColumn(NameColumn);
                 return;
             }
             break;

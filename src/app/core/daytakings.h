@@ -1,0 +1,70 @@
+#pragma once
+// Today's takings: the sessions the journal holds for one day and their sum,
+// read once (from the end of the journal backwards) and then followed record
+// by record, and what the running sessions owe so far.
+//
+//     DayTakings day;
+//     day.load(journalPath, clock.today());
+//     connect(&board, &SessionBoard::recordAppended, [&](const LogRecord &r) { day.add(r); });
+//     label->setText(takingsText(day, runningFigures(board)));
+//
+// Records are appended in the order sessions end, so a day's records lie at
+// the journal's end. Some lie out of that order: a session that ended while
+// the program was not running is written at the next start with its booked
+// end, and a reversal carries the time of the Stop it takes back. So the
+// reading goes on past the day's first record until OrderSlack records in a
+// row are older than the day. A record of the day lying behind more than
+// that many older ones (only a wall clock set back by a day or more makes
+// one) is not counted; the period report still shows it.
+
+#include "journal/core/logrecord.h"
+
+#include <QDate>
+#include <QString>
+
+namespace bilmeko {
+
+class SessionBoard;
+
+class DayTakings
+{
+public:
+    static constexpr int OrderSlack = 4096;
+
+    // The journal's figures for that day. A missing journal holds none;
+    // throws IoError when it cannot be read (the figures are then zero).
+    void load(const QString &journalPath, const QDate &day);
+    // One record just appended: counted when it belongs to the day. A
+    // reversal takes back one session and its amount.
+    void add(const LogRecord &record);
+
+    QDate day() const { return m_day; }
+    int sessions() const { return m_sessions; }
+    double amount() const { return m_amount; }
+    // Records the last load read: what it cost.
+    qint64 recordsRead() const { return m_read; }
+
+private:
+    bool holds(double written) const { return written >= m_first && written < m_first + 1; }
+
+    QDate m_day;
+    double m_first = 0;
+    int m_sessions = 0;
+    double m_amount = 0;
+    qint64 m_read = 0;
+};
+
+// The running sessions and what they owe now by the minute charge rule.
+struct RunningFigures
+{
+    int sessions = 0;
+    double owed = 0;
+};
+RunningFigures runningFigures(const SessionBoard &board);
+
+// "сеанс", "сеанса" or "сеансов", as goes with the number.
+QString sessionsWord(int n);
+// "Сегодня: 14 сеансов, 5 230,00 ₽ · идут: 3, 410,00 ₽"
+QString takingsText(const DayTakings &day, const RunningFigures &running);
+
+} // namespace bilmeko

@@ -1,0 +1,115 @@
+#include "receiptprint.h"
+
+#include "app/core/receipt.h"
+#include "common/core/atomicfile.h"
+#include "common/core/errors.h"
+
+#include <QDir>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+namespace bilmeko {
+
+namespace {
+
+constexpr double MarginMm = 3;
+constexpr double FontPt = 8;
+
+struct Placed
+{
+    QString text;
+    bool right = false; // a value, right-aligned
+    bool bold = false;
+    bool centred = false;
+};
+
+} // namespace
+
+void paintReceipt(const Receipt &receipt, int widthMm, QPrinter &printer)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(FontPt);
+    QFont bold(font);
+    bold.setBold(true);
+    const QFontMetricsF fm(bold, &printer);
+    const double perMm = printer.resolution() / 25.4;
+    const double width = (widthMm - 2 * MarginMm) * perMm;
+
+    // A label and its value share a line when both fit, else the value
+    // goes on a line of its own.
+    QList<QList<Placed>> rows;
+    rows.append({{receipt.salon, false, true, true}});
+    rows.append({{receipt.title, false, false, true}});
+    for (const auto &[label, value] : receipt.lines) {
+        const QString l = label + QLatin1Char(':');
+        if (fm.horizontalAdvance(l + QStringLiteral("  ") + value) <= width) {
+            rows.append({{l}, {value, true}});
+        } else {
+            rows.append({{l}});
+            rows.append({{fm.elidedText(value, Qt::ElideRight, width), true}});
+        }
+    }
+    const double line = fm.lineSpacing();
+    const double heightMm = 2 * MarginMm + (rows.size() + 1) * line / perMm;
+
+    printer.setFullPage(true);
+    printer.setPageLayout(QPageLayout(QPageSize(QSizeF(widthMm, heightMm), QPageSize::Millimeter,
+                                                QStringLiteral("Чековая лента %1 мм").arg(widthMm),
+                                                QPageSize::ExactMatch),
+                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+    QPainter p;
+    if (!p.begin(&printer))
+        throw Error(QStringLiteral("printing did not start"));
+    const double left = MarginMm * perMm;
+    double y = MarginMm * perMm;
+    for (int i = 0; i < rows.size(); ++i) {
+        for (const Placed &piece : rows[i]) {
+            p.setFont(piece.bold ? bold : font);
+            const int align = piece.centred ? Qt::AlignHCenter : piece.right ? Qt::AlignRight : Qt::AlignLeft;
+            p.drawText(QRectF(left, y, width, line), align | Qt::AlignVCenter | Qt::TextSingleLine, piece.text);
+        }
+        y += line;
+        if (i == 1) {
+            // A rule under the heading.
+            p.drawLine(QPointF(left, y + line / 4), QPointF(left + width, y + line / 4));
+            y += line / 2;
+        }
+    }
+    if (!p.end() || printer.printerState() == QPrinter::Error)
+        throw Error(QStringLiteral("printing failed"));
+}
+
+void printReceipt(const Receipt &receipt, int widthMm)
+{
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull())
+        throw Error(QStringLiteral("Чек не напечатан: принтер не установлен."));
+    try {
+        QPrinter printer(info, QPrinter::HighResolution);
+        printer.setDocName(QStringLiteral("Чек"));
+        paintReceipt(receipt, widthMm, printer);
+    } catch (const Error &e) {
+        throw Error(QStringLiteral("Чек не напечатан на принтере «%1»: %2.").arg(info.printerName(), e.message()));
+    }
+}
+
+void saveReceiptPdf(const Receipt &receipt, int widthMm, const QString &path)
+{
+    try {
+        AtomicFile file(path);
+        file.open(); // the name is ours; the printer writes it anew
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(file.tempPath());
+        printer.setDocName(QStringLiteral("Чек"));
+        paintReceipt(receipt, widthMm, printer);
+        file.commit();
+    } catch (const Error &e) {
+        throw Error(QStringLiteral("Чек не сохранён в файл \"%1\": %2").arg(QDir::toNativeSeparators(path), e.message()));
+    }
+}
+
+} // namespace bilmeko

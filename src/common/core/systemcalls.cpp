@@ -1,0 +1,44 @@
+#include "systemcalls.h"
+
+#include <cstdio>
+#include <unistd.h>
+#include <utility>
+
+namespace bilmeko {
+
+namespace {
+
+SystemCalls withDefaults(SystemCalls c)
+{
+    if (!c.write)
+        c.write = [](int fd, const void *data, size_t size) { return ::write(fd, data, size); };
+    if (!c.pwrite)
+        c.pwrite = [](int fd, const void *data, size_t size, off_t offset) { return ::pwrite(fd, data, size, offset); };
+    if (!c.fsync)
+        c.fsync = [](int fd) { return ::fsync(fd); };
+    if (!c.rename)
+        c.rename = [](const char *from, const char *to) { return ::rename(from, to); };
+    if (!c.close)
+        c.close = [](int fd) { return ::close(fd); };
+    return c;
+}
+
+SystemCalls &table()
+{
+    static SystemCalls c = withDefaults({});
+    return c;
+}
+
+} // namespace
+
+const SystemCalls &systemCalls()
+{
+    return table();
+}
+
+SystemCalls setSystemCalls(SystemCalls c)
+{
+    return std::exchange(table(), withDefaults(std::move(c)));
+}
+
+} // namespace bilmeko
