@@ -4,7 +4,6 @@
 // the command it is.
 
 #include "ledger/core/ledger.h"
-#include "ledger/core/ledgerreport.h"
 #include "journal/core/periodreport.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
@@ -13,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifndef BILMEKO_REPORT_EXE
+#error "BILMEKO_REPORT_EXE must name the report command"
+#endif
 #ifndef BILMEKO_LEDGER_EXE
 #error "BILMEKO_LEDGER_EXE must name the program under test"
 #endif
@@ -280,36 +282,44 @@ void TestLedger::reportMatchesJournals()
         QCOMPARE(p->exitCode(), 0);
     }
 
-    const DateTimeValue from = dateValue(QDate(2026, 5, 3)), to = dateValue(QDate(2026, 6, 10));
-    QStringList journalLines;
-    double amount = 0;
-    long double days = 0;
-    for (int k = 0; k < 3; ++k) {
-        const PeriodReport report = readPeriodReport(paths[k], from, to);
-        for (const QString &line : report.recordLines())
-            journalLines << line + QLatin1Char('\t') + desks[k];
-        amount += report.amountTotal();
-        days += report.timeTotal();
-    }
-    QVERIFY(journalLines.size() > 20'000);
+    // The report over the three journals and over the ledger, as the
+    // commands print them: the same lines (the journal's path and the
+    // desk's name in the last column) and the same totals line.
+    const auto report = [](const QStringList &args) {
+        QProcess p;
+        p.start(QStringLiteral(BILMEKO_REPORT_EXE), args);
+        p.waitForFinished(300'000);
+        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n')));
+    };
+    const QStringList period = {QStringLiteral("03.05.2026"), QStringLiteral("10.06.2026")};
+    auto [journalCode, journalText] = report(QStringList{QStringLiteral("--journal"), paths[0], QStringLiteral("--journal"),
+                                                         paths[1], QStringLiteral("--journal"), paths[2]}
+                                             + period);
+    auto [ledgerCode, ledgerText] = report(QStringList{QStringLiteral("--ledger"), info} + period);
+    QCOMPARE(journalCode, 0);
+    QCOMPARE(ledgerCode, 0);
+    for (int k = 0; k < 3; ++k)
+        journalText.replaceInStrings(QLatin1Char('\t') + paths[k], QLatin1Char('\t') + desks[k]);
+    QVERIFY(journalText.size() > 20'000);
+    QCOMPARE(ledgerText.mid(1), journalText.mid(1));
+    QVERIFY(ledgerText.first().endsWith(QStringLiteral("\tСтойка")));
+    QVERIFY(ledgerText.at(ledgerText.size() - 2).startsWith(QStringLiteral("Итог:")));
 
-    PgConnection c(withUser(info, QStringLiteral("postgres")));
-    QStringList ledgerLines;
-    const LedgerTotals totals = ledgerReport(c, from, to, {}, [&](const QString &desk, const LogRecord &r) {
-        ledgerLines << reportLine(r) + QLatin1Char('\t') + desk;
-        return true;
-    });
-    QCOMPARE(ledgerLines, journalLines);
-    QCOMPARE(totals.records, journalLines.size());
-    QCOMPARE(totalsText(totals.amount, totals.days), totalsText(amount, days));
+    // Desks named: only theirs; CSV names the desk in the last field.
+    auto [csvCode, csv] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
+                                             QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\""),
+                                             QStringLiteral("--csv")}
+                                 + period);
+    QCOMPARE(csvCode, 0);
+    csv.removeAll(QString());
+    QCOMPARE(csv.size() - 1, readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
+    for (qsizetype i = 1; i < csv.size(); ++i)
+        QVERIFY(csv[i].endsWith(QLatin1Char(';') + desks[2] + QLatin1Char('\r')));
 
-    // Desks named: only theirs.
-    qsizetype named = 0;
-    ledgerReport(c, from, to, {desks[2], QStringLiteral("nobody \"quoted\"")}, [&](const QString &desk, const LogRecord &) {
-        named += desk == desks[2] ? 1 : 1000'000;
-        return true;
-    });
-    QCOMPARE(named, readPeriodReport(paths[2], from, to).recordCount());
+    // No server: nothing printed, exit 2.
+    auto [downCode, down] = report(QStringList{QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent dbname=x")} + period);
+    QCOMPARE(downCode, 2);
+    QCOMPARE(down, QStringList{QString()});
 }
 
 QTEST_GUILESS_MAIN(TestLedger)
