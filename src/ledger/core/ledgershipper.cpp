@@ -13,6 +13,9 @@ namespace bilmeko {
 namespace {
 constexpr int FirstPauseMs = 1000;
 constexpr int LongestPauseMs = 60'000;
+// While idle the connection is looked at this often, so the indicator
+// does not say "connected" long after the server went away.
+constexpr int IdleCheckMs = 30'000;
 } // namespace
 
 // Lives in the shipper's thread; everything it does runs there.
@@ -31,7 +34,22 @@ public slots:
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
         connect(m_retry, &QTimer::timeout, this, &LedgerWorker::work);
+        m_idle = new QTimer(this);
+        m_idle->setInterval(IdleCheckMs);
+        connect(m_idle, &QTimer::timeout, this, &LedgerWorker::check);
+        m_idle->start();
         work();
+    }
+
+    void check()
+    {
+        if (!m_conn || m_busy)
+            return;
+        try {
+            m_conn->exec("SELECT 1");
+        } catch (const Error &e) {
+            fail(e.message());
+        }
     }
 
     void work()
@@ -117,6 +135,7 @@ private:
     qint64 m_position = -1; // next offset to ship; -1 until the ledger said
     LedgerState m_state;
     QTimer *m_retry = nullptr;
+    QTimer *m_idle = nullptr;
     int m_pause = FirstPauseMs;
     bool m_busy = false;
     bool m_again = false;
