@@ -15,12 +15,14 @@ SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # with Cyrillic glyphs, the icon renderer and the package tools, and what the
 # tests use (a virtual display for screenshots, a PDF text reader, a print
 # server with a PDF queue, clang for the fuzz targets, the desktop entry and
-# AppStream validators, lintian for the package).
+# AppStream validators, lintian for the package), and PostgreSQL: the client
+# library the central ledger is reached with, the server its tests start.
 PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev qt6-translations-l10n \
             fonts-dejavu-core librsvg2-bin dpkg-dev file \
             poppler-utils xvfb xauth \
             cups cups-client cups-bsd printer-driver-cups-pdf \
-            clang libclang-rt-14-dev desktop-file-utils appstream lintian
+            clang libclang-rt-14-dev desktop-file-utils appstream lintian \
+            postgresql libpq-dev
 
 .PHONY: all deps configure build run test test-sanitize fuzz valgrind bench package install clean
 

@@ -47,7 +47,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./usr/||' | LC_ALL
 diff -u "$scratch/expected.txt" "$scratch/packaged.txt" || fail "packaged files differ from the list"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dep in 'libc6 (>=' 'libqt6core6 (>=' 'libqt6widgets6 (>=' 'libqt6printsupport6 (>=' 'libqt6charts6 (>=' \
+for dep in 'libc6 (>=' 'libqt6core6 (>=' 'libqt6widgets6 (>=' 'libqt6printsupport6 (>=' 'libqt6charts6 (>=' 'libpq5 (>=' \
            libqt6svg6 qt6-qpa-plugins fonts-dejavu-core; do
   case "$depends" in *"$dep"*) ;; *) fail "Depends lacks $dep" ;; esac
 done

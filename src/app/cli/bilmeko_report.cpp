@@ -7,6 +7,7 @@
 #include "common/core/formats.h"
 #include "journal/core/periodreport.h"
 #include "journal/core/reportcsv.h"
+#include "ledger/core/ledgerreport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,6 +29,7 @@ enum Status { Ok = 0, Damaged = 1, Refused = 2 };
 
 const char Usage[] =
     "Использование: bilmeko-report [--csv] [--journal ФАЙЛ]... С ПО\n"
+    "               bilmeko-report --ledger СОЕДИНЕНИЕ [--desk СТОЙКА]... [--csv] С ПО\n"
     "\n"
     "Печатает отчет о работе салона за период с С по ПО включительно.\n"
     "Даты пишутся ДД.ММ.ГГГГ или ГГГГ-ММ-ДД.\n"
@@ -41,12 +43,18 @@ const char Usage[] =
     "  --csv           вывести CSV вместо текста: UTF-8, начинается с метки порядка\n"
     "                  байтов (BOM), поля через ';', строка заголовков, по строке на\n"
     "                  запись, без строки итогов.\n"
+    "  --ledger СОЕДИНЕНИЕ  отчет по общей книге всех стоек в PostgreSQL (строка\n"
+    "                  соединения libpq, например service=salon): строки каждой\n"
+    "                  стойки подряд, последний столбец называет стойку, итоги\n"
+    "                  общие; отбор и суммы считает база.\n"
+    "  --desk СТОЙКА   с --ledger: только эта стойка; можно указать несколько.\n"
     "  --help          показать эту справку.\n"
     "\n"
     "Текст содержит те же строки и итоги, что окно отчета.\n"
     "Код выхода: 0 - отчет построен; 1 - журнал поврежден (напечатано то, что\n"
-    "удалось прочитать, сообщение в stderr); 2 - ошибка в параметрах или журнал\n"
-    "не читается (или это не файл: папка, канал, устройство).\n";
+    "удалось прочитать, сообщение в stderr); 2 - ошибка в параметрах, журнал\n"
+    "не читается (или это не файл: папка, канал, устройство) или нет\n"
+    "соединения с базой.\n";
 
 void complain(const QString &line)
 {
@@ -120,6 +128,8 @@ int main(int argc, char *argv[])
     Formats::setCurrent(Formats::fromLocale(QLocale::system()));
 
     bool csv = false;
+    QString ledger;
+    QStringList ledgerDesks;
     QStringList journals;
     QStringList days;
     const QStringList args = app.arguments().mid(1);
@@ -139,6 +149,12 @@ int main(int argc, char *argv[])
             journals << args[++i];
         } else if (a.startsWith(QLatin1String("--journal="))) {
             journals << a.mid(10);
+        } else if (a == QLatin1String("--ledger") || a == QLatin1String("--desk")) {
+            if (i + 1 >= args.size()) {
+                complain(QStringLiteral("после %1 нужно значение (см. --help)").arg(a));
+                return Refused;
+            }
+            (a == QLatin1String("--ledger") ? ledger : ledgerDesks.emplace_back()) = args[++i];
         } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1 && !a[1].isDigit()) {
             complain(QStringLiteral("неизвестный параметр %1 (см. --help)").arg(a));
             return Refused;
@@ -160,6 +176,35 @@ int main(int argc, char *argv[])
     if (*to < *from) {
         complain(QStringLiteral("период %1 – %2 кончается раньше, чем начинается").arg(days[0], days[1]));
         return Refused;
+    }
+    if (!ledger.isEmpty() && !journals.isEmpty()) {
+        complain(QStringLiteral("--ledger и --journal вместе не указываются"));
+        return Refused;
+    }
+    if (ledger.isEmpty() && !ledgerDesks.isEmpty()) {
+        complain(QStringLiteral("--desk указывается только с --ledger"));
+        return Refused;
+    }
+    if (!ledger.isEmpty()) {
+        // The selection and the sums run in the database; nothing is
+        // printed when it cannot be reached.
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly)) {
+            complain(QStringLiteral("стандартный вывод закрыт"));
+            return Refused;
+        }
+        try {
+            PgConnection c(ledger);
+            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv) || !out.flush()) {
+                complain(QStringLiteral("отчет не выведен: %1").arg(out.errorString()));
+                return Refused;
+            }
+        } catch (const Error &e) {
+            out.flush();
+            complain(QStringLiteral("общая книга: %1").arg(e.message()));
+            return Refused;
+        }
+        return Ok;
     }
     if (journals.isEmpty())
         journals << defaultJournal();

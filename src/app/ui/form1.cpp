@@ -8,6 +8,9 @@
 #include "formbox.h"
 #include "glyphs.h"
 #include "journal/ui/form5.h"
+#include "ledger/core/ledgersettings.h"
+#include "ledger/core/ledgershipper.h"
+#include "ledger/ui/ledgerindicator.h"
 #include "period/ui/zeperiod.h"
 #include "prices/ui/fprices.h"
 #include "prices/core/pricelist.h"
@@ -42,6 +45,7 @@
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
@@ -826,6 +830,8 @@ void TForm1::FormCreate()
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
     // Left by a save of the price list that was cut short.
     removeStaleTemporaries(m_settingsPath);
+    // Before anything that may stop to ask the operator.
+    startLedger();
     restoreSessions();
     SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
@@ -868,6 +874,19 @@ void TForm1::loadPriceList()
     // A bad entry is reported and left out; start-up goes on.
     for (const QString &m : messages)
         showErrorBox(m);
+}
+
+// The journal also goes to the ledger when [Ledger] names one: shipped by
+// a thread of its own, so the desk never waits for the network.
+void TForm1::startLedger()
+{
+    const LedgerSettings settings = readLedgerSettings(ProfileFile(m_settingsPath));
+    if (!settings.enabled())
+        return;
+    m_ledger = new LedgerShipper(settings, m_journalPath, this);
+    connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
+    statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
+    m_ledger->start();
 }
 
 void TForm1::restoreSessions()

@@ -25,6 +25,7 @@ namespace bilmeko {
 
 class MemTable;
 class MemTableModel;
+class LedgerShipper;
 struct Notice;
 class ProfileFile;
 class SessionBoard;
@@ -52,6 +53,8 @@ public:
     QString directory() const { return m_dir; }
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
+    // Ships the journal to the ledger; nullptr when none is configured.
+    LedgerShipper *ledger() const { return m_ledger; }
 
     // The narrowest grid column a time of day fits in whole, marked or not.
     static int timeCellWidth(const QFont &gridFont);
@@ -147,11 +150,13 @@ private:
     void updateSessionActions();
     void sessionFinished(const FinishedSession &f);
     Receipt lastReceipt() const;
+    void startLedger();
 
     QString m_dir;
     QString m_journalPath;
     QString m_settingsPath;
     bool m_closeWithoutQuestion = false;
+    LedgerShipper *m_ledger = nullptr;
 
     SessionBoard *m_board;
     std::unique_ptr<SessionReminder> m_reminder;

@@ -1,0 +1,245 @@
+// The central ledger on a PostgreSQL server of the bench's own (a Unix
+// socket, syncing to the disk as in real use): a backlog of 1,000,000
+// records caught up against psql's \copy of the same rows, one record from
+// the journal's flush to its commit, the tick while a backlog ships, and
+// the report over 1,000,000 rows against psql running the same aggregate.
+
+#include "bench.h"
+
+#include "../tests/ledger/pgserver.h"
+#include "app/core/sessionboard.h"
+#include "common/core/datetime.h"
+#include "journal/core/journalfile.h"
+#include "journal/core/logrecord.h"
+#include "journal/core/periodreport.h"
+#include "ledger/core/ledger.h"
+#include "ledger/core/ledgerreport.h"
+#include "ledger/core/ledgershipper.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+#include <cstring>
+#include <stdexcept>
+
+using namespace bilmeko;
+using namespace bilmeko::bench;
+
+namespace {
+
+constexpr int Backlog = 1'000'000;
+
+LogRecord benchRecord(QRandomGenerator &rng, qsizetype i, DateTimeValue firstDay)
+{
+    const int minutes = 10 + int(rng.bounded(110));
+    LogRecord r;
+    r.written = firstDay + double(i / 100) + 9.0 / 24 + (i % 100) * 7.0 / 1440;
+    r.pricePerMin = 12.5 + (i % 5);
+    r.elapsed = (minutes * 60 + rng.bounded(60)) / 86400.0;
+    r.startTime = r.written - std::floor(r.written) - r.elapsed;
+    r.endTime = r.written - std::floor(r.written);
+    r.amount = minutes * r.pricePerMin;
+    r.clientName = QStringLiteral("Клиент %1").arg(i % 977);
+    r.service = QStringLiteral("Солярий");
+    r.note = i % 4 ? QString() : QStringLiteral("абонемент");
+    r.status = QStringLiteral("Время вышло");
+    r.sessionId = quint64(i) + 1;
+    return r;
+}
+
+void writeJournal(const QString &path, qsizetype count)
+{
+    QRandomGenerator rng(18);
+    QByteArray bytes(count * RecordSize, Qt::Uninitialized);
+    const DateTimeValue first = dateValue(QDate(2024, 1, 1));
+    for (qsizetype i = 0; i < count; ++i) {
+        RecordBytes b = serializeRecord(benchRecord(rng, i, first));
+        ScrambleRecord(b);
+        sealRecord(b);
+        std::memcpy(bytes.data() + i * RecordSize, b.data(), RecordSize);
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write the journal");
+}
+
+QString database(test::PgServer &server, const QString &name)
+{
+    PgConnection admin(server.conninfo());
+    admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name).toUtf8().constData());
+    admin.exec(QStringLiteral("CREATE DATABASE %1").arg(name).toUtf8().constData());
+    QString info = server.conninfo();
+    info.replace(QStringLiteral("dbname=postgres"), QStringLiteral("dbname=") + name);
+    PgConnection c(info);
+    initLedger(c);
+    return info;
+}
+
+void psql(test::PgServer &server, const QString &info, const QString &command)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(server.binDir() + QStringLiteral("psql"),
+            {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+             QStringLiteral("-d"), info, QStringLiteral("-c"), command});
+    if (!p.waitForFinished(-1) || p.exitCode() != 0)
+        throw std::runtime_error("psql failed: " + p.readAll().toStdString());
+    p.readAll();
+}
+
+void shipAll(const QString &info, const QString &desk, const QString &journal)
+{
+    PgConnection c(info);
+    checkLedgerSchema(c);
+    qint64 offset = resumeOffset(c, desk, journal);
+    for (;;) {
+        const ShipOutcome o = shipBatch(c, desk, journal, offset);
+        offset = o.nextOffset;
+        if (o.atEnd || o.offered == 0)
+            break;
+    }
+}
+
+std::unique_ptr<test::PgServer> server()
+{
+    auto s = std::make_unique<test::PgServer>(true);
+    if (!s->missing().isEmpty())
+        throw std::runtime_error(s->missing().toStdString());
+    return s;
+}
+
+} // namespace
+
+BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against psql's \\copy of the same rows")
+{
+    auto srv = server();
+    const QString journal = scratchDir() + QStringLiteral("/Bilmeko.log");
+    writeJournal(journal, Backlog);
+
+    // The same rows as COPY data, for psql; written to a file the server's
+    // user need not read (\copy reads it on the client side).
+    const QString copyFile = scratchDir() + QStringLiteral("/rows.copy");
+    {
+        QFile in(journal), out(copyFile);
+        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write the COPY rows");
+        const QByteArray all = in.readAll();
+        const QByteArray desk = copyField(QStringLiteral("desk"));
+        for (qsizetype i = 0; i < Backlog; ++i)
+            out.write(ledgerCopyLine(desk, all.constData() + i * RecordSize, i * RecordSize));
+    }
+
+    const QString shipDb = database(*srv, QStringLiteral("backlog"));
+    const Timing ship = once([&] { shipAll(shipDb, QStringLiteral("desk"), journal); });
+    const QString copyDb = database(*srv, QStringLiteral("copied"));
+    const Timing copy = once([&] {
+        psql(*srv, copyDb,
+             QStringLiteral("\\copy bilmeko.records (desk, session_id, reversal, journal_offset, written, price_per_min,"
+                            " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)"
+                            " FROM '%1'")
+                 .arg(copyFile));
+    });
+    if (PgConnection(shipDb).exec("SELECT count(*) FROM bilmeko.records").number(0, 0) != Backlog)
+        throw std::runtime_error("the backlog did not arrive whole");
+    figure(QStringLiteral("backlog shipped (1,000,000 records)"), ship);
+    figure(QStringLiteral("records per second, shipped"), Backlog / (ship.wallMs / 1000), QStringLiteral("/s"), 0);
+    figure(QStringLiteral("psql \\copy of the same rows"), copy);
+    target(QStringLiteral("shipping against \\copy"), ship.wallMs / copy.wallMs, QStringLiteral("x"), 1.5,
+           QStringLiteral("1.5x"), 2);
+    // Again: everything is there, nothing is added.
+    const Timing again = once([&] { shipAll(shipDb, QStringLiteral("desk"), journal); });
+    figure(QStringLiteral("catching up again with nothing new"), again);
+}
+
+BILMEKO_BENCH(ledger_one_record, "one record from the journal's flush to its commit in the ledger")
+{
+    auto srv = server();
+    const QString info = database(*srv, QStringLiteral("one"));
+    const QString journal = scratchDir() + QStringLiteral("/Bilmeko.log");
+    PgConnection c(info);
+    QRandomGenerator rng(7);
+    Samples s;
+    qint64 offset = 0;
+    for (int i = 0; i < 300; ++i) {
+        appendJournalRecord(journal, benchRecord(rng, i, dateValue(QDate(2026, 12, 7))));
+        const Timing t = once([&] { offset = shipBatch(c, QStringLiteral("desk"), journal, offset).nextOffset; });
+        if (i >= 20)
+            s.add(t);
+    }
+    figure(QStringLiteral("flush to commit"), s);
+}
+
+BILMEKO_BENCH(ledger_tick, "the tick over 1,000 sessions while a backlog of 1,000,000 records ships, against without")
+{
+    auto srv = server();
+    const QString info = database(*srv, QStringLiteral("tick"));
+    const QString journal = scratchDir() + QStringLiteral("/Bilmeko.log");
+    writeJournal(journal, Backlog);
+
+    SessionBoard board(scratchDir() + QStringLiteral("/board.log"));
+    for (int i = 0; i < 1000; ++i)
+        board.addSession(QStringLiteral("Клиент %1").arg(i), QString(), QStringLiteral("Солярий"), 12.5, 12, 0);
+    const auto ticks = [&](Samples &out, const std::function<bool()> &more) {
+        for (int i = 0; i < 400 && more(); ++i) {
+            out.add(once([&] { board.tick(); }));
+            QCoreApplication::processEvents();
+        }
+    };
+    Samples without, with;
+    ticks(without, [] { return true; });
+
+    LedgerShipper shipper({info, QStringLiteral("desk")}, journal);
+    bool done = false;
+    QObject::connect(&shipper, &LedgerShipper::stateChanged, [&](const LedgerState &st) {
+        done = st.connected && st.pending == 0;
+    });
+    shipper.start();
+    ticks(with, [&] { return !done; });
+    figure(QStringLiteral("tick without the ledger"), without);
+    figure(QStringLiteral("tick while the backlog ships"), with);
+    figure(QStringLiteral("ticks taken while shipping"), with.size(), QString(), 0);
+    target(QStringLiteral("tick while shipping against without (median)"), with.wallMs(0.5) / without.wallMs(0.5),
+           QStringLiteral("x"), 1.1, QStringLiteral("1.1x"), 2);
+}
+
+BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, against psql running the same aggregate")
+{
+    auto srv = server();
+    const QString info = database(*srv, QStringLiteral("report"));
+    const QString journal = scratchDir() + QStringLiteral("/Bilmeko.log");
+    writeJournal(journal, Backlog);
+    shipAll(info, QStringLiteral("desk"), journal);
+    PgConnection(info).exec("ANALYZE bilmeko.records");
+    // Every row: 10,000 days of 100 records from 1 January 2024.
+    const DateTimeValue from = dateValue(QDate(2024, 1, 1)), to = dateValue(QDate(2051, 12, 31));
+    qint64 lines = 0;
+    LedgerTotals totals;
+    const Timing report = once([&] {
+        PgConnection c(info);
+        QFile null(QStringLiteral("/dev/null"));
+        null.open(QIODevice::WriteOnly);
+        totals = ledgerReport(c, from, to, {}, [&](const QString &desk, const LogRecord &r) {
+            null.write((reportLine(r) + QLatin1Char('\t') + desk + QLatin1Char('\n')).toUtf8());
+            ++lines;
+            return true;
+        });
+    });
+    const Timing aggregate = once([&] {
+        psql(*srv, info,
+             QStringLiteral("SELECT count(*), sum(amount), extract(epoch FROM sum(elapsed)) FROM bilmeko.records"
+                            " WHERE written >= '2024-01-01' AND written < '2052-01-01'"));
+    });
+    const Timing rows = once([&] {
+        psql(*srv, info,
+             QStringLiteral("\\copy (SELECT desk, raw FROM bilmeko.records WHERE written >= '2024-01-01'"
+                            " AND written < '2052-01-01' ORDER BY desk, journal_offset) TO '/dev/null'"));
+    });
+    if (lines != Backlog || totals.records != Backlog)
+        throw std::runtime_error("the report did not list every row");
+    figure(QStringLiteral("report over the ledger, 1,000,000 lines formatted"), report);
+    figure(QStringLiteral("psql: the same sums"), aggregate);
+    figure(QStringLiteral("psql: the same rows, unformatted"), rows);
+}

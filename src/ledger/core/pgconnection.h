@@ -1,0 +1,85 @@
+#pragma once
+// One libpq connection, owned by one thread. Every wait (connecting, a
+// query, a COPY) polls the socket in short steps, so the thread that owns
+// it can be asked to stop at any time and a server that does not answer
+// costs at most the deadline. Values travel as parameters or COPY data
+// only; the SQL text is always the program's own.
+
+#include "common/core/errors.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+
+struct pg_conn;
+struct pg_result;
+
+namespace bilmeko {
+
+// A failure talking to the ledger's server; the message is the operator's
+// (Russian), the server's own words after a colon where they help.
+class LedgerError : public Error
+{
+public:
+    enum Kind { Connection, Schema, Query };
+    LedgerError(Kind kind, QString message) : Error(std::move(message)), m_kind(kind) {}
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+class PgResult
+{
+public:
+    PgResult() = default;
+    explicit PgResult(pg_result *r);
+    int rows() const;
+    bool isNull(int row, int col) const;
+    QString text(int row, int col) const;
+    QByteArray bytes(int row, int col) const; // a bytea column, decoded
+    qint64 number(int row, int col) const;
+    double real(int row, int col) const;
+    // Rows an INSERT, UPDATE or DELETE touched.
+    qint64 affected() const;
+
+private:
+    std::shared_ptr<pg_result> m_r;
+};
+
+class PgConnection
+{
+public:
+    // Asked between waits; true ends the wait with a Connection error.
+    using StopCheck = std::function<bool()>;
+
+    // Connects (connect_timeout of the string, else 10 s). Throws
+    // LedgerError(Connection) with the reason.
+    explicit PgConnection(const QString &conninfo, StopCheck stop = {});
+    ~PgConnection();
+    PgConnection(const PgConnection &) = delete;
+    PgConnection &operator=(const PgConnection &) = delete;
+
+    // Runs one statement with text parameters (a null QString is SQL NULL).
+    PgResult exec(const char *sql, const QList<QString> &params = {});
+    // COPY ... FROM STDIN with the given data (text format).
+    void copyIn(const char *sql, const QByteArray &data);
+    // The role the connection logged in as.
+    QString user() const;
+    bool ok() const;
+
+private:
+    void waitSocket(bool forWrite);
+    pg_result *nextResult();
+    [[noreturn]] void failQuery(const char *what, pg_result *r = nullptr);
+
+    pg_conn *m_conn = nullptr;
+    StopCheck m_stop;
+};
+
+// The Russian message for a libpq connection failure text.
+QString connectionReason(const QString &libpqMessage);
+
+} // namespace bilmeko

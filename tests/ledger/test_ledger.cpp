@@ -1,0 +1,326 @@
+// The ledger against a server of the test's own: the schema and its
+// versions, shipping once (byte for byte, old records by offset, damaged
+// ones left out), the desk's and the owner's rights, and bilmeko-ledger as
+// the command it is.
+
+#include "ledger/core/ledger.h"
+#include "journal/core/periodreport.h"
+#include "ledgertestutil.h"
+#include "testsupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifndef BILMEKO_REPORT_EXE
+#error "BILMEKO_REPORT_EXE must name the report command"
+#endif
+#ifndef BILMEKO_LEDGER_EXE
+#error "BILMEKO_LEDGER_EXE must name the program under test"
+#endif
+
+using namespace bilmeko;
+using namespace bilmeko::test;
+
+class TestLedger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void schemaVersions();
+    void importShipsEachRecordOnce();
+    void rights_data();
+    void rights();
+    void commandLine_data();
+    void commandLine();
+    void reportMatchesJournals();
+
+private:
+    struct Run
+    {
+        int code = -1;
+        QString out, err;
+    };
+    Run ledgerCommand(const QStringList &args);
+
+    std::unique_ptr<PgServer> m_server;
+    QTemporaryDir m_tmp;
+};
+
+void TestLedger::initTestCase()
+{
+    pinRussian();
+    m_server = std::make_unique<PgServer>();
+    if (!m_server->missing().isEmpty())
+        QSKIP(qPrintable(m_server->missing()));
+}
+
+TestLedger::Run TestLedger::ledgerCommand(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(BILMEKO_LEDGER_EXE), args);
+    Run r;
+    if (!p.waitForFinished(120'000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+void TestLedger::schemaVersions()
+{
+    const QString info = freshLedger(*m_server, QStringLiteral("versions"), false);
+    PgConnection c(info);
+    QVERIFY_THROWS_EXCEPTION(LedgerError, checkLedgerSchema(c));
+    InitOutcome first = initLedger(c);
+    QCOMPARE(first.versionBefore, 0);
+    QCOMPARE(first.versionAfter, ledger::SchemaVersion);
+    const QString tables = c.exec("SELECT string_agg(tablename, ',' ORDER BY tablename) FROM pg_tables"
+                                  " WHERE schemaname = 'bilmeko'").text(0, 0);
+    InitOutcome second = initLedger(c);
+    QCOMPARE(second.versionBefore, ledger::SchemaVersion);
+    QCOMPARE(second.versionAfter, ledger::SchemaVersion);
+    QCOMPARE(c.exec("SELECT count(*) FROM bilmeko.schema_version").number(0, 0), 1);
+    QCOMPARE(c.exec("SELECT string_agg(tablename, ',' ORDER BY tablename) FROM pg_tables"
+                    " WHERE schemaname = 'bilmeko'").text(0, 0), tables);
+
+    // A schema from a later program: refused by init and by a desk, untouched.
+    c.exec("UPDATE bilmeko.schema_version SET version = version + 1");
+    try {
+        initLedger(c);
+        QFAIL("a newer schema was taken");
+    } catch (const LedgerError &e) {
+        QCOMPARE(e.kind(), LedgerError::Schema);
+        QVERIFY2(e.message().contains(QStringLiteral("новее")), qPrintable(e.message()));
+    }
+    QVERIFY_THROWS_EXCEPTION(LedgerError, checkLedgerSchema(c));
+    QCOMPARE(c.exec("SELECT version FROM bilmeko.schema_version").number(0, 0), ledger::SchemaVersion + 1);
+}
+
+void TestLedger::importShipsEachRecordOnce()
+{
+    const QString info = freshLedger(*m_server, QStringLiteral("shipping"));
+    // Old records without ids, then the program's sealed ones; one sealed
+    // record damaged on the disk; a fragment at the end.
+    QByteArray journal = deskJournal(3, at(2026, 3, 1, 9), 0, 7) + deskJournal(6, at(2026, 3, 2, 9), 500, 8);
+    journal[4 * RecordSize + 70] = char(journal[4 * RecordSize + 70] ^ 0x10);
+    // A Stop undone and the session ended again later: three records of
+    // one session, each its own row.
+    LogRecord ended = sampleRecord(at(2026, 3, 3, 12), 250);
+    ended.sessionId = 900;
+    LogRecord undone = ended;
+    undone.reversal = true;
+    undone.amount = -ended.amount;
+    LogRecord endedAgain = ended;
+    endedAgain.written = at(2026, 3, 3, 13);
+    for (const LogRecord &r : {ended, undone, endedAgain}) {
+        RecordBytes b = serializeRecord(r);
+        ScrambleRecord(b);
+        sealRecord(b);
+        journal.append(b.data(), RecordSize);
+    }
+    const QString path = m_tmp.filePath(QStringLiteral("shipping.log"));
+    writeFile(path, journal + QByteArray(50, '\x11'));
+    const auto expected = shippable(journal);
+    QCOMPARE(expected.size(), 11);
+
+    for (int pass = 0; pass < 2; ++pass) {
+        const Run r = ledgerCommand({QStringLiteral("import"), info, QStringLiteral("--desk"), QStringLiteral("Зал 1"), path});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.out.contains(QStringLiteral("записей 12, добавлено в базу %1.").arg(pass ? 0 : 11)), qPrintable(r.out));
+        QVERIFY2(r.err.contains(QStringLiteral("поврежденных записей не отправлено: 1")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("неполной записью")), qPrintable(r.err));
+    }
+    PgConnection c(info);
+    QCOMPARE(ledgerRows(c, QStringLiteral("Зал 1")), expected);
+
+    // The typed columns say what the record says.
+    RecordBytes plain;
+    std::memcpy(plain.data(), journal.constData() + 5 * RecordSize, RecordSize);
+    ScrambleRecord(plain);
+    const LogRecord r = deserializeRecord(plain.data());
+    const PgResult row = c.exec("SELECT session_id, to_char(written, 'DD.MM.YYYY HH24:MI:SS.MS'), amount::float8,"
+                                " extract(epoch FROM elapsed)::float8, client_name, service, status"
+                                " FROM bilmeko.records WHERE journal_offset = $1",
+                                {QString::number(5 * RecordSize)});
+    QCOMPARE(row.number(0, 0), 502);
+    QCOMPARE(row.text(0, 1), toDateTime(r.written).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss.zzz")));
+    QCOMPARE(row.real(0, 2), r.amount);
+    QCOMPARE(row.real(0, 3), double(roundToMs(r.elapsed)) / 1000);
+    QCOMPARE(row.text(0, 4), r.clientName);
+    QCOMPARE(row.text(0, 5), r.service);
+    QCOMPARE(row.text(0, 6), r.status);
+    QVERIFY(c.exec("SELECT session_id IS NULL FROM bilmeko.records WHERE journal_offset = 0").text(0, 0) == QLatin1String("t"));
+
+    // The desk program resumes after the last record held, and a journal
+    // that no longer holds that record is offered again from its start.
+    QCOMPARE(resumeOffset(c, QStringLiteral("Зал 1"), path), 12 * RecordSize);
+    writeFile(path, journal.left(2 * RecordSize));
+    QCOMPARE(resumeOffset(c, QStringLiteral("Зал 1"), path), 0);
+    QCOMPARE(shipBatch(c, QStringLiteral("Зал 1"), path, 0).inserted, 0);
+}
+
+void TestLedger::rights_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("allowed");
+    const QString insert = QStringLiteral("INSERT INTO bilmeko.records (desk, session_id, journal_offset, raw)"
+                                          " VALUES ('%1', %2, 0, decode(repeat('00', 168), 'hex'))");
+    QTest::newRow("desk adds its own row") << "desk1" << insert.arg("desk1").arg(77) << true;
+    QTest::newRow("desk adds another desk's row") << "desk1" << insert.arg("desk2").arg(78) << false;
+    QTest::newRow("desk changes a row") << "desk1" << QStringLiteral("UPDATE bilmeko.records SET amount = 0") << false;
+    QTest::newRow("desk deletes a row") << "desk1" << QStringLiteral("DELETE FROM bilmeko.records") << false;
+    QTest::newRow("desk empties the table") << "desk1" << QStringLiteral("TRUNCATE bilmeko.records") << false;
+    QTest::newRow("desk changes the version") << "desk1" << QStringLiteral("UPDATE bilmeko.schema_version SET version = 9") << false;
+    QTest::newRow("owner adds a row") << "owner" << insert.arg("owner").arg(79) << false;
+    QTest::newRow("owner deletes a row") << "owner" << QStringLiteral("DELETE FROM bilmeko.records") << false;
+    QTest::newRow("owner reads") << "owner" << QStringLiteral("SELECT count(*) FROM bilmeko.records") << true;
+}
+
+void TestLedger::rights()
+{
+    QFETCH(QString, role);
+    QFETCH(QString, sql);
+    QFETCH(bool, allowed);
+    static QString info;
+    if (info.isEmpty()) {
+        info = freshLedger(*m_server, QStringLiteral("rights"));
+        PgConnection admin(info);
+        admin.exec("DO $$ BEGIN"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk1') THEN CREATE ROLE desk1 LOGIN IN ROLE bilmeko_desk; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk2') THEN CREATE ROLE desk2 LOGIN IN ROLE bilmeko_desk; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'owner') THEN CREATE ROLE owner LOGIN IN ROLE bilmeko_owner; END IF;"
+                   " END $$");
+        const QString journal = m_tmp.filePath(QStringLiteral("rights.log"));
+        writeFile(journal, deskJournal(4, at(2026, 4, 1, 10), 1));
+        for (const char *desk : {"desk1", "desk2"}) {
+            PgConnection d(withUser(info, QLatin1String(desk)));
+            QCOMPARE(shipBatch(d, QLatin1String(desk), journal, 0).inserted, 4);
+        }
+    }
+    PgConnection c(withUser(info, role));
+    const qint64 before = PgConnection(info).exec("SELECT count(*) FROM bilmeko.records").number(0, 0);
+    bool ran = true;
+    try {
+        const PgResult r = c.exec(sql.toUtf8().constData());
+        // Row security hides other desks' rows instead of refusing: a
+        // change that reaches no row is refused all the same.
+        if (sql.startsWith(QLatin1String("UPDATE")) || sql.startsWith(QLatin1String("DELETE")))
+            ran = r.affected() > 0;
+        if (sql.startsWith(QLatin1String("SELECT")))
+            QCOMPARE(r.number(0, 0), before);
+    } catch (const LedgerError &e) {
+        ran = false;
+        QCOMPARE(e.kind(), LedgerError::Query);
+    }
+    QCOMPARE(ran, allowed);
+    const qint64 after = PgConnection(info).exec("SELECT count(*) FROM bilmeko.records").number(0, 0);
+    QCOMPARE(after, before + (allowed && sql.startsWith(QLatin1String("INSERT")) ? 1 : 0));
+    // A desk sees its own rows only.
+    if (role == QLatin1String("desk1"))
+        QCOMPARE(c.exec("SELECT count(DISTINCT desk) FROM bilmeko.records").number(0, 0), 1);
+}
+
+void TestLedger::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("says");
+    const QString dead = QStringLiteral("host=%1 port=1 dbname=x").arg(m_tmp.path());
+    QTest::newRow("no command") << QStringList{} << 2 << "нужна команда";
+    QTest::newRow("unknown command") << QStringList{"drop", "x"} << 2 << "неизвестная команда";
+    QTest::newRow("import without a desk") << QStringList{"import", "x", "j.log"} << 2 << "--desk";
+    QTest::newRow("import of no journal") << QStringList{"import", dead, "--desk", "a", "/nonexistent/j.log"} << 2 << "не читается";
+    QTest::newRow("no server") << QStringList{"status", dead} << 2 << "не запущен";
+    QTest::newRow("unknown host") << QStringList{"init", "host=nonexistent.invalid connect_timeout=5 dbname=x"} << 2
+                                  << "неизвестный сервер";
+    QTest::newRow("wrong password") << QStringList{"status", m_server->conninfo(PgServer::PasswordRole) + " password=wrong"}
+                                    << 2 << "не принял пароль";
+    QTest::newRow("status") << QStringList{"status", m_server->conninfo()} << 0 << "Стойка\tЗаписей";
+}
+
+void TestLedger::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, says);
+    {
+        // The status case needs a schema; the password case a role with one.
+        PgConnection admin(m_server->conninfo());
+        initLedger(admin);
+        admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_pw')"
+                   " THEN CREATE ROLE bilmeko_pw LOGIN PASSWORD 'right'; END IF; END $$");
+    }
+    const Run r = ledgerCommand(args);
+    QCOMPARE(r.code, code);
+    QVERIFY2((r.out + r.err).contains(says), qPrintable(r.out + r.err));
+    if (code == 2)
+        QVERIFY2(r.err.startsWith(QLatin1String("bilmeko-ledger: ")) && r.out.isEmpty(), qPrintable(r.out + r.err));
+}
+
+void TestLedger::reportMatchesJournals()
+{
+    // Three desks ship 10,000 records each at the same time; the ledger's
+    // report lists each once and sums what the journals' reports sum.
+    const QString info = freshLedger(*m_server, QStringLiteral("report"));
+    const QStringList desks = {QStringLiteral("desk-a"), QStringLiteral("desk-b"), QStringLiteral("desk-c")};
+    QList<QString> paths;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int k = 0; k < 3; ++k) {
+        paths.append(m_tmp.filePath(desks[k] + QStringLiteral(".log")));
+        // Desk b's journal starts with old records without ids.
+        writeFile(paths[k], (k == 1 ? deskJournal(300, at(2026, 5, 1, 9), 0, 40) : QByteArray())
+                                + deskJournal(10'000, at(2026, 5, 1, 9, k * 3), 1, quint32(k + 1)));
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(QStringLiteral(BILMEKO_LEDGER_EXE), {QStringLiteral("import"), info, QStringLiteral("--desk"), desks[k], paths[k]});
+    }
+    for (auto &p : runs) {
+        QVERIFY(p->waitForFinished(300'000));
+        QCOMPARE(p->exitCode(), 0);
+    }
+
+    // The report over the three journals and over the ledger, as the
+    // commands print them: the same lines (the journal's path and the
+    // desk's name in the last column) and the same totals line.
+    const auto report = [](const QStringList &args) {
+        QProcess p;
+        p.start(QStringLiteral(BILMEKO_REPORT_EXE), args);
+        p.waitForFinished(300'000);
+        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n')));
+    };
+    const QStringList period = {QStringLiteral("03.05.2026"), QStringLiteral("10.06.2026")};
+    auto [journalCode, journalText] = report(QStringList{QStringLiteral("--journal"), paths[0], QStringLiteral("--journal"),
+                                                         paths[1], QStringLiteral("--journal"), paths[2]}
+                                             + period);
+    auto [ledgerCode, ledgerText] = report(QStringList{QStringLiteral("--ledger"), info} + period);
+    QCOMPARE(journalCode, 0);
+    QCOMPARE(ledgerCode, 0);
+    for (int k = 0; k < 3; ++k)
+        journalText.replaceInStrings(QLatin1Char('\t') + paths[k], QLatin1Char('\t') + desks[k]);
+    QVERIFY(journalText.size() > 20'000);
+    QCOMPARE(ledgerText.mid(1), journalText.mid(1));
+    QVERIFY(ledgerText.first().endsWith(QStringLiteral("\tСтойка")));
+    QVERIFY(ledgerText.at(ledgerText.size() - 2).startsWith(QStringLiteral("Итог:")));
+
+    // Desks named: only theirs; CSV names the desk in the last field.
+    auto [csvCode, csv] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
+                                             QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\""),
+                                             QStringLiteral("--csv")}
+                                 + period);
+    QCOMPARE(csvCode, 0);
+    csv.removeAll(QString());
+    QCOMPARE(csv.size() - 1, readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
+    for (qsizetype i = 1; i < csv.size(); ++i)
+        QVERIFY(csv[i].endsWith(QLatin1Char(';') + desks[2] + QLatin1Char('\r')));
+
+    // No server: nothing printed, exit 2.
+    auto [downCode, down] = report(QStringList{QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent dbname=x")} + period);
+    QCOMPARE(downCode, 2);
+    QCOMPARE(down, QStringList{QString()});
+}
+
+QTEST_GUILESS_MAIN(TestLedger)
+#include "test_ledger.moc"

@@ -1,0 +1,106 @@
+// The main window with [Ledger] set: the indicator in the status bar says
+// whether the desk is connected and what is left to ship, and a session
+// stopped with the window's own buttons reaches the ledger. Without
+// [Ledger] the window has no indicator and no shipping.
+
+#include "../app/formtestutil.h"
+#include "app/core/sessionboard.h"
+#include "app/ui/form1.h"
+#include "ledger/core/ledgershipper.h"
+#include "ledgertestutil.h"
+#include "testsupport_ui.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace bilmeko;
+using namespace bilmeko::test;
+
+class TestLedgerIndicator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void noLedgerNoIndicator();
+    void indicatorAndShipping();
+
+private:
+    QString deskDir(const QByteArray &ledgerSection);
+    std::unique_ptr<PgServer> m_server;
+    QTemporaryDir m_tmp;
+    int m_dirs = 0;
+};
+
+void TestLedgerIndicator::initTestCase()
+{
+    pinRussian();
+    m_server = std::make_unique<PgServer>();
+    if (!m_server->missing().isEmpty())
+        QSKIP(qPrintable(m_server->missing()));
+}
+
+QString TestLedgerIndicator::deskDir(const QByteArray &ledgerSection)
+{
+    const QString dir = m_tmp.filePath(QString::number(++m_dirs)) + QLatin1Char('/');
+    QDir().mkpath(dir);
+    writeFile(dir + QStringLiteral("Bilmeko.ini"), QByteArray("[Price]\r\nMassage=10\r\n") + ledgerSection);
+    return dir;
+}
+
+void TestLedgerIndicator::noLedgerNoIndicator()
+{
+    TrayForm f(deskDir("[Ledger]\r\nConnection=\r\nDesk=x\r\n"));
+    QVERIFY(!f.ledger());
+    QVERIFY(!f.findChild<QLabel *>("LedgerState"));
+}
+
+void TestLedgerIndicator::indicatorAndShipping()
+{
+    const QString info = freshLedger(*m_server, QStringLiteral("deskwindow"));
+    m_server->stop();
+    const QString dir = deskDir("[Ledger]\r\nConnection=" + info.toUtf8() + "\r\nDesk=front\r\n");
+    // A backlog from before: 30 records.
+    writeFile(dir + QStringLiteral("Bilmeko.log"), deskJournal(30, at(2026, 9, 1, 9), 1));
+
+    TrayForm f(dir);
+    auto *label = f.statusBar()->findChild<QLabel *>("LedgerState");
+    QVERIFY(label);
+    f.showCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("нет подключения")), 20'000);
+    QVERIFY2(label->toolTip().contains(QStringLiteral("не запущен")), qPrintable(label->toolTip()));
+    QVERIFY(label->toolTip().contains(QStringLiteral("«front»")));
+    QCOMPARE(label->text(), QStringLiteral("Центр: нет связи"));
+
+    // The window is the operator's meanwhile: a session starts and stops.
+    auto *grid = f.findChild<QTableView *>("RxDBGrid1");
+    grid->setFocus();
+    onNextModal([&](QWidget *dialog) {
+        retype(dialog->findChild<QWidget *>("CMinuts"), "30");
+        QTest::mouseClick(dialog->findChild<QPushButton *>("BitBtn1"), Qt::LeftButton);
+    });
+    QTest::keyClick(grid, Qt::Key_Insert);
+    QCOMPARE(f.board().curLog().rowCount(), 1);
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    answerNextMessageBox(QMessageBox::Yes);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
+    QVERIFY(f.board().curLog().isEmpty());
+
+    m_server->start();
+    QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("подключено")), 60'000);
+    QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("Еще не отправлено записей: 0")), 20'000);
+    QCOMPARE(label->text(), QStringLiteral("Центр: ✓"));
+    PgConnection c(info);
+    QCOMPARE(ledgerRows(c, QStringLiteral("front")), shippable(readFile(dir + QStringLiteral("Bilmeko.log"))));
+    QCOMPARE(ledgerRows(c, QStringLiteral("front")).size(), 31);
+}
+
+QTEST_MAIN(TestLedgerIndicator)
+#include "test_ledgerindicator.moc"
