@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <vector>
 
@@ -16,9 +17,27 @@ namespace bilmeko {
 
 namespace {
 
+// A name with its letter case folded. Latin and Russian letters are folded
+// here (the same as toCaseFolded gives them, for a fraction of its cost at
+// start with thousands of names); any other letter goes to Qt.
 QString folded(const QString &name)
 {
-    return name.toCaseFolded();
+    QString out = name;
+    char16_t *c = reinterpret_cast<char16_t *>(out.data());
+    for (qsizetype i = 0, n = out.size(); i < n; ++i) {
+        const char16_t u = c[i];
+        if (u < 0x80) {
+            if (u >= u'A' && u <= u'Z')
+                c[i] = u + 0x20;
+        } else if (u >= 0x410 && u <= 0x42F) {
+            c[i] = u + 0x20;
+        } else if (u >= 0x400 && u <= 0x40F) {
+            c[i] = u + 0x50;
+        } else if (!(u >= 0x430 && u <= 0x45F)) {
+            return name.toCaseFolded();
+        }
+    }
+    return out;
 }
 
 // A name or value as a message quotes it: one line, not too long.
@@ -54,9 +73,44 @@ QByteArray badPriceComment()
     return cp1251::encode(QStringLiteral("; неверная цена: "));
 }
 
+namespace {
+
+// The common form, digits with an optional comma and digits, read without
+// the general parser: a price list of thousands of lines is read at start.
+// Anything else (blanks, a sign, an exponent) goes the general way; both
+// round the same, to the nearest double.
+std::optional<double> plainPrice(const QString &text)
+{
+    const qsizetype n = text.size();
+    if (n == 0 || n > 32)
+        return std::nullopt;
+    char buf[33];
+    bool comma = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c >= u'0' && c <= u'9') {
+            buf[i] = static_cast<char>(c);
+        } else if (c == u',' && !comma && i > 0) {
+            comma = true;
+            buf[i] = '.';
+        } else {
+            return std::nullopt;
+        }
+    }
+    double v = 0;
+    const auto r = std::from_chars(buf, buf + n, v);
+    if (r.ec != std::errc() || r.ptr != buf + n)
+        return std::nullopt;
+    return v;
+}
+
+} // namespace
+
 std::optional<double> priceOfText(const QString &text)
 {
-    const std::optional<double> v = Formats::parseFloat(text);
+    std::optional<double> v = plainPrice(text);
+    if (!v)
+        v = Formats::parseFloat(text);
     if (!v || !isValidPrice(*v))
         return std::nullopt;
     return v;
@@ -68,18 +122,40 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         carrier << CarrierTitle;
 
     // Every key's value is the value of its first line (letter case ignored).
+    // Each name is folded once: thousands of lines are read at start.
     bool fromUtf8 = false;
-    const QList<profile::Entry> lines = ini.text(&fromUtf8).entries(PriceSection);
-    QHash<QString, QString> firstValue;
-    for (const profile::Entry &e : lines) {
-        const QString k = folded(e.key);
-        if (!firstValue.contains(k))
-            firstValue.insert(k, e.value);
+    const profile::ProfileText text = ini.text(&fromUtf8);
+    struct Line
+    {
+        QString key;
+        QString folded;
+        QString value; // the first line's value of this name
+    };
+    std::vector<Line> lines;
+    {
+        const QList<qsizetype> at = text.entryLines(PriceSection);
+        lines.reserve(static_cast<size_t>(at.size()));
+        QHash<QString, qsizetype> first;
+        first.reserve(at.size());
+        for (qsizetype i : at) {
+            const profile::Line &l = text.lines()[static_cast<size_t>(i)];
+            Line line{text.keyOf(l), {}, {}};
+            line.folded = folded(line.key);
+            const auto found = first.constFind(line.folded);
+            if (found == first.cend()) {
+                line.value = text.valueOf(l);
+                first.insert(line.folded, static_cast<qsizetype>(lines.size()));
+            } else {
+                line.value = lines[static_cast<size_t>(*found)].value;
+            }
+            lines.push_back(std::move(line));
+        }
     }
 
     // The carrier: a line per name, replaced in place by a later key of the
     // same name. Lines without '=' have no name.
     QHash<QString, qsizetype> carrierLine;
+    carrierLine.reserve(carrier.size() + static_cast<qsizetype>(lines.size()));
     for (qsizetype i = 0; i < carrier.size(); ++i) {
         const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
         if (eq >= 0) {
@@ -88,20 +164,21 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
                 carrierLine.insert(k, i);
         }
     }
-    for (const profile::Entry &e : lines) {
-        const QString k = folded(e.key);
-        const QString value = firstValue.value(k);
-        if (value.isEmpty())
+    carrier.reserve(carrier.size() + static_cast<qsizetype>(lines.size()));
+    for (const Line &e : lines) {
+        if (e.value.isEmpty())
             continue;
-        const QString line = e.key + QLatin1Char('=') + value;
-        const auto at = carrierLine.constFind(k);
+        QString line = e.key + QLatin1Char('=') + e.value;
+        const auto at = carrierLine.constFind(e.folded);
         if (at != carrierLine.cend()) {
-            carrier[*at] = line;
+            carrier[*at] = std::move(line);
         } else {
-            carrierLine.insert(k, carrier.size());
-            carrier << line;
+            carrierLine.insert(e.folded, carrier.size());
+            carrier << std::move(line);
         }
     }
+    lines.clear();
+    lines.shrink_to_fit();
 
     // The rows, each in front of the one before.
     QStringList bad;
@@ -112,16 +189,17 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         double price;
     };
     std::vector<Row> rows;
+    rows.reserve(static_cast<size_t>(carrier.size()));
     for (qsizetype i = 1; i < carrier.size(); ++i) {
         const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
         if (eq < 0)
             continue;
-        const QString text = carrier[i].mid(eq + 1);
-        const std::optional<double> price = priceOfText(text);
+        const QString value = carrier[i].mid(eq + 1);
+        const std::optional<double> price = priceOfText(value);
         if (!price) {
             // A service without a valid price would be sold for nothing.
             if (++badCount <= MaxNamedServices)
-                bad << QStringLiteral("«%1» = %2").arg(quoted(carrier[i].left(eq)), quoted(text));
+                bad << QStringLiteral("«%1» = %2").arg(quoted(carrier[i].left(eq)), quoted(value));
             continue;
         }
         rows.push_back({carrier[i].left(eq), *price});
