@@ -121,64 +121,60 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
     if (carrier.isEmpty())
         carrier << CarrierTitle;
 
-    // Every key's value is the value of its first line (letter case ignored).
-    // Each name is folded once: thousands of lines are read at start.
-    bool fromUtf8 = false;
-    const profile::ProfileText text = ini.text(&fromUtf8);
-    struct Line
+    // The carrier, split once into names and values. A key of the file
+    // enters it as "key=value" with the value of the name's first line
+    // (letter case ignored; an empty one enters nothing), replacing the
+    // line of the same name or appended. Lines without '=' have no name.
+    // One lookup a line: thousands of lines are read at start.
+    struct CarrierLine
     {
         QString key;
-        QString folded;
-        QString value; // the first line's value of this name
+        QString value;
+        bool named = false; // the line has an '='
     };
-    std::vector<Line> lines;
+    struct Name
     {
-        const QList<qsizetype> at = text.entryLines(PriceSection);
-        lines.reserve(static_cast<size_t>(at.size()));
-        QHash<QString, qsizetype> first;
-        first.reserve(at.size());
-        for (qsizetype i : at) {
-            const profile::Line &l = text.lines()[static_cast<size_t>(i)];
-            Line line{text.keyOf(l), {}, {}};
-            line.folded = folded(line.key);
-            const auto found = first.constFind(line.folded);
-            if (found == first.cend()) {
-                line.value = text.valueOf(l);
-                first.insert(line.folded, static_cast<qsizetype>(lines.size()));
-            } else {
-                line.value = lines[static_cast<size_t>(*found)].value;
-            }
-            lines.push_back(std::move(line));
+        qsizetype line = -1;  // its line in the carrier
+        bool inFile = false;  // the file has named it
+        QString firstValue;   // the value of the file's first line of it
+    };
+    std::vector<CarrierLine> lines;
+    QHash<QString, Name> names;
+    for (const QString &c : std::as_const(carrier)) {
+        const qsizetype eq = c.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            lines.push_back({c, {}, false});
+            continue;
         }
+        lines.push_back({c.left(eq), c.mid(eq + 1), true});
+        Name &n = names[folded(lines.back().key)];
+        if (n.line < 0)
+            n.line = static_cast<qsizetype>(lines.size() - 1);
     }
 
-    // The carrier: a line per name, replaced in place by a later key of the
-    // same name. Lines without '=' have no name.
-    QHash<QString, qsizetype> carrierLine;
-    carrierLine.reserve(carrier.size() + static_cast<qsizetype>(lines.size()));
-    for (qsizetype i = 0; i < carrier.size(); ++i) {
-        const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
-        if (eq >= 0) {
-            const QString k = folded(carrier[i].left(eq));
-            if (!carrierLine.contains(k))
-                carrierLine.insert(k, i);
+    bool fromUtf8 = false;
+    const profile::ProfileText text = ini.text(&fromUtf8);
+    const QList<qsizetype> entryLines = text.entryLines(PriceSection);
+    lines.reserve(lines.size() + static_cast<size_t>(entryLines.size()));
+    names.reserve(names.size() + entryLines.size());
+    for (qsizetype at : entryLines) {
+        const profile::Line &l = text.lines()[static_cast<size_t>(at)];
+        QString key = text.keyOf(l);
+        Name &n = names[folded(key)];
+        if (!n.inFile) {
+            n.inFile = true;
+            n.firstValue = text.valueOf(l);
         }
-    }
-    carrier.reserve(carrier.size() + static_cast<qsizetype>(lines.size()));
-    for (const Line &e : lines) {
-        if (e.value.isEmpty())
+        if (n.firstValue.isEmpty())
             continue;
-        QString line = e.key + QLatin1Char('=') + e.value;
-        const auto at = carrierLine.constFind(e.folded);
-        if (at != carrierLine.cend()) {
-            carrier[*at] = std::move(line);
+        if (n.line >= 0) {
+            lines[static_cast<size_t>(n.line)] = {std::move(key), n.firstValue, true};
         } else {
-            carrierLine.insert(e.folded, carrier.size());
-            carrier << std::move(line);
+            lines.push_back({std::move(key), n.firstValue, true});
+            n.line = static_cast<qsizetype>(lines.size() - 1);
         }
     }
-    lines.clear();
-    lines.shrink_to_fit();
+    names.clear();
 
     // The rows, each in front of the one before.
     QStringList bad;
@@ -189,20 +185,22 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         double price;
     };
     std::vector<Row> rows;
-    rows.reserve(static_cast<size_t>(carrier.size()));
-    for (qsizetype i = 1; i < carrier.size(); ++i) {
-        const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
-        if (eq < 0)
+    rows.reserve(lines.size());
+    carrier.clear();
+    carrier.reserve(static_cast<qsizetype>(lines.size()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const CarrierLine &c = lines[i];
+        carrier << (c.named ? c.key + QLatin1Char('=') + c.value : c.key);
+        if (i == 0 || !c.named)
             continue;
-        const QString value = carrier[i].mid(eq + 1);
-        const std::optional<double> price = priceOfText(value);
+        const std::optional<double> price = priceOfText(c.value);
         if (!price) {
             // A service without a valid price would be sold for nothing.
             if (++badCount <= MaxNamedServices)
-                bad << QStringLiteral("«%1» = %2").arg(quoted(carrier[i].left(eq)), quoted(value));
+                bad << QStringLiteral("«%1» = %2").arg(quoted(c.key), quoted(c.value));
             continue;
         }
-        rows.push_back({carrier[i].left(eq), *price});
+        rows.push_back({c.key, *price});
     }
 
     const int item = prices.fieldIndex(QStringLiteral("PItem"));
