@@ -3,6 +3,7 @@
 
 #include "common/core/codepage.h"
 
+#include <QStringDecoder>
 #include <QTest>
 
 using namespace bilmeko;
@@ -21,6 +22,12 @@ private slots:
             QCOMPARE(cp1251::encode(s), QByteArray(1, c));
         }
         QCOMPARE(cp1251::decode(QByteArray("\xC0\xFF\xA8\xB8\x98")), QStringLiteral(u"АяЁё\u0098"));
+        // Texts decode as Qt's converter decodes them.
+        QByteArray all;
+        for (int b = 255; b >= 0; --b)
+            all += char(b);
+        QStringDecoder qt("windows-1251");
+        QCOMPARE(cp1251::decode(all), qt.decode(all));
     }
 
     void charactersWithoutAByte_data()

@@ -61,6 +61,12 @@ private slots:
         QTest::newRow("Cyrillic keys differing in case")
             << crlf({"[Price]", "МАССАЖ=15", "Сауна=8", "массаж=99"}) << QStringList{"Сауна=8", "массаж=15"}
             << QStringList{} << QStringList{"Prices", "массаж=15", "Сауна=8"};
+        QTest::newRow("Ё and Ukrainian letters differing in case")
+            << crlf({"[Price]", "ёлка=1", "Ґанок=4", "ЁЛКА=2", "ґанок=3"}) << QStringList{"ґанок=4", "ЁЛКА=1"}
+            << QStringList{} << QStringList{"Prices", "ЁЛКА=1", "ґанок=4"};
+        QTest::newRow("price forms: leading zeros, trailing comma, sign")
+            << crlf({"[Price]", "A=007", "B=5,", "C=+3", "D=1,50"}) << QStringList{"D=1,5", "C=3", "B=5", "A=7"}
+            << QStringList{} << QStringList{"Prices", "A=007", "B=5,", "C=+3", "D=1,50"};
         QTest::newRow("21 characters cut to 20")
             << crlf({"[Price]", "Солярий вертикальный!=25"}) << QStringList{"Солярий вертикальный=25"}
             << QStringList{} << QStringList{"Prices", "Солярий вертикальный!=25"};
@@ -378,15 +384,15 @@ private slots:
         QCOMPARE(readFile(path), before);
     }
 
-    // Ten megabytes of prices load whole; ten megabytes of junk load what
-    // they hold and a few messages, never crash.
+    // Prices up to the size limit load whole; as much junk loads what it
+    // holds and a few messages, never crash.
     void hugeFiles()
     {
         OpenDir dir;
         const QString path = dir.file("Bilmeko.ini");
         QByteArray big("[Price]\r\n");
         int n = 0;
-        while (big.size() < 10 * 1024 * 1024)
+        while (big.size() < ProfileFile::MaxBytes - 64)
             big += cp(QStringLiteral("Услуга номер %1 для проверки=1,5\r\n").arg(n++));
         writeFile(path, big);
         auto t = table();
@@ -395,7 +401,7 @@ private slots:
         QCOMPARE(t->rowCount(), n);
         QCOMPARE(t->value(0, 0).toString(), QStringLiteral("Услуга номер %1 для").arg(n - 1).left(20));
 
-        QByteArray junk(10 * 1024 * 1024, '\0');
+        QByteArray junk(ProfileFile::MaxBytes, '\0');
         quint32 x = 12345;
         for (char &c : junk) {
             x = x * 1103515245u + 12345u;

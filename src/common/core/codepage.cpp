@@ -29,6 +29,34 @@ QStringEncoder &encoder()
     return *e;
 }
 
+// Each byte's character as Qt's converter gives it, taken once: a single-
+// byte code page decodes byte by byte, and the table spares a converter
+// call for every short text (a price list holds thousands). A byte the
+// converter does not give as one character (none in Windows-1251) leaves
+// its texts to the converter.
+struct ByteTable
+{
+    char16_t chars[256];
+    bool whole = true;
+    ByteTable()
+    {
+        for (int b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            QStringDecoder one(Name, QStringConverter::Flag::Stateless);
+            const QString s = one.decode(QByteArrayView(&c, 1));
+            chars[b] = s.size() == 1 ? s.at(0).unicode() : u'?';
+            if (s.size() != 1 || one.hasError())
+                whole = false;
+        }
+    }
+};
+
+const ByteTable &byteTable()
+{
+    static const ByteTable table;
+    return table;
+}
+
 } // namespace
 
 QByteArray encode(const QString &text)
@@ -50,7 +78,14 @@ QByteArray encode(const QString &text)
 
 QString decode(const char *bytes, qsizetype size)
 {
-    return decoder().decode(QByteArrayView(bytes, size));
+    const ByteTable &table = byteTable();
+    if (!table.whole)
+        return decoder().decode(QByteArrayView(bytes, size));
+    QString out(size, Qt::Uninitialized);
+    char16_t *to = reinterpret_cast<char16_t *>(out.data());
+    for (qsizetype i = 0; i < size; ++i)
+        to[i] = table.chars[static_cast<unsigned char>(bytes[i])];
+    return out;
 }
 
 QString decode(const QByteArray &bytes)

@@ -190,6 +190,7 @@ int MemTable::appendRow()
         // insert in front of a position past the end
         m_current = rowCount();
         Row r{m_nextId++, {}};
+        r.values.reserve(static_cast<size_t>(m_fields.size()));
         for (int i = 0; i < m_fields.size(); ++i)
             r.values.push_back(emptyValue(i));
         m_rows.push_back(std::move(r));

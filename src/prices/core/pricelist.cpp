@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <vector>
 
@@ -16,9 +17,27 @@ namespace bilmeko {
 
 namespace {
 
+// A name with its letter case folded. Latin and Russian letters are folded
+// here (the same as toCaseFolded gives them, for a fraction of its cost at
+// start with thousands of names); any other letter goes to Qt.
 QString folded(const QString &name)
 {
-    return name.toCaseFolded();
+    QString out = name;
+    char16_t *c = reinterpret_cast<char16_t *>(out.data());
+    for (qsizetype i = 0, n = out.size(); i < n; ++i) {
+        const char16_t u = c[i];
+        if (u < 0x80) {
+            if (u >= u'A' && u <= u'Z')
+                c[i] = u + 0x20;
+        } else if (u >= 0x410 && u <= 0x42F) {
+            c[i] = u + 0x20;
+        } else if (u >= 0x400 && u <= 0x40F) {
+            c[i] = u + 0x50;
+        } else if (!(u >= 0x430 && u <= 0x45F)) {
+            return name.toCaseFolded();
+        }
+    }
+    return out;
 }
 
 // A name or value as a message quotes it: one line, not too long.
@@ -54,9 +73,44 @@ QByteArray badPriceComment()
     return cp1251::encode(QStringLiteral("; неверная цена: "));
 }
 
+namespace {
+
+// The common form, digits with an optional comma and digits, read without
+// the general parser: a price list of thousands of lines is read at start.
+// Anything else (blanks, a sign, an exponent) goes the general way; both
+// round the same, to the nearest double.
+std::optional<double> plainPrice(const QString &text)
+{
+    const qsizetype n = text.size();
+    if (n == 0 || n > 32)
+        return std::nullopt;
+    char buf[33];
+    bool comma = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c >= u'0' && c <= u'9') {
+            buf[i] = static_cast<char>(c);
+        } else if (c == u',' && !comma && i > 0) {
+            comma = true;
+            buf[i] = '.';
+        } else {
+            return std::nullopt;
+        }
+    }
+    double v = 0;
+    const auto r = std::from_chars(buf, buf + n, v);
+    if (r.ec != std::errc() || r.ptr != buf + n)
+        return std::nullopt;
+    return v;
+}
+
+} // namespace
+
 std::optional<double> priceOfText(const QString &text)
 {
-    const std::optional<double> v = Formats::parseFloat(text);
+    std::optional<double> v = plainPrice(text);
+    if (!v)
+        v = Formats::parseFloat(text);
     if (!v || !isValidPrice(*v))
         return std::nullopt;
     return v;
@@ -67,41 +121,60 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
     if (carrier.isEmpty())
         carrier << CarrierTitle;
 
-    // Every key's value is the value of its first line (letter case ignored).
-    bool fromUtf8 = false;
-    const QList<profile::Entry> lines = ini.text(&fromUtf8).entries(PriceSection);
-    QHash<QString, QString> firstValue;
-    for (const profile::Entry &e : lines) {
-        const QString k = folded(e.key);
-        if (!firstValue.contains(k))
-            firstValue.insert(k, e.value);
+    // The carrier, split once into names and values. A key of the file
+    // enters it as "key=value" with the value of the name's first line
+    // (letter case ignored; an empty one enters nothing), replacing the
+    // line of the same name or appended. Lines without '=' have no name.
+    // One lookup a line: thousands of lines are read at start.
+    struct CarrierLine
+    {
+        QString key;
+        QString value;
+        bool named = false; // the line has an '='
+    };
+    struct Name
+    {
+        qsizetype line = -1;  // its line in the carrier
+        bool inFile = false;  // the file has named it
+        QString firstValue;   // the value of the file's first line of it
+    };
+    std::vector<CarrierLine> lines;
+    QHash<QString, Name> names;
+    for (const QString &c : std::as_const(carrier)) {
+        const qsizetype eq = c.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            lines.push_back({c, {}, false});
+            continue;
+        }
+        lines.push_back({c.left(eq), c.mid(eq + 1), true});
+        Name &n = names[folded(lines.back().key)];
+        if (n.line < 0)
+            n.line = static_cast<qsizetype>(lines.size() - 1);
     }
 
-    // The carrier: a line per name, replaced in place by a later key of the
-    // same name. Lines without '=' have no name.
-    QHash<QString, qsizetype> carrierLine;
-    for (qsizetype i = 0; i < carrier.size(); ++i) {
-        const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
-        if (eq >= 0) {
-            const QString k = folded(carrier[i].left(eq));
-            if (!carrierLine.contains(k))
-                carrierLine.insert(k, i);
+    bool fromUtf8 = false;
+    const profile::ProfileText text = ini.text(&fromUtf8);
+    const QList<qsizetype> entryLines = text.entryLines(PriceSection);
+    lines.reserve(lines.size() + static_cast<size_t>(entryLines.size()));
+    names.reserve(names.size() + entryLines.size());
+    for (qsizetype at : entryLines) {
+        const profile::Line &l = text.lines()[static_cast<size_t>(at)];
+        QString key = text.keyOf(l);
+        Name &n = names[folded(key)];
+        if (!n.inFile) {
+            n.inFile = true;
+            n.firstValue = text.valueOf(l);
         }
-    }
-    for (const profile::Entry &e : lines) {
-        const QString k = folded(e.key);
-        const QString value = firstValue.value(k);
-        if (value.isEmpty())
+        if (n.firstValue.isEmpty())
             continue;
-        const QString line = e.key + QLatin1Char('=') + value;
-        const auto at = carrierLine.constFind(k);
-        if (at != carrierLine.cend()) {
-            carrier[*at] = line;
+        if (n.line >= 0) {
+            lines[static_cast<size_t>(n.line)] = {std::move(key), n.firstValue, true};
         } else {
-            carrierLine.insert(k, carrier.size());
-            carrier << line;
+            lines.push_back({std::move(key), n.firstValue, true});
+            n.line = static_cast<qsizetype>(lines.size() - 1);
         }
     }
+    names.clear();
 
     // The rows, each in front of the one before.
     QStringList bad;
@@ -112,19 +185,22 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
         double price;
     };
     std::vector<Row> rows;
-    for (qsizetype i = 1; i < carrier.size(); ++i) {
-        const qsizetype eq = carrier[i].indexOf(QLatin1Char('='));
-        if (eq < 0)
+    rows.reserve(lines.size());
+    carrier.clear();
+    carrier.reserve(static_cast<qsizetype>(lines.size()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const CarrierLine &c = lines[i];
+        carrier << (c.named ? c.key + QLatin1Char('=') + c.value : c.key);
+        if (i == 0 || !c.named)
             continue;
-        const QString text = carrier[i].mid(eq + 1);
-        const std::optional<double> price = priceOfText(text);
+        const std::optional<double> price = priceOfText(c.value);
         if (!price) {
             // A service without a valid price would be sold for nothing.
             if (++badCount <= MaxNamedServices)
-                bad << QStringLiteral("«%1» = %2").arg(quoted(carrier[i].left(eq)), quoted(text));
+                bad << QStringLiteral("«%1» = %2").arg(quoted(c.key), quoted(c.value));
             continue;
         }
-        rows.push_back({carrier[i].left(eq), *price});
+        rows.push_back({c.key, *price});
     }
 
     const int item = prices.fieldIndex(QStringLiteral("PItem"));
