@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -183,14 +184,28 @@ void copyProgram(const QString &folder, const char *name)
         throw std::runtime_error(std::string("cannot copy ") + name + " (is it built?)");
 }
 
-// The salon's price list, as the program keeps it.
-void writePriceList(const QString &folder)
+// The salon's price list, as the program keeps it; with lines > 6, that
+// many services (names and prices of the same kind). Returns its size.
+qint64 writePriceList(const QString &folder, int lines = 6)
 {
     QFile f(folder + QStringLiteral("/Bilmeko.ini"));
-    const QString text = QStringLiteral("[Price]\r\nСолярий=8\r\nМассаж спины=12,5\r\nМаникюр=10\r\n"
-                                        "Педикюр=15\r\nСтрижка=25\r\nОкрашивание волос=35\r\n");
-    if (!f.open(QIODevice::WriteOnly) || f.write(cp1251::encode(text)) < 0)
+    QString text = QStringLiteral("[Price]\r\nСолярий=8\r\nМассаж спины=12,5\r\nМаникюр=10\r\n"
+                                  "Педикюр=15\r\nСтрижка=25\r\nОкрашивание волос=35\r\n");
+    if (lines > 6) {
+        text = QStringLiteral("[Price]\r\n");
+        const QStringList kinds = {QStringLiteral("Солярий"), QStringLiteral("Массаж"), QStringLiteral("Маникюр"),
+                                   QStringLiteral("Стрижка"), QStringLiteral("Окрашивание")};
+        for (int i = 0; i < lines; ++i)
+            text += QStringLiteral("%1 %2=%3,%4\r\n")
+                        .arg(kinds[i % kinds.size()])
+                        .arg(i, 5, 10, QLatin1Char('0'))
+                        .arg(5 + i % 40)
+                        .arg(i % 2 ? 5 : 25);
+    }
+    const QByteArray bytes = cp1251::encode(text);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write the price list");
+    return bytes.size();
 }
 
 struct Runs
@@ -363,4 +378,42 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
            quantile(full.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
     figure(QStringLiteral("start-up with the journal / without, peak memory medians"),
            quantile(full.peak, 0.5) / quantile(none.peak, 0.5), QStringLiteral("x"), 3);
+
+BILMEKO_BENCH(startup_prices, "start-up with a price list of 10,000 services, against the start with six")
+{
+    constexpr int Lines = 10'000;
+    const QString runtime = scratchDir() + QStringLiteral("/run");
+    if (!QDir().mkpath(runtime) || ::chmod(QFile::encodeName(runtime), 0700) != 0)
+        throw std::runtime_error("cannot make the runtime folder");
+    qint64 sizes[2] = {};
+    std::vector<std::unique_ptr<Launcher>> launchers;
+    for (int k = 0; k < 2; ++k) {
+        const QString folder = scratchDir() + (k == 0 ? QStringLiteral("/six") : QStringLiteral("/many"));
+        if (!QDir().mkpath(folder))
+            throw std::runtime_error("cannot make the start-up folders");
+        copyProgram(folder, MainWindow);
+        sizes[k] = writePriceList(folder, k == 0 ? 6 : Lines);
+        launchers.push_back(std::make_unique<Launcher>(folder, runtime));
+        launchers.back()->measure(MainWindow);
+    }
+    Runs runs[2];
+    for (int i = 0; i < Rounds; ++i)
+        for (int k = 0; k < 2; ++k) {
+            const int which = (i + k) % 2;
+            runs[which].add(launchers[which]->measure(MainWindow));
+        }
+    show(QStringLiteral("main window, six services"), runs[0]);
+    show(QStringLiteral("main window, %1 services").arg(Lines), runs[1]);
+    figure(QStringLiteral("price list of %1 services").arg(Lines), sizes[1] / 1024.0, QStringLiteral("KiB"), 0);
+    const double cpuRatio = quantile(runs[1].cpu, 0.5) / quantile(runs[0].cpu, 0.5);
+    const double wallRatio = quantile(runs[1].wall, 0.5) / quantile(runs[0].wall, 0.5);
+    target(QStringLiteral("start-up with %1 services / with six, processor medians").arg(Lines), cpuRatio,
+           QStringLiteral("x"), 1.3, QStringLiteral("<= 1.3 x"), 2);
+    figure(QStringLiteral("the same, wall-clock medians"), wallRatio, QStringLiteral("x"), 2);
+    // What the longer list costs in memory, against the list's own size.
+    const double peakKiB = (quantile(runs[1].peak, 0.5) - quantile(runs[0].peak, 0.5)) * 1024;
+    const double privateKiB = (quantile(runs[1].priv, 0.5) - quantile(runs[0].priv, 0.5)) * 1024;
+    figure(QStringLiteral("peak memory above the start with six, median"), peakKiB, QStringLiteral("KiB"), 0);
+    target(QStringLiteral("private memory kept above the start with six / the list's size, medians"),
+           privateKiB / (sizes[1] / 1024.0), QStringLiteral("x"), 2, QStringLiteral("<= 2 x"), 2);
 }

@@ -26,6 +26,7 @@ QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board)
 {
     const MemTable &log = board.curLog();
     QList<SessionReminder::Left> out;
+    out.reserve(log.rowCount());
     for (int r = 0; r < log.rowCount(); ++r) {
         const MemTable::RowId id = log.rowId(r);
         if (const RunningSession *s = board.session(id))
