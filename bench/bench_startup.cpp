@@ -378,6 +378,7 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
            quantile(full.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
     figure(QStringLiteral("start-up with the journal / without, peak memory medians"),
            quantile(full.peak, 0.5) / quantile(none.peak, 0.5), QStringLiteral("x"), 3);
+}
 
 BILMEKO_BENCH(startup_prices, "start-up with a price list of 10,000 services, against the start with six")
 {
