@@ -4,6 +4,7 @@
 #include "common/core/formats.h"
 #include "journalfile.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -72,17 +73,33 @@ constexpr int TextFields[4][2] = {{record::ClientName, record::ClientNameMax},
                                   {record::Note, record::ShortMax},
                                   {record::Status, record::ShortMax}};
 
-// The width of a short string field of the stored (scrambled) bytes.
+// The length of a short string field of the stored (scrambled) bytes.
+inline int storedFieldLength(const char *stored, int offset, int max)
+{
+    return std::min<int>(static_cast<unsigned char>(stored[offset]) ^ ScrambleKey, max);
+}
+
+// The width of a short string field of the stored (scrambled) bytes, in
+// four sums, so the additions do not wait for each other.
 inline float storedFieldWidth(const char *stored, int offset, int max, const CharWidths &w)
 {
-    const int n = std::min<int>(static_cast<unsigned char>(stored[offset]) ^ ScrambleKey, max);
-    float sum = 0;
-    for (int k = 1; k <= n; ++k) {
-        const int at = offset + k;
-        const unsigned char b = static_cast<unsigned char>(stored[at]) ^ (at <= record::ScrambleLast ? ScrambleKey : 0);
-        sum += w[b];
+    const int n = storedFieldLength(stored, offset, max);
+    const auto *p = reinterpret_cast<const unsigned char *>(stored) + offset + 1;
+    // The status's last bytes lie past the scrambled range.
+    const int scrambled = std::min(n, record::ScrambleLast - offset);
+    float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    int k = 0;
+    for (; k + 4 <= scrambled; k += 4) {
+        s0 += w[p[k] ^ ScrambleKey];
+        s1 += w[p[k + 1] ^ ScrambleKey];
+        s2 += w[p[k + 2] ^ ScrambleKey];
+        s3 += w[p[k + 3] ^ ScrambleKey];
     }
-    return sum;
+    for (; k < scrambled; ++k)
+        s0 += w[p[k] ^ ScrambleKey];
+    for (; k < n; ++k)
+        s1 += w[p[k]];
+    return (s0 + s1) + (s2 + s3);
 }
 
 // The record's bytes with its texts unscrambled, as ScrambleRecord gives
@@ -192,6 +209,7 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
         d->extent.measured = true;
     }
     const RecordFilter filter(dateBeg, dateEnd);
+    const float widest = widths ? *std::max_element(widths->begin(), widths->end()) : 0;
     ReportTotals &t = d->totals;
     ReportExtent &e = d->extent;
     const bool whole = scanJournal(*source, !filter.listsZeros(), [&](const char *records, qint64 count, qint64 offset) {
@@ -214,8 +232,13 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
                 e.maxAmount = std::max(e.maxAmount, amount);
             }
             if (widths) {
-                for (int f = 0; f < 4; ++f)
-                    e.textWidths[f] = std::max(e.textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                // A text too short to be wider than the widest so far,
+                // even in the widest letters, is not measured.
+                for (int f = 0; f < 4; ++f) {
+                    const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
+                    if (static_cast<float>(n) * widest > e.textWidths[f])
+                        e.textWidths[f] = std::max(e.textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                }
             }
             d->selected.push_back({offset + k * RecordSize, numberAt(stored, record::Written)});
             addListed(t, stored);
