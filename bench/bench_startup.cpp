@@ -11,6 +11,7 @@
 #include "common/core/codepage.h"
 #include "common/core/datetime.h"
 #include "journal/core/logrecord.h"
+#include "app/core/daytakings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -378,6 +379,14 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
            quantile(full.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
     figure(QStringLiteral("start-up with the journal / without, peak memory medians"),
            quantile(full.peak, 0.5) / quantile(none.peak, 0.5), QStringLiteral("x"), 3);
+
+    // The reading itself, in this process: today's records from the end.
+    DayTakings day;
+    const QString journal = year + QStringLiteral("/Bilmeko.log");
+    figure(QStringLiteral("today's figures read from the %1-record journal").arg(Records),
+           best(21, [&] { day.load(journal, QDate::currentDate()); }));
+    figure(QStringLiteral("records read for them (%1 of today's)").arg(day.sessions()),
+           static_cast<double>(day.recordsRead()), QStringLiteral("records"), 0);
 }
 
 BILMEKO_BENCH(startup_prices, "start-up with a price list of 10,000 services, against the start with six")
