@@ -1,6 +1,7 @@
 // The front desk through the real widgets: notices that stay usable and on
-// top over the program's dialogs, the tray, the keyboard, the reminder mark
-// and the grid's cut names.
+// top over the program's dialogs and never take the keyboard, error boxes
+// above them, the tray, the keyboard, the reminder mark and the grid's cut
+// names.
 
 #include "app/ui/form1.h"
 #include "app/ui/formbox.h"
@@ -8,6 +9,7 @@
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/memtable.h"
+#include "common/ui/errorbox.h"
 #include "formtestutil.h"
 #include "journal/core/journalfile.h"
 #include "journal/ui/form5.h"
@@ -19,7 +21,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHelpEvent>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -55,6 +59,16 @@ void clickOk(TFormbox *box)
     QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
 }
 
+// Types as the keyboard does: into the window the window system gives the
+// keys to, whatever that is.
+void typeAtTheDesk(const QString &text)
+{
+    for (QChar c : text) {
+        const Qt::Key key = c == QLatin1Char(' ') ? Qt::Key_Space : static_cast<Qt::Key>(c.toUpper().unicode());
+        QTest::sendKeyEvent(QTest::Click, static_cast<QWindow *>(nullptr), key, QString(c), Qt::NoModifier);
+    }
+}
+
 } // namespace
 
 class TestFrontDesk : public QObject
@@ -80,36 +94,133 @@ private slots:
         m_dir.reset();
     }
 
-    // A session ends while the client dialog is open: its notice is the
-    // active window, kept above the dialog, and its OK closes it while the
-    // dialog stays open.
-    void noticeOverTheClientDialog()
+    // A session ends while the operator types a name into the client
+    // dialog: the notice comes up above the dialog but takes no key; every
+    // letter reaches the field and the session (a space included, which
+    // would otherwise press the notice's OK). The notice key then reaches
+    // the notice, whose OK works while the dialog stays open.
+    void typingGoesOnWhileANoticeArrives_data()
     {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("Latin, the notice before the space") << "Ivan" << " Petrov";
+        QTest::newRow("Cyrillic, the notice inside the word") << "Пет" << "ров Иван";
+    }
+    void typingGoesOnWhileANoticeArrives()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
         TrayForm f(dir());
+        f.prices().appendRow();
+        f.prices().setField("PItem", QStringLiteral("Массаж"));
+        f.prices().setField("PPrice", 10.0);
         f.showCentred();
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        f.board().addSession("Петров", "", "S", 1, 0, 10);
+        f.board().addSession("Сидоров", "", "Массаж", 1, 0, 10);
         m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, 10, 5)));
+        QSignalSpy announced(&f, &TForm1::noticeAnnounced);
         bool checked = false;
         test::onNextModal([&](QWidget *dialog) {
-            const auto closing = qScopeGuard([dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
+            const auto closing = qScopeGuard([dialog] { dialog->close(); });
             QCOMPARE(dialog->objectName(), QStringLiteral("Form2"));
+            auto *customer = dialog->findChild<QLineEdit *>("Customer");
+            QTest::mouseClick(customer, Qt::LeftButton);
+            QTRY_COMPARE(QApplication::focusWidget(), customer);
+            typeAtTheDesk(before);
             f.Timer2Timer(); // the tick comes inside the dialog's loop
+            QCOMPARE(announced.count(), 1);
             const QList<TFormbox *> boxes = notices();
             QCOMPARE(boxes.size(), 1);
             QPointer<TFormbox> box = boxes[0];
-            QTRY_COMPARE(QApplication::activeWindow(), box.data());
+            QVERIFY(box->testAttribute(Qt::WA_ShowWithoutActivating));
             QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
             QCOMPARE(box->windowHandle()->transientParent(), dialog->windowHandle());
             QVERIFY(!box->isModal());
-            clickOk(box);
+            QTest::qWait(50); // whatever the window system does on showing
+            QCOMPARE(QApplication::activeWindow(), dialog);
+            QCOMPARE(QApplication::focusWidget(), customer);
+            typeAtTheDesk(after);
+            QCOMPARE(customer->text(), before + after);
+            QVERIFY(box && box->isVisible());
+
+            // The notice key, wherever the focus is: the notice is active,
+            // its OK takes the space, the dialog stays open.
+            QTest::sendKeyEvent(QTest::Click, static_cast<QWindow *>(nullptr), TFormbox::ReachKey, QString(),
+                                Qt::NoModifier);
+            QTRY_COMPARE(QApplication::activeWindow(), box.data());
+            QCOMPARE(customer->text(), before + after);
+            typeAtTheDesk(QStringLiteral(" "));
             QTRY_VERIFY(box.isNull());
             QVERIFY(dialog->isVisible());
+            dialog->activateWindow(); // the offscreen platform does not give it back
+            QTRY_COMPARE(QApplication::activeWindow(), dialog);
+            test::retype(dialog->findChild<QWidget *>("CMinuts"), "30");
+            QTest::mouseClick(dialog->findChild<QPushButton *>("BitBtn1"), Qt::LeftButton);
             checked = true;
         });
         QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton1"), Qt::LeftButton);
         QVERIFY(checked);
-        QVERIFY(f.board().curLog().isEmpty());
+        QCOMPARE(f.board().curLog().rowCount(), 1);
+        QCOMPARE(f.board().curLog().value(0, 0).toString(), before + after);
+        QCOMPARE(announced.count(), 1);
+        // Nothing to reach: the key does nothing.
+        QVERIFY(!TFormbox::reachNewest());
+    }
+
+    // The journal refuses a record: the error box comes alone, above the
+    // notices already open, which do not join it; no notice for the session
+    // that is not written, however many ticks try again. Once the record
+    // is written, its notice comes, once.
+    void errorBoxStandsAboveTheNotices()
+    {
+        installErrorBox();
+        const auto uninstall = qScopeGuard([] { setErrorPresenter({}); });
+        TrayForm f(dir());
+        f.showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.board().addSession("Петров", "", "S", 1, 0, 10);
+        f.board().addSession("Иванова", "", "S", 1, 0, 20);
+        m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, 10, 5)));
+        f.Timer2Timer();
+        QCOMPARE(notices().size(), 1);
+        QPointer<TFormbox> petrov = notices().at(0);
+
+        f.board().setJournalPath(m_dir->filePath("missing/Bilmeko.log"));
+        m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, 20, 5)));
+        QString text;
+        int boxes = 0;
+        test::onNextModal([&](QWidget *box) {
+            const auto closing = qScopeGuard([box] { box->close(); });
+            ++boxes;
+            QVERIFY(isErrorBox(box));
+            text = qobject_cast<QMessageBox *>(box)->text();
+            QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
+            QVERIFY(petrov && petrov->isVisible());
+            QVERIFY(petrov->windowHandle()->transientParent() != box->windowHandle());
+            QCOMPARE(notices().size(), 1); // none for the unwritten session
+            f.Timer2Timer();              // a tick inside the box adds nothing
+            QCOMPARE(notices().size(), 1);
+        });
+        f.Timer2Timer();
+        QCOMPARE(boxes, 1);
+        QVERIFY(!text.isEmpty());
+        QCOMPARE(notices().size(), 1);
+        QCOMPARE(f.board().curLog().rowCount(), 1);
+
+        f.board().setJournalPath(dir() + "Bilmeko.log");
+        m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, 20, 25)));
+        f.Timer2Timer();
+        QCOMPARE(notices().size(), 2);
+        QCOMPARE(QFileInfo(dir() + "Bilmeko.log").size(), 2 * 168);
+        f.Timer2Timer();
+        QCOMPARE(notices().size(), 2);
+        QCOMPARE(TFormbox::newest()->findChild<QLabel *>("Customer")->text(), QStringLiteral("Иванова"));
+        // Shown again for the same session, a notice is brought up to date.
+        Notice again{QStringLiteral("Иванова"), QStringLiteral("Время: 0:20:00"), QStringLiteral("Время: 10:21:00"),
+                     TFormbox::newest()->sessionId()};
+        TFormbox::showNotice(again);
+        QCOMPARE(notices().size(), 2);
+        QCOMPARE(TFormbox::newest()->windowTitle(), again.caption);
     }
 
     // Notices already open when a modal question comes stay usable.

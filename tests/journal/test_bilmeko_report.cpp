@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace bilmeko;
 using namespace bilmeko::test;
@@ -75,6 +76,7 @@ private slots:
         m_two = m_dir.filePath(QStringLiteral("стойка2.log"));
         writeFile(m_one, journalBytes(m_first));
         writeFile(m_two, journalBytes(m_second));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("канал"))).constData(), 0600), 0);
     }
 
     void textOfOneJournalIsTheWindowsText()
@@ -123,6 +125,48 @@ private slots:
         QVERIFY(rows2[3].endsWith(QLatin1Char(';') + m_two));
     }
 
+    // An undone Stop: its record and the reversal, sealed as the desk
+    // program writes them, net out in the lines, the CSV and the totals.
+    void reversalNetsOut()
+    {
+        LogRecord stop = sampleRecord(at(2026, 12, 4, 10, 30), 20, 10.0 / 1440, QStringLiteral("Сидоров"));
+        stop.status = QStringLiteral("Стоп");
+        stop.sessionId = 77;
+        LogRecord undo = stop;
+        undo.amount = -stop.amount;
+        undo.elapsed = -stop.elapsed;
+        undo.status = QStringLiteral("Отмена");
+        undo.reversal = true;
+        LogRecord again = stop;
+        again.written = at(2026, 12, 4, 11);
+        again.amount = 30;
+        again.elapsed = 15.0 / 1440;
+        QByteArray bytes;
+        for (const LogRecord &r : {stop, undo, again}) {
+            RecordBytes b = serializeRecord(r);
+            ScrambleRecord(b);
+            sealRecord(b);
+            bytes.append(b.data(), RecordSize);
+        }
+        const QString path = m_dir.filePath(QStringLiteral("отмена.log"));
+        writeFile(path, bytes);
+
+        const Run text = report({QStringLiteral("--journal"), path, QStringLiteral("04.12.2026"), QStringLiteral("04.12.2026")});
+        QCOMPARE(text.status, 0);
+        const QStringList lines = textLines(text.out);
+        QCOMPARE(lines.size(), 1 + 3 + 1);
+        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена")),
+                 qPrintable(lines[2]));
+        QCOMPARE(lines[4], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
+
+        const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path, QStringLiteral("2026-12-04"),
+                                QStringLiteral("2026-12-04")});
+        QCOMPARE(csv.status, 0);
+        const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")), qPrintable(rows[2]));
+    }
+
     void theDeskProgramsJournalByDefault()
     {
         QTemporaryDir data;
@@ -157,6 +201,49 @@ private slots:
         QVERIFY(!QFile::exists(root.filePath(QStringLiteral("bin/Bilmeko.log"))));
     }
 
+    // Many desks, each journal read in the order given; a Stop and its
+    // reversal net out in the totals and both stay listed.
+    void manyJournalsInOrder()
+    {
+        QTemporaryDir dir;
+        QStringList args{QStringLiteral("--csv")};
+        QStringList text;
+        for (int k = 0; k < 60; ++k) {
+            const QString path = dir.filePath(QStringLiteral("desk%1.log").arg(k));
+            LogRecord stop = sampleRecord(at(2026, 12, 1 + k % 28, 9), 150, 1.0 / 24, QStringLiteral("Гость %1").arg(k));
+            LogRecord back = stop;
+            back.written += 1.0 / 1440;
+            back.amount = -150;
+            back.elapsed = -1.0 / 24;
+            back.status = QStringLiteral("Отмена");
+            writeFile(path, journalBytes(k % 2 ? QList<LogRecord>{stop, back} : QList<LogRecord>{stop}));
+            args << QStringLiteral("--journal") << path;
+            text << QStringLiteral("--journal") << path;
+        }
+        args << QStringLiteral("01.12.2026") << QStringLiteral("31.12.2026");
+        text << QStringLiteral("01.12.2026") << QStringLiteral("31.12.2026");
+
+        const Run csv = report(args);
+        QCOMPARE(csv.status, 0);
+        const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + 60 + 30);
+        int row = 1;
+        for (int k = 0; k < 60; ++k) {
+            const QString desk = QLatin1Char(';') + dir.filePath(QStringLiteral("desk%1.log").arg(k));
+            QVERIFY2(rows[row].endsWith(desk) && rows[row].contains(QStringLiteral(";Гость %1;").arg(k)), qPrintable(rows[row]));
+            ++row;
+            if (k % 2) {
+                QVERIFY2(rows[row].contains(QStringLiteral(";-01:00:00;11:00:00;-150,00;абонемент;Отмена;")), qPrintable(rows[row]));
+                ++row;
+            }
+        }
+
+        const Run lines = report(text);
+        QCOMPARE(lines.status, 0);
+        QCOMPARE(textLines(lines.out).size(), 1 + 90 + 1);
+        QCOMPARE(textLines(lines.out).last(), QStringLiteral("Итог:    Сумма: 4500,00\tВремя: 30:0:0"));
+    }
+
     void damagedJournalPrintsWhatItCanAndSaysSo()
     {
         const QString damaged = m_dir.filePath(QStringLiteral("damaged.log"));
@@ -187,6 +274,14 @@ private slots:
         QTest::newRow("missing journal") << QStringList{"--journal", "/nonexistent/Bilmeko.log", "01.12.2026", "31.12.2026"}
                                          << "/nonexistent/Bilmeko.log";
         QTest::newRow("a folder") << QStringList{"--journal", "/tmp", "01.12.2026", "31.12.2026"} << "/tmp";
+        // Refused at once: nothing waits for a writer of the pipe.
+        const QString fifo = m_dir.filePath(QStringLiteral("канал"));
+        QTest::newRow("a pipe") << QStringList{"--journal", fifo, "01.12.2026", "31.12.2026"} << "«" + fifo + "» не обычный файл";
+        QTest::newRow("a device") << QStringList{"--csv", "--journal", "/dev/zero", "01.12.2026", "31.12.2026"}
+                                  << "«/dev/zero» не обычный файл";
+        QTest::newRow("unreadable among others")
+            << QStringList{"--journal", m_one, "--journal", "/nonexistent/2.log", "--journal", m_two, "01.12.2026", "31.12.2026"}
+            << "журнал «/nonexistent/2.log» не читается: File not found";
     }
 
     void refusals()

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -56,6 +57,18 @@ void closeReportWhenShown(Seen *seen)
         form->close();
     });
 }
+
+// Counts the paint events a widget gets.
+struct PaintCounter : QObject
+{
+    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        count += e->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
+};
 
 } // namespace
 
@@ -250,22 +263,80 @@ private slots:
         QCOMPARE(readFile(path), bytes);
     }
 
+    // Totals of any length fit between "Печать" and "График" at the least
+    // width the window allows, never cut; the first report opens wide
+    // enough for all its columns.
+    void totalsWiderThanTheirPlace_data()
+    {
+        QTest::addColumn<double>("amount");
+        QTest::addColumn<double>("elapsed");
+        QTest::addColumn<QString>("sum");
+        QTest::addColumn<QString>("time");
+        QTest::newRow("a millionaire's month") << 24691357.25 << 3000.0 << "98765429,00" << "288000:0:0";
+        QTest::newRow("seven-digit hours") << 12.5 << 11282.34375 << "50,00" << "1083105:0:0";
+        QTest::newRow("both at their longest") << 2499999999.99 << 11282.34375 << "9999999999,96" << "1083105:0:0";
+        QTest::newRow("reversals") << -2.5 << -1.0 / 24 << "-10,00" << "-4:0:0";
+    }
+
     void totalsWiderThanTheirPlace()
     {
+        QFETCH(double, amount);
+        QFETCH(double, elapsed);
+        QFETCH(QString, sum);
+        QFETCH(QString, time);
         TForm5 form;
         QList<LogRecord> records;
         for (int i = 0; i < 4; ++i)
-            records << sampleRecord(at(2026, 12, 3, 9, i), 24691357.25, 3000);
+            records << sampleRecord(at(2026, 12, 3, 9, i), amount, elapsed);
         form.setReport(buildPeriodReport(journalBytes(records), Beg, End));
-        auto *sum = form.findChild<QLabel *>(QStringLiteral("LabelSum"));
-        auto *time = form.findChild<QLabel *>(QStringLiteral("LabelTime"));
-        QCOMPARE(sum->text(), QStringLiteral("98765429,00"));
-        QCOMPARE(time->text(), QStringLiteral("288000:0:0"));
-        QVERIFY(sum->width() >= sum->sizeHint().width());
-        QVERIFY(time->width() >= time->sizeHint().width());
-        QCOMPARE(sum->pos(), QPoint(184, 352));
-        QVERIFY(sum->geometry().right() < form.findChild<QLabel *>(QStringLiteral("Label2"))->x());
-        QVERIFY(time->geometry().right() < form.width());
+        form.resize(form.minimumSize());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.width() <= 700);
+        auto *sumLabel = form.findChild<QLabel *>(QStringLiteral("LabelSum"));
+        auto *timeLabel = form.findChild<QLabel *>(QStringLiteral("LabelTime"));
+        QCOMPARE(sumLabel->text(), sum);
+        QCOMPARE(timeLabel->text(), time);
+        QCOMPARE(sumLabel->pos(), QPoint(184, 352));
+        // Left to right, each whole and clear of the next.
+        QList<QWidget *> row;
+        for (const char *name : {"Button1", "Label3", "LabelSum", "Label2", "LabelTime", "BtnChart", "SaveButton"})
+            row << form.findChild<QWidget *>(QLatin1String(name));
+        for (qsizetype k = 0; k < row.size(); ++k) {
+            QWidget *w = row[k];
+            QVERIFY2(w->isVisible() && w->width() >= w->sizeHint().width() - (qobject_cast<QLabel *>(w) ? 0 : 30),
+                     qPrintable(w->objectName()));
+            const QWidget *next = k + 1 < row.size() ? row[k + 1] : nullptr;
+            QVERIFY2(w->geometry().right() < (next ? next->x() : form.width()),
+                     qPrintable(QStringLiteral("%1 ends at %2").arg(w->objectName()).arg(w->geometry().right())));
+            QVERIFY(w->geometry().bottom() < form.height());
+        }
+
+        form.fitWidthToColumns();
+        QApplication::processEvents();
+        auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
+        if (form.screen()->availableGeometry().width() - 40 >= edit->fullWidth())
+            QCOMPARE(edit->horizontalScrollBar()->maximum(), 0);
+    }
+
+    // A report nobody touches draws no caret and no frames while it waits;
+    // a click in the text brings the caret.
+    void idleWindowDrawsNothing()
+    {
+        TForm5 form;
+        form.setReport(buildPeriodReport(journalBytes({sampleRecord(at(2026, 12, 3, 9))}), Beg, End));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto *edit = form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"));
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        PaintCounter paints(edit->viewport());
+        QTest::qWait(3 * QApplication::cursorFlashTime());
+        QCOMPARE(paints.count, 0);
+        QVERIFY(!edit->caretShown());
+
+        QTest::mouseClick(edit->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        QVERIFY(edit->caretShown());
     }
 
     // Every piece of every record line starts where the header's title of

@@ -157,22 +157,48 @@ private slots:
     void lineLayout_data()
     {
         QTest::addColumn<double>("written");
+        QTest::addColumn<double>("amount");
+        QTest::addColumn<double>("elapsed");
+        QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("line");
         const QString rest = QStringLiteral(
             "\tИванова\tСолярий\t2,50\t10:00:00\t1:00:00\t11:00:00\t150,00\tабонемент\tВремя вышло");
-        QTest::newRow("afternoon") << at(2026, 12, 7, 14, 5, 9) << QStringLiteral("07.12.2026 14:05:09") + rest;
-        QTest::newRow("midnight shows the date only") << at(2026, 12, 7) << QStringLiteral("07.12.2026") + rest;
-        QTest::newRow("a millisecond after midnight")
-            << at(2026, 12, 7, 0, 0, 0, 1) << QStringLiteral("07.12.2026 0:00:00") + rest;
+        const QString done = QStringLiteral("Время вышло");
+        QTest::newRow("afternoon") << at(2026, 12, 7, 14, 5, 9) << 150.0 << 1.0 / 24 << done
+                                   << QStringLiteral("07.12.2026 14:05:09") + rest;
+        QTest::newRow("midnight shows the date only") << at(2026, 12, 7) << 150.0 << 1.0 / 24 << done
+                                                      << QStringLiteral("07.12.2026") + rest;
+        QTest::newRow("a millisecond after midnight") << at(2026, 12, 7, 0, 0, 0, 1) << 150.0 << 1.0 / 24 << done
+                                                      << QStringLiteral("07.12.2026 0:00:00") + rest;
+        // A Stop taken back: the same session with the opposite signs.
+        QTest::newRow("a reversal") << at(2026, 12, 7, 14, 5, 9) << -150.0 << -1.0 / 24 << QStringLiteral("Отмена")
+                                    << QStringLiteral("07.12.2026 14:05:09\tИванова\tСолярий\t2,50\t10:00:00\t"
+                                                      "-1:00:00\t11:00:00\t-150,00\tабонемент\tОтмена");
+        QTest::newRow("less than a second back") << at(2026, 12, 7, 9) << -0.01 << -0.4 / 86400 << QStringLiteral("Отмена")
+                                                 << QStringLiteral("07.12.2026 9:00:00\tИванова\tСолярий\t2,50\t10:00:00\t"
+                                                                   "0:00:00\t11:00:00\t-0,01\tабонемент\tОтмена");
     }
 
     void lineLayout()
     {
         QFETCH(double, written);
+        QFETCH(double, amount);
+        QFETCH(double, elapsed);
+        QFETCH(QString, status);
         QFETCH(QString, line);
-        const PeriodReport r = buildPeriodReport(journalBytes({sampleRecord(written, 150)}), Beg, End);
+        LogRecord rec = sampleRecord(written, amount, elapsed);
+        rec.status = status;
+        const PeriodReport r = buildPeriodReport(journalBytes({rec}), Beg, End);
         QCOMPARE(r.recordLines(), QStringList{line});
-        QCOMPARE(reportLine(sampleRecord(written, 150)), line);
+        QCOMPARE(reportLine(rec), line);
+        // The headless report streams the same line from the journal.
+        QStringList streamed;
+        LineWriter writer;
+        const ReportTotals t = streamPeriodReport(MemorySource(journalBytes({rec})), Beg, End, [&](const char *plain) {
+            streamed << writer.line(RecordFields::fromPlain(plain));
+        });
+        QCOMPARE(streamed, QStringList{line});
+        QCOMPARE(static_cast<double>(t.amount), amount);
     }
 
     void timeTotals_data()
@@ -237,13 +263,63 @@ private slots:
         QVERIFY(r.totalsLine().startsWith(QStringLiteral("Итог:    Сумма: ") + text + QLatin1Char('\t')));
     }
 
+    // Totals to the kopeck, however many records and reversals.
+    void amountsAddUp_data()
+    {
+        QTest::addColumn<QList<double>>("amounts");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QString>("sum");
+        QTest::addColumn<QString>("hms");
+        QTest::newRow("ten dimes") << QList<double>{0.1} << 10 << QStringLiteral("1,00") << QStringLiteral("10:0:0");
+        QTest::newRow("a stop and its reversal") << QList<double>{150, -150} << 1 << QStringLiteral("0,00")
+                                                 << QStringLiteral("0:0:0");
+        QTest::newRow("reversals of odd amounts netting out")
+            << QList<double>{1234567.89, 0.07, -1234567.89, 0.1, -0.07} << 2000 << QStringLiteral("200,00")
+            << QStringLiteral("2000:0:0");
+        QTest::newRow("more reversed than sold") << QList<double>{12.34, -20.01} << 3 << QStringLiteral("-23,01")
+                                                 << QStringLiteral("0:0:0");
+    }
+
     void amountsAddUp()
     {
+        QFETCH(QList<double>, amounts);
+        QFETCH(int, times);
+        QFETCH(QString, sum);
+        QFETCH(QString, hms);
         QList<LogRecord> records;
-        for (int i = 0; i < 10; ++i)
-            records << sampleRecord(at(2026, 12, 3, 9, i), 0.1);
+        for (int k = 0; k < times; ++k)
+            for (double a : amounts) {
+                // A negative amount is a reversal, its time taken back too.
+                LogRecord r = sampleRecord(at(2026, 12, 3, 9, k % 60), a, a < 0 ? -1.0 / 24 : 1.0 / 24);
+                r.status = a < 0 ? QStringLiteral("Отмена") : QStringLiteral("Стоп");
+                records << r;
+            }
         const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End);
-        QCOMPARE(r.sumText(), QStringLiteral("1,00"));
+        QCOMPARE(r.sumText(), sum);
+        QCOMPARE(r.timeText(), hms);
+        QCOMPARE(r.recordCount(), records.size());
+    }
+
+    // A journal with a hole (bytes never written, read as zeros): the
+    // records around it are listed, and the zeros are records of
+    // 30.12.1899 for a report of that day, as a plain reading sees them.
+    void sparseJournal()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2), 5)}));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(qint64(RecordSize) * 20000));
+            f.write(journalBytes({sampleRecord(at(2026, 12, 3), 7)}));
+        }
+        const PeriodReport r = readPeriodReport(path, Beg, End);
+        QCOMPARE(r.recordCount(), 2);
+        QCOMPARE(r.sumText(), QStringLiteral("12,00"));
+        QVERIFY(!r.damaged());
+        const PeriodReport zeros = readPeriodReport(path, dateValue(QDate(1899, 12, 30)), dateValue(QDate(1899, 12, 30)));
+        QCOMPARE(zeros.recordCount(), 19999);
     }
 
     void lengthByteAboveTheField()

@@ -10,7 +10,9 @@
 #include "reporttestutil.h"
 #include "testsupport.h"
 
+#include <QMultiMap>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,6 +83,34 @@ private slots:
         QVERIFY(rows[3].contains(QStringLiteral("Гость 002")));
         QCOMPARE(rows[4], QStringLiteral("Итог: Сумма: 3,00 Время: 0:2:0"));
         QCOMPARE(rows[5], QStringLiteral("Стр. 1 из 1"));
+    }
+
+    // Prices and amounts stand flush right in their columns, as figures
+    // in a table do, their titles with them.
+    void amountsStandFlushRight()
+    {
+        QTemporaryDir dir;
+        QList<LogRecord> records = guests(2);
+        records[1].amount = 12345.67;
+        records[1].pricePerMin = 1250;
+        const PeriodReport report = buildPeriodReport(journalBytes(records), at(2026, 10, 1), at(2026, 12, 31));
+        const QString pdf = printed(dir.path(), report.text(), Title);
+        const QString boxes = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+        // The right edge of each word as printed, by its text.
+        QMultiMap<QString, double> right;
+        const QRegularExpression word(QStringLiteral("<word xMin=\"[^\"]*\" yMin=\"[^\"]*\" xMax=\"([^\"]*)\"[^>]*>([^<]*)</word>"));
+        for (auto m = word.globalMatch(boxes); m.hasNext();) {
+            const QRegularExpressionMatch w = m.next();
+            right.insert(w.captured(2), w.captured(1).toDouble());
+        }
+        auto edge = [&](const QString &text) { return right.values(text).value(0, -1); };
+        const QList<double> sums{edge(QStringLiteral("1,00")), edge(QStringLiteral("12345,67")), edge(QStringLiteral("Сумма"))};
+        const QList<double> prices{edge(QStringLiteral("2,50")), edge(QStringLiteral("1250,00")), edge(QStringLiteral("Цена"))};
+        for (const QList<double> &column : {sums, prices}) {
+            QVERIFY2(column[0] > 0 && column[1] > 0 && column[2] > 0, qPrintable(boxes.left(3000)));
+            QVERIFY2(qAbs(column[0] - column[1]) < 0.5 && qAbs(column[0] - column[2]) < 0.5,
+                     qPrintable(QStringLiteral("%1 %2 %3").arg(column[0]).arg(column[1]).arg(column[2])));
+        }
     }
 
     // A long report: the title once, the column titles and "Стр. N из M" on

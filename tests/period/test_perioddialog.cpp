@@ -9,6 +9,7 @@
 #include "period/ui/zeperiod.h"
 #include "testsupport_ui.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -561,15 +562,39 @@ private slots:
 
     // ---- typing and the date edits ----
 
-    void aTypedDateCountsAtTheNextRecomputation()
+    // A typed date shows in the status line once confirmed (the edit left,
+    // or Enter), not while it is being typed.
+    void aTypedDateCountsOnceConfirmed_data()
     {
-        open(D("15.05.2026"));
-        type("DayOne", QStringLiteral("20062026"));
-        QCOMPARE(text("DayOne"), QStringLiteral("20.06.2026"));
-        QCOMPARE(statusText(), status("15.05.2026", "15.05.2026"));
-        QCOMPARE(form->DateBeg(), dateValue(D("15.05.2026")));
-        click("MonthCh");
-        QCOMPARE(statusText(), status("01.06.2026", "20.06.2026"));
+        QTest::addColumn<int>("vid");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("leave");
+        QTest::addColumn<QString>("period");
+        QTest::newRow("day, Tab") << int(TFormC::Day) << "DayOne" << "Tab" << status("20.06.2026", "20.06.2026");
+        QTest::newRow("day, a box") << int(TFormC::Day) << "DayOne" << "MonthCh" << status("01.06.2026", "20.06.2026");
+        QTest::newRow("start, Tab") << int(TFormC::Interval) << "DayB" << "Tab" << status("20.06.2026", "30.06.2026");
+        QTest::newRow("end, click on the start") << int(TFormC::Interval) << "DayE" << "DayB"
+                                                 << status("15.05.2026", "20.06.2026");
+    }
+    void aTypedDateCountsOnceConfirmed()
+    {
+        QFETCH(int, vid);
+        QFETCH(QString, edit);
+        QFETCH(QString, leave);
+        QFETCH(QString, period);
+        open(D("15.05.2026"), D("30.06.2026"));
+        if (vid != TFormC::Day)
+            mode(vid);
+        const QString before = statusText();
+        const QByteArray name = edit.toLatin1();
+        type(name.constData(), QStringLiteral("20062026"));
+        QCOMPARE(text(name.constData()), QStringLiteral("20.06.2026"));
+        QCOMPARE(statusText(), before);
+        if (leave == QLatin1String("Tab"))
+            QTest::keyClick(w(name.constData()), Qt::Key_Tab);
+        else
+            click(leave.toLatin1().constData());
+        QCOMPARE(statusText(), period);
     }
 
     // Typed dates, then OK at once by the key or the mouse: the period is
@@ -708,8 +733,10 @@ private slots:
         QCOMPARE(errors.messages.size(), 1);
     }
 
-    // Whatever a date edit holds, "Отмена", Esc and the close box leave the
-    // dialog at once, and Execute keeps the previous period.
+    // Whatever a date edit holds, "Отмена" and the close box leave the
+    // dialog at once, and Execute keeps the previous period. Esc first takes
+    // back what was typed since the edit got the focus, the dialog staying
+    // open; a second Esc leaves it.
     void cancellingIgnoresTheEdits_data()
     {
         QTest::addColumn<QString>("how");
@@ -748,10 +775,19 @@ private slots:
             QTest::keyClicks(e, keys);
             if (how == QLatin1String("Отмена"))
                 QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("BitBtn2")), Qt::LeftButton);
-            else if (how == QLatin1String("Esc"))
+            else if (how == QLatin1String("Esc")) {
+                const QString onFocus = vid == TFormC::Interval && edit == QLatin1String("DayE")
+                    ? QStringLiteral("30.06.2026")
+                    : QStringLiteral("01.04.2026");
                 QTest::keyClick(e, Qt::Key_Escape);
-            else
+                QVERIFY(dlg->isVisible());
+                QCOMPARE(e->editText(), onFocus);
+                QCOMPARE(QApplication::focusWidget(), e);
+                QVERIFY(!e->halfTyped());
+                QTest::keyClick(e, Qt::Key_Escape);
+            } else {
                 dlg->close();
+            }
             stillOpen = dlg->isVisible();
         });
         QVERIFY(!period.Execute());
@@ -854,10 +890,11 @@ private slots:
         QCOMPARE(statusText(), status("15.05.2026", "30.06.2026"));
         type("DayB", QStringLiteral("01042026"));
         type("DayE", QStringLiteral("31042026"));
+        QCOMPARE(statusText(), status("01.04.2026", "30.06.2026")); // the start, confirmed
         click("DayCh");
         QCOMPARE(errors.messages, QStringList {QStringLiteral("'31.04.2026' is not a valid date.")});
-        QCOMPARE(statusText(), status("15.05.2026", "30.06.2026"));
-        QCOMPARE(form->DateBeg(), dateValue(D("15.05.2026")));
+        QCOMPARE(statusText(), status("01.04.2026", "30.06.2026"));
+        QCOMPARE(form->DateBeg(), dateValue(D("01.04.2026")));
         QCOMPARE(form->DateEnd(), dateValue(D("30.06.2026")));
     }
 
@@ -917,6 +954,40 @@ private slots:
                                                                   : "DayE";
         QCOMPARE(text(editName), edit);
         QCOMPARE(statusText(), period);
+    }
+
+    // The second click of a double click on a day comes after the pop-up
+    // has closed, where the first one was: on an 800 x 600 screen that is
+    // over "С начала месяца", which it must not tick. A click after the
+    // double-click time works again.
+    void secondClickOfADoubleClickOnADayDoesNothing()
+    {
+        open(D("15.05.2026"));
+        form->move((QPoint(800, 600) - QPoint(form->width(), form->height())) / 2); // centred on 800 x 600
+        auto *monthBox = w<QCheckBox>("MonthCh");
+        QPoint at;
+        test::onNextModal([&](QWidget *m) {
+            auto *grid = m->findChild<CalendarGrid *>(QStringLiteral("Calendar1"));
+            const MonthLayout l(grid->date(), 1);
+            for (int day = 1; day <= 31 && at.isNull(); ++day) {
+                const QPoint centre = grid->cellRect(l.rowOf(day), l.colOf(day)).center();
+                if (monthBox->rect().contains(monthBox->mapFromGlobal(grid->mapToGlobal(centre)))) {
+                    at = grid->mapToGlobal(centre);
+                    QTest::mouseClick(grid, Qt::LeftButton, {}, centre);
+                }
+            }
+            if (m->isVisible())
+                m->close();
+        });
+        click("DayOneSP");
+        QVERIFY2(!at.isNull(), "no day of the pop-up lies over the box");
+        const QString picked = statusText();
+        QTest::mouseClick(monthBox, Qt::LeftButton, {}, monthBox->mapFromGlobal(at));
+        QVERIFY(!monthBox->isChecked());
+        QCOMPARE(statusText(), picked);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseClick(monthBox, Qt::LeftButton, {}, monthBox->mapFromGlobal(at));
+        QVERIFY(monthBox->isChecked());
     }
 
     void theStartFrom2000ComesBackOnASwitch()

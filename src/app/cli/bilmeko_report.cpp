@@ -14,8 +14,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <optional>
+#include <unistd.h>
 
 using namespace bilmeko;
 
@@ -49,13 +53,51 @@ const char Usage[] =
     "Текст содержит те же строки и итоги, что окно отчета.\n"
     "Код выхода: 0 - отчет построен; 1 - журнал поврежден (напечатано то, что\n"
     "удалось прочитать, сообщение в stderr); 2 - ошибка в параметрах, журнал\n"
-    "не читается или нет соединения с базой.\n";
+    "не читается (или это не файл: папка, канал, устройство) или нет\n"
+    "соединения с базой.\n";
 
 void complain(const QString &line)
 {
     QTextStream err(stderr);
     err << "bilmeko-report: " << line << Qt::endl;
 }
+
+// "bilmeko-report: журнал «…»: 42 %" on the terminal while a large journal
+// is read, rewritten in place and wiped at the end.
+class Progress
+{
+public:
+    Progress(const QString &path, qint64 size, bool shown)
+        : m_path(path)
+        , m_shown(shown && size >= MinimumBytes)
+    {
+    }
+    ~Progress()
+    {
+        if (m_percent >= 0)
+            std::fputs("\r\033[K", stderr);
+    }
+    ReadProgress report()
+    {
+        if (!m_shown)
+            return {};
+        return [this](qint64 done, qint64 total) {
+            const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+            if (percent == m_percent)
+                return;
+            m_percent = percent;
+            std::fprintf(stderr, "\rbilmeko-report: журнал «%s»: %d %%", m_path.toUtf8().constData(), percent);
+            std::fflush(stderr);
+        };
+    }
+
+private:
+    // Smaller journals are read before anyone could look.
+    static constexpr qint64 MinimumBytes = 64 * 1024 * 1024;
+    QString m_path;
+    bool m_shown;
+    int m_percent = -1;
+};
 
 std::optional<QDate> parseDay(const QString &text)
 {
@@ -146,19 +188,14 @@ int main(int argc, char *argv[])
     if (!ledger.isEmpty()) {
         // The selection and the sums run in the database; nothing is
         // printed when it cannot be reached.
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly)) {
-            complain(QStringLiteral("стандартный вывод закрыт"));
-            return Refused;
-        }
         try {
             PgConnection c(ledger);
-            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv) || !out.flush()) {
-                complain(QStringLiteral("отчет не выведен: %1").arg(out.errorString()));
+            FdOutput out(STDOUT_FILENO);
+            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv)) {
+                complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
                 return Refused;
             }
         } catch (const Error &e) {
-            out.flush();
             complain(QStringLiteral("общая книга: %1").arg(e.message()));
             return Refused;
         }
@@ -167,55 +204,82 @@ int main(int argc, char *argv[])
     if (journals.isEmpty())
         journals << defaultJournal();
 
-    // Every journal is read before anything is printed: one that cannot be
-    // read ends the command with nothing on standard output.
-    QList<ReportDesk> desks;
+    // A journal that cannot be opened, or is no file, is refused before
+    // anything is printed; each is opened again (one at a time) when its
+    // turn comes.
     for (const QString &path : journals) {
         try {
-            desks.append({readPeriodReport(path, dateValue(*from), dateValue(*to)), path});
+            FileSource::openForReading(path);
         } catch (const Error &e) {
-            complain(QStringLiteral("журнал «%1» не читается: %2").arg(path, e.message()));
+            complain(e.message().contains(path) ? e.message()
+                                                : QStringLiteral("журнал «%1» не читается: %2").arg(path, e.message()));
             return Refused;
         }
     }
 
-    const bool several = desks.size() > 1;
-    QFile out;
-    if (!out.open(stdout, QIODevice::WriteOnly)) {
-        complain(QStringLiteral("стандартный вывод закрыт"));
-        return Refused;
-    }
-    bool written = true;
+    // One journal open at a time, each line written as its record is read.
+    const bool several = journals.size() > 1;
+    FdOutput out(STDOUT_FILENO);
+    CsvWriter csvRows(out);
+    LineWriter lines;
     if (csv) {
-        written = writeReportCsv(out, desks);
+        csvRows.header(several);
     } else {
-        QTextStream text(&out);
-        text << reportHeader() << (several ? QStringLiteral("\tЖурнал") : QString()) << '\n';
-        double amount = 0;
-        long double time = 0;
-        for (const ReportDesk &desk : desks) {
-            const QString suffix = several ? QLatin1Char('\t') + desk.name : QString();
-            for (qsizetype i = 0; i < desk.report.recordCount(); ++i)
-                text << desk.report.recordLine(i) << suffix << '\n';
-            amount += desk.report.amountTotal();
-            time += desk.report.timeTotal();
-        }
-        text << totalsText(amount, time) << '\n';
-        text.flush();
-        written = text.status() == QTextStream::Ok;
+        out.putUtf8(reportHeader());
+        if (several)
+            out.putUtf8(QStringLiteral("\tЖурнал"));
+        out.put('\n');
     }
-    out.flush();
-    if (!written || out.error() != QFileDevice::NoError) {
-        complain(QStringLiteral("отчет не выведен: %1").arg(out.errorString()));
-        return Refused;
-    }
-
+    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
+    ReportTotals all;
     Status status = Ok;
-    for (const ReportDesk &desk : desks) {
-        if (desk.report.damaged()) {
-            complain(QStringLiteral("%1: %2").arg(desk.name, desk.report.damageMessage()));
+    for (const QString &path : journals) {
+        const QByteArray source = csv ? CsvWriter::sourceField(path) : path.toUtf8();
+        const std::string_view sourceView(source.constData(), static_cast<size_t>(source.size()));
+        ReportTotals t;
+        try {
+            const std::unique_ptr<FileSource> journal = FileSource::openForReading(path);
+            Progress progress(path, journal->size(), showProgress);
+            t = streamPeriodReport(
+                *journal, dateValue(*from), dateValue(*to),
+                [&](const char *plain) {
+                    const RecordFields f = RecordFields::fromPlain(plain);
+                    if (csv) {
+                        if (several)
+                            csvRows.row(f, sourceView);
+                        else
+                            csvRows.row(f);
+                        return;
+                    }
+                    out.putUtf8(lines.format(f));
+                    if (several) {
+                        out.put('\t');
+                        out.put(sourceView);
+                    }
+                    out.put('\n');
+                },
+                progress.report());
+        } catch (const Error &e) {
+            out.flush();
+            const QString message = e.message().contains(path) ? e.message()
+                                    : QStringLiteral("журнал «%1» не читается: %2").arg(path, e.message());
+            complain(message);
+            return Refused;
+        }
+        all.add(t);
+        if (t.damaged) {
+            out.flush();
+            complain(QStringLiteral("%1: %2").arg(path, t.damageMessage()));
             status = Damaged;
         }
+        if (out.failed())
+            break;
+    }
+    if (!csv && !out.failed())
+        out.putUtf8(totalsText(static_cast<double>(all.amount), all.time) + QLatin1Char('\n'));
+    if (!out.flush()) {
+        complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
+        return Refused;
     }
     return status;
 }

@@ -47,6 +47,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
@@ -271,7 +272,8 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     Prices->setGeometry(292, 184, 185, 85);
     Prices->hide();
 
-    m_board->setNoticeHook([](const Notice &n) { TFormbox::showNotice(n); });
+    m_board->setNoticeHook([this](const Notice &n) { announceNotice(n); });
+    TFormbox::installReachKey(this);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -543,6 +545,11 @@ void TForm1::showCentred()
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    // An empty caption would show the application's name in its place
+    // until the clock writes it: a blank keeps the title bar empty.
+    winId();
+    if (windowTitle().isEmpty())
+        windowHandle()->setTitle(QStringLiteral(" "));
     show();
 }
 
@@ -743,6 +750,19 @@ void TForm1::updateReminders()
                                  .arg(clients.join(QStringLiteral(", "))),
                              QSystemTrayIcon::Information, 15000);
     emit sessionsReminded(clients);
+}
+
+void TForm1::announceNotice(const Notice &n)
+{
+    TFormbox::showNotice(n);
+    // The notice takes no focus, so it is announced: a beep, and with the
+    // window hidden a message from the tray.
+    QApplication::beep();
+    if (!isVisible() && RxTrayIcon1->isVisible())
+        RxTrayIcon1->showMessage(QStringLiteral("Время закончилось"),
+                                 QStringLiteral("%1\n%2").arg(n.customer, n.stat),
+                                 QSystemTrayIcon::Information, 15000);
+    emit noticeAnnounced(n.customer);
 }
 
 void TForm1::bringToFront()

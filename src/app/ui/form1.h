@@ -26,6 +26,7 @@ namespace bilmeko {
 class MemTable;
 class MemTableModel;
 class LedgerShipper;
+struct Notice;
 class ProfileFile;
 class SessionBoard;
 class SessionReminder;
@@ -114,6 +115,8 @@ signals:
     // Sessions came into their last minutes: the sound and the tray message
     // went out for them.
     void sessionsReminded(const QStringList &clients);
+    // A time-is-up notice was shown and announced (beep, tray message).
+    void noticeAnnounced(const QString &client);
 
 protected:
     // Whether a hidden window can be reached again through a tray icon.
@@ -135,6 +138,8 @@ private:
     // Marks the sessions in their last minutes and announces new ones; after
     // every tick and command.
     void updateReminders();
+    // Shows a time-is-up notice and announces it.
+    void announceNotice(const Notice &n);
     // Brings back the sessions of the last run (before the first tick).
     void restoreSessions();
     // Today's figures from the journal, and the status bar's text.

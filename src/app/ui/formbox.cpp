@@ -2,14 +2,16 @@
 
 #include "glyphs.h"
 #include "app/core/sessionboard.h"
+#include "common/ui/errorbox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QWindow>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 namespace bilmeko {
 
@@ -27,6 +29,32 @@ void makeBlueBold(QLabel *label, int pointSize = 0)
     label->setPalette(pal);
 }
 
+// The notice key, seen before any window of the program gets it, so it
+// works over a modal dialog and whatever control has the focus.
+class ReachKeyFilter : public QObject
+{
+public:
+    explicit ReachKeyFilter(QObject *owner) : QObject(owner) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != TFormbox::ReachKey || key->isAutoRepeat()
+            || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        return TFormbox::reachNewest();
+    }
+};
+
+quint64 shownCount = 0;
+
+// How long after showing an activation counts as the window system's, not
+// the operator's.
+constexpr qint64 ActivationGraceMs = 1000;
+
 } // namespace
 
 TFormbox::TFormbox(QWidget *parent)
@@ -36,6 +64,9 @@ TFormbox::TFormbox(QWidget *parent)
 {
     setObjectName(QStringLiteral("Formbox"));
     setAttribute(Qt::WA_DeleteOnClose);
+    // Shown over whatever the operator is typing in, never into it: the
+    // window manager is told not to give it the focus (a zero user time).
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setModal(false);
     setWindowTitle(QStringLiteral("Время закончилось"));
     setFixedSize(310, 126);
@@ -64,39 +95,113 @@ TFormbox::TFormbox(QWidget *parent)
 
 TFormbox *TFormbox::showNotice(const Notice &notice)
 {
-    // No parent widget: a notice outlives the dialog it may appear over.
-    auto *box = new TFormbox;
+    TFormbox *box = nullptr;
+    if (notice.sessionId != 0) {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *open = qobject_cast<TFormbox *>(w);
+            if (open && open->isVisible() && open->m_sessionId == notice.sessionId)
+                box = open;
+        }
+    }
+    if (!box) {
+        // No parent widget: a notice outlives the dialog it may appear over.
+        box = new TFormbox;
+        box->m_sessionId = notice.sessionId;
+        if (QScreen *screen = QGuiApplication::primaryScreen())
+            box->move(screen->availableGeometry().center() - box->rect().center());
+    }
     box->setCustomer(notice.customer);
     box->setStat(notice.stat);
     box->setWindowTitle(notice.caption);
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        box->move(screen->availableGeometry().center() - box->rect().center());
+    box->m_shownAt = ++shownCount;
+    if (QWidget *active = QApplication::activeWindow(); active != box) {
+        box->m_returnTo = active;
+        box->m_reached = false;
+        box->m_shown.start();
+    }
     box->winId();
     box->joinModalWindow();
     box->show();
     box->raise();
-    box->activateWindow();
+    raiseErrorBox();
     return box;
+}
+
+TFormbox *TFormbox::newest()
+{
+    TFormbox *found = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<TFormbox *>(w);
+        if (box && box->isVisible() && (!found || box->m_shownAt > found->m_shownAt))
+            found = box;
+    }
+    return found;
+}
+
+bool TFormbox::reachNewest()
+{
+    TFormbox *box = newest();
+    if (!box)
+        return false;
+    box->m_reached = true;
+    box->joinModalWindow();
+    box->raise();
+    box->activateWindow();
+    box->BitBtn1->setFocus(Qt::ShortcutFocusReason);
+    return true;
+}
+
+void TFormbox::installReachKey(QObject *owner)
+{
+    new ReachKeyFilter(owner);
 }
 
 void TFormbox::joinModalWindow()
 {
     QWidget *modal = QApplication::activeModalWidget();
+    // An error box is opened over the dialog it interrupts: the notice
+    // joins that dialog and stays below the box.
+    while (modal && isErrorBox(modal))
+        modal = modal->parentWidget() ? modal->parentWidget()->window() : nullptr;
     if (!modal || modal == this || !windowHandle())
         return;
     modal->winId();
     windowHandle()->setTransientParent(modal->windowHandle());
 }
 
+void TFormbox::raiseErrorBox()
+{
+    if (QWidget *modal = QApplication::activeModalWidget(); modal && isErrorBox(modal))
+        modal->raise();
+}
+
 bool TFormbox::event(QEvent *event)
 {
+    // Activated on showing, against the request not to be: the keys go
+    // back to where the operator was typing. Later activations (a click,
+    // the notice key) are the operator's own.
+    if (event->type() == QEvent::WindowActivate && !m_reached && m_returnTo && m_shown.isValid()
+        && m_shown.elapsed() < ActivationGraceMs) {
+        m_reached = true;
+        QMetaObject::invokeMethod(
+            this,
+            [to = m_returnTo] {
+                if (to && to->isVisible())
+                    to->activateWindow();
+            },
+            Qt::QueuedConnection);
+    }
     // A modal dialog opened after the notice: join it too, so the notice
-    // keeps working and stays above it.
+    // keeps working and stays above it. An error box stays above.
     if (event->type() == QEvent::WindowBlocked) {
         const bool done = QDialog::event(event);
         joinModalWindow();
         if (isVisible()) {
-            raise();
+            QWidget *modal = QApplication::activeModalWidget();
+            if (modal && isErrorBox(modal))
+                modal->raise();
+            else
+                raise();
         }
         return done;
     }

@@ -6,6 +6,8 @@
 
 #include "common/core/datetime.h"
 #include "logrecord.h"
+#include "journalsource.h"
+#include "reporttext.h"
 #include "textlines.h"
 
 #include <QByteArray>
@@ -18,6 +20,22 @@
 #include <vector>
 
 namespace bilmeko {
+
+// What one reading of a journal found: the listed records' totals (summed
+// with more precision than a double keeps, so a million amounts and their
+// reversals still add up to the kopeck) and the damage met.
+struct ReportTotals
+{
+    long double amount = 0;
+    long double time = 0; // in days
+    qint64 listed = 0;
+    qint64 leftOut = 0;
+    bool damaged = false;
+
+    void add(const ReportTotals &o);
+    // What the operator is told about damage; empty when there is none.
+    QString damageMessage() const;
+};
 
 // How wide each Windows-1251 byte is drawn in the report's font (control
 // characters as the blank they are shown as). The report measures its text
@@ -83,10 +101,15 @@ public:
     // one more pass over the listed records.
     std::array<float, 4> measureTexts(const CharWidths &widths) const;
 
+    const ReportTotals &totals() const;
+    // The i-th listed record's bytes, unscrambled, valid until the next
+    // call; nullptr when the journal no longer holds what was listed.
+    const char *plainRecord(qsizetype i) const { return recordBytes(i); }
+
     struct Data;
+    explicit PeriodReport(std::shared_ptr<Data> data);
 
 private:
-    friend class ReportReader;
     // The stored bytes of a listed record, unscrambled; nullptr when they
     // cannot be read or are no longer those that were listed.
     const char *recordBytes(qsizetype i) const;
@@ -94,18 +117,29 @@ private:
     std::shared_ptr<Data> d;
 };
 
-// "Время", three tabs, then the other nine column titles one tab apart.
-QString reportHeader();
-// One listed record (already unscrambled).
-QString reportLine(const LogRecord &r);
-// H:M:S of a time total in days: hours without a limit, minutes and seconds
-// without leading zeros, the seconds cut off; a "-" in front of a negative
-// total (26:3:4, -2:30:0).
-QString hmsText(long double days);
-// "Итог:    Сумма: <money>", a tab, "Время: <H:M:S>".
-QString totalsText(double amount, long double days);
-// "Отчет о работе салона: 01.10.2026 – 31.12.2026".
-QString reportTitle(DateTimeValue dateBeg, DateTimeValue dateEnd);
+// Which records of a journal a period's report lists.
+class RecordFilter
+{
+public:
+    RecordFilter(DateTimeValue dateBeg, DateTimeValue dateEnd);
+    enum Verdict { Outside, LeftOut, Listed };
+    // From the stored bytes: outside the period, in it but untrusted, or
+    // listed.
+    Verdict judge(const char *stored) const;
+    // Whether a record of zeros (a hole of a sparse file) would be listed.
+    bool listsZeros() const;
+
+private:
+    double m_beg;
+    double m_after;
+};
+
+// Reads a journal once, from its start to the length it had when opened,
+// and gives every listed record (unscrambled) to `listed` in journal
+// order, as it comes: nothing of the records is kept.
+ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                                const std::function<void(const char *plain)> &listed,
+                                const ReadProgress &progress = {});
 
 // Whether a record can be listed: its date and numbers can be shown and a
 // checksum, where there is one, matches. Takes the stored bytes.
@@ -130,10 +164,5 @@ PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg
 // journal opened for reading only; IoError when it cannot be.
 PeriodReport readPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
                               DateTimeValue dateEnd);
-
-// The money text of the report, as Formats::money, written without any
-// allocation; returns the number of characters (at most MoneyTextMax).
-constexpr int MoneyTextMax = 48;
-int writeMoney(double v, char16_t *out);
 
 } // namespace bilmeko

@@ -1,9 +1,6 @@
 #pragma once
-// The report as a CSV file for a spreadsheet: UTF-8 with a byte-order mark,
-// ';' between fields, a header row, one row per listed record in the
-// report's column order, money with two decimals and a decimal comma, dates
-// as dd.MM.yyyy HH:mm:ss, no totals row; fields holding ';', '"' or a line
-// break quoted, '"' doubled; rows end in CR LF.
+// The report as a CSV file for a spreadsheet, written by CsvWriter
+// (reporttext.h) straight from the journal's bytes.
 
 #include "periodreport.h"
 
@@ -20,13 +17,6 @@ struct ReportDesk
     PeriodReport report;
     QString name;
 };
-
-// The header row's fields (plus "Журнал" with several desks).
-QStringList csvColumns(bool withJournal);
-// One field as written (quoted where it has to be).
-QString csvField(const QString &text);
-// The fields of one record's row.
-QStringList csvRecordFields(const LogRecord &r);
 
 // Writes the CSV; false when the device refuses the bytes.
 bool writeReportCsv(QIODevice &out, const QList<ReportDesk> &desks);

@@ -19,6 +19,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -49,9 +50,8 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, con
     return l;
 }
 
-// A text wider than its label (fonts differ from system to system) takes
-// the room up to `room` pixels to the right of the label's left edge, and
-// if that is not enough a smaller font; it is never cut.
+// A caption wider than its label (fonts differ from system to system) is
+// drawn in a smaller font; it is never cut.
 void fitText(QLabel *label, const QString &text, int designWidth, int room, int designPixels)
 {
     label->setText(text);
@@ -73,6 +73,18 @@ void plainMessage(QWidget *parent, const QString &text)
 
 // The design size; the window opens at it and may be made larger.
 constexpr QSize DesignSize(632, 376);
+// The totals' font at the design and at the least.
+constexpr int TotalsPixels = 16;
+constexpr int SmallestTotalsPixels = 9;
+
+void setPixels(QLabel *label, int pixels)
+{
+    QFont f = label->font();
+    if (f.pixelSize() != pixels) {
+        f.setPixelSize(pixels);
+        label->setFont(f);
+    }
+}
 
 // Where the last report window stood, for the next one (this run only).
 QRect &lastGeometry()
@@ -198,10 +210,41 @@ void TForm5::placeControls()
     const int dy = height() - DesignSize.height();
     RichEdit1->setGeometry(0, 0, width() + 1, 345 + dy);
     Button1->setGeometry(8, 348 + dy, 75, 25);
-    for (QLabel *l : {LabelSum, Label2, Label3, LabelTime})
-        l->move(l->x(), (l == LabelSum || l == LabelTime ? 352 : 348) + dy);
+    Label3->move(Label3->x(), 348 + dy);
     BtnChart->setGeometry(width() - 178, 348 + dy, 75, 25);
     SaveButton->setGeometry(width() - 98, 348 + dy, 90, 25);
+    if (m_totalsSet) {
+        placeTotals(width(), dy);
+    } else {
+        for (QLabel *l : {LabelSum, Label2, LabelTime})
+            l->move(l->x(), (l == Label2 ? 348 : 352) + dy);
+    }
+}
+
+// The totals stand at their design places while their texts fit there;
+// a longer text moves what follows it to the right and, when the row would
+// reach the buttons, all of it is drawn smaller. Returns the right edge
+// the row needs.
+int TForm5::placeTotals(int windowWidth, int dy)
+{
+    const int limit = windowWidth - 178 - 4; // before "График"
+    int right = 0;
+    for (int pixels = TotalsPixels; pixels >= SmallestTotalsPixels; --pixels) {
+        setPixels(LabelSum, pixels);
+        setPixels(LabelTime, pixels);
+        const int sumWidth = std::max(81, LabelSum->sizeHint().width());
+        const int timeCaption = std::max(288, 184 + sumWidth + 4);
+        const int timeAt = std::max(356, timeCaption + Label2->width() + 5);
+        const int timeWidth = std::max(83, LabelTime->sizeHint().width());
+        right = timeAt + LabelTime->sizeHint().width();
+        if (right <= limit || pixels == SmallestTotalsPixels) {
+            LabelSum->setGeometry(184, 352 + dy, sumWidth, 20);
+            Label2->move(timeCaption, 348 + dy);
+            LabelTime->setGeometry(timeAt, 352 + dy, std::min(timeWidth, std::max(limit - timeAt, LabelTime->sizeHint().width())), 20);
+            break;
+        }
+    }
+    return right;
 }
 
 void TForm5::resizeEvent(QResizeEvent *e)
@@ -239,9 +282,23 @@ void TForm5::setReport(const PeriodReport &report)
     RichEdit1->setLines(std::make_shared<PeriodReport>(report), [shown, widths](ReportColumns &columns) {
         return columns.tabStops(reportExtent(shown, columns, widths));
     });
-    // Up to the caption to the right, and to the window's edge.
-    fitText(LabelSum, report.sumText(), 81, Label2->x() - LabelSum->x() - 4, 16);
-    fitText(LabelTime, report.timeText(), 83, SaveButton->x() - LabelTime->x() - 4, 16);
+    m_totalsSet = true;
+    LabelSum->setText(report.sumText());
+    LabelTime->setText(report.timeText());
+    // Totals too long for the row even in the smallest font widen the
+    // window's least width, so they are never cut.
+    const int needed = placeTotals(DesignSize.width(), 0) + 178 + 4;
+    setMinimumWidth(std::max(DesignSize.width(), needed));
+    placeControls();
+}
+
+void TForm5::fitWidthToColumns()
+{
+    const QScreen *screen = parentWidget() ? parentWidget()->screen() : this->screen();
+    const int room = screen ? screen->availableGeometry().width() - 40 : DesignSize.width();
+    const int wanted = std::min(RichEdit1->fullWidth(), room);
+    if (wanted > width())
+        resize(wanted, height());
 }
 
 void TForm5::releaseReport()
@@ -371,6 +428,8 @@ void showPeriodReport(TForm5 *form5, const QString &journalPath, double dateBeg,
     form5->setReport(report);
     if (lastGeometry().isValid())
         form5->setGeometry(lastGeometry());
+    else
+        form5->fitWidthToColumns();
     form5->exec();
     form5->releaseReport();
 }

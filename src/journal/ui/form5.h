@@ -27,6 +27,9 @@ public:
     // Puts a report into the window: the period in the caption, the lines
     // (column stops fitted to them), the two totals.
     void setReport(const PeriodReport &report);
+    // Widens the window to show every column of the report, as far as
+    // the screen allows (the first report of a run opens so).
+    void fitWidthToColumns();
     // Lets go of the report's records (the text area empties).
     void releaseReport();
     const PeriodReport &report() const { return m_report; }
@@ -69,8 +72,10 @@ protected:
 private:
     QString askSavePath();
     void placeControls();
+    int placeTotals(int windowWidth, int dy);
 
     PeriodReport m_report;
+    bool m_totalsSet = false; // the totals hold a report's texts
 };
 
 // The title of the print job.

@@ -225,6 +225,20 @@ using Rows = std::vector<std::vector<Cell>>;
 // Lays a line out on rows no wider than the page: columns at their stops;
 // a piece that would pass the right edge starts a further row, and a piece
 // wider than the page is broken after a blank where there is one.
+// Whether a piece of a line is an amount of money set flush right on
+// paper: the price and the amount of a record line, and their titles.
+bool flushRight(const QList<QStringView> &parts, qsizetype i)
+{
+    if (parts.size() == 12) // the column titles: "Время" and two empty pieces first
+        return i == 5 || i == 9;
+    if (parts.size() != 10 || (i != 3 && i != 7))
+        return false;
+    for (QChar c : parts[i])
+        if (!c.isDigit() && c != QLatin1Char(',') && c != QLatin1Char('-'))
+            return false;
+    return !parts[i].isEmpty();
+}
+
 void layOutLine(QStringView line, ReportColumns &columns, const QList<qreal> &stops, qreal pageW, Rows &rows)
 {
     rows.assign(1, {});
@@ -233,8 +247,11 @@ void layOutLine(QStringView line, ReportColumns &columns, const QList<qreal> &st
     qreal shift = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         QStringView part = parts[i];
-        qreal x = starts[i] - shift;
         qreal w = columns.width(part);
+        // Flush right against the next column, where the column is wide
+        // enough for it.
+        const qreal right = i + 1 < parts.size() ? starts[i + 1] - columns.gap() : 0;
+        qreal x = (flushRight(parts, i) && right - w > starts[i] ? right - w : starts[i]) - shift;
         if (x > 0 && x + w > pageW) {
             rows.emplace_back();
             shift = starts[i];

@@ -57,8 +57,15 @@ ReportTextEdit::ReportTextEdit(QWidget *parent)
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
     connect(m_blink, &QTimer::timeout, this, [this] {
-        m_caretOn = !m_caretOn;
-        viewport()->update();
+        // A while after the last key or click the caret stays still, and
+        // the idle window draws nothing.
+        if (--m_blinksLeft <= 0) {
+            m_caretOn = true;
+            m_blink->stop();
+        } else {
+            m_caretOn = !m_caretOn;
+        }
+        viewport()->update(caretRect().toAlignedRect().adjusted(-1, 0, 1, 0));
     });
     m_source = std::make_shared<StringLines>(QString());
     m_lines.push_back(0);
@@ -113,8 +120,32 @@ void ReportTextEdit::fitStops()
     viewport()->update();
 }
 
+int ReportTextEdit::fullWidth() const
+{
+    return static_cast<int>(std::ceil(m_contentWidth)) + 2 * Margin + 2 + verticalScrollBar()->sizeHint().width()
+           + 2 * frameWidth();
+}
+
+void ReportTextEdit::wakeCaret()
+{
+    if (!m_caretWanted) {
+        m_caretWanted = true;
+        restartBlink();
+    }
+}
+
+QRectF ReportTextEdit::caretRect() const
+{
+    const qreal x = Margin - horizontalScrollBar()->value() + xAt(m_cursor.line, m_cursor.column);
+    return {x, rowOf(m_cursor.line) * m_lineHeight, 1, m_lineHeight};
+}
+
 void ReportTextEdit::setSource(std::shared_ptr<const TextLines> lines)
 {
+    // A new text is shown without a caret until the operator works in it.
+    m_caretWanted = false;
+    m_blink->stop();
+    m_caretOn = false;
     m_source = std::move(lines);
     m_own.clear();
     m_lines.clear();
@@ -348,12 +379,14 @@ void ReportTextEdit::ensureCursorVisible()
 
 void ReportTextEdit::restartBlink()
 {
-    m_caretOn = true;
+    m_caretOn = m_caretWanted;
     const int flash = QApplication::cursorFlashTime();
-    if (hasFocus() && flash > 0)
+    if (m_caretWanted && hasFocus() && flash > 1) {
+        m_blinksLeft = BlinkMs / (flash / 2);
         m_blink->start(flash / 2);
-    else
+    } else {
         m_blink->stop();
+    }
 }
 
 void ReportTextEdit::focusInEvent(QFocusEvent *e)
@@ -457,6 +490,7 @@ void ReportTextEdit::copySelection() const
 
 void ReportTextEdit::keyPressEvent(QKeyEvent *e)
 {
+    wakeCaret();
     if (e == QKeySequence::SelectAll) {
         selectAll();
         return;
@@ -600,6 +634,7 @@ ReportTextEdit::Position ReportTextEdit::positionAt(const QPoint &pt) const
 
 void ReportTextEdit::mousePressEvent(QMouseEvent *e)
 {
+    wakeCaret();
     if (e->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(e);
     setCursorPosition(positionAt(e->position().toPoint()), e->modifiers() & Qt::ShiftModifier);
@@ -613,6 +648,7 @@ void ReportTextEdit::mouseMoveEvent(QMouseEvent *e)
 
 void ReportTextEdit::mouseDoubleClickEvent(QMouseEvent *e)
 {
+    wakeCaret();
     if (e->button() != Qt::LeftButton)
         return QAbstractScrollArea::mouseDoubleClickEvent(e);
     Position at = positionAt(e->position().toPoint());
@@ -629,6 +665,7 @@ void ReportTextEdit::mouseDoubleClickEvent(QMouseEvent *e)
 
 void ReportTextEdit::inputMethodEvent(QInputMethodEvent *e)
 {
+    wakeCaret();
     if (!e->commitString().isEmpty())
         insertText(e->commitString());
     e->accept();

@@ -5,7 +5,10 @@
 // printing it). The first line (the column titles) stays at the top while
 // the others scroll under it. Lines come from a source one at a time and
 // only those in view are drawn, so a report of a million lines is shown at
-// once; a line the operator edits is kept as its own text.
+// once; a line the operator edits is kept as its own text. A report is
+// shown without a caret; it appears when the operator clicks or types in
+// the text, and stops blinking a while after, so an open window that
+// nobody touches draws nothing.
 
 #include "reportlayout.h"
 
@@ -78,6 +81,11 @@ public:
     void insertText(const QString &text);
 
     QSize sizeHint() const override;
+    // The widget's width that shows the widest line whole.
+    int fullWidth() const;
+    // Whether the caret is drawn now (it shows once the operator clicks or
+    // types in the text, and blinks only for a while after that).
+    bool caretShown() const { return m_caretOn && hasFocus(); }
 
 protected:
     void paintEvent(QPaintEvent *e) override;
@@ -103,6 +111,8 @@ private:
     void updateScrollBars();
     void ensureCursorVisible();
     void restartBlink();
+    void wakeCaret();
+    QRectF caretRect() const;
     Position clampPosition(Position p) const;
     Position positionAt(const QPoint &viewportPoint) const;
     int columnAtX(int line, qreal x) const;
@@ -128,7 +138,10 @@ private:
     Position m_anchor;
     qreal m_wantedX = -1; // where up and down try to stay
     bool m_caretOn = false;
+    bool m_caretWanted = false;
+    int m_blinksLeft = 0;
     QTimer *m_blink;
+    static constexpr int BlinkMs = 10'000;
     static constexpr int Margin = 4;
 };
 

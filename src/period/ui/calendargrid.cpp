@@ -5,12 +5,78 @@
 #include "common/core/formats.h"
 #include "period/core/periodrules.h"
 
+#include <QApplication>
+#include <QGuiApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QStyleHints>
+#include <QTimer>
 
 namespace bilmeko {
+
+namespace {
+
+// Eats the rest of a double click (its second press, the double-click
+// event and the release): a press within the double-click time and
+// distance of the click that closed the pop-up, on anything but a calendar.
+class SwallowSecondClick : public QObject
+{
+public:
+    explicit SwallowSecondClick(const QPointF &at) : QObject(qApp), m_at(at)
+    {
+        qApp->installEventFilter(this);
+        m_since.start();
+        QTimer::singleShot(QApplication::doubleClickInterval(), this, [this] {
+            if (!m_pressed)
+                done();
+        });
+    }
+
+protected:
+    bool eventFilter(QObject *obj, QEvent *e) override
+    {
+        if (!obj->isWidgetType())
+            return false;
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            if (m_pressed)
+                return true;
+            const QPointF d = static_cast<QMouseEvent *>(e)->globalPosition() - m_at;
+            const int near = QGuiApplication::styleHints()->mouseDoubleClickDistance();
+            if (m_since.elapsed() > QApplication::doubleClickInterval() || qobject_cast<CalendarGrid *>(obj)
+                || d.manhattanLength() > 2 * near) {
+                done();
+                return false;
+            }
+            m_pressed = true;
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (m_pressed)
+                done();
+            return m_pressed;
+        default:
+            return false;
+        }
+    }
+
+private:
+    void done()
+    {
+        qApp->removeEventFilter(this);
+        deleteLater();
+    }
+
+    QPointF m_at;
+    QElapsedTimer m_since;
+    bool m_pressed = false;
+};
+
+} // namespace
 
 CalendarGrid::CalendarGrid(QWidget *parent) : QWidget(parent), m_date(Clock::current().today())
 {
@@ -174,7 +240,12 @@ void CalendarGrid::mouseReleaseEvent(QMouseEvent *e)
     if (e->button() != Qt::LeftButton || !m_selecting)
         return;
     m_selecting = false;
+    QPointer<CalendarGrid> self(this);
     guard([&] { pick(); });
+    // The click closed the pop-up: the second click of a double click would
+    // land on whatever lies under it.
+    if (self && !isVisible())
+        new SwallowSecondClick(e->globalPosition());
 }
 
 void CalendarGrid::keyPressEvent(QKeyEvent *e)

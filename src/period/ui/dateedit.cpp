@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
@@ -88,6 +89,28 @@ bool DateEdit::halfTyped() const
     return isModified() && !m_mask.satisfied(editText());
 }
 
+void DateEdit::focusInEvent(QFocusEvent *e)
+{
+    // The first focus ever always records the text Esc goes back to; the
+    // focus coming back from another window (the error box, the calendar)
+    // keeps what was typed unconfirmed.
+    if (!m_keepingFocus && (isLeaving(e->reason()) || m_textOnFocus.isNull())) {
+        m_textOnFocus = editText();
+        setModified(false);
+    }
+    QLineEdit::focusInEvent(e);
+}
+
+void DateEdit::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && isModified()) {
+        setEditText(m_textOnFocus);
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
 void DateEdit::focusOutEvent(QFocusEvent *e)
 {
     QLineEdit::focusOutEvent(e);
@@ -104,7 +127,9 @@ void DateEdit::refuseExit(Qt::FocusReason reason)
     // A mouse press took the focus: that press must not act.
     if (reason == Qt::MouseFocusReason)
         new SwallowPress;
+    m_keepingFocus = true;
     setFocus(Qt::OtherFocusReason);
+    m_keepingFocus = false;
     // The box comes once the focus change is over.
     QTimer::singleShot(0, this, [this] {
         if (isVisible())

@@ -2,6 +2,8 @@
 // The period dialog's masked date edit. It checks its mask only when the
 // user leaves it after changing it for another control of the dialog; the
 // controls that leave the dialog without its dates may always be reached.
+// Esc while it holds unconfirmed typing takes the typing back (the text it
+// had when it got the focus) instead of closing the dialog.
 
 #include "period/core/periodrules.h"
 
@@ -33,11 +35,17 @@ public:
     void refuseExit(Qt::FocusReason reason = Qt::OtherFocusReason);
 
 protected:
+    void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
 
 private:
     DateMask m_mask;
     QList<QWidget *> m_freeExits;
+    // What Esc goes back to.
+    QString m_textOnFocus;
+    // The focus comes back after a refused exit: not a new start.
+    bool m_keepingFocus = false;
 };
 
 } // namespace bilmeko

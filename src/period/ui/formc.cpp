@@ -145,6 +145,7 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
             if (!m_typed.contains(e))
                 m_typed << e;
         });
+        connect(e, &QLineEdit::editingFinished, this, [this, e] { dateConfirmed(e); });
     }
 
     // The state of a fresh opening: mode "День".
@@ -400,6 +401,27 @@ void TFormC::calendarPick(DateEdit *edit)
         }
         taken({edit});
     });
+}
+
+void TFormC::dateConfirmed(DateEdit *edit)
+{
+    // A date that does not exist is reported when the period is read (OK,
+    // a mode, a box); until then the status line keeps the last period.
+    if (!m_typed.contains(edit) || !edit->isEnabled() || edit->halfTyped())
+        return;
+    QDate d;
+    try {
+        d = read(edit);
+    } catch (const Error &) {
+        return;
+    }
+    if (edit == DayOne)
+        setPeriod(YKMBegin(d, boxes()), d);
+    else if (edit == DayB)
+        setPeriod(YKMBegin(d, boxes()), dateOf(m_dateEnd));
+    else
+        setPeriod(dateOf(m_dateBeg), d);
+    taken({edit});
 }
 
 void TFormC::DayOneSPClick()

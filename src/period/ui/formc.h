@@ -81,6 +81,9 @@ private:
     void recompute();
     void startBoxClick(StartBox box, bool checked);
     void calendarPick(DateEdit *edit);
+    // A typed date confirmed (Enter, or the edit left): the status line
+    // shows the period with it.
+    void dateConfirmed(DateEdit *edit);
     StartBoxes boxes() const;
     void setBoxes(const StartBoxes &b);
     void setPeriod(const QDate &begin, const QDate &end);
