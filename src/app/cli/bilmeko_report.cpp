@@ -188,19 +188,14 @@ int main(int argc, char *argv[])
     if (!ledger.isEmpty()) {
         // The selection and the sums run in the database; nothing is
         // printed when it cannot be reached.
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly)) {
-            complain(QStringLiteral("стандартный вывод закрыт"));
-            return Refused;
-        }
         try {
             PgConnection c(ledger);
-            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv) || !out.flush()) {
-                complain(QStringLiteral("отчет не выведен: %1").arg(out.errorString()));
+            FdOutput out(STDOUT_FILENO);
+            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv)) {
+                complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
                 return Refused;
             }
         } catch (const Error &e) {
-            out.flush();
             complain(QStringLiteral("общая книга: %1").arg(e.message()));
             return Refused;
         }

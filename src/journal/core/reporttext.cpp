@@ -610,12 +610,17 @@ QStringView LineWriter::format(const RecordFields &r)
 
 void CsvWriter::header(bool withSource)
 {
+    header(withSource ? QStringLiteral("Журнал") : QString());
+}
+
+void CsvWriter::header(const QString &sourceTitle)
+{
     m_out.put("\xEF\xBB\xBF");
     QString h = reportHeader();
     h.replace(QLatin1String("\t\t\t"), QLatin1String("\t"));
     h.replace(QLatin1Char('\t'), QLatin1Char(';'));
-    if (withSource)
-        h += QStringLiteral(";Журнал");
+    if (!sourceTitle.isEmpty())
+        h += QLatin1Char(';') + sourceTitle;
     m_out.putUtf8(h);
     m_out.put("\r\n");
 }

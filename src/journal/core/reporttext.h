@@ -157,6 +157,8 @@ public:
     explicit CsvWriter(ByteOutput &out) : m_out(out) {}
     // The byte-order mark and the header row; `withSource` adds "Журнал".
     void header(bool withSource);
+    // The same with a last column of that title ("Стойка" over the ledger).
+    void header(const QString &sourceTitle);
     void row(const RecordFields &r);
     // With a last column naming where the row comes from (sourceField()).
     void row(const RecordFields &r, std::string_view sourceField);

@@ -3,7 +3,6 @@
 #include "ledger.h"
 
 #include "journal/core/periodreport.h"
-#include "journal/core/reportcsv.h"
 
 #include <QDate>
 #include <cstring>
@@ -35,7 +34,7 @@ const char Where[] = " FROM bilmeko.records WHERE written >= $1::date AND writte
 } // namespace
 
 LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd, const QStringList &desks,
-                          const std::function<bool(const QString &desk, const LogRecord &r)> &row)
+                          const std::function<bool(const QString &desk, const char *plain)> &row)
 {
     checkLedgerSchema(c);
     const QList<QString> params = {dayText(dateBeg), dayText(dateEnd), desks.isEmpty() ? QString() : textArray(desks)};
@@ -49,21 +48,35 @@ LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue 
         t.records = sums.number(0, 0);
         t.amount = sums.text(0, 1).toDouble();
         t.days = sums.text(0, 2).toDouble() / 86400.0L;
-        c.exec((QByteArrayLiteral("DECLARE ledger_rows NO SCROLL CURSOR FOR SELECT desk, raw") + Where
+        // Every row is wanted: plan for all of them (one pass and a sort),
+        // not for the first few.
+        c.exec("SET LOCAL cursor_tuple_fraction = 1.0");
+        c.exec((QByteArrayLiteral("DECLARE ledger_rows NO SCROLL BINARY CURSOR FOR SELECT desk, raw") + Where
                 + " ORDER BY desk, journal_offset")
                    .constData(),
                params);
-        bool more = true;
-        while (more) {
-            const PgResult piece = c.exec("FETCH 5000 FROM ledger_rows");
+        RecordBytes plain;
+        QString desk;
+        std::string_view deskBytes;
+        for (;;) {
+            const PgResult piece = c.exec("FETCH 20000 FROM ledger_rows", {}, true);
+            bool more = piece.rows() > 0;
             for (int i = 0; i < piece.rows() && more; ++i) {
-                QByteArray raw = piece.bytes(i, 1);
-                if (raw.size() != RecordSize)
+                const std::string_view raw = piece.raw(i, 1);
+                if (raw.size() != size_t(RecordSize))
                     continue;
-                ScrambleRecord(raw.data());
-                more = row(piece.text(i, 0), deserializeRecord(raw.constData()));
+                const std::string_view d = piece.raw(i, 0);
+                if (d != deskBytes || desk.isNull()) {
+                    desk = QString::fromUtf8(d.data(), qsizetype(d.size()));
+                    deskBytes = d;
+                }
+                std::memcpy(plain.data(), raw.data(), RecordSize);
+                ScrambleRecord(plain);
+                more = row(desk, plain.data());
             }
-            if (piece.rows() == 0)
+            // deskBytes points into this piece: compare by text next time.
+            deskBytes = {};
+            if (!more)
                 break;
         }
         c.exec("COMMIT");
@@ -80,43 +93,39 @@ QString deskColumnTitle()
     return QStringLiteral("Стойка");
 }
 
-bool writeLedgerReport(QIODevice &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
+bool writeLedgerReport(ByteOutput &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
                        const QStringList &desks, bool csv)
 {
-    bool ok = true;
-    QByteArray buffer;
-    const auto flush = [&](bool always) {
-        if (ok && (always || buffer.size() > (1 << 16))) {
-            ok = out.write(buffer) == buffer.size();
-            buffer.clear();
-        }
-        return ok;
-    };
+    CsvWriter csvRows(out);
+    LineWriter lines;
     if (csv) {
-        buffer += "\xEF\xBB\xBF";
-        QStringList head = csvColumns(false);
-        head << deskColumnTitle();
-        for (QString &f : head)
-            f = csvField(f);
-        buffer += head.join(QLatin1Char(';')).toUtf8() + "\r\n";
+        csvRows.header(deskColumnTitle());
     } else {
-        buffer += (reportHeader() + QLatin1Char('\t') + deskColumnTitle() + QLatin1Char('\n')).toUtf8();
+        out.putUtf8(reportHeader() + QLatin1Char('\t') + deskColumnTitle());
+        out.put('\n');
     }
-    const LedgerTotals t = ledgerReport(c, dateBeg, dateEnd, desks, [&](const QString &desk, const LogRecord &r) {
-        if (csv) {
-            QStringList fields = csvRecordFields(r);
-            fields << desk;
-            for (QString &f : fields)
-                f = csvField(f);
-            buffer += fields.join(QLatin1Char(';')).toUtf8() + "\r\n";
-        } else {
-            buffer += (reportLine(r) + QLatin1Char('\t') + desk + QLatin1Char('\n')).toUtf8();
+    QString lastDesk;
+    QByteArray deskField;
+    const LedgerTotals t = ledgerReport(c, dateBeg, dateEnd, desks, [&](const QString &desk, const char *plain) {
+        if (desk != lastDesk || deskField.isEmpty()) {
+            lastDesk = desk;
+            deskField = csv ? CsvWriter::sourceField(desk) : desk.toUtf8();
         }
-        return flush(false);
+        const std::string_view deskView(deskField.constData(), size_t(deskField.size()));
+        const RecordFields f = RecordFields::fromPlain(plain);
+        if (csv) {
+            csvRows.row(f, deskView);
+        } else {
+            out.putUtf8(lines.format(f));
+            out.put('\t');
+            out.put(deskView);
+            out.put('\n');
+        }
+        return !out.failed();
     });
     if (!csv)
-        buffer += (totalsText(t.amount, t.days) + QLatin1Char('\n')).toUtf8();
-    return flush(true);
+        out.putUtf8(totalsText(t.amount, t.days) + QLatin1Char('\n'));
+    return out.flush();
 }
 
 } // namespace bilmeko

@@ -9,8 +9,8 @@
 
 #include "common/core/datetime.h"
 #include "journal/core/logrecord.h"
+#include "journal/core/reporttext.h"
 
-#include <QIODevice>
 #include <QStringList>
 #include <functional>
 
@@ -24,15 +24,16 @@ struct LedgerTotals
 };
 
 // Rows come in desk order, each desk's in journal order, a piece at a
-// time (memory stays small whatever the period). `row` returning false
-// stops the reading. Read in one snapshot, so rows and totals agree.
+// time (memory stays small whatever the period), as the record's
+// unscrambled bytes. `row` returning false stops the reading. Read in one
+// snapshot, so rows and totals agree.
 LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd, const QStringList &desks,
-                          const std::function<bool(const QString &desk, const LogRecord &r)> &row);
+                          const std::function<bool(const QString &desk, const char *plain)> &row);
 
 // The report as bilmeko-report prints it over journal files, the desk in
 // the last column: text (header, lines, totals) or CSV (no totals row).
 // Throws LedgerError; false when the device refused the bytes.
-bool writeLedgerReport(QIODevice &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
+bool writeLedgerReport(ByteOutput &out, PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd,
                        const QStringList &desks, bool csv);
 
 // The last column's title.

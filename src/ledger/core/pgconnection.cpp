@@ -55,6 +55,11 @@ double PgResult::real(int row, int col) const { return QByteArray(PQgetvalue(m_r
 
 qint64 PgResult::affected() const { return QByteArray(PQcmdTuples(m_r.get())).toLongLong(); }
 
+std::string_view PgResult::raw(int row, int col) const
+{
+    return {PQgetvalue(m_r.get(), row, col), size_t(PQgetlength(m_r.get(), row, col))};
+}
+
 QByteArray PgResult::bytes(int row, int col) const
 {
     size_t n = 0;
@@ -145,6 +150,7 @@ void PgConnection::waitSocket(bool forWrite)
 void PgConnection::failQuery(const char *what, pg_result *r)
 {
     QString m = serverText(r ? PQresultErrorMessage(r) : PQerrorMessage(m_conn));
+    const QByteArray state = r ? QByteArray(PQresultErrorField(r, PG_DIAG_SQLSTATE)) : QByteArray();
     const bool lost = PQstatus(m_conn) != CONNECTION_OK;
     if (r)
         PQclear(r);
@@ -153,7 +159,7 @@ void PgConnection::failQuery(const char *what, pg_result *r)
         PQclear(rest);
     if (lost)
         throw LedgerError(LedgerError::Connection, QStringLiteral("соединение с сервером потеряно: ") + m);
-    throw LedgerError(LedgerError::Query, QString::fromUtf8(what) + QStringLiteral(": ") + m);
+    throw LedgerError(LedgerError::Query, QString::fromUtf8(what) + QStringLiteral(": ") + m, state);
 }
 
 pg_result *PgConnection::nextResult()
@@ -169,7 +175,7 @@ pg_result *PgConnection::nextResult()
     return PQgetResult(m_conn);
 }
 
-PgResult PgConnection::exec(const char *sql, const QList<QString> &params)
+PgResult PgConnection::exec(const char *sql, const QList<QString> &params, bool binary)
 {
     QList<QByteArray> utf8;
     std::vector<const char *> values;
@@ -178,7 +184,7 @@ PgResult PgConnection::exec(const char *sql, const QList<QString> &params)
         utf8.append(p.toUtf8());
         values.push_back(p.isNull() ? nullptr : utf8.back().constData());
     }
-    if (!PQsendQueryParams(m_conn, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0))
+    if (!PQsendQueryParams(m_conn, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, binary ? 1 : 0))
         failQuery("запрос не отправлен");
     pg_result *r = nextResult();
     const ExecStatusType st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;

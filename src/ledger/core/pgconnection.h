@@ -11,6 +11,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <string_view>
 #include <memory>
 
 struct pg_conn;
@@ -24,11 +25,18 @@ class LedgerError : public Error
 {
 public:
     enum Kind { Connection, Schema, Query };
-    LedgerError(Kind kind, QString message) : Error(std::move(message)), m_kind(kind) {}
+    LedgerError(Kind kind, QString message, QByteArray sqlState = {})
+        : Error(std::move(message)), m_kind(kind), m_sqlState(std::move(sqlState))
+    {
+    }
     Kind kind() const { return m_kind; }
+    // The server's error code ("23505": a key already there); empty when
+    // the server gave none.
+    const QByteArray &sqlState() const { return m_sqlState; }
 
 private:
     Kind m_kind;
+    QByteArray m_sqlState;
 };
 
 class PgResult
@@ -40,6 +48,8 @@ public:
     bool isNull(int row, int col) const;
     QString text(int row, int col) const;
     QByteArray bytes(int row, int col) const; // a bytea column, decoded
+    // A value of a binary result, without a copy: valid while the result is.
+    std::string_view raw(int row, int col) const;
     qint64 number(int row, int col) const;
     double real(int row, int col) const;
     // Rows an INSERT, UPDATE or DELETE touched.
@@ -63,7 +73,9 @@ public:
     PgConnection &operator=(const PgConnection &) = delete;
 
     // Runs one statement with text parameters (a null QString is SQL NULL).
-    PgResult exec(const char *sql, const QList<QString> &params = {});
+    // binary: the result's values in the server's binary form (a bytea's
+    // bytes as they are, a text's UTF-8): read them with raw().
+    PgResult exec(const char *sql, const QList<QString> &params = {}, bool binary = false);
     // COPY ... FROM STDIN with the given data (text format).
     void copyIn(const char *sql, const QByteArray &data);
     // The role the connection logged in as.
