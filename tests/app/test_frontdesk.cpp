@@ -533,6 +533,11 @@ private slots:
         QVERIFY2(report.contains(QStringLiteral("\t-20,00\t\tОтмена")), qPrintable(report));
         QCOMPARE(report.count(QStringLiteral("Утро")), 1); // today's only
         QCOMPARE(sum, QStringLiteral("122,00"));
+
+        // At midnight the figures start over from the new day's records.
+        m_clock->set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 5)));
+        f.Timer1Timer();
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 0 сеансов, 0,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
     }
 
 private:
