@@ -213,7 +213,6 @@ BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, agai
     shipAll(info, QStringLiteral("desk"), journal);
     PgConnection(info).exec("ANALYZE bilmeko.records");
     // Every row: 10,000 days of 100 records from 1 January 2024.
-    const DateTimeValue from = dateValue(QDate(2024, 1, 1)), to = dateValue(QDate(2051, 12, 31));
     // The command as the owner runs it, its output thrown away.
     const QString command = QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report");
     qint64 lines = 0;
