@@ -103,6 +103,11 @@ void DateEdit::focusInEvent(QFocusEvent *e)
 
 void DateEdit::keyPressEvent(QKeyEvent *e)
 {
+    // The first key of new typing also records the text Esc goes back to:
+    // the focus may come before the window is active, and its event only
+    // after the typing has begun.
+    if (!isModified())
+        m_textOnFocus = editText();
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && isModified()) {
         setEditText(m_textOnFocus);
         e->accept();
