@@ -136,6 +136,8 @@ private slots:
             QVERIFY(box->windowFlags() & Qt::WindowStaysOnTopHint);
             QCOMPARE(box->windowHandle()->transientParent(), dialog->windowHandle());
             QVERIFY(!box->isModal());
+            // It leaves the field being typed in in view.
+            QVERIFY(!box->frameGeometry().intersects(dialog->frameGeometry()));
             QTest::qWait(50); // whatever the window system does on showing
             QCOMPARE(QApplication::activeWindow(), dialog);
             QCOMPARE(QApplication::focusWidget(), customer);

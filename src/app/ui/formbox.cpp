@@ -93,6 +93,33 @@ TFormbox::TFormbox(QWidget *parent)
     connect(BitBtn1, &QPushButton::clicked, this, &TFormbox::BitBtn1Click);
 }
 
+namespace {
+
+// Centred on the screen, unless that would cover the window the operator is
+// typing in: then just below it, or just above it, so the field stays in view.
+QPoint placeBeside(const QRect &screen, const QSize &size, const QWidget *active)
+{
+    QRect centred(QPoint(), size);
+    centred.moveCenter(screen.center());
+    if (!active || !active->isVisible())
+        return centred.topLeft();
+    const QRect typing = active->frameGeometry();
+    if (!centred.intersects(typing))
+        return centred.topLeft();
+    const int gap = 8;
+    QRect below = centred;
+    below.moveTop(typing.bottom() + gap);
+    if (screen.contains(below))
+        return below.topLeft();
+    QRect above = centred;
+    above.moveBottom(typing.top() - gap);
+    if (screen.contains(above))
+        return above.topLeft();
+    return centred.topLeft();
+}
+
+} // namespace
+
 TFormbox *TFormbox::showNotice(const Notice &notice)
 {
     TFormbox *box = nullptr;
@@ -108,7 +135,8 @@ TFormbox *TFormbox::showNotice(const Notice &notice)
         box = new TFormbox;
         box->m_sessionId = notice.sessionId;
         if (QScreen *screen = QGuiApplication::primaryScreen())
-            box->move(screen->availableGeometry().center() - box->rect().center());
+            box->move(placeBeside(screen->availableGeometry(), box->frameGeometry().size(),
+                                  QApplication::activeWindow()));
     }
     box->setCustomer(notice.customer);
     box->setStat(notice.stat);
