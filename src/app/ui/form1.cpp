@@ -634,8 +634,13 @@ void TForm1::N12Click()
         path = chooseReceiptPath();
     } else {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        // The file is named after the client, so the receipts of a day do
+        // not overwrite one another; '/' cannot be in a file's name.
+        QString client = m_board->lastFinished()->client.trimmed();
+        client.replace(QLatin1Char('/'), QLatin1Char('-'));
+        const QString name = client.isEmpty() ? QStringLiteral("Чек.pdf") : QStringLiteral("Чек %1.pdf").arg(client);
         path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"),
-                                            QDir(folder).filePath(QStringLiteral("Чек.pdf")),
+                                            QDir(folder).filePath(name),
                                             QStringLiteral("Документ PDF (*.pdf)"));
     }
     if (path.isEmpty())
