@@ -80,8 +80,13 @@ PgConnection::PgConnection(const QString &conninfo, StopCheck stop) : m_stop(std
     m_conn = PQconnectStartParams(keys, values, 1);
     if (!m_conn)
         throw LedgerError(LedgerError::Connection, QStringLiteral("нет памяти для соединения"));
-    if (PQstatus(m_conn) == CONNECTION_BAD)
-        throw LedgerError(LedgerError::Connection, connectionReason(serverText(PQerrorMessage(m_conn))));
+    if (PQstatus(m_conn) == CONNECTION_BAD) {
+        // The destructor does not run for a constructor that throws.
+        const QString m = serverText(PQerrorMessage(m_conn));
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw LedgerError(LedgerError::Connection, connectionReason(m));
+    }
     QDeadlineTimer deadline(30'000);
     PostgresPollingStatusType st = PGRES_POLLING_WRITING;
     for (;;) {

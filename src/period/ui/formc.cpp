@@ -481,4 +481,12 @@ bool TFormC::takeTypedDates()
     return true;
 }
 
+TFormC::~TFormC()
+{
+    // A date field losing the focus while the dialog goes away must not
+    // reach a dialog that is half destroyed.
+    for (DateEdit *e : {DayOne, DayB, DayE})
+        e->disconnect(this);
+}
+
 } // namespace bilmeko

@@ -50,6 +50,7 @@ public:
     enum Mode { Kvartal = 0, Month = 1, Day = 2, Interval = 3 };
 
     explicit TFormC(QWidget *parent = nullptr);
+    ~TFormC() override;
 
     // The period the status line shows; Execute sets them before the
     // dialog is shown and reads them after OK.
