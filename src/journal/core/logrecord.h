@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 
 namespace bilmeko {
@@ -101,5 +103,16 @@ inline void ScrambleRecord(RecordBytes &record) { ScrambleRecord(record.data());
 
 // Little-endian double at an offset of a record.
 double readDouble(const char *bytes, int offset);
+// The same, inlined: the report reads several for every record of the journal.
+inline double numberAt(const char *bytes, int offset)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        double v;
+        std::memcpy(&v, bytes + offset, sizeof v);
+        return v;
+    } else {
+        return readDouble(bytes, offset);
+    }
+}
 
 } // namespace bilmeko

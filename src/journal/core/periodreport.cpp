@@ -40,18 +40,6 @@ bool saneWritten(double v)
     return v >= first && v < after; // false for NaN
 }
 
-// A little-endian double of a record, as readDouble gives it, without the
-// call: the report reads several for every record of the journal.
-inline double numberAt(const char *bytes, int offset)
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        double v;
-        std::memcpy(&v, bytes + offset, sizeof v);
-        return v;
-    } else {
-        return readDouble(bytes, offset);
-    }
-}
 
 // The numbers after `Written` (none of them scrambled).
 bool saneNumbers(const char *stored)

@@ -21,16 +21,6 @@ namespace {
 
 const QLatin1Char Tab('\t');
 
-inline double numberAt(const char *bytes, int offset)
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        double v;
-        std::memcpy(&v, bytes + offset, sizeof v);
-        return v;
-    } else {
-        return readDouble(bytes, offset);
-    }
-}
 
 inline std::string_view shortString(const char *plain, int offset, int max)
 {
