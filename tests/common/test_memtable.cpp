@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <cmath>
+#include <limits>
 
 using namespace bilmeko;
 
@@ -43,6 +45,71 @@ private slots:
         QCOMPARE(t->number("Maybe"), 0.0);
         QCOMPARE(t->text("Maybe"), QString());
         QVERIFY_THROWS_EXCEPTION(std::exception, t->field("nope"));
+    }
+
+    // Texts are kept packed a byte a character where they can be; whatever
+    // they hold, they read back as set (cut to the field), through edits
+    // and deletions that make the store pack itself again.
+    void textsReadBackThroughEditsAndDeletions_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("latin") << QStringList{"Anna", "b c", "12345678"};
+        QTest::newRow("russian") << QStringList{"Ёлка", "ёжик", "Щука", "Їжак", "абвгдеж"};
+        QTest::newRow("other letters") << QStringList{"Café", "№ 5", "ß", "ΩΨ", "Zoë"};
+        QTest::newRow("surrogates and controls")
+            << QStringList{QString::fromUtf8("\xF0\x9F\x98\x80"), "a\tb", QString(QChar(0)) + "x", "Я😀"};
+        QTest::newRow("empty") << QStringList{"", "x", ""};
+    }
+    void textsReadBackThroughEditsAndDeletions()
+    {
+        QFETCH(QStringList, texts);
+        std::unique_ptr<MemTable> t(makeTable());
+        QStringList want;
+        for (int i = 0; i < 3000; ++i) {
+            const QString s = (texts[i % texts.size()] + QString::number(i % 7)).left(5);
+            if (i % 3 == 2 && !want.isEmpty()) {
+                const int row = (i * 7) % static_cast<int>(want.size());
+                t->deleteRowAt(row);
+                want.removeAt(row);
+            } else if (i % 3 == 1 && !want.isEmpty()) {
+                const int row = (i * 13) % static_cast<int>(want.size());
+                t->holdUpdates();
+                t->setValue(row, 0, s);
+                t->resumeUpdates();
+                want[row] = s;
+            } else {
+                t->setCurrentRow(t->rowCount());
+                t->appendRow();
+                t->setValue(t->currentRow(), 0, s);
+                t->setValue(t->currentRow(), 1, i);
+                want.append(s);
+            }
+        }
+        QCOMPARE(names(*t), want);
+        // The store holds about what the live texts need, not every text
+        // ever set.
+        QVERIFY2(t->storageBytes() < static_cast<size_t>(t->rowCount()) * (8 + 4 * 8 + 2 * 5) * 2 + 16384,
+                 QByteArray::number(qulonglong(t->storageBytes())));
+        t->clear();
+        QVERIFY(t->storageBytes() < 4096);
+    }
+
+    void numbersKeepEmptyAndNotANumberApart()
+    {
+        std::unique_ptr<MemTable> t(makeTable());
+        t->insertRow();
+        QVERIFY(t->isNull("Maybe"));
+        t->setField("Maybe", std::numeric_limits<double>::quiet_NaN());
+        QVERIFY(!t->isNull("Maybe"));
+        QVERIFY(std::isnan(t->number("Maybe")));
+        t->setField("Maybe", -0.0);
+        QVERIFY(std::signbit(t->number("Maybe")));
+        t->setField("Maybe", QVariant());
+        QVERIFY(t->isNull("Maybe"));
+        t->setField("Money", QVariant());
+        QCOMPARE(t->number("Money"), 0.0);
+        t->setField("Money", 1e300);
+        QCOMPARE(t->number("Money"), 1e300);
     }
 
     void emptyTableReadsEmpty()

@@ -4,6 +4,7 @@
 #include "common/core/clock.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
+#include "common/core/heap.h"
 #include "common/ui/memtablemodel.h"
 #include "formbox.h"
 #include "glyphs.h"
@@ -835,16 +836,22 @@ void TForm1::FormCreate()
     m_settingsPath = m_dir + QStringLiteral("Bilmeko.ini");
     // Left by a save of the price list that was cut short.
     removeStaleTemporaries(m_settingsPath);
+    SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
+    // Its sections are read here once, from one reading of the file.
+    SettingsIni->holdText();
     // Before anything that may stop to ask the operator.
     startLedger();
     restoreSessions();
-    SettingsIni = std::make_unique<ProfileFile>(m_settingsPath);
     loadPriceList();
     const ReminderOption reminder = readReminderOption(*SettingsIni);
     m_reminder = std::make_unique<SessionReminder>(reminder.minutes);
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
     m_options = readShiftOptions(*SettingsIni);
+    SettingsIni->releaseText();
+    // Reading a long price list leaves its passing pieces free in the heap;
+    // give those pages back rather than keep them for the whole run.
+    releaseFreeMemory();
     for (const QString &m : m_options.messages)
         showErrorBox(m);
     m_board->setUndoWindowMs(static_cast<std::int64_t>(m_options.undoStopMinutes) * MsPerMinute);
@@ -864,7 +871,7 @@ void TForm1::loadPriceList()
 {
     // A settings file that is there but cannot be read (no rights, a folder,
     // a device) would look like an empty price list; say why instead.
-    const ProfileFile::ReadStatus status = ProfileFile::readBytes(m_settingsPath).status;
+    const ProfileFile::ReadStatus status = SettingsIni->readStatus();
     if (status == ProfileFile::ReadStatus::Failed)
         showErrorBox(QStringLiteral("Cannot open file \"%1\"").arg(m_settingsPath));
     // Far too large for a price list: the start goes on with none, and the
@@ -885,7 +892,7 @@ void TForm1::loadPriceList()
 // a thread of its own, so the desk never waits for the network.
 void TForm1::startLedger()
 {
-    const LedgerSettings settings = readLedgerSettings(ProfileFile(m_settingsPath));
+    const LedgerSettings settings = readLedgerSettings(*SettingsIni);
     if (!settings.enabled())
         return;
     m_ledger = new LedgerShipper(settings, m_journalPath, this);

@@ -82,10 +82,15 @@ QString decode(const char *bytes, qsizetype size)
     if (!table.whole)
         return decoder().decode(QByteArrayView(bytes, size));
     QString out(size, Qt::Uninitialized);
-    char16_t *to = reinterpret_cast<char16_t *>(out.data());
-    for (qsizetype i = 0; i < size; ++i)
-        to[i] = table.chars[static_cast<unsigned char>(bytes[i])];
+    decodeTo(bytes, size, out.data());
     return out;
+}
+
+void decodeTo(const char *bytes, qsizetype size, QChar *out)
+{
+    const ByteTable &table = byteTable();
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = QChar(table.chars[static_cast<unsigned char>(bytes[i])]);
 }
 
 QString decode(const QByteArray &bytes)

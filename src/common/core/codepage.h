@@ -11,6 +11,9 @@ namespace bilmeko::cp1251 {
 QByteArray encode(const QString &text);
 QString decode(const QByteArray &bytes);
 QString decode(const char *bytes, qsizetype size);
+// Writes the characters of size bytes to out, one a byte (a character the
+// code page lacks as '?').
+void decodeTo(const char *bytes, qsizetype size, QChar *out);
 // Whether every character of the text exists in the code page.
 bool canEncode(const QString &text);
 

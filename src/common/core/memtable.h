@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 #include <vector>
 
@@ -40,8 +41,8 @@ public:
     // -1 when there is no such field.
     int fieldIndex(const QString &name) const;
 
-    int rowCount() const { return static_cast<int>(m_rows.size()); }
-    bool isEmpty() const { return m_rows.empty(); }
+    int rowCount() const { return static_cast<int>(m_ids.size()); }
+    bool isEmpty() const { return m_ids.empty(); }
 
     // The current row, -1 when the table is empty.
     int currentRow() const { return m_current; }
@@ -56,6 +57,8 @@ public:
     // day fraction in [0, 1)), an empty Float as a null QVariant.
     QVariant value(int row, int field) const;
     void setValue(int row, int field, const QVariant &v);
+    // A text field's value, as setValue with that text.
+    void setText(int row, int field, QStringView text);
 
     // The current row's fields by name. On an empty table a field reads as
     // empty (text "" or number 0). Unknown names throw.
@@ -85,6 +88,9 @@ public:
     // becomes current, or none in an empty table.
     void restoreCurrent(RowId id);
 
+    // Bytes the rows take in memory, slack of the arrays included.
+    size_t storageBytes() const;
+
     // While held, no change reaches the views; resuming redraws them once.
     void holdUpdates();
     void resumeUpdates();
@@ -103,21 +109,38 @@ signals:
     void currentChanged(int row);
 
 private:
-    struct Row
-    {
-        RowId id;
-        std::vector<QVariant> values;
-    };
+    // A cell is one 64-bit slot: a double's bits, a time's milliseconds, or
+    // for text where its characters lie in m_text. A price list of
+    // thousands of services is kept at about the size of its file.
+    using Slot = quint64;
     int requireField(const QString &name) const;
-    QVariant stored(int field, const QVariant &v) const;
-    QVariant emptyValue(int field) const;
+    Slot stored(int field, const QVariant &v);
+    Slot emptySlot(int field) const;
+    QVariant read(int field, Slot s) const;
+    Slot &cell(int row, int field) { return m_cells[static_cast<size_t>(row) * m_width + field]; }
+    Slot cell(int row, int field) const { return m_cells[static_cast<size_t>(row) * m_width + field]; }
+    Slot storeText(QStringView text);
+    QString textOf(Slot s) const;
+    static size_t textBytes(Slot s);
+    bool sameText(Slot s, QStringView text) const;
+    void noteChanged(int row, int field);
+    void dropText(Slot s);
+    void packText();
+    void insertCells(int at);
+    void trimStorage();
     void noteCurrent();
 
     QList<FieldDef> m_fields;
-    std::vector<Row> m_rows;
+    size_t m_width = 0;           // fields a row
+    // A row's identity, by position. Kept in 32 bits: four thousand
+    // million rows made in one run is far beyond any table of the program.
+    std::vector<quint32> m_ids;
+    std::vector<Slot> m_cells;    // m_width slots a row, row after row
+    std::vector<char> m_text;     // the texts' characters
+    size_t m_textGarbage = 0;     // bytes of m_text no cell uses any more
     int m_current = -1;
     bool m_eof = true;
-    RowId m_nextId = 1;
+    quint32 m_nextId = 1;
     int m_hold = 0;
     bool m_dirty = false;      // something changed while held
     bool m_structural = false; // rows came or went while held

@@ -8,6 +8,9 @@
 
 #include <QHash>
 #include <QSet>
+#include <array>
+#include <string>
+#include <string_view>
 #include <algorithm>
 #include <charconv>
 #include <optional>
@@ -79,7 +82,7 @@ namespace {
 // the general parser: a price list of thousands of lines is read at start.
 // Anything else (blanks, a sign, an exponent) goes the general way; both
 // round the same, to the nearest double.
-std::optional<double> plainPrice(const QString &text)
+std::optional<double> plainPrice(QStringView text)
 {
     const qsizetype n = text.size();
     if (n == 0 || n > 32)
@@ -106,82 +109,156 @@ std::optional<double> plainPrice(const QString &text)
 
 } // namespace
 
-std::optional<double> priceOfText(const QString &text)
+std::optional<double> priceOfText(QStringView text)
 {
     std::optional<double> v = plainPrice(text);
     if (!v)
-        v = Formats::parseFloat(text);
+        v = Formats::parseFloat(text.toString());
     if (!v || !isValidPrice(*v))
         return std::nullopt;
     return v;
 }
+
+namespace {
+
+// Each byte of the code page as its character with the letter case folded,
+// as folded() gives it: the file's names are compared without making a
+// string of each.
+const std::array<char16_t, 256> &foldedBytes()
+{
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (int b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            const QString one = cp1251::decode(&c, 1);
+            const QString f = folded(one);
+            t[static_cast<size_t>(b)] = (f.size() == 1 ? f : one).at(0).unicode();
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The names met while loading, folded, each once: an open-addressing table
+// over views of the folded text (thousands of names are read at start).
+class NameTable
+{
+public:
+    struct Name
+    {
+        std::u16string_view folded;
+        qsizetype line = -1;            // its line in the carrier
+        bool inFile = false;            // the file has named it
+        QByteArrayView firstValue;      // the value of the file's first line of it
+    };
+
+    explicit NameTable(size_t expected)
+    {
+        size_t n = 16;
+        while (n < expected * 2)
+            n *= 2;
+        m_slots.assign(n, -1);
+        m_names.reserve(expected);
+    }
+
+    Name &operator[](std::u16string_view folded)
+    {
+        size_t h = 1469598103934665603ull;
+        for (char16_t c : folded)
+            h = (h ^ c) * 1099511628211ull;
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            qsizetype &slot = m_slots[i];
+            if (slot < 0) {
+                slot = static_cast<qsizetype>(m_names.size());
+                m_names.push_back({folded, -1, false, {}});
+                return m_names.back();
+            }
+            if (m_names[static_cast<size_t>(slot)].folded == folded)
+                return m_names[static_cast<size_t>(slot)];
+        }
+    }
+
+private:
+    std::vector<qsizetype> m_slots;
+    std::vector<Name> m_names;
+};
+
+} // namespace
 
 QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable &prices)
 {
     if (carrier.isEmpty())
         carrier << CarrierTitle;
 
+    bool fromUtf8 = false;
+    const std::shared_ptr<const profile::ProfileText> held = ini.text(&fromUtf8);
+    const profile::ProfileText &text = *held;
+    const QList<qsizetype> entryLines = text.entryLines(PriceSection);
+
     // The carrier, split once into names and values. A key of the file
     // enters it as "key=value" with the value of the name's first line
     // (letter case ignored; an empty one enters nothing), replacing the
     // line of the same name or appended. Lines without '=' have no name.
-    // One lookup a line: thousands of lines are read at start.
+    // The file's names are taken as its bytes, and a line's text is made
+    // only for the lines that enter.
     struct CarrierLine
     {
-        QString key;
-        QString value;
-        bool named = false; // the line has an '='
-    };
-    struct Name
-    {
-        qsizetype line = -1;  // its line in the carrier
-        bool inFile = false;  // the file has named it
-        QString firstValue;   // the value of the file's first line of it
+        QString text;        // as the carrier had it, or "key=value" once made
+        QByteArrayView key;  // from the file: the key and value to make it of
+        QByteArrayView value;
+        qsizetype nameEnd = -1; // the length of its name; -1 for a line without '='
     };
     std::vector<CarrierLine> lines;
-    QHash<QString, Name> names;
+    lines.reserve(static_cast<size_t>(carrier.size() + entryLines.size()));
+    NameTable names(static_cast<size_t>(carrier.size() + entryLines.size()));
+    std::vector<QString> carrierFolded; // the views into them must stay put
+    carrierFolded.reserve(static_cast<size_t>(carrier.size()));
     for (const QString &c : std::as_const(carrier)) {
         const qsizetype eq = c.indexOf(QLatin1Char('='));
-        if (eq < 0) {
-            lines.push_back({c, {}, false});
+        lines.push_back({c, {}, {}, eq});
+        if (eq < 0)
             continue;
-        }
-        lines.push_back({c.left(eq), c.mid(eq + 1), true});
-        Name &n = names[folded(lines.back().key)];
+        carrierFolded.push_back(folded(c.left(eq)));
+        const QString &f = carrierFolded.back();
+        NameTable::Name &n = names[std::u16string_view(reinterpret_cast<const char16_t *>(f.constData()), static_cast<size_t>(f.size()))];
         if (n.line < 0)
             n.line = static_cast<qsizetype>(lines.size() - 1);
     }
 
-    bool fromUtf8 = false;
-    const profile::ProfileText text = ini.text(&fromUtf8);
-    const QList<qsizetype> entryLines = text.entryLines(PriceSection);
-    lines.reserve(lines.size() + static_cast<size_t>(entryLines.size()));
-    names.reserve(names.size() + entryLines.size());
+    const std::array<char16_t, 256> &fold = foldedBytes();
+    std::u16string fileFolded; // every key of the file, folded, one after another
+    qsizetype keyBytes = 0;
+    for (qsizetype at : entryLines)
+        keyBytes += text.keyBytes(text.lines()[static_cast<size_t>(at)]).size();
+    fileFolded.reserve(static_cast<size_t>(keyBytes));
     for (qsizetype at : entryLines) {
         const profile::Line &l = text.lines()[static_cast<size_t>(at)];
-        QString key = text.keyOf(l);
-        Name &n = names[folded(key)];
+        const QByteArrayView key = text.keyBytes(l);
+        const size_t from = fileFolded.size();
+        for (char b : key)
+            fileFolded.push_back(fold[static_cast<unsigned char>(b)]);
+        NameTable::Name &n = names[std::u16string_view(fileFolded).substr(from)];
         if (!n.inFile) {
             n.inFile = true;
-            n.firstValue = text.valueOf(l);
+            n.firstValue = text.valueBytes(l);
         }
         if (n.firstValue.isEmpty())
             continue;
         if (n.line >= 0) {
-            lines[static_cast<size_t>(n.line)] = {std::move(key), n.firstValue, true};
+            lines[static_cast<size_t>(n.line)] = {{}, key, n.firstValue, key.size()};
         } else {
-            lines.push_back({std::move(key), n.firstValue, true});
+            lines.push_back({{}, key, n.firstValue, key.size()});
             n.line = static_cast<qsizetype>(lines.size() - 1);
         }
     }
-    names.clear();
 
-    // The rows, each in front of the one before.
+    // The carrier's lines, and the rows, each in front of the one before.
     QStringList bad;
     qsizetype badCount = 0;
     struct Row
     {
-        QString name;
+        qsizetype line;
         double price;
     };
     std::vector<Row> rows;
@@ -189,39 +266,47 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
     carrier.clear();
     carrier.reserve(static_cast<qsizetype>(lines.size()));
     for (size_t i = 0; i < lines.size(); ++i) {
-        const CarrierLine &c = lines[i];
-        carrier << (c.named ? c.key + QLatin1Char('=') + c.value : c.key);
-        if (i == 0 || !c.named)
+        CarrierLine &c = lines[i];
+        if (c.text.isNull() && c.nameEnd >= 0) {
+            c.text = QString(c.key.size() + 1 + c.value.size(), Qt::Uninitialized);
+            QChar *to = c.text.data();
+            cp1251::decodeTo(c.key.data(), c.key.size(), to);
+            to[c.key.size()] = QLatin1Char('=');
+            cp1251::decodeTo(c.value.data(), c.value.size(), to + c.key.size() + 1);
+        }
+        carrier << c.text;
+        if (i == 0 || c.nameEnd < 0)
             continue;
-        const std::optional<double> price = priceOfText(c.value);
+        const QStringView name = QStringView(c.text).left(c.nameEnd);
+        const QStringView value = QStringView(c.text).mid(c.nameEnd + 1);
+        const std::optional<double> price = priceOfText(value);
         if (!price) {
             // A service without a valid price would be sold for nothing.
             if (++badCount <= MaxNamedServices)
-                bad << QStringLiteral("«%1» = %2").arg(quoted(c.key), quoted(c.value));
+                bad << QStringLiteral("«%1» = %2").arg(quoted(name.toString()), quoted(value.toString()));
             continue;
         }
-        rows.push_back({c.key, *price});
+        rows.push_back({static_cast<qsizetype>(i), *price});
     }
 
     const int item = prices.fieldIndex(QStringLiteral("PItem"));
     const int price = prices.fieldIndex(QStringLiteral("PPrice"));
+    const auto fill = [&](int at, const Row &r) {
+        const CarrierLine &c = lines[static_cast<size_t>(r.line)];
+        prices.setText(at, item, QStringView(c.text).left(c.nameEnd));
+        prices.setValue(at, price, r.price);
+    };
     prices.holdUpdates();
     if (prices.isEmpty()) {
         // Appending in reverse gives the same rows as inserting each at the
         // top, without moving every row each time.
-        for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
-            const int at = prices.appendRow();
-            prices.setValue(at, item, r->name);
-            prices.setValue(at, price, r->price);
-        }
+        for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+            fill(prices.appendRow(), *r);
         if (!rows.empty())
             prices.setCurrentRow(0);
     } else {
-        for (const Row &r : rows) {
-            const int at = prices.insertRow();
-            prices.setValue(at, item, r.name);
-            prices.setValue(at, price, r.price);
-        }
+        for (const Row &r : rows)
+            fill(prices.insertRow(), r);
     }
     prices.resumeUpdates();
 

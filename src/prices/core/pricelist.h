@@ -23,7 +23,7 @@ QByteArray badPriceComment(); // "; неверная цена: " in the code pag
 
 // A price as the file holds it: a number in the ',' form that is a valid
 // price (isValidPrice); nullopt for anything else.
-std::optional<double> priceOfText(const QString &text);
+std::optional<double> priceOfText(QStringView text);
 
 // Loads the section into the price table through the carrier lines (the
 // main window's hidden text box, first line "Prices"): each key with a

@@ -89,18 +89,38 @@ QString ProfileFile::tooLargeMessage(const QString &path)
         .arg(MaxBytes / (1024 * 1024));
 }
 
-profile::ProfileText ProfileFile::load() const
+std::shared_ptr<const ProfileFile::Read> ProfileFile::read() const
 {
-    return text();
-}
-
-profile::ProfileText ProfileFile::text(bool *fromUtf8) const
-{
+    if (m_held)
+        return m_held;
     ReadResult r = readBytes(m_path);
     profile::CodePageBytes b = profile::toCodePage(r.status == ReadStatus::Ok ? std::move(r.bytes) : QByteArray());
+    return std::make_shared<const Read>(Read{r.status, b.fromUtf8, profile::ProfileText(std::move(b.bytes))});
+}
+
+void ProfileFile::holdText()
+{
+    m_held = nullptr;
+    m_held = read();
+}
+
+void ProfileFile::releaseText()
+{
+    m_held = nullptr;
+}
+
+ProfileFile::ReadStatus ProfileFile::readStatus() const
+{
+    return m_held ? m_held->status : readBytes(m_path).status;
+}
+
+std::shared_ptr<const profile::ProfileText> ProfileFile::text(bool *fromUtf8) const
+{
+    std::shared_ptr<const Read> r = read();
     if (fromUtf8)
-        *fromUtf8 = b.fromUtf8;
-    return profile::ProfileText(std::move(b.bytes));
+        *fromUtf8 = r->fromUtf8;
+    const profile::ProfileText *text = &r->text;
+    return std::shared_ptr<const profile::ProfileText>(std::move(r), text);
 }
 
 profile::ProfileText ProfileFile::loadForUpdate() const
@@ -120,6 +140,7 @@ void ProfileFile::failWrite() const
 
 void ProfileFile::commit(const QByteArray &bytes) const
 {
+    m_held = nullptr;
     try {
         AtomicFile file(m_path);
         file.open().write(bytes);
@@ -131,17 +152,17 @@ void ProfileFile::commit(const QByteArray &bytes) const
 
 QStringList ProfileFile::keys(const QString &section) const
 {
-    return load().keys(section);
+    return read()->text.keys(section);
 }
 
 QString ProfileFile::readString(const QString &section, const QString &key) const
 {
-    return load().value(section, key);
+    return read()->text.value(section, key);
 }
 
 QList<profile::Entry> ProfileFile::readSection(const QString &section) const
 {
-    return load().entries(section);
+    return read()->text.entries(section);
 }
 
 void ProfileFile::writeString(const QString &section, const QString &key, const QString &value) const

@@ -13,12 +13,17 @@
 //
 // A file in UTF-8 (see profile::toCodePage) is read converted to the code
 // page, so its next write stores it in the code page.
+//
+// The start reads many keys of one file: between holdText() and
+// releaseText() every read uses the text read once when holding began.
+// A write through this object ends the hold (the file has changed).
 
 #include "profiletext.h"
 
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace bilmeko {
 
@@ -41,7 +46,7 @@ public:
     QList<profile::Entry> readSection(const QString &section) const;
     // The whole text, in the code page; fromUtf8 tells whether the file was
     // converted from UTF-8.
-    profile::ProfileText text(bool *fromUtf8 = nullptr) const;
+    std::shared_ptr<const profile::ProfileText> text(bool *fromUtf8 = nullptr) const;
 
     void writeString(const QString &section, const QString &key, const QString &value) const;
     void eraseSection(const QString &section) const;
@@ -54,6 +59,11 @@ public:
                         const QByteArray &commentPrefix = QByteArray(";")) const;
 
     enum class ReadStatus { Ok, Missing, Failed, TooLarge };
+    void holdText();
+    void releaseText();
+    // How reading the file went (while held, the read holding began with).
+    ReadStatus readStatus() const;
+
     struct ReadResult
     {
         ReadStatus status = ReadStatus::Missing;
@@ -66,7 +76,13 @@ public:
     static QString tooLargeMessage(const QString &path);
 
 private:
-    profile::ProfileText load() const;
+    struct Read
+    {
+        ReadStatus status = ReadStatus::Missing;
+        bool fromUtf8 = false;
+        profile::ProfileText text;
+    };
+    std::shared_ptr<const Read> read() const;
     // The current content for an edit; throws when an existing file cannot
     // be read, since writing would lose what it holds.
     profile::ProfileText loadForUpdate() const;
@@ -74,6 +90,7 @@ private:
     [[noreturn]] void failWrite() const;
 
     QString m_path;
+    mutable std::shared_ptr<const Read> m_held;
 };
 
 } // namespace bilmeko

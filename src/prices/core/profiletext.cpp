@@ -136,13 +136,38 @@ std::vector<Line> splitLines(const QByteArray &bytes)
     return out;
 }
 
+namespace {
+
+// Whether the bytes hold only well-formed UTF-8 sequences, looking no
+// further than the first that is not: a file in the code page fails at its
+// first Russian letter. (Passing this, the decoder still has the last word.)
+bool maybeUtf8(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p++;
+        if (c < 0x80)
+            continue;
+        const int more = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : -1;
+        if (more < 0 || end - p < more)
+            return false;
+        for (int i = 0; i < more; ++i)
+            if ((*p++ & 0xC0) != 0x80)
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
 CodePageBytes toCodePage(QByteArray bytes)
 {
     static const QByteArray bom("\xEF\xBB\xBF");
     const bool marked = bytes.startsWith(bom);
     const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii)
+    if (ascii || !maybeUtf8(bytes))
         return {std::move(bytes), false};
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(QByteArrayView(bytes).sliced(marked ? bom.size() : 0));
@@ -175,7 +200,7 @@ QString ProfileText::sectionName(const Line &line) const
     return cp1251::decode(s + b, e - b);
 }
 
-QString ProfileText::keyOf(const Line &line) const
+QByteArrayView ProfileText::keyBytes(const Line &line) const
 {
     if (line.kind != LineKind::Entry)
         return {};
@@ -184,10 +209,10 @@ QString ProfileText::keyOf(const Line &line) const
     trimRange(s, b, e);
     e = static_cast<const char *>(memchr(s + b, '=', static_cast<size_t>(e - b))) - s;
     trimRange(s, b, e);
-    return cp1251::decode(s + b, e - b);
+    return QByteArrayView(s + b, e - b);
 }
 
-QString ProfileText::valueOf(const Line &line) const
+QByteArrayView ProfileText::valueBytes(const Line &line) const
 {
     if (line.kind != LineKind::Entry)
         return {};
@@ -200,7 +225,23 @@ QString ProfileText::valueOf(const Line &line) const
         ++b;
         --e;
     }
-    return cp1251::decode(s + b, e - b);
+    return QByteArrayView(s + b, e - b);
+}
+
+QString ProfileText::keyOf(const Line &line) const
+{
+    if (line.kind != LineKind::Entry)
+        return {};
+    const QByteArrayView k = keyBytes(line);
+    return cp1251::decode(k.data(), k.size());
+}
+
+QString ProfileText::valueOf(const Line &line) const
+{
+    if (line.kind != LineKind::Entry)
+        return {};
+    const QByteArrayView v = valueBytes(line);
+    return cp1251::decode(v.data(), v.size());
 }
 
 std::vector<ProfileText::Member> ProfileText::membership(const QString &section) const

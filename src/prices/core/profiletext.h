@@ -11,6 +11,7 @@
 // keeps its bytes, and the lines it writes end in CR LF.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -86,6 +87,10 @@ public:
     QString sectionName(const Line &line) const;
     QString keyOf(const Line &line) const;
     QString valueOf(const Line &line) const;
+    // The same, as the bytes in the code page (empty for a line that is
+    // not a key line).
+    QByteArrayView keyBytes(const Line &line) const;
+    QByteArrayView valueBytes(const Line &line) const;
 
 private:
     enum Member : quint8 { Outside, FirstHeader, InFirst, InLater };
