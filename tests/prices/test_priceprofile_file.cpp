@@ -50,6 +50,31 @@ private slots:
         QCOMPARE(folderEntries(dir.path()), QStringList{"Bilmeko.ini"});
     }
 
+    // The start reads every section from one reading: what the file says
+    // later is seen once the hold ends, and a write of the program's own
+    // ends it at once, so a write is never read over with the old text.
+    void heldReadsSeeOneReadingUntilAWrite()
+    {
+        OpenDir dir;
+        const QString path = dir.file("Bilmeko.ini");
+        writeFile(path, crlf({"[Price]", "A=1", "[Options]", "K=5"}));
+        ProfileFile ini(path);
+        ini.holdText();
+        writeFile(path, crlf({"[Price]", "A=2"}));
+        QCOMPARE(ini.readString(Price, "A"), QStringLiteral("1"));
+        QCOMPARE(ini.readString("Options", "K"), QStringLiteral("5"));
+        QCOMPARE(ini.readStatus(), ProfileFile::ReadStatus::Ok);
+        ini.writeString("Options", "K", "7");
+        QCOMPARE(readFile(path), crlf({"[Price]", "A=2", "[Options]", "K=7"}));
+        QCOMPARE(ini.readString(Price, "A"), QStringLiteral("2"));
+        ini.holdText();
+        QFile::remove(path);
+        QCOMPARE(ini.readString(Price, "A"), QStringLiteral("2"));
+        ini.releaseText();
+        QCOMPARE(ini.readStatus(), ProfileFile::ReadStatus::Missing);
+        QCOMPARE(ini.readString(Price, "A"), QString());
+    }
+
     void writesKeepTheRestByteForByte()
     {
         OpenDir dir;
