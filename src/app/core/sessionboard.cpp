@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <algorithm>
+#include <cmath>
 
 namespace bilmeko {
 
@@ -347,6 +348,45 @@ bool SessionBoard::undoStop()
         m_lastFinished.reset();
     t.restoreCurrent(id);
     return true;
+}
+
+void SessionBoard::recallFinished(const FinishedSession &f)
+{
+    if (!m_lastFinished)
+        m_lastFinished = f;
+}
+
+std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
+{
+    const auto within = [](double v, double from, double to) { return std::isfinite(v) && v >= from && v <= to; };
+    // Years 1900 to 9999; at most the longest booking; money as the grid takes it.
+    if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
+        || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
+        return std::nullopt;
+    const QDateTime end = toDateTime(r.written);
+    if (!end.isValid())
+        return std::nullopt;
+    const std::int64_t charged = roundToMs(r.elapsed);
+    const QDateTime latest = end.addMSecs(-charged);
+    QDateTime start(end.date(), timeOf(r.startTime));
+    while (start > latest)
+        start = start.addDays(-1);
+    FinishedSession f;
+    f.session.id = r.sessionId;
+    f.session.startUtcMs = start.toMSecsSinceEpoch();
+    f.session.bookedMs = charged;
+    f.session.pausedMs = std::max<std::int64_t>(latest.toMSecsSinceEpoch() - f.session.startUtcMs, 0);
+    f.client = r.clientName;
+    f.service = r.service;
+    f.note = r.note;
+    f.price = r.pricePerMin;
+    f.status = r.status;
+    f.chargedMs = charged;
+    // The amount as the journal holds it: the receipt says what was billed.
+    f.charge = {charged / MsPerMinute, r.amount};
+    f.endUtcMs = end.toMSecsSinceEpoch();
+    f.record = r;
+    return f;
 }
 
 void SessionBoard::endCurrentSession(const QString &status)

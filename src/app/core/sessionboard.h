@@ -120,6 +120,13 @@ struct FinishedSession
     LogRecord record;            // as the journal holds it
 };
 
+// The finished session a journal record tells of, for its receipt after a
+// restart: the record keeps only the start's time of day, so the start is
+// the latest such moment that leaves the charged time before the end, and
+// the rest of the span counts as pauses. None for a reversal or for values
+// no record of a session holds (a damaged or foreign record).
+std::optional<FinishedSession> finishedFromRecord(const LogRecord &record);
+
 // A session ended at start because its time ran out while the program was
 // not running.
 struct EndedAway
@@ -207,6 +214,9 @@ public:
     bool undoStop();
     // The session that ended last (Stop or time-up), or nullptr.
     const FinishedSession *lastFinished() const { return m_lastFinished ? &*m_lastFinished : nullptr; }
+    // After a restart: the session of the journal's last record becomes the
+    // last finished one, unless a session has ended since the start.
+    void recallFinished(const FinishedSession &f);
 
     // The billing tick. Errors are shown in the error box here, after the
     // current row and the grid have been restored; a tick that comes while

@@ -359,6 +359,16 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setPalette(pal);
 
     followCursor(RxDBGrid1, &m_board->curLog());
+    // Rows come and go by commands, ticks and the start's restore alike.
+    for (auto rowsMoved : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_model, rowsMoved, this, [this] {
+            if (SpeedButton4)
+                updateSessionActions();
+        });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (SpeedButton4)
+            updateSessionActions();
+    });
     connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
             [this] {
                 RxDBGrid1->verticalHeader()->viewport()->update();
@@ -680,6 +690,8 @@ void TForm1::updateSessionActions()
     N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
     const MemTable::RowId row = m_board->curLog().currentId();
     SpeedButton4->setText(row != 0 && m_board->isPaused(row) ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
+    // Nothing to pause on an empty grid (F6 clicks the button, so it goes too).
+    SpeedButton4->setEnabled(row != 0);
 }
 
 void TForm1::refreshTakings()
@@ -850,6 +862,10 @@ void TForm1::FormCreate()
     m_board->setUndoWindowMs(static_cast<std::int64_t>(m_options.undoStopMinutes) * MsPerMinute);
     // After the restore, whose records the journal already holds.
     loadTakings();
+    // The receipt of the session that ended last can be had after a restart.
+    if (const std::optional<FinishedSession> &last = m_takings.lastFinished())
+        m_board->recallFinished(*last);
+    updateSessionActions();
     connect(m_board, &SessionBoard::recordAppended, this, [this](const LogRecord &r) {
         m_takings.add(r);
         refreshTakings();
