@@ -409,6 +409,7 @@ void SessionBoard::tick()
     m_ticking = true;
     const auto done = qScopeGuard([this] { m_ticking = false; });
 
+    m_tickDone = false;
     guard([this] {
         using namespace curlog;
         MemTable &t = *m_curLog;
@@ -419,32 +420,49 @@ void SessionBoard::tick()
             t.restoreCurrent(remembered);
             t.resumeUpdates();
         });
+        const int priceField = t.fieldIndex(Price);
+        const int leftField = t.fieldIndex(TLeft);
+        const int summField = t.fieldIndex(Summ);
+        TickLook &look = m_tickLook;
+        look.left.clear();
+        look.sessions = 0;
+        look.owed = 0;
 
         // One moment for the whole walk: every row of a tick is judged and
         // billed at the same time.
         const std::int64_t mono = Clock::current().monotonicMs();
         bool ended = false;
         try {
-            t.first();
-            while (!t.eof()) {
-                const RunningSession &s = currentSession();
-                if (s.paused) {
-                    // Its clock stands; only its booked end moves on.
-                    fillTimes(t.currentRow(), s, s.runMs(mono));
-                    t.next();
-                    continue;
-                }
+            for (int row = 0; row < t.rowCount();) {
+                const MemTable::RowId id = t.rowId(row);
+                const auto found = m_sessions.find(id);
+                if (found == m_sessions.end())
+                    throw Error(QStringLiteral("No current record"));
+                const RunningSession &s = found->second;
                 const std::int64_t elapsed = s.runMs(mono);
-                if (elapsed >= s.bookedMs) {
-                    // Deleting the row makes the following one current (or
-                    // ends the walk after the last row).
+                if (!s.paused && elapsed >= s.bookedMs) {
+                    // Deleting the row brings the following one to its
+                    // place (or ends the walk after the last row).
+                    t.setCurrentRow(row);
                     endCurrent(StatusTimeUp, s.bookedMs, true);
                     ended = true;
                     continue;
                 }
-                t.setField(TLeft, msValue(s.bookedMs - elapsed));
-                t.setField(Summ, minuteCharge(elapsed, t.number(Price)).amount);
-                t.next();
+                const double price = t.value(row, priceField).toDouble();
+                const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
+                if (s.paused) {
+                    // Its clock stands; only its booked end moves on.
+                    fillTimes(row, s, elapsed);
+                } else {
+                    t.setValue(row, leftField, msValue(s.bookedMs - elapsed));
+                    // Most ticks charge no new minute: the cell is left alone.
+                    if (t.value(row, summField).toDouble() != amount)
+                        t.setValue(row, summField, amount);
+                }
+                look.left.append({id, s.bookedMs - elapsed});
+                ++look.sessions;
+                look.owed += amount;
+                ++row;
             }
         } catch (...) {
             // The sessions ended before the failure are in the journal.
@@ -454,6 +472,7 @@ void SessionBoard::tick()
         }
         if (ended)
             saveState();
+        m_tickDone = true;
     });
 }
 

@@ -40,6 +40,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace bilmeko {
 
@@ -149,6 +150,19 @@ struct RestoreReport
     // read or written.
     QStringList problems;
 };
+// What a tick found, for what follows it on the screen without a second
+// walk over the sessions: the time left of every session it left running,
+// in grid order, and the running sessions' count and charge so far.
+// A running session and the time it has left, in milliseconds.
+using TimeLeft = std::pair<MemTable::RowId, qint64>;
+
+struct TickLook
+{
+    QList<TimeLeft> left;
+    int sessions = 0;
+    double owed = 0;
+};
+
 // The one notice that lists the sessions ended at start; empty when none.
 QString endedAwayText(const QList<EndedAway> &ended);
 
@@ -223,6 +237,10 @@ public:
     // that box is open does nothing.
     void tick();
     bool ticking() const { return m_ticking; }
+    // What the last tick found; nullptr when it did not walk every row (it
+    // failed, or came within another). Read it right after the tick: a
+    // command changes the sessions.
+    const TickLook *lastTick() const { return m_tickDone ? &m_tickLook : nullptr; }
 
     // Stop's end-of-session steps on the current row: journal record, the
     // row deleted, the notice, the sessions saved.
@@ -263,6 +281,8 @@ private:
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;
     bool m_ticking = false;
+    bool m_tickDone = false;
+    TickLook m_tickLook; // kept, so a tick allocates nothing once warm
     std::int64_t m_undoWindowMs = 0;
     QList<FinishedSession> m_undoable; // Stops still within the window, oldest first
     std::optional<FinishedSession> m_lastFinished;

@@ -696,7 +696,14 @@ void TForm1::updateSessionActions()
 
 void TForm1::refreshTakings()
 {
-    TakingsLabel->setText(takingsText(m_takings, runningFigures(*m_board)));
+    showTakings(runningFigures(*m_board));
+}
+
+void TForm1::showTakings(const RunningFigures &running)
+{
+    const QString text = takingsText(m_takings, running);
+    if (text != TakingsLabel->text())
+        TakingsLabel->setText(text);
 }
 
 void TForm1::loadTakings()
@@ -748,14 +755,27 @@ void TForm1::Timer1Timer()
 void TForm1::Timer2Timer()
 {
     m_board->tick();
+    // What the tick found serves the reminder and the status bar; after a
+    // failed tick they look at the sessions themselves.
+    if (const TickLook *look = m_board->lastTick()) {
+        updateReminders(look->left);
+        showTakings(RunningFigures{look->sessions, look->owed});
+        return;
+    }
     updateReminders();
     refreshTakings();
 }
 
 void TForm1::updateReminders()
 {
+    updateReminders(timeLeftOf(*m_board));
+}
+
+void TForm1::updateReminders(const QList<TimeLeft> &left)
+{
+    // Shared, not copied: the reminder replaces its set when marks change.
     const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
-    const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
+    const QList<MemTable::RowId> fresh = m_reminder->update(left);
     // The rows whose mark came or went are redrawn whole (their colour);
     // the tick itself redraws only the cells it changed.
     const QSet<MemTable::RowId> &marked = m_reminder->marked();
