@@ -450,15 +450,14 @@ void SessionBoard::tick()
                 }
                 const double price = t.value(row, priceField).toDouble();
                 const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
-                if (s.paused) {
-                    // Its clock stands; only its booked end moves on.
+                if (s.paused) // its clock stands; only its booked end moves on
                     fillTimes(row, s, elapsed);
-                } else {
+                else
                     t.setValue(row, leftField, msValue(s.bookedMs - elapsed));
-                    // Most ticks charge no new minute: the cell is left alone.
-                    if (t.value(row, summField).toDouble() != amount)
-                        t.setValue(row, summField, amount);
-                }
+                // Most ticks charge no new minute: the cell is left alone. A
+                // session paused between ticks shows what it ran up to then.
+                if (t.value(row, summField).toDouble() != amount)
+                    t.setValue(row, summField, amount);
                 look.left.append({id, s.bookedMs - elapsed});
                 ++look.sessions;
                 look.owed += amount;

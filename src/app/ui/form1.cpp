@@ -38,6 +38,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
@@ -141,47 +142,71 @@ public:
         return true;
     }
 
+    // A tick redraws a column of cells: only what a cell shows is asked of
+    // the model (not every role the style could use), and the painter's pen
+    // and font are put back by hand rather than its whole state saved.
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
-        QStyleOptionViewItem o(option);
-        initStyleOption(&o, index);
-        const bool selected = o.state & QStyle::State_Selected;
+        const bool selected = option.state & QStyle::State_Selected;
         const bool marked = m_marked(index.row());
-        painter->save();
-        painter->setClipRect(o.rect);
+        const bool paused = m_paused(index.row());
+        QString text = index.data(Qt::DisplayRole).toString();
+        QFont font = option.font;
+        QColor pen;
         if (marked) {
-            painter->fillRect(o.rect, markedBackground(selected));
-            painter->setPen(selected ? QColor(Qt::white) : QColor(Qt::black));
-            o.font.setBold(true);
-            o.fontMetrics = QFontMetrics(o.font);
-            o.text = cellText(index, o.text);
+            painter->fillRect(option.rect, markedBackground(selected));
+            pen = selected ? QColor(Qt::white) : QColor(Qt::black);
+            font.setBold(true);
+            text = cellText(index, text);
         } else {
-            painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
-            painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->fillRect(option.rect, selected ? option.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
+            pen = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
         }
-        if (m_paused(index.row())) {
+        if (paused) {
             // A paused session: its clock stands, its text is grey and italic.
             if (!selected)
-                painter->setPen(QColor(110, 110, 110));
-            o.font.setItalic(true);
-            o.fontMetrics = QFontMetrics(o.font);
+                pen = QColor(110, 110, 110);
+            font.setItalic(true);
             if (index.column() == LeftColumn)
-                o.text = QStringLiteral("пауза");
+                text = QStringLiteral("пауза");
         }
-        painter->setFont(o.font);
+        const QPen oldPen = painter->pen();
+        painter->setPen(pen);
+        const bool ownFont = marked || paused || painter->font() != font;
+        const QFont oldFont = ownFont ? painter->font() : QFont();
+        if (ownFont)
+            painter->setFont(font);
+        const QFontMetrics fm = marked || paused ? QFontMetrics(font) : option.fontMetrics;
         const Qt::Alignment align = m_right.contains(index.column())
                                         ? Qt::AlignRight | Qt::AlignVCenter
                                         : Qt::AlignLeft | Qt::AlignVCenter;
-        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
-                          shownText(o.fontMetrics, o.text, o.rect));
-        painter->restore();
+        // The elided text fits the cell, so no clip is needed.
+        painter->drawText(option.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
+                          shownText(fm, text, option.rect));
+        painter->setPen(oldPen);
+        if (ownFont)
+            painter->setFont(oldFont);
     }
 
 private:
     QList<int> m_right;
     std::function<bool(int)> m_marked;
     std::function<bool(int)> m_paused;
+};
+
+// The grid's style: the delegate paints every cell's background whole, so
+// the row panel the style would paint under each cell first is left out.
+class GridStyle : public QProxyStyle
+{
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element == PE_PanelItemViewRow && qobject_cast<const QTableView *>(widget))
+            return;
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
 };
 
 // Column titles drawn as buttons with the text centred and clipped, so the
@@ -211,7 +236,25 @@ protected:
 
 QString timeCell(const QVariant &v)
 {
-    return Formats::current().timeText(v.toDouble());
+    // A tick redraws a column of times: the usual formats are written out
+    // here rather than by the locale's general formatter.
+    const Formats &f = Formats::current();
+    const QString &format = f.longTimeFormat();
+    const bool padded = format == QLatin1String("HH:mm:ss");
+    if (!padded && format != QLatin1String("H:mm:ss"))
+        return f.timeText(v.toDouble());
+    const int secs = timeOf(v.toDouble()).msecsSinceStartOfDay() / 1000;
+    const int h = secs / 3600;
+    const int m = secs / 60 % 60;
+    const int s = secs % 60;
+    QChar out[8];
+    int n = 0;
+    if (padded || h >= 10)
+        out[n++] = QChar(u'0' + h / 10);
+    for (const char16_t c : {char16_t(u'0' + h % 10), u':', char16_t(u'0' + m / 10), char16_t(u'0' + m % 10), u':',
+                             char16_t(u'0' + s / 10), char16_t(u'0' + s % 10)})
+        out[n++] = QChar(c);
+    return QString(out, n);
 }
 
 QString moneyCell(const QVariant &v)
@@ -327,6 +370,9 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setCornerButtonEnabled(false);
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
+    auto *gridStyle = new GridStyle;
+    gridStyle->setParent(RxDBGrid1);
+    RxDBGrid1->setStyle(gridStyle);
     RxDBGrid1->setItemDelegate(new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
         [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1));
