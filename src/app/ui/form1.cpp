@@ -37,6 +37,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QAccessible>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QPlainTextEdit>
@@ -193,6 +194,31 @@ private:
     QList<int> m_right;
     std::function<bool(int)> m_marked;
     std::function<bool(int)> m_paused;
+};
+
+// The grid itself: a change to a block of cells (a tick's column of times
+// and amounts) redraws those cells alone. The base view also takes in the
+// grid lines around the block, and with them every cell of the columns on
+// either side. With an assistive tool listening, or an editor open, the
+// base view's handling stands.
+class GridView : public QTableView
+{
+public:
+    using QTableView::QTableView;
+
+protected:
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override
+    {
+        if (topLeft == bottomRight || QAccessible::isActive() || state() == EditingState) {
+            QTableView::dataChanged(topLeft, bottomRight, roles);
+            return;
+        }
+        if (!isVisible())
+            return;
+        const QRect cells = (visualRect(topLeft) | visualRect(bottomRight)) & viewport()->rect();
+        if (!cells.isEmpty())
+            viewport()->update(cells);
+    }
 };
 
 // The grid's style: the delegate paints every cell's background whole, so
@@ -358,7 +384,7 @@ void TForm1::buildGrid(QWidget *client)
     };
     m_model = new MemTableModel(&m_board->curLog(), columns, this);
 
-    RxDBGrid1 = new QTableView(client);
+    RxDBGrid1 = new GridView(client);
     RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
     RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
     RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
