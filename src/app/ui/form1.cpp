@@ -774,8 +774,15 @@ void TForm1::refreshTakings()
 void TForm1::showTakings(const RunningFigures &running)
 {
     const QString text = takingsText(m_takings, running);
-    if (text != TakingsLabel->text())
-        TakingsLabel->setText(text);
+    if (text == TakingsLabel->text())
+        return;
+    // The label keeps a fixed size, so a new amount at every tick asks no new
+    // layout of the status bar; it only widens when a text needs more room.
+    TakingsLabel->setText(text);
+    const QSize needed = TakingsLabel->sizeHint();
+    if (needed.width() > TakingsLabel->minimumWidth() || needed.height() != TakingsLabel->minimumHeight())
+        TakingsLabel->setFixedSize(needed.width() + 4 * TakingsLabel->fontMetrics().averageCharWidth(),
+                                   needed.height());
 }
 
 void TForm1::loadTakings()
