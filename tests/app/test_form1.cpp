@@ -5,6 +5,7 @@
 #include "app/ui/formbox.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
+#include "common/core/formats.h"
 #include "common/core/memtable.h"
 #include "formtestutil.h"
 #include "testsupport_ui.h"
@@ -234,6 +235,14 @@ void TestForm1::gridColumns()
     for (int c = 0; c < row.size(); ++c)
         QCOMPARE(m->index(0, c).data().toString(), row[c]);
     QCOMPARE(grid->currentIndex().row(), 0);
+    // Any time of day reads as the locale writes it, a second's last
+    // millisecond included.
+    MemTable &t = f.board().curLog();
+    for (int secs = 0; secs < 86400; secs += 997) {
+        const double v = (secs * 1000.0 + 999) / MsPerDay;
+        t.setValue(0, t.fieldIndex("TLeft"), v);
+        QCOMPARE(m->index(0, 5).data().toString(), Formats::current().timeText(v));
+    }
 
     // Header clicks neither sort nor move anything.
     f.board().addSession("Б", "", "Маникюр", 5, 0, 10);

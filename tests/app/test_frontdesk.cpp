@@ -29,6 +29,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -38,6 +39,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QWindow>
+#include <limits>
 #include <memory>
 
 using namespace bilmeko;
@@ -338,127 +340,22 @@ private slots:
             QCOMPARE(b->focusPolicy(), Qt::TabFocus); // no focus from a click
             QVERIFY(b->autoRaise());
         }
-        // Tab from the grid reaches the four buttons in order.
+        // Tab from the grid reaches the buttons in order; on an empty grid
+        // "Пауза" is off, and so is its key.
+        QVERIFY(!f.findChild<QToolButton *>("SpeedButton4")->isEnabled());
         f.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&f));
         grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_F6);
+        QVERIFY(f.board().curLog().isEmpty());
         QStringList reached;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 3; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             reached << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(reached, (QStringList{"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4"}));
+        QCOMPARE(reached, (QStringList{"SpeedButton1", "SpeedButton2", "SpeedButton3"}));
     }
 
-    void menusHaveMnemonics()
-    {
-        TForm1 f(dir());
-        QStringList texts;
-        for (const char *name : {"N3", "N5", "N8", "N9", "N10", "N11", "N1", "N6"})
-            texts << f.findChild<QAction *>(name)->text();
-        for (QAction *a : f.menuBar()->actions())
-            texts << a->text();
-        for (const QString &t : texts)
-            QVERIFY2(t.count('&') == 1, qPrintable(t));
-    }
-
-    // No price list yet: the client dialog says so and where to add one.
-    void firstStartSaysWhereServicesComeFrom()
-    {
-        TrayForm f(dir());
-        f.showCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        QString placeholder, tip;
-        test::onNextModal([&](QWidget *dialog) {
-            auto *picker = dialog->findChild<QComboBox *>("RxLookupEdit1");
-            placeholder = picker->placeholderText();
-            tip = picker->toolTip();
-            QCOMPARE(picker->currentIndex(), -1);
-            QTest::keyClick(dialog, Qt::Key_Escape);
-        });
-        f.SpeedButton1Click();
-        QCOMPARE(placeholder, QStringLiteral("Нет услуг: Параметры → Цены"));
-        QVERIFY(tip.contains(QStringLiteral("«Параметры» → «Цены»")));
-    }
-
-    // A name cut in the grid shows whole in a tooltip; one that fits has none.
-    void cutNamesShowWholeInATooltip()
-    {
-        TForm1 f(dir());
-        const QString longName = QStringLiteral("Константинопольская-Заде Анна");
-        f.board().addSession(longName, "", "S", 1, 1, 0);
-        f.board().addSession("Ли", "", "S", 1, 1, 0);
-        f.showCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        auto *grid = f.findChild<QTableView *>("RxDBGrid1");
-        const auto tipAt = [&](int row) {
-            const QRect cell = grid->visualRect(grid->model()->index(row, 0));
-            QHelpEvent help(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
-            QApplication::sendEvent(grid->viewport(), &help);
-            return QToolTip::isVisible() ? QToolTip::text() : QString();
-        };
-        QCOMPARE(grid->model()->index(0, 0).data().toString(), QStringLiteral("Ли"));
-        QCOMPARE(tipAt(0), QString());
-        QCOMPARE(tipAt(1), longName.left(20));
-    }
-
-    // The last five minutes on the grid: a warm row, legible when selected,
-    // a "!" before the name, one announcement; the mark goes with the row.
-    void reminderMarksTheRow()
-    {
-        TForm1 f(dir());
-        f.board().addSession("Петров", "", "Массаж", 1, 0, 10);
-        f.board().addSession("Иванова", "", "Массаж", 1, 1, 0);
-        f.showCentred();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        auto *grid = f.findChild<QTableView *>("RxDBGrid1");
-        QSignalSpy reminded(&f, &TForm1::sessionsReminded);
-        const auto cellColour = [&](int row) {
-            // The note column, empty here: only its background.
-            const QRect cell = grid->visualRect(grid->model()->index(row, 7));
-            return grid->viewport()->grab().toImage().pixelColor(cell.center());
-        };
-        const auto at = [&](int min, int sec) {
-            m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, min, sec)));
-            f.Timer2Timer();
-        };
-        const int petrov = f.board().curLog().value(0, 0).toString() == "Петров" ? 0 : 1;
-        const int other = 1 - petrov;
-        grid->selectRow(other);
-        at(4, 40);
-        QCOMPARE(reminded.count(), 0);
-        QCOMPARE(cellColour(petrov), QColor(Qt::white));
-        at(5, 0);
-        QCOMPARE(reminded.count(), 1);
-        QCOMPARE(reminded[0][0].toStringList(), QStringList{"«Петров» (Массаж)"});
-        QCOMPARE(cellColour(petrov), QColor(255, 214, 120));
-        grid->selectRow(petrov);
-        QCOMPARE(cellColour(petrov), QColor(150, 55, 0));
-        QVERIFY(f.reminder().isMarked(f.board().curLog().rowId(petrov)));
-        at(9, 40);
-        QCOMPARE(reminded.count(), 1); // once
-        at(10, 5);
-        QCOMPARE(f.board().curLog().rowCount(), 1);
-        QVERIFY(!f.reminder().anyMarked());
-        const QColor left = cellColour(0);
-        QVERIFY(left != QColor(255, 214, 120) && left != QColor(150, 55, 0));
-    }
-
-    void badReminderOptionIsReportedAtStart()
-    {
-        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nReminderMinutes=abc\r\n");
-        test::ErrorRecorder errors;
-        TForm1 f(dir());
-        QCOMPARE(errors.messages.size(), 1);
-        QVERIFY(errors.messages[0].contains("ReminderMinutes=abc"));
-        QCOMPARE(f.reminder().minutes(), 5);
-        QCOMPARE(test::readFile(dir() + "Bilmeko.ini"), QByteArray("[Options]\r\nReminderMinutes=5\r\n"));
-    }
-
-    // The shift through the real controls: the status bar's figures, F6
-    // pausing the current session, Ctrl+Z taking back a Stop, the receipt
-    // saved as PDF, and Ctrl+T opening today's report, where the Stop and
-    // its reversal net out.
     void shiftThroughTheKeyboard()
     {
         test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nSalonName=Salon Lada\r\n");
@@ -472,74 +369,159 @@ private slots:
         };
         appendJournalRecord(dir() + "Bilmeko.log", old(QDateTime(QDate(2026, 12, 6), QTime(18, 0)), 500));
         appendJournalRecord(dir() + "Bilmeko.log", old(QDateTime(QDate(2026, 12, 7), QTime(9, 0)), 100));
-        TrayForm f(dir());
-        f.showCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        auto *label = f.findChild<QLabel *>("TakingsLabel");
+        auto f = std::make_unique<TrayForm>(dir());
+        f->showCentred();
+        QVERIFY(QTest::qWaitForWindowActive(f.get()));
+        auto *label = f->findChild<QLabel *>("TakingsLabel");
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        // Nothing to pause on an empty grid; the button follows the rows.
+        auto *pause = f->findChild<QToolButton *>("SpeedButton4");
+        QVERIFY(!pause->isEnabled());
 
-        const auto row = f.board().addSession("Петров", "", "Стрижка", 2, 1, 0);
+        const auto row = f->board().addSession("Петров", "", "Стрижка", 2, 1, 0);
+        QVERIFY(pause->isEnabled());
         m_clock->advanceSecs(10 * 60);
-        f.Timer2Timer();
+        f->Timer2Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
 
-        auto *pause = f.findChild<QToolButton *>("SpeedButton4");
-        QTest::keyClick(&f, Qt::Key_F6);
-        QVERIFY(f.board().isPaused(row));
+        QTest::keyClick(f.get(), Qt::Key_F6);
+        QVERIFY(f->board().isPaused(row));
         QCOMPARE(pause->text(), QStringLiteral("Дальше"));
         m_clock->advanceSecs(10 * 60);
-        f.Timer2Timer();
+        f->Timer2Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QTest::mouseClick(pause, Qt::LeftButton);
-        QVERIFY(!f.board().isPaused(row));
+        QVERIFY(!f->board().isPaused(row));
         QCOMPARE(pause->text(), QStringLiteral("Пауза"));
 
-        auto *undo = f.findChild<QAction *>("N10");
+        auto *undo = f->findChild<QAction *>("N10");
         QVERIFY(!undo->isEnabled());
         test::answerNextMessageBox(QMessageBox::Yes);
-        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
-        QVERIFY(f.board().curLog().isEmpty());
+        QTest::mouseClick(f->findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
+        QVERIFY(f->board().curLog().isEmpty());
+        QVERIFY(!pause->isEnabled());
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         QCOMPARE(notices().size(), 1);
-        f.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.get()));
+        QTest::keyClick(f.get(), Qt::Key_Z, Qt::ControlModifier);
         QTRY_COMPARE(notices().size(), 0); // the session is not over any more
-        QCOMPARE(f.board().curLog().rowCount(), 1);
-        QCOMPARE(f.board().elapsedMs(f.board().curLog().rowId(0)), qint64(10 * 60'000));
+        QCOMPARE(f->board().curLog().rowCount(), 1);
+        QVERIFY(pause->isEnabled());
+        QCOMPARE(f->board().elapsedMs(f->board().curLog().rowId(0)), qint64(10 * 60'000));
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QVERIFY(!undo->isEnabled());
 
         m_clock->advanceSecs(60);
-        QVERIFY(f.board().stopSession(f.board().curLog().rowId(0)));
-        auto *pdfItem = f.findChild<QAction *>("N12");
+        QVERIFY(f->board().stopSession(f->board().curLog().rowId(0)));
+        auto *pdfItem = f->findChild<QAction *>("N12");
         QVERIFY(pdfItem->isEnabled());
-        f.chooseReceiptPath = [this] { return dir() + "чек.pdf"; };
+        f->chooseReceiptPath = [this] { return dir() + "чек.pdf"; };
         pdfItem->trigger();
-        const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
-        for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
-                                  "Начало: 07.12.2026 10:00:00", "Конец: 07.12.2026 10:21:00", "Паузы, мин: 10",
-                                  "Минут: 11", "Сумма: 22,00 ₽", "Напечатано: 07.12.2026 10:21:00"})
-            QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
+        const auto receiptHas = [this](const QString &printed) {
+            const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
+            for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
+                                      "Начало: 07.12.2026 10:00:00", "Конец: 07.12.2026 10:21:00", "Паузы, мин: 10",
+                                      "Минут: 11", "Сумма: 22,00 ₽"})
+                QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
+            QVERIFY2(receipt.contains(QStringLiteral("Напечатано: ") + printed), qPrintable(receipt));
+        };
+        receiptHas(QStringLiteral("07.12.2026 10:21:00"));
+        QVERIFY(!pause->isEnabled());
 
         QString report, sum;
         test::onNextModal([&](QWidget *w) {
-            report = f.reportWindow()->RichEdit1->toPlainText();
+            report = f->reportWindow()->RichEdit1->toPlainText();
             sum = w->findChild<QLabel *>("LabelSum")->text();
             w->close();
         });
-        f.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        QTest::keyClick(&f, Qt::Key_T, Qt::ControlModifier);
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.get()));
+        QTest::keyClick(f.get(), Qt::Key_T, Qt::ControlModifier);
         QVERIFY2(report.contains(QStringLiteral("\t-20,00\t\tОтмена")), qPrintable(report));
         QCOMPARE(report.count(QStringLiteral("Утро")), 1); // today's only
         QCOMPARE(sum, QStringLiteral("122,00"));
 
         // At midnight the figures start over from the new day's records.
         m_clock->set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 5)));
-        f.Timer1Timer();
+        f->Timer1Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 0 сеансов, 0,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+
+        // After a restart the receipt is the same, read back from the journal.
+        f.reset();
+        QFile::remove(dir() + "чек.pdf");
+        f = std::make_unique<TrayForm>(dir());
+        pdfItem = f->findChild<QAction *>("N12");
+        QVERIFY(pdfItem->isEnabled());
+        QVERIFY(f->findChild<QAction *>("N11")->isEnabled());
+        f->chooseReceiptPath = [this] { return dir() + "чек.pdf"; };
+        pdfItem->trigger();
+        receiptHas(QStringLiteral("08.12.2026 0:00:05"));
+    }
+
+    // Which session the receipt is for after a restart, as the journal's
+    // end reads: its last record unless damaged or taken back by a
+    // reversal ("-" before a client) after it.
+    void receiptAfterRestart_data()
+    {
+        QTest::addColumn<QStringList>("journal");
+        QTest::addColumn<QString>("client");
+        QTest::newRow("empty") << QStringList{} << QString();
+        QTest::newRow("last Stop") << QStringList{"Анна", "Борис"} << "Борис";
+        QTest::newRow("last Stop undone") << QStringList{"Анна", "Борис", "-Борис"} << "Анна";
+        QTest::newRow("an earlier Stop undone") << QStringList{"Анна", "Борис", "-Анна"} << "Борис";
+        QTest::newRow("only Stop undone") << QStringList{"Анна", "-Анна"} << QString();
+        QTest::newRow("undone, resumed, stopped again") << QStringList{"Анна", "-Анна", "Анна"} << "Анна";
+        QTest::newRow("last damaged") << QStringList{"Анна", "Борис*"} << "Анна";
+        QTest::newRow("last foreign") << QStringList{"Анна", "Борис?"} << "Анна";
+        QTest::newRow("record of an old journal") << QStringList{"Анна", "Вера#"} << "Вера";
+    }
+
+    void receiptAfterRestart()
+    {
+        QFETCH(QStringList, journal);
+        QFETCH(QString, client);
+        const QString log = dir() + "Bilmeko.log";
+        QHash<QString, std::uint64_t> ids;
+        for (const QString &entry : journal) {
+            QString name = entry;
+            name.remove(QRegularExpression(QStringLiteral("[-*?#]")));
+            LogRecord r;
+            r.written = dateTimeValue(QDateTime(QDate(2026, 12, 7), QTime(9, 30)));
+            r.startTime = timeValue(QTime(9, 0));
+            r.elapsed = 30.0 / (24 * 60);
+            r.pricePerMin = 2;
+            r.amount = entry.startsWith(QLatin1Char('-')) ? -60 : 60;
+            r.elapsed *= r.amount / 60;
+            r.clientName = name;
+            r.service = QStringLiteral("Стрижка");
+            r.status = entry.startsWith(QLatin1Char('-')) ? StatusUndo : StatusStop;
+            r.reversal = entry.startsWith(QLatin1Char('-'));
+            r.sessionId = entry.endsWith(QLatin1Char('#')) ? 0 : ids.value(name, ids.size() + 1);
+            ids.insert(name, r.sessionId);
+            if (entry.endsWith(QLatin1Char('?')))
+                r.written = std::numeric_limits<double>::quiet_NaN();
+            appendJournalRecord(log, r);
+            if (entry.endsWith(QLatin1Char('*'))) {
+                QFile file(log);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QVERIFY(file.seek(file.size() - RecordSize + record::Amount));
+                QVERIFY(file.write("\x01", 1) == 1);
+            }
+        }
+        TrayForm f(dir());
+        auto *pdfItem = f.findChild<QAction *>("N12");
+        QCOMPARE(pdfItem->isEnabled(), !client.isEmpty());
+        if (client.isEmpty())
+            return;
+        f.chooseReceiptPath = [this] { return dir() + "чек.pdf"; };
+        pdfItem->trigger();
+        const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
+        for (const QString &piece : {QStringLiteral("Клиент: ") + client, QStringLiteral("Начало: 07.12.2026 9:00:00"),
+                                     QStringLiteral("Минут: 30"), QStringLiteral("Сумма: 60,00 ₽")})
+            QVERIFY2(receipt.contains(piece), qPrintable(receipt));
+        QVERIFY2(!receipt.contains(QStringLiteral("Паузы")), qPrintable(receipt));
     }
 
 private:

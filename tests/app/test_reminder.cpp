@@ -2,6 +2,7 @@
 // left, once per session, on the injectable clock through the real board,
 // and its option in the settings file.
 
+#include "app/core/daytakings.h"
 #include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
@@ -80,20 +81,31 @@ private slots:
         SessionBoard board(dir.filePath("Bilmeko.log"));
         const MemTable::RowId id = board.addSession("Петров", "", "Массаж", 1, 0, 10);
         board.addSession("Иванова", "", "Массаж", 1, 1, 0);
+        const MemTable::RowId paused = board.addSession("Сидоров", "", "Массаж", 2.5, 0, 20);
         SessionReminder r(5);
         QCOMPARE(r.update(timeLeftOf(board)), Ids{});
         int announcements = 0;
         for (int s = 20; s <= 10 * 60 + 20; s += 20) {
             clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)).addSecs(s));
+            if (s == 150)
+                QVERIFY(board.togglePause(paused));
             board.tick();
-            announcements += r.update(timeLeftOf(board)).size();
+            // What the tick found is what a look of its own at the sessions
+            // finds; the window follows the tick with it.
+            const TickLook *look = board.lastTick();
+            QVERIFY(look);
+            QCOMPARE(look->left, timeLeftOf(board));
+            const RunningFigures figures = runningFigures(board);
+            QCOMPARE(look->sessions, figures.sessions);
+            QCOMPARE(look->owed, figures.owed);
+            announcements += r.update(look->left).size();
             const bool due = s >= 5 * 60 && s < 10 * 60;
             QCOMPARE(r.isMarked(id), due);
             if (s == 5 * 60)
                 QCOMPARE(announcements, 1);
         }
         QCOMPARE(announcements, 1);
-        QCOMPARE(board.curLog().rowCount(), 1); // Петров ended at 10:10
+        QCOMPARE(board.curLog().rowCount(), 2); // Петров ended at 10:10
         QVERIFY(!r.anyMarked());
     }
 

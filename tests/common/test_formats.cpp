@@ -50,6 +50,13 @@ private slots:
         QTest::newRow("negative") << -2.5 << "-2,50";
         QTest::newRow("negative rounding to zero") << -0.001 << "0,00";
         QTest::newRow("large") << 98765432.1 << "98765432,10";
+        // Whole cents whose binary value lies just below or above them.
+        QTest::newRow("12.34") << 12.34 << "12,34";
+        QTest::newRow("0.1 + 0.2") << 0.1 + 0.2 << "0,30";
+        QTest::newRow("negative zero") << -0.0 << "0,00";
+        QTest::newRow("half a cent away") << 2.675 << "2,68";
+        QTest::newRow("largest of the short way") << 999999999.99 << "999999999,99";
+        QTest::newRow("beyond it") << 1000000000.01 << "1000000000,01";
     }
     void money()
     {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +43,7 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     m_sessions = 0;
     m_amount = 0;
     m_read = 0;
+    m_lastFinished.reset();
     const int fd = ::open(QFile::encodeName(journalPath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
@@ -63,6 +65,8 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     std::vector<char> buffer(ChunkRecords * RecordSize);
     qint64 next = st.st_size / RecordSize; // records before this one are still to read
     int older = 0;
+    // Sessions whose Stop a later reversal took back: they run again.
+    std::vector<std::uint64_t> takenBack;
     int sessions = 0;
     double amount = 0;
     while (next > 0 && older < OrderSlack) {
@@ -72,6 +76,8 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
         m_read += count;
         for (qint64 k = count - 1; k >= 0 && older < OrderSlack; --k) {
             const char *rec = buffer.data() + k * RecordSize;
+            if (!m_lastFinished)
+                lookForLastFinished(rec, takenBack);
             const double written = readDouble(rec, record::Written);
             if (written < m_first) {
                 ++older;
@@ -90,6 +96,29 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     }
     m_sessions = sessions;
     m_amount = amount;
+}
+
+void DayTakings::lookForLastFinished(const char *rec, std::vector<std::uint64_t> &takenBack)
+{
+    if (recordSeal(rec) == RecordSeal::Bad)
+        return;
+    const std::uint64_t id = storedSessionId(rec);
+    if (isReversalRecord(rec)) {
+        if (id != 0)
+            takenBack.push_back(id);
+        return;
+    }
+    if (id != 0) {
+        const auto it = std::find(takenBack.begin(), takenBack.end(), id);
+        if (it != takenBack.end()) {
+            takenBack.erase(it);
+            return;
+        }
+    }
+    RecordBytes plain;
+    std::memcpy(plain.data(), rec, RecordSize);
+    ScrambleRecord(plain);
+    m_lastFinished = finishedFromRecord(deserializeRecord(plain.data()));
 }
 
 void DayTakings::add(const LogRecord &record)

@@ -18,13 +18,14 @@
 // one) is not counted; the period report still shows it.
 
 #include "journal/core/logrecord.h"
+#include "sessionboard.h"
 
 #include <QDate>
 #include <QString>
+#include <optional>
+#include <vector>
 
 namespace bilmeko {
-
-class SessionBoard;
 
 class DayTakings
 {
@@ -41,17 +42,23 @@ public:
     QDate day() const { return m_day; }
     int sessions() const { return m_sessions; }
     double amount() const { return m_amount; }
+    // The session of the journal's last record that is neither damaged nor
+    // taken back by a reversal after it, among the records the load read;
+    // none in an empty journal.
+    const std::optional<FinishedSession> &lastFinished() const { return m_lastFinished; }
     // Records the last load read: what it cost.
     qint64 recordsRead() const { return m_read; }
 
 private:
     bool holds(double written) const { return written >= m_first && written < m_first + 1; }
+    void lookForLastFinished(const char *record, std::vector<std::uint64_t> &takenBack);
 
     QDate m_day;
     double m_first = 0;
     int m_sessions = 0;
     double m_amount = 0;
     qint64 m_read = 0;
+    std::optional<FinishedSession> m_lastFinished;
 };
 
 // The running sessions and what they owe now by the minute charge rule.

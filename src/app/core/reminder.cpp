@@ -9,15 +9,25 @@ namespace bilmeko {
 QList<MemTable::RowId> SessionReminder::update(const QList<Left> &sessions)
 {
     QList<MemTable::RowId> fresh;
-    QSet<MemTable::RowId> marked;
     const qint64 window = qint64(m_minutes) * 60'000;
+    const auto due = [&](qint64 left) { return m_minutes > 0 && left > 0 && left <= window; };
+    // Most looks change no mark: then nothing is built.
+    qsizetype stay = 0;
     for (const auto &[id, left] : sessions) {
-        if (m_minutes <= 0 || left <= 0 || left > window)
+        if (!due(left))
             continue;
-        marked.insert(id);
-        if (!m_marked.contains(id))
+        if (m_marked.contains(id))
+            ++stay;
+        else
             fresh.append(id);
     }
+    if (fresh.isEmpty() && stay == m_marked.size())
+        return fresh;
+    QSet<MemTable::RowId> marked;
+    marked.reserve(stay + fresh.size());
+    for (const auto &[id, left] : sessions)
+        if (due(left))
+            marked.insert(id);
     m_marked = std::move(marked);
     return fresh;
 }

@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <algorithm>
+#include <cmath>
 
 namespace bilmeko {
 
@@ -349,6 +350,45 @@ bool SessionBoard::undoStop()
     return true;
 }
 
+void SessionBoard::recallFinished(const FinishedSession &f)
+{
+    if (!m_lastFinished)
+        m_lastFinished = f;
+}
+
+std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
+{
+    const auto within = [](double v, double from, double to) { return std::isfinite(v) && v >= from && v <= to; };
+    // Years 1900 to 9999; at most the longest booking; money as the grid takes it.
+    if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
+        || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
+        return std::nullopt;
+    const QDateTime end = toDateTime(r.written);
+    if (!end.isValid())
+        return std::nullopt;
+    const std::int64_t charged = roundToMs(r.elapsed);
+    const QDateTime latest = end.addMSecs(-charged);
+    QDateTime start(end.date(), timeOf(r.startTime));
+    while (start > latest)
+        start = start.addDays(-1);
+    FinishedSession f;
+    f.session.id = r.sessionId;
+    f.session.startUtcMs = start.toMSecsSinceEpoch();
+    f.session.bookedMs = charged;
+    f.session.pausedMs = std::max<std::int64_t>(latest.toMSecsSinceEpoch() - f.session.startUtcMs, 0);
+    f.client = r.clientName;
+    f.service = r.service;
+    f.note = r.note;
+    f.price = r.pricePerMin;
+    f.status = r.status;
+    f.chargedMs = charged;
+    // The amount as the journal holds it: the receipt says what was billed.
+    f.charge = {charged / MsPerMinute, r.amount};
+    f.endUtcMs = end.toMSecsSinceEpoch();
+    f.record = r;
+    return f;
+}
+
 void SessionBoard::endCurrentSession(const QString &status)
 {
     requireCurrent();
@@ -369,6 +409,7 @@ void SessionBoard::tick()
     m_ticking = true;
     const auto done = qScopeGuard([this] { m_ticking = false; });
 
+    m_tickDone = false;
     guard([this] {
         using namespace curlog;
         MemTable &t = *m_curLog;
@@ -379,32 +420,48 @@ void SessionBoard::tick()
             t.restoreCurrent(remembered);
             t.resumeUpdates();
         });
+        const int priceField = t.fieldIndex(Price);
+        const int leftField = t.fieldIndex(TLeft);
+        const int summField = t.fieldIndex(Summ);
+        TickLook &look = m_tickLook;
+        look.left.clear();
+        look.sessions = 0;
+        look.owed = 0;
 
         // One moment for the whole walk: every row of a tick is judged and
         // billed at the same time.
         const std::int64_t mono = Clock::current().monotonicMs();
         bool ended = false;
         try {
-            t.first();
-            while (!t.eof()) {
-                const RunningSession &s = currentSession();
-                if (s.paused) {
-                    // Its clock stands; only its booked end moves on.
-                    fillTimes(t.currentRow(), s, s.runMs(mono));
-                    t.next();
-                    continue;
-                }
+            for (int row = 0; row < t.rowCount();) {
+                const MemTable::RowId id = t.rowId(row);
+                const auto found = m_sessions.find(id);
+                if (found == m_sessions.end())
+                    throw Error(QStringLiteral("No current record"));
+                const RunningSession &s = found->second;
                 const std::int64_t elapsed = s.runMs(mono);
-                if (elapsed >= s.bookedMs) {
-                    // Deleting the row makes the following one current (or
-                    // ends the walk after the last row).
+                if (!s.paused && elapsed >= s.bookedMs) {
+                    // Deleting the row brings the following one to its
+                    // place (or ends the walk after the last row).
+                    t.setCurrentRow(row);
                     endCurrent(StatusTimeUp, s.bookedMs, true);
                     ended = true;
                     continue;
                 }
-                t.setField(TLeft, msValue(s.bookedMs - elapsed));
-                t.setField(Summ, minuteCharge(elapsed, t.number(Price)).amount);
-                t.next();
+                const double price = t.value(row, priceField).toDouble();
+                const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
+                if (s.paused) // its clock stands; only its booked end moves on
+                    fillTimes(row, s, elapsed);
+                else
+                    t.setValue(row, leftField, msValue(s.bookedMs - elapsed));
+                // Most ticks charge no new minute: the cell is left alone. A
+                // session paused between ticks shows what it ran up to then.
+                if (t.value(row, summField).toDouble() != amount)
+                    t.setValue(row, summField, amount);
+                look.left.append({id, s.bookedMs - elapsed});
+                ++look.sessions;
+                look.owed += amount;
+                ++row;
             }
         } catch (...) {
             // The sessions ended before the failure are in the journal.
@@ -414,6 +471,7 @@ void SessionBoard::tick()
         }
         if (ended)
             saveState();
+        m_tickDone = true;
     });
 }
 

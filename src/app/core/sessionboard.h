@@ -40,6 +40,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace bilmeko {
 
@@ -120,6 +121,13 @@ struct FinishedSession
     LogRecord record;            // as the journal holds it
 };
 
+// The finished session a journal record tells of, for its receipt after a
+// restart: the record keeps only the start's time of day, so the start is
+// the latest such moment that leaves the charged time before the end, and
+// the rest of the span counts as pauses. None for a reversal or for values
+// no record of a session holds (a damaged or foreign record).
+std::optional<FinishedSession> finishedFromRecord(const LogRecord &record);
+
 // A session ended at start because its time ran out while the program was
 // not running.
 struct EndedAway
@@ -142,6 +150,19 @@ struct RestoreReport
     // read or written.
     QStringList problems;
 };
+// What a tick found, for what follows it on the screen without a second
+// walk over the sessions: the time left of every session it left running,
+// in grid order, and the running sessions' count and charge so far.
+// A running session and the time it has left, in milliseconds.
+using TimeLeft = std::pair<MemTable::RowId, qint64>;
+
+struct TickLook
+{
+    QList<TimeLeft> left;
+    int sessions = 0;
+    double owed = 0;
+};
+
 // The one notice that lists the sessions ended at start; empty when none.
 QString endedAwayText(const QList<EndedAway> &ended);
 
@@ -207,12 +228,19 @@ public:
     bool undoStop();
     // The session that ended last (Stop or time-up), or nullptr.
     const FinishedSession *lastFinished() const { return m_lastFinished ? &*m_lastFinished : nullptr; }
+    // After a restart: the session of the journal's last record becomes the
+    // last finished one, unless a session has ended since the start.
+    void recallFinished(const FinishedSession &f);
 
     // The billing tick. Errors are shown in the error box here, after the
     // current row and the grid have been restored; a tick that comes while
     // that box is open does nothing.
     void tick();
     bool ticking() const { return m_ticking; }
+    // What the last tick found; nullptr when it did not walk every row (it
+    // failed, or came within another). Read it right after the tick: a
+    // command changes the sessions.
+    const TickLook *lastTick() const { return m_tickDone ? &m_tickLook : nullptr; }
 
     // Stop's end-of-session steps on the current row: journal record, the
     // row deleted, the notice, the sessions saved.
@@ -253,6 +281,8 @@ private:
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;
     bool m_ticking = false;
+    bool m_tickDone = false;
+    TickLook m_tickLook; // kept, so a tick allocates nothing once warm
     std::int64_t m_undoWindowMs = 0;
     QList<FinishedSession> m_undoable; // Stops still within the window, oldest first
     std::optional<FinishedSession> m_lastFinished;

@@ -38,7 +38,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QAccessible>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
@@ -142,47 +144,96 @@ public:
         return true;
     }
 
+    // A tick redraws a column of cells: only what a cell shows is asked of
+    // the model (not every role the style could use), and the painter's pen
+    // and font are put back by hand rather than its whole state saved.
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
-        QStyleOptionViewItem o(option);
-        initStyleOption(&o, index);
-        const bool selected = o.state & QStyle::State_Selected;
+        const bool selected = option.state & QStyle::State_Selected;
         const bool marked = m_marked(index.row());
-        painter->save();
-        painter->setClipRect(o.rect);
+        const bool paused = m_paused(index.row());
+        QString text = index.data(Qt::DisplayRole).toString();
+        QFont font = option.font;
+        QColor pen;
         if (marked) {
-            painter->fillRect(o.rect, markedBackground(selected));
-            painter->setPen(selected ? QColor(Qt::white) : QColor(Qt::black));
-            o.font.setBold(true);
-            o.fontMetrics = QFontMetrics(o.font);
-            o.text = cellText(index, o.text);
+            painter->fillRect(option.rect, markedBackground(selected));
+            pen = selected ? QColor(Qt::white) : QColor(Qt::black);
+            font.setBold(true);
+            text = cellText(index, text);
         } else {
-            painter->fillRect(o.rect, selected ? o.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
-            painter->setPen(o.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->fillRect(option.rect, selected ? option.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
+            pen = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
         }
-        if (m_paused(index.row())) {
+        if (paused) {
             // A paused session: its clock stands, its text is grey and italic.
             if (!selected)
-                painter->setPen(QColor(110, 110, 110));
-            o.font.setItalic(true);
-            o.fontMetrics = QFontMetrics(o.font);
+                pen = QColor(110, 110, 110);
+            font.setItalic(true);
             if (index.column() == LeftColumn)
-                o.text = QStringLiteral("пауза");
+                text = QStringLiteral("пауза");
         }
-        painter->setFont(o.font);
+        const QPen oldPen = painter->pen();
+        painter->setPen(pen);
+        const bool ownFont = marked || paused || painter->font() != font;
+        const QFont oldFont = ownFont ? painter->font() : QFont();
+        if (ownFont)
+            painter->setFont(font);
+        const QFontMetrics fm = marked || paused ? QFontMetrics(font) : option.fontMetrics;
         const Qt::Alignment align = m_right.contains(index.column())
                                         ? Qt::AlignRight | Qt::AlignVCenter
                                         : Qt::AlignLeft | Qt::AlignVCenter;
-        painter->drawText(o.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
-                          shownText(o.fontMetrics, o.text, o.rect));
-        painter->restore();
+        // The elided text fits the cell, so no clip is needed.
+        painter->drawText(option.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
+                          shownText(fm, text, option.rect));
+        painter->setPen(oldPen);
+        if (ownFont)
+            painter->setFont(oldFont);
     }
 
 private:
     QList<int> m_right;
     std::function<bool(int)> m_marked;
     std::function<bool(int)> m_paused;
+};
+
+// The grid itself: a change to a block of cells (a tick's column of times
+// and amounts) redraws those cells alone. The base view also takes in the
+// grid lines around the block, and with them every cell of the columns on
+// either side. With an assistive tool listening, or an editor open, the
+// base view's handling stands.
+class GridView : public QTableView
+{
+public:
+    using QTableView::QTableView;
+
+protected:
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override
+    {
+        if (topLeft == bottomRight || QAccessible::isActive() || state() == EditingState) {
+            QTableView::dataChanged(topLeft, bottomRight, roles);
+            return;
+        }
+        if (!isVisible())
+            return;
+        const QRect cells = (visualRect(topLeft) | visualRect(bottomRight)) & viewport()->rect();
+        if (!cells.isEmpty())
+            viewport()->update(cells);
+    }
+};
+
+// The grid's style: the delegate paints every cell's background whole, so
+// the row panel the style would paint under each cell first is left out.
+class GridStyle : public QProxyStyle
+{
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element == PE_PanelItemViewRow && qobject_cast<const QTableView *>(widget))
+            return;
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
 };
 
 // Column titles drawn as buttons with the text centred and clipped, so the
@@ -212,7 +263,25 @@ protected:
 
 QString timeCell(const QVariant &v)
 {
-    return Formats::current().timeText(v.toDouble());
+    // A tick redraws a column of times: the usual formats are written out
+    // here rather than by the locale's general formatter.
+    const Formats &f = Formats::current();
+    const QString &format = f.longTimeFormat();
+    const bool padded = format == QLatin1String("HH:mm:ss");
+    if (!padded && format != QLatin1String("H:mm:ss"))
+        return f.timeText(v.toDouble());
+    const int secs = timeOf(v.toDouble()).msecsSinceStartOfDay() / 1000;
+    const int h = secs / 3600;
+    const int m = secs / 60 % 60;
+    const int s = secs % 60;
+    QChar out[8];
+    int n = 0;
+    if (padded || h >= 10)
+        out[n++] = QChar(u'0' + h / 10);
+    for (const char16_t c : {char16_t(u'0' + h % 10), u':', char16_t(u'0' + m / 10), char16_t(u'0' + m % 10), u':',
+                             char16_t(u'0' + s / 10), char16_t(u'0' + s % 10)})
+        out[n++] = QChar(c);
+    return QString(out, n);
 }
 
 QString moneyCell(const QVariant &v)
@@ -316,7 +385,7 @@ void TForm1::buildGrid(QWidget *client)
     };
     m_model = new MemTableModel(&m_board->curLog(), columns, this);
 
-    RxDBGrid1 = new QTableView(client);
+    RxDBGrid1 = new GridView(client);
     RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
     RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
     RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
@@ -328,6 +397,9 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setCornerButtonEnabled(false);
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
+    auto *gridStyle = new GridStyle;
+    gridStyle->setParent(RxDBGrid1);
+    RxDBGrid1->setStyle(gridStyle);
     RxDBGrid1->setItemDelegate(new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
         [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1));
@@ -360,6 +432,16 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setPalette(pal);
 
     followCursor(RxDBGrid1, &m_board->curLog());
+    // Rows come and go by commands, ticks and the start's restore alike.
+    for (auto rowsMoved : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_model, rowsMoved, this, [this] {
+            if (SpeedButton4)
+                updateSessionActions();
+        });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (SpeedButton4)
+            updateSessionActions();
+    });
     connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
             [this] {
                 RxDBGrid1->verticalHeader()->viewport()->update();
@@ -681,11 +763,27 @@ void TForm1::updateSessionActions()
     N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
     const MemTable::RowId row = m_board->curLog().currentId();
     SpeedButton4->setText(row != 0 && m_board->isPaused(row) ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
+    // Nothing to pause on an empty grid (F6 clicks the button, so it goes too).
+    SpeedButton4->setEnabled(row != 0);
 }
 
 void TForm1::refreshTakings()
 {
-    TakingsLabel->setText(takingsText(m_takings, runningFigures(*m_board)));
+    showTakings(runningFigures(*m_board));
+}
+
+void TForm1::showTakings(const RunningFigures &running)
+{
+    const QString text = takingsText(m_takings, running);
+    if (text == TakingsLabel->text())
+        return;
+    // The label keeps a fixed size, so a new amount at every tick asks no new
+    // layout of the status bar; it only widens when a text needs more room.
+    TakingsLabel->setText(text);
+    const QSize needed = TakingsLabel->sizeHint();
+    if (needed.width() > TakingsLabel->minimumWidth() || needed.height() != TakingsLabel->minimumHeight())
+        TakingsLabel->setFixedSize(needed.width() + 4 * TakingsLabel->fontMetrics().averageCharWidth(),
+                                   needed.height());
 }
 
 void TForm1::loadTakings()
@@ -737,14 +835,27 @@ void TForm1::Timer1Timer()
 void TForm1::Timer2Timer()
 {
     m_board->tick();
+    // What the tick found serves the reminder and the status bar; after a
+    // failed tick they look at the sessions themselves.
+    if (const TickLook *look = m_board->lastTick()) {
+        updateReminders(look->left);
+        showTakings(RunningFigures{look->sessions, look->owed});
+        return;
+    }
     updateReminders();
     refreshTakings();
 }
 
 void TForm1::updateReminders()
 {
+    updateReminders(timeLeftOf(*m_board));
+}
+
+void TForm1::updateReminders(const QList<TimeLeft> &left)
+{
+    // Shared, not copied: the reminder replaces its set when marks change.
     const QSet<MemTable::RowId> wasMarked = m_reminder->marked();
-    const QList<MemTable::RowId> fresh = m_reminder->update(timeLeftOf(*m_board));
+    const QList<MemTable::RowId> fresh = m_reminder->update(left);
     // The rows whose mark came or went are redrawn whole (their colour);
     // the tick itself redraws only the cells it changed.
     const QSet<MemTable::RowId> &marked = m_reminder->marked();
@@ -857,6 +968,10 @@ void TForm1::FormCreate()
     m_board->setUndoWindowMs(static_cast<std::int64_t>(m_options.undoStopMinutes) * MsPerMinute);
     // After the restore, whose records the journal already holds.
     loadTakings();
+    // The receipt of the session that ended last can be had after a restart.
+    if (const std::optional<FinishedSession> &last = m_takings.lastFinished())
+        m_board->recallFinished(*last);
+    updateSessionActions();
     connect(m_board, &SessionBoard::recordAppended, this, [this](const LogRecord &r) {
         m_takings.add(r);
         refreshTakings();

@@ -138,6 +138,9 @@ private:
     // Marks the sessions in their last minutes and announces new ones; after
     // every tick and command.
     void updateReminders();
+    void updateReminders(const QList<TimeLeft> &left);
+    // The status bar's text, set only when it changed (a repaint).
+    void showTakings(const RunningFigures &running);
     // Shows a time-is-up notice and announces it.
     void announceNotice(const Notice &n);
     // Brings back the sessions of the last run (before the first tick).

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -113,6 +114,25 @@ QString Formats::fixedHalfUp(double v, int decimals)
 {
     if (!std::isfinite(v))
         return QStringLiteral("0");
+    // Most amounts are whole cents (a grid redraws columns of them): when the
+    // scaled value lies near a whole number, the rule below gives that number,
+    // written here without the decimal text. Below 1e9 with at most four
+    // decimals, the 15 digits reach past the rounding digit.
+    if (decimals >= 0 && decimals <= 4 && std::fabs(v) < 1e9) {
+        static constexpr std::int64_t Scale[] = {1, 10, 100, 1000, 10000};
+        const double scaled = std::fabs(v) * double(Scale[decimals]);
+        const double whole = std::nearbyint(scaled);
+        if (std::fabs(scaled - whole) < 1e-3) {
+            const auto n = static_cast<std::int64_t>(whole);
+            QString out = QString::number(n / Scale[decimals]);
+            if (decimals > 0)
+                out += QLatin1Char('.')
+                       + QString::number(n % Scale[decimals]).rightJustified(decimals, QLatin1Char('0'));
+            if (v < 0 && n != 0)
+                out.prepend(QLatin1Char('-'));
+            return out;
+        }
+    }
     // Take the number's 15 significant decimal digits (what it prints as),
     // then round that decimal text half up: 1234.565 gives 1234.57 although
     // its binary value lies just below.
