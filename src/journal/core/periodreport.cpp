@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 
 namespace bilmeko {
 
@@ -33,26 +34,80 @@ bool saneMoney(double v)
 }
 
 // Dates from 1 January of the year 1 up to the end of 9999.
-bool saneWritten(double v)
+const double FirstWritten = dateValue(QDate(1, 1, 1));
+const double AfterLastWritten = dateValue(QDate(9999, 12, 31)) + 1;
+
+inline bool saneWritten(double v)
 {
-    static const double first = dateValue(QDate(1, 1, 1));
-    static const double after = dateValue(QDate(9999, 12, 31)) + 1;
-    return v >= first && v < after; // false for NaN
+    return v >= FirstWritten && v < AfterLastWritten; // false for NaN
 }
 
 
 // The numbers after `Written` (none of them scrambled).
-bool saneNumbers(const char *stored)
+inline bool saneNumbers(const char *stored)
 {
     return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
            && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
            && saneMoney(numberAt(stored, record::Amount));
 }
 
-struct Selected
+// Where the listed records lie in the journal, and the date each had when
+// it was read (to tell the same record when it is read again). Positions
+// are runs of consecutive records: a period of a journal in time order is
+// one run however many records it holds. The dates are kept in blocks, so
+// a million of them are never copied to make room.
+class ListedRecords
 {
-    qint64 offset;
-    double written; // as stored, to tell the same record when read again
+public:
+    qint64 count() const { return m_count; }
+
+    // `record`: the record's number in the journal (its offset / 168).
+    void add(qint64 record, double written)
+    {
+        if (record != m_next)
+            m_runs.push_back({record, m_count});
+        m_next = record + 1;
+        const auto slot = static_cast<size_t>(m_count) & (BlockSize - 1);
+        if (slot == 0) {
+            m_blocks.push_back(std::make_unique_for_overwrite<double[]>(BlockSize));
+            m_block = m_blocks.back().get();
+        }
+        m_block[slot] = written;
+        ++m_count;
+    }
+
+    double written(qint64 i) const
+    {
+        return m_blocks[static_cast<size_t>(i) / BlockSize][static_cast<size_t>(i) & (BlockSize - 1)];
+    }
+
+    qint64 record(qint64 i) const
+    {
+        // Lines are mostly read in order: the run of the last look-up first.
+        size_t r = m_lastRun;
+        if (r >= m_runs.size() || m_runs[r].listed > i || (r + 1 < m_runs.size() && m_runs[r + 1].listed <= i)) {
+            const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), i,
+                                                [](qint64 v, const Run &run) { return v < run.listed; });
+            r = static_cast<size_t>(after - m_runs.begin()) - 1;
+            m_lastRun = r;
+        }
+        return m_runs[r].record + (i - m_runs[r].listed);
+    }
+
+private:
+    static constexpr size_t BlockSize = 65536; // 512 KiB of dates
+
+    struct Run
+    {
+        qint64 record; // the first record of the run
+        qint64 listed; // its number among the listed
+    };
+    std::vector<Run> m_runs;
+    std::vector<std::unique_ptr<double[]>> m_blocks;
+    double *m_block = nullptr;
+    qint64 m_count = 0;
+    qint64 m_next = -1;
+    mutable size_t m_lastRun = 0;
 };
 
 // Text fields measured while reading: offset, maximum.
@@ -145,10 +200,9 @@ RecordFilter::RecordFilter(DateTimeValue dateBeg, DateTimeValue dateEnd)
 RecordFilter::Verdict RecordFilter::judge(const char *stored) const
 {
     const double written = numberAt(stored, record::Written);
-    if (!saneWritten(written))
-        return LeftOut; // a date no period holds: cannot tell where it belongs
-    if (!(written >= m_beg && written < m_after))
-        return Outside;
+    if (!(written >= m_beg && written < m_after && saneWritten(written)))
+        // A date no period holds: cannot tell where it belongs.
+        return saneWritten(written) ? Outside : LeftOut;
     if (!saneNumbers(stored) || recordSeal(stored) == RecordSeal::Bad)
         return LeftOut;
     return Listed;
@@ -163,7 +217,7 @@ struct PeriodReport::Data
 {
     std::shared_ptr<JournalSource> source;
     qint64 size = 0; // of the journal when it was read
-    std::vector<Selected> selected;
+    ListedRecords listed;
     ReportTotals totals;
     ReportExtent extent;
     CharWidths widths{};
@@ -200,41 +254,59 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
     const float widest = widths ? *std::max_element(widths->begin(), widths->end()) : 0;
     ReportTotals &t = d->totals;
     ReportExtent &e = d->extent;
+    ListedRecords &listed = d->listed;
+    constexpr double Inf = std::numeric_limits<double>::infinity();
+    e.minPrice = e.minAmount = Inf;
+    e.maxPrice = e.maxAmount = -Inf;
     const bool whole = scanJournal(*source, !filter.listsZeros(), [&](const char *records, qint64 count, qint64 offset) {
+        // Held in registers over a piece; added in the same order as one
+        // record at a time, so the totals are those of any other reading.
+        long double amountSum = t.amount;
+        long double timeSum = t.time;
+        double minPrice = e.minPrice, maxPrice = e.maxPrice, minAmount = e.minAmount, maxAmount = e.maxAmount;
+        std::array<float, 4> textWidths = e.textWidths;
+        qint64 leftOut = 0;
+        const qint64 first = offset / RecordSize;
         for (qint64 k = 0; k < count; ++k) {
             const char *stored = records + k * RecordSize;
             const RecordFilter::Verdict v = filter.judge(stored);
             if (v != RecordFilter::Listed) {
-                t.leftOut += v == RecordFilter::LeftOut;
+                leftOut += v == RecordFilter::LeftOut;
                 continue;
             }
             const double price = numberAt(stored, record::PricePerMin);
             const double amount = numberAt(stored, record::Amount);
-            if (d->selected.empty()) {
-                e.minPrice = e.maxPrice = price;
-                e.minAmount = e.maxAmount = amount;
-            } else {
-                e.minPrice = std::min(e.minPrice, price);
-                e.maxPrice = std::max(e.maxPrice, price);
-                e.minAmount = std::min(e.minAmount, amount);
-                e.maxAmount = std::max(e.maxAmount, amount);
-            }
+            minPrice = std::min(minPrice, price);
+            maxPrice = std::max(maxPrice, price);
+            minAmount = std::min(minAmount, amount);
+            maxAmount = std::max(maxAmount, amount);
             if (widths) {
                 // A text too short to be wider than the widest so far,
                 // even in the widest letters, is not measured.
                 for (int f = 0; f < 4; ++f) {
                     const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
-                    if (static_cast<float>(n) * widest > e.textWidths[f])
-                        e.textWidths[f] = std::max(e.textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                    if (static_cast<float>(n) * widest > textWidths[f])
+                        textWidths[f] = std::max(textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
                 }
             }
-            d->selected.push_back({offset + k * RecordSize, numberAt(stored, record::Written)});
-            addListed(t, stored);
+            listed.add(first + k, numberAt(stored, record::Written));
+            amountSum += numberAt(stored, record::Amount);
+            timeSum += numberAt(stored, record::Elapsed);
         }
+        t.amount = amountSum;
+        t.time = timeSum;
+        t.leftOut += leftOut;
+        e.minPrice = minPrice;
+        e.maxPrice = maxPrice;
+        e.minAmount = minAmount;
+        e.maxAmount = maxAmount;
+        e.textWidths = textWidths;
     });
+    t.listed = listed.count();
+    if (t.listed == 0)
+        e.minPrice = e.maxPrice = e.minAmount = e.maxAmount = 0;
     // A failing read, or a fragment shorter than a record at the end.
     t.damaged = !whole || d->size % RecordSize != 0 || t.leftOut > 0;
-    d->selected.shrink_to_fit();
     return PeriodReport(d);
 }
 
@@ -279,7 +351,7 @@ PeriodReport::PeriodReport()
 
 qsizetype PeriodReport::recordCount() const
 {
-    return static_cast<qsizetype>(d->selected.size());
+    return static_cast<qsizetype>(d->listed.count());
 }
 
 double PeriodReport::amountTotal() const
@@ -339,28 +411,36 @@ DateTimeValue PeriodReport::dateEnd() const
 
 DateTimeValue PeriodReport::written(qsizetype i) const
 {
-    return d->selected[static_cast<size_t>(i)].written;
+    return d->listed.written(i);
 }
 
 const char *PeriodReport::recordBytes(qsizetype i) const
 {
-    const Selected &s = d->selected[static_cast<size_t>(i)];
-    if (s.offset < d->cacheFrom || s.offset + RecordSize > d->cacheFrom + d->cacheSize) {
-        if (!d->cache)
-            d->cache = std::make_unique<PieceBuffer>(CacheBytes);
-        const qint64 want = std::min<qint64>(CacheBytes, d->size - s.offset);
-        const qint64 got = d->source->readAt(s.offset, d->cache->data(), want);
-        d->cacheFrom = s.offset;
-        d->cacheSize = std::max<qint64>(got, 0);
-        if (d->cacheSize < RecordSize)
-            return nullptr;
-    }
-    const char *stored = d->cache->data() + (s.offset - d->cacheFrom);
-    if (std::memcmp(stored + record::Written, &s.written, sizeof s.written) != 0 || !trustedRecord(stored))
+    const char *stored = storedBytes(i);
+    if (!stored)
+        return nullptr;
+    const double written = d->listed.written(i);
+    if (std::memcmp(stored + record::Written, &written, sizeof written) != 0 || !trustedRecord(stored))
         return nullptr;
     std::memcpy(d->plain.data(), stored, RecordSize);
     ScrambleRecord(d->plain);
     return d->plain.data();
+}
+
+const char *PeriodReport::storedBytes(qsizetype i) const
+{
+    const qint64 offset = d->listed.record(i) * RecordSize;
+    if (offset < d->cacheFrom || offset + RecordSize > d->cacheFrom + d->cacheSize) {
+        if (!d->cache)
+            d->cache = std::make_unique<PieceBuffer>(CacheBytes);
+        const qint64 want = std::min<qint64>(CacheBytes, d->size - offset);
+        const qint64 got = d->source->readAt(offset, d->cache->data(), want);
+        d->cacheFrom = offset;
+        d->cacheSize = std::max<qint64>(got, 0);
+        if (d->cacheSize < RecordSize)
+            return nullptr;
+    }
+    return d->cache->data() + (offset - d->cacheFrom);
 }
 
 bool PeriodReport::readRecord(qsizetype i, LogRecord &out) const
@@ -399,7 +479,7 @@ std::array<float, 4> PeriodReport::measureTexts(const CharWidths &widths) const
     for (qsizetype i = 0; i < recordCount(); ++i) {
         if (!recordBytes(i))
             continue;
-        const char *stored = d->cache->data() + (d->selected[static_cast<size_t>(i)].offset - d->cacheFrom);
+        const char *stored = storedBytes(i);
         for (int f = 0; f < 4; ++f)
             out[f] = std::max(out[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], widths));
     }
