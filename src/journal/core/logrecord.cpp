@@ -209,51 +209,99 @@ bool haveClmul()
     return have;
 }
 
+// The constants that multiply each 16-byte block of a record's checksummed
+// bytes (after the first) straight to the last block's place, two to a
+// block; blocks 2i and 2i+1 side by side for the 256-bit multiply.
+constexpr int RecordBlocks = (record::Checksum - 1) / 16;
+static_assert(RecordBlocks == 10 && RecordBlocks * 16 + 1 == record::Checksum);
+constexpr std::array<std::uint64_t, 2> recordFold(int block)
+{
+    const int distance = 128 * (RecordBlocks - 1 - block);
+    return {foldConstant(distance + 32), foldConstant(distance - 32)};
+}
+alignas(32) constexpr std::array<std::uint64_t, 2> RecordFold[RecordBlocks - 1] = {
+    recordFold(0), recordFold(1), recordFold(2), recordFold(3), recordFold(4),
+    recordFold(5), recordFold(6), recordFold(7), recordFold(8)};
+
 // The checksum of a record (its first 161 bytes), which the report checks
 // for every record it lists. The first byte goes through the table; each of
 // the ten 16-byte blocks after it is multiplied straight to the last
 // block's place, so no block waits for the one before it and the processor
 // works on several records at once.
-__attribute__((target("pclmul,sse4.1"))) std::uint32_t recordCrcClmul(const unsigned char *p)
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t recordCrcClmul(const char *stored)
 {
-    constexpr int Blocks = (record::Checksum - 1) / 16;
-    static_assert(Blocks * 16 + 1 == record::Checksum);
-    alignas(16) static constexpr std::uint64_t k[Blocks - 1][2] = {
-        {foldConstant(128 * 9 + 32), foldConstant(128 * 9 - 32)}, {foldConstant(128 * 8 + 32), foldConstant(128 * 8 - 32)},
-        {foldConstant(128 * 7 + 32), foldConstant(128 * 7 - 32)}, {foldConstant(128 * 6 + 32), foldConstant(128 * 6 - 32)},
-        {foldConstant(128 * 5 + 32), foldConstant(128 * 5 - 32)}, {foldConstant(128 * 4 + 32), foldConstant(128 * 4 - 32)},
-        {foldConstant(128 * 3 + 32), foldConstant(128 * 3 - 32)}, {foldConstant(128 * 2 + 32), foldConstant(128 * 2 - 32)},
-        {foldConstant(128 + 32), foldConstant(128 - 32)}};
-    static_assert(Blocks == 10);
+    const auto *p = reinterpret_cast<const unsigned char *>(stored);
     auto load = [](const unsigned char *q) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q)); };
     const std::uint32_t c = crcBytes(0xFFFFFFFFu, p, 1);
     p += 1;
     __m128i x = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(c)));
-    __m128i a = load(p + 16 * (Blocks - 1));
+    __m128i a = load(p + 16 * (RecordBlocks - 1));
     __m128i b = _mm_setzero_si128();
-    for (int j = 0; j < Blocks - 1; ++j) {
-        const __m128i kj = _mm_load_si128(reinterpret_cast<const __m128i *>(k[j]));
+    for (int j = 0; j < RecordBlocks - 1; ++j) {
+        const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(RecordFold[j].data()));
         if (j > 0)
             x = load(p + 16 * j);
         // Two sums, so the additions do not wait for each other either.
-        a = _mm_xor_si128(a, _mm_clmulepi64_si128(x, kj, 0x00));
-        b = _mm_xor_si128(b, _mm_clmulepi64_si128(x, kj, 0x11));
+        a = _mm_xor_si128(a, _mm_clmulepi64_si128(x, k, 0x00));
+        b = _mm_xor_si128(b, _mm_clmulepi64_si128(x, k, 0x11));
     }
     return clmulReduce(_mm_xor_si128(a, b)) ^ 0xFFFFFFFFu;
 }
+
+// The same two blocks a multiply, where the processor has the 256-bit
+// carry-less multiply.
+__attribute__((target("vpclmulqdq,avx2,pclmul,sse4.1"))) std::uint32_t recordCrcClmul256(const char *stored)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(stored);
+    const std::uint32_t c = crcBytes(0xFFFFFFFFu, p, 1);
+    p += 1;
+    __m256i a = _mm256_setzero_si256();
+    __m256i b = _mm256_setzero_si256();
+    for (int j = 0; j < (RecordBlocks - 2) / 2; ++j) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * j));
+        if (j == 0)
+            x = _mm256_xor_si256(x, _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(c))));
+        const __m256i k = _mm256_load_si256(reinterpret_cast<const __m256i *>(RecordFold[2 * j].data()));
+        a = _mm256_xor_si256(a, _mm256_clmulepi64_epi128(x, k, 0x00));
+        b = _mm256_xor_si256(b, _mm256_clmulepi64_epi128(x, k, 0x11));
+    }
+    a = _mm256_xor_si256(a, b);
+    __m128i r = _mm_xor_si128(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * (RecordBlocks - 2)));
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(RecordFold[RecordBlocks - 2].data()));
+    r = _mm_xor_si128(r, _mm_clmulepi64_si128(x, k, 0x00));
+    r = _mm_xor_si128(r, _mm_clmulepi64_si128(x, k, 0x11));
+    r = _mm_xor_si128(r, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * (RecordBlocks - 1))));
+    return clmulReduce(r) ^ 0xFFFFFFFFu;
+}
 #endif
 
-// The checksum of a record's first 161 bytes.
-std::uint32_t recordCrc(const char *stored)
+std::uint32_t recordCrcBytewise(const char *stored)
 {
-#ifdef BILMEKO_CRC_CLMUL
-    if (haveClmul())
-        return recordCrcClmul(reinterpret_cast<const unsigned char *>(stored));
-#endif
     return crc32Bytewise(stored, record::Checksum);
 }
 
+std::vector<RecordChecksumFn> availableRecordChecksums()
+{
+    std::vector<RecordChecksumFn> ways{recordCrcBytewise};
+#ifdef BILMEKO_CRC_CLMUL
+    if (haveClmul())
+        ways.push_back(recordCrcClmul);
+    if (haveClmul() && __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2"))
+        ways.push_back(recordCrcClmul256);
+#endif
+    return ways;
+}
+
+// Chosen once, at start.
+const RecordChecksumFn recordCrc = availableRecordChecksums().back();
+
 } // namespace
+
+std::vector<RecordChecksumFn> recordChecksumWays()
+{
+    return availableRecordChecksums();
+}
 
 std::uint32_t crc32(const char *data, std::size_t size)
 {

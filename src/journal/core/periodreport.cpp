@@ -11,6 +11,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace bilmeko {
 
@@ -145,6 +148,61 @@ inline float storedFieldWidth(const char *stored, int offset, int max, const Cha
     return (s0 + s1) + (s2 + s3);
 }
 
+// Texts already measured: a text seen before cannot widen its column
+// again (client names, services, notes and statuses repeat). Keeps the
+// stored bytes of a span of the record (a field, or several side by side)
+// in slots chosen by a hash of all its bytes; the span was met before
+// when its bytes are those of its slot.
+template<int Offset, int Size, int Bits>
+class MeasuredSpans
+{
+public:
+    // True when the span's bytes were met before; false the first time,
+    // after which they count as met.
+    bool seen(const char *stored)
+    {
+#if defined(__SSE2__)
+        const char *span = stored + Offset;
+        __m128i v[Loads];
+        for (int i = 0; i < Loads; ++i)
+            v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(span + at(i)));
+        __m128i mix = v[0];
+        for (int i = 1; i < Loads; ++i)
+            mix = _mm_xor_si128(mix, _mm_slli_epi64(v[i], i));
+        mix = _mm_xor_si128(mix, _mm_unpackhi_epi64(mix, mix));
+        const auto hash = static_cast<std::uint64_t>(_mm_cvtsi128_si64(mix)) * 0x9E3779B97F4A7C15u;
+        Slot &slot = m_slots[hash >> (64 - Bits)];
+        __m128i same = _mm_cmpeq_epi8(v[0], slot.v[0]);
+        for (int i = 1; i < Loads; ++i)
+            same = _mm_and_si128(same, _mm_cmpeq_epi8(v[i], slot.v[i]));
+        if (slot.filled && _mm_movemask_epi8(same) == 0xFFFF)
+            return true;
+        for (int i = 0; i < Loads; ++i)
+            slot.v[i] = v[i];
+        slot.filled = true;
+        return false;
+#else
+        (void)stored;
+        return false;
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    // The span in 16-byte loads, the last ending at the span's end.
+    static constexpr int Loads = (Size + 15) / 16;
+    static constexpr int at(int i) { return i + 1 < Loads ? 16 * i : Size - 16; }
+    static_assert(Size >= 16 && Offset + Size <= RecordSize);
+
+    struct Slot
+    {
+        __m128i v[Loads];
+        bool filled = false;
+    };
+    std::array<Slot, std::size_t(1) << Bits> m_slots{};
+#endif
+};
+
 // The record's bytes with its texts unscrambled, as ScrambleRecord gives
 // them, eight bytes a step: the headless report does it for every record.
 inline void unscrambleInto(const char *stored, char *plain)
@@ -255,6 +313,10 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
     ReportTotals &t = d->totals;
     ReportExtent &e = d->extent;
     ListedRecords &listed = d->listed;
+    // The client apart; the service, note and status together, as they
+    // mostly come in few combinations.
+    auto clients = std::make_unique<MeasuredSpans<record::ClientName, record::ClientNameMax + 1, 10>>();
+    auto others = std::make_unique<MeasuredSpans<record::Service, record::Checksum - record::Service, 7>>();
     constexpr double Inf = std::numeric_limits<double>::infinity();
     e.minPrice = e.minAmount = Inf;
     e.maxPrice = e.maxAmount = -Inf;
@@ -281,12 +343,19 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
             minAmount = std::min(minAmount, amount);
             maxAmount = std::max(maxAmount, amount);
             if (widths) {
-                // A text too short to be wider than the widest so far,
-                // even in the widest letters, is not measured.
-                for (int f = 0; f < 4; ++f) {
+                // Texts met before, or too short to be wider than the
+                // widest so far even in the widest letters, are not measured.
+                auto measure = [&](int f) {
                     const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
                     if (static_cast<float>(n) * widest > textWidths[f])
                         textWidths[f] = std::max(textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                };
+                if (!clients->seen(stored))
+                    measure(0);
+                if (!others->seen(stored)) {
+                    measure(1);
+                    measure(2);
+                    measure(3);
                 }
             }
             listed.add(first + k, numberAt(stored, record::Written));
