@@ -237,6 +237,7 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t recordCrcClmul(const char
     __m128i x = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(c)));
     __m128i a = load(p + 16 * (RecordBlocks - 1));
     __m128i b = _mm_setzero_si128();
+#pragma GCC unroll 16
     for (int j = 0; j < RecordBlocks - 1; ++j) {
         const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(RecordFold[j].data()));
         if (j > 0)
@@ -257,6 +258,7 @@ __attribute__((target("vpclmulqdq,avx2,pclmul,sse4.1"))) std::uint32_t recordCrc
     p += 1;
     __m256i a = _mm256_setzero_si256();
     __m256i b = _mm256_setzero_si256();
+#pragma GCC unroll 16
     for (int j = 0; j < (RecordBlocks - 2) / 2; ++j) {
         __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * j));
         if (j == 0)
@@ -362,8 +364,12 @@ RecordSeal recordSeal(const char *stored)
     if (!sealed(stored))
         return RecordSeal::Absent;
     std::uint32_t c = 0;
-    for (int i = 0; i < 4; ++i)
-        c |= static_cast<std::uint32_t>(static_cast<unsigned char>(stored[record::Checksum + i])) << (8 * i);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&c, stored + record::Checksum, sizeof c);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            c |= static_cast<std::uint32_t>(static_cast<unsigned char>(stored[record::Checksum + i])) << (8 * i);
+    }
     return c == recordCrc(stored) ? RecordSeal::Good : RecordSeal::Bad;
 }
 

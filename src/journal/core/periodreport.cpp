@@ -26,14 +26,15 @@ const QLatin1Char Newline('\n');
 constexpr double MaxTimeDays = 1e6;
 constexpr double MaxMoney = 1e13;
 
-bool saneTime(double v)
+// False for infinities and NaN too.
+inline bool saneTime(double v)
 {
-    return std::isfinite(v) && std::fabs(v) < MaxTimeDays;
+    return std::fabs(v) < MaxTimeDays;
 }
 
-bool saneMoney(double v)
+inline bool saneMoney(double v)
 {
-    return std::isfinite(v) && std::fabs(v) < MaxMoney;
+    return std::fabs(v) < MaxMoney;
 }
 
 // Dates from 1 January of the year 1 up to the end of 9999.
@@ -164,15 +165,18 @@ public:
 #if defined(__SSE2__)
         const char *span = stored + Offset;
         __m128i v[Loads];
+#pragma GCC unroll 4
         for (int i = 0; i < Loads; ++i)
             v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(span + at(i)));
         __m128i mix = v[0];
+#pragma GCC unroll 4
         for (int i = 1; i < Loads; ++i)
             mix = _mm_xor_si128(mix, _mm_slli_epi64(v[i], i));
         mix = _mm_xor_si128(mix, _mm_unpackhi_epi64(mix, mix));
         const auto hash = static_cast<std::uint64_t>(_mm_cvtsi128_si64(mix)) * 0x9E3779B97F4A7C15u;
         Slot &slot = m_slots[hash >> (64 - Bits)];
         __m128i same = _mm_cmpeq_epi8(v[0], slot.v[0]);
+#pragma GCC unroll 4
         for (int i = 1; i < Loads; ++i)
             same = _mm_and_si128(same, _mm_cmpeq_epi8(v[i], slot.v[i]));
         if (slot.filled && _mm_movemask_epi8(same) == 0xFFFF)
