@@ -297,6 +297,7 @@ struct PeriodReport::Data
 namespace {
 
 constexpr qint64 CacheBytes = RecordSize * 6144; // about 1 MiB
+constexpr qint64 ScreenBytes = RecordSize * 256;
 
 // Reads a journal from its start, keeping where the listed records lie and
 // measuring what the window needs to fit its columns.
@@ -506,7 +507,10 @@ const char *PeriodReport::storedBytes(qsizetype i) const
     if (offset < d->cacheFrom || offset + RecordSize > d->cacheFrom + d->cacheSize) {
         if (!d->cache)
             d->cache = std::make_unique<PieceBuffer>(CacheBytes);
-        const qint64 want = std::min<qint64>(CacheBytes, d->size - offset);
+        // Reading on (printing, saving) takes large pieces; the first screen
+        // or a jump back only what a screen shows.
+        const qint64 piece = d->cacheSize > 0 && offset > d->cacheFrom ? CacheBytes : ScreenBytes;
+        const qint64 want = std::min<qint64>(piece, d->size - offset);
         const qint64 got = d->source->readAt(offset, d->cache->data(), want);
         d->cacheFrom = offset;
         d->cacheSize = std::max<qint64>(got, 0);
