@@ -355,8 +355,8 @@ private slots:
         QTest::newRow("the same start, longer later")
             << QStringList{QStringLiteral("Иванова"), QStringLiteral("Иванова"), QStringLiteral("Иванова Мария Петровна")}
             << QStringList{QStringLiteral("абонемент")};
-        // Texts alike in their first 16 bytes and length, more of them than
-        // the memory of met texts has places.
+        // Texts alike in their length and first 16 bytes; then more of them
+        // than the memory of met texts has places.
         QTest::newRow("different past the first bytes")
             << QStringList{longName, longName.left(29) + QStringLiteral("РР"), longName}
             << QStringList{QStringLiteral("абонемент 1"), QStringLiteral("абонемент 1"), QStringLiteral("абонемент Р")};
@@ -366,7 +366,7 @@ private slots:
         for (int i = 100; i < 400; ++i)
             cards << QStringLiteral("карта постоянная %1").arg(i);
         QTest::newRow("many alike") << guests << cards;
-        QTest::newRow("a longer text that is narrower")
+        QTest::newRow("two texts in turn")
             << QStringList{QStringLiteral("ЖЖЖЖ"), QStringLiteral("iiiiiii"), QStringLiteral("ЖЖЖЖ")}
             << QStringList{QStringLiteral("Ш"), QString(), QStringLiteral("Ш")};
     }
