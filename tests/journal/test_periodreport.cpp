@@ -342,6 +342,73 @@ private slots:
         QVERIFY(column(line, 9).startsWith(QStringLiteral("Время вышло")));
     }
 
+    // The widths of the text columns are taken while the journal is read,
+    // a text met before not measured again: whatever repeats, the widest
+    // listed text of each column must come out, and nothing unlisted.
+    void textWidthsTakenWhileReading_data()
+    {
+        QTest::addColumn<QStringList>("clients");
+        QTest::addColumn<QStringList>("notes");
+        const QString longName = QStringLiteral("Константинопольская-Северная Е.");
+        QTest::newRow("repeated, the widest last") << (QStringList(500, QStringLiteral("Ли")) << QStringLiteral("Щукина"))
+                                                  << QStringList{QString()};
+        QTest::newRow("the same start, longer later")
+            << QStringList{QStringLiteral("Иванова"), QStringLiteral("Иванова"), QStringLiteral("Иванова Мария Петровна")}
+            << QStringList{QStringLiteral("абонемент")};
+        // Texts alike in their length and first 16 bytes; then more of them
+        // than the memory of met texts has places.
+        QTest::newRow("different past the first bytes")
+            << QStringList{longName, longName.left(29) + QStringLiteral("РР"), longName}
+            << QStringList{QStringLiteral("абонемент 1"), QStringLiteral("абонемент 1"), QStringLiteral("абонемент Р")};
+        QStringList guests, cards;
+        for (int i = 1000; i < 4000; ++i)
+            guests << QStringLiteral("Постоянная гостья %1").arg(i);
+        for (int i = 100; i < 400; ++i)
+            cards << QStringLiteral("карта постоянная %1").arg(i);
+        QTest::newRow("many alike") << guests << cards;
+        QTest::newRow("two texts in turn")
+            << QStringList{QStringLiteral("ЖЖЖЖ"), QStringLiteral("iiiiiii"), QStringLiteral("ЖЖЖЖ")}
+            << QStringList{QStringLiteral("Ш"), QString(), QStringLiteral("Ш")};
+    }
+
+    void textWidthsTakenWhileReading()
+    {
+        QFETCH(QStringList, clients);
+        QFETCH(QStringList, notes);
+        // Whole numbers: sums in any order are exact.
+        CharWidths w;
+        for (int b = 0; b < 256; ++b)
+            w[b] = float(1 + b % 11);
+        QList<LogRecord> records;
+        std::array<float, 4> widest{};
+        for (qsizetype i = 0; i < clients.size(); ++i) {
+            LogRecord r = sampleRecord(at(2026, 12, 2, 10, int(i % 60)), 10, 1.0 / 24, clients[i]);
+            // The cards come round in another order than the guests.
+            r.note = notes[(i * 7) % notes.size()];
+            r.status = i % 3 == 0 ? QStringLiteral("Стоп") : QStringLiteral("Время вышло");
+            records << r;
+            const RecordBytes plain = serializeRecord(r);
+            const int fields[4] = {record::ClientName, record::Service, record::Note, record::Status};
+            for (int f = 0; f < 4; ++f) {
+                float sum = 0;
+                for (int k = 0; k < static_cast<unsigned char>(plain[fields[f]]); ++k)
+                    sum += w[static_cast<unsigned char>(plain[fields[f] + 1 + k])];
+                widest[f] = std::max(widest[f], sum);
+            }
+        }
+        // Wider texts outside the period count for nothing.
+        LogRecord outside = sampleRecord(at(2026, 11, 30), 10, 1.0 / 24, QString(40, QChar(0x0429)));
+        outside.note = QString(20, QChar(0x0429));
+        records.insert(1, outside);
+        records << outside;
+
+        const PeriodReport r = buildPeriodReport(journalBytes(records), Beg, End, &w);
+        QCOMPARE(r.recordCount(), clients.size());
+        QVERIFY(r.extent().measured);
+        for (int f = 0; f < 4; ++f)
+            QCOMPARE(r.extent().textWidths[size_t(f)], widest[size_t(f)]);
+    }
+
     // Control characters in the text fields of a foreign or damaged journal
     // never split a record's line or shift its columns.
     void controlCharactersInTexts()

@@ -118,6 +118,49 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i clmulFold(__m128i a, __m
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), next), lo);
 }
 
+// x^n modulo the polynomial, bit-reflected and shifted as the carry-less
+// multiply wants it: the constant that moves 64 bits of the register n - 32
+// bits further along the message.
+constexpr std::uint64_t foldConstant(int n)
+{
+    std::uint64_t r = 1;
+    for (int i = 0; i < n; ++i) {
+        r <<= 1;
+        if (r & 0x100000000u)
+            r ^= 0x104C11DB7u;
+    }
+    std::uint64_t reflected = 0;
+    for (int i = 0; i < 32; ++i)
+        if ((r >> i) & 1)
+            reflected |= std::uint64_t(1) << (31 - i);
+    return reflected << 1;
+}
+static_assert(foldConstant(160) == 0x01751997d0 && foldConstant(96) == 0x00ccaa009e
+              && foldConstant(544) == 0x0154442bd4 && foldConstant(64) == 0x0163cd6124);
+
+// The 128-bit register down to the 32-bit CRC register: to 64 bits, then
+// Barrett reduction.
+__attribute__((target("pclmul,sse4.1"))) inline std::uint32_t clmulReduce(__m128i x1)
+{
+    alignas(16) static const std::uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
+    alignas(16) static const std::uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
+    alignas(16) static const std::uint64_t poly[] = {0x01db710641, 0x01f7011641};
+    __m128i x0 = _mm_load_si128(reinterpret_cast<const __m128i *>(k3k4));
+    __m128i x2 = _mm_clmulepi64_si128(x1, x0, 0x10);
+    const __m128i x3 = _mm_setr_epi32(~0, 0, ~0, 0);
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+    x0 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(k5k0));
+    x2 = _mm_srli_si128(x1, 4);
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, x3), x0, 0x00), x2);
+    x0 = _mm_load_si128(reinterpret_cast<const __m128i *>(poly));
+    x2 = _mm_and_si128(x1, x3);
+    x2 = _mm_clmulepi64_si128(x2, x0, 0x10);
+    x2 = _mm_and_si128(x2, x3);
+    x2 = _mm_clmulepi64_si128(x2, x0, 0x00);
+    x1 = _mm_xor_si128(x1, x2);
+    return static_cast<std::uint32_t>(_mm_extract_epi32(x1, 1));
+}
+
 // Carry-less multiplication folds 64 bytes a step, then 16, then reduces
 // (Barrett) to the 32-bit register: the report checks the checksum of every
 // record it lists, a million of them in a big journal. `size` is at least 64
@@ -127,8 +170,6 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t crcClmul(std::uint32_t c,
 {
     alignas(16) static const std::uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
     alignas(16) static const std::uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
-    alignas(16) static const std::uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
-    alignas(16) static const std::uint64_t poly[] = {0x01db710641, 0x01f7011641};
     auto load = [](const unsigned char *q) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q)); };
 
     __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(c)));
@@ -159,21 +200,7 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t crcClmul(std::uint32_t c,
         p += 16;
         size -= 16;
     }
-    // 128 bits to 64.
-    x2 = _mm_clmulepi64_si128(x1, x0, 0x10);
-    x3 = _mm_setr_epi32(~0, 0, ~0, 0);
-    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
-    x0 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(k5k0));
-    x2 = _mm_srli_si128(x1, 4);
-    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, x3), x0, 0x00), x2);
-    // Barrett reduction to 32 bits.
-    x0 = _mm_load_si128(reinterpret_cast<const __m128i *>(poly));
-    x2 = _mm_and_si128(x1, x3);
-    x2 = _mm_clmulepi64_si128(x2, x0, 0x10);
-    x2 = _mm_and_si128(x2, x3);
-    x2 = _mm_clmulepi64_si128(x2, x0, 0x00);
-    x1 = _mm_xor_si128(x1, x2);
-    return static_cast<std::uint32_t>(_mm_extract_epi32(x1, 1));
+    return clmulReduce(x1);
 }
 
 bool haveClmul()
@@ -181,9 +208,106 @@ bool haveClmul()
     static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     return have;
 }
+
+// The constants that multiply each 16-byte block of a record's checksummed
+// bytes (after the first) straight to the last block's place, two to a
+// block; blocks 2i and 2i+1 side by side for the 256-bit multiply.
+constexpr int RecordBlocks = (record::Checksum - 1) / 16;
+static_assert(RecordBlocks == 10 && RecordBlocks * 16 + 1 == record::Checksum);
+constexpr std::array<std::uint64_t, 2> recordFold(int block)
+{
+    const int distance = 128 * (RecordBlocks - 1 - block);
+    return {foldConstant(distance + 32), foldConstant(distance - 32)};
+}
+alignas(32) constexpr std::array<std::uint64_t, 2> RecordFold[RecordBlocks - 1] = {
+    recordFold(0), recordFold(1), recordFold(2), recordFold(3), recordFold(4),
+    recordFold(5), recordFold(6), recordFold(7), recordFold(8)};
+
+// The checksum of a record (its first 161 bytes), which the report checks
+// for every record it lists. The first byte goes through the table; each of
+// the ten 16-byte blocks after it is multiplied straight to the last
+// block's place, so no block waits for the one before it and the processor
+// works on several records at once.
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t recordCrcClmul(const char *stored)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(stored);
+    auto load = [](const unsigned char *q) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q)); };
+    const std::uint32_t c = crcBytes(0xFFFFFFFFu, p, 1);
+    p += 1;
+    __m128i x = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(c)));
+    __m128i a = load(p + 16 * (RecordBlocks - 1));
+    __m128i b = _mm_setzero_si128();
+#pragma GCC unroll 16
+    for (int j = 0; j < RecordBlocks - 1; ++j) {
+        const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(RecordFold[j].data()));
+        if (j > 0)
+            x = load(p + 16 * j);
+        // Two sums, so the additions do not wait for each other either.
+        a = _mm_xor_si128(a, _mm_clmulepi64_si128(x, k, 0x00));
+        b = _mm_xor_si128(b, _mm_clmulepi64_si128(x, k, 0x11));
+    }
+    return clmulReduce(_mm_xor_si128(a, b)) ^ 0xFFFFFFFFu;
+}
+
+// The same two blocks a multiply, where the processor has the 256-bit
+// carry-less multiply.
+__attribute__((target("vpclmulqdq,avx2,pclmul,sse4.1"))) std::uint32_t recordCrcClmul256(const char *stored)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(stored);
+    const std::uint32_t c = crcBytes(0xFFFFFFFFu, p, 1);
+    p += 1;
+    __m256i a = _mm256_setzero_si256();
+    __m256i b = _mm256_setzero_si256();
+#pragma GCC unroll 16
+    for (int j = 0; j < (RecordBlocks - 2) / 2; ++j) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32 * j));
+        if (j == 0)
+            x = _mm256_xor_si256(x, _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(c))));
+        const __m256i k = _mm256_load_si256(reinterpret_cast<const __m256i *>(RecordFold[2 * j].data()));
+        a = _mm256_xor_si256(a, _mm256_clmulepi64_epi128(x, k, 0x00));
+        b = _mm256_xor_si256(b, _mm256_clmulepi64_epi128(x, k, 0x11));
+    }
+    a = _mm256_xor_si256(a, b);
+    __m128i r = _mm_xor_si128(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * (RecordBlocks - 2)));
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(RecordFold[RecordBlocks - 2].data()));
+    r = _mm_xor_si128(r, _mm_clmulepi64_si128(x, k, 0x00));
+    r = _mm_xor_si128(r, _mm_clmulepi64_si128(x, k, 0x11));
+    r = _mm_xor_si128(r, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * (RecordBlocks - 1))));
+    return clmulReduce(r) ^ 0xFFFFFFFFu;
+}
 #endif
 
+std::uint32_t recordCrcBytewise(const char *stored)
+{
+    return crc32Bytewise(stored, record::Checksum);
+}
+
+std::vector<RecordChecksumFn> availableRecordChecksums()
+{
+    std::vector<RecordChecksumFn> ways{recordCrcBytewise};
+#ifdef BILMEKO_CRC_CLMUL
+    if (haveClmul())
+        ways.push_back(recordCrcClmul);
+    if (haveClmul() && __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2"))
+        ways.push_back(recordCrcClmul256);
+#endif
+    return ways;
+}
+
+// The fastest way, chosen at the first call.
+std::uint32_t recordCrc(const char *stored)
+{
+    static const RecordChecksumFn best = availableRecordChecksums().back();
+    return best(stored);
+}
+
 } // namespace
+
+std::vector<RecordChecksumFn> recordChecksumWays()
+{
+    return availableRecordChecksums();
+}
 
 std::uint32_t crc32(const char *data, std::size_t size)
 {
@@ -244,9 +368,13 @@ RecordSeal recordSeal(const char *stored)
     if (!sealed(stored))
         return RecordSeal::Absent;
     std::uint32_t c = 0;
-    for (int i = 0; i < 4; ++i)
-        c |= static_cast<std::uint32_t>(static_cast<unsigned char>(stored[record::Checksum + i])) << (8 * i);
-    return c == crc32(stored, record::Checksum) ? RecordSeal::Good : RecordSeal::Bad;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&c, stored + record::Checksum, sizeof c);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            c |= static_cast<std::uint32_t>(static_cast<unsigned char>(stored[record::Checksum + i])) << (8 * i);
+    }
+    return c == recordCrc(stored) ? RecordSeal::Good : RecordSeal::Bad;
 }
 
 void ScrambleRecord(char *rec)

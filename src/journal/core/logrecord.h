@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstring>
 #include <cstdint>
+#include <vector>
 
 namespace bilmeko {
 
@@ -96,6 +97,12 @@ std::uint32_t crc32(const char *data, std::size_t size);
 // The same a byte at a time, without the processor's help: what crc32 must
 // always agree with.
 std::uint32_t crc32Bytewise(const char *data, std::size_t size);
+
+// Every way this processor has to compute the checksum of a record's
+// stored bytes (the CRC-32 of those before record::Checksum), the one the
+// program uses last. All must agree.
+using RecordChecksumFn = std::uint32_t (*)(const char *stored);
+std::vector<RecordChecksumFn> recordChecksumWays();
 
 // XORs bytes 57..157 with the key; applying it twice restores the record.
 void ScrambleRecord(char *record);

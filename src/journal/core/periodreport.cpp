@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace bilmeko {
 
@@ -22,37 +26,92 @@ const QLatin1Char Newline('\n');
 constexpr double MaxTimeDays = 1e6;
 constexpr double MaxMoney = 1e13;
 
-bool saneTime(double v)
+// False for infinities and NaN too.
+inline bool saneTime(double v)
 {
-    return std::isfinite(v) && std::fabs(v) < MaxTimeDays;
+    return std::fabs(v) < MaxTimeDays;
 }
 
-bool saneMoney(double v)
+inline bool saneMoney(double v)
 {
-    return std::isfinite(v) && std::fabs(v) < MaxMoney;
+    return std::fabs(v) < MaxMoney;
 }
 
 // Dates from 1 January of the year 1 up to the end of 9999.
-bool saneWritten(double v)
+const double FirstWritten = dateValue(QDate(1, 1, 1));
+const double AfterLastWritten = dateValue(QDate(9999, 12, 31)) + 1;
+
+inline bool saneWritten(double v)
 {
-    static const double first = dateValue(QDate(1, 1, 1));
-    static const double after = dateValue(QDate(9999, 12, 31)) + 1;
-    return v >= first && v < after; // false for NaN
+    return v >= FirstWritten && v < AfterLastWritten; // false for NaN
 }
 
 
 // The numbers after `Written` (none of them scrambled).
-bool saneNumbers(const char *stored)
+inline bool saneNumbers(const char *stored)
 {
     return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
            && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
            && saneMoney(numberAt(stored, record::Amount));
 }
 
-struct Selected
+// Where the listed records lie in the journal, and the date each had when
+// it was read (to tell the same record when it is read again). Positions
+// are runs of consecutive records: a period of a journal in time order is
+// one run however many records it holds. The dates are kept in blocks, so
+// a million of them are never copied to make room.
+class ListedRecords
 {
-    qint64 offset;
-    double written; // as stored, to tell the same record when read again
+public:
+    qint64 count() const { return m_count; }
+
+    // `record`: the record's number in the journal (its offset / 168).
+    void add(qint64 record, double written)
+    {
+        if (record != m_next)
+            m_runs.push_back({record, m_count});
+        m_next = record + 1;
+        const auto slot = static_cast<size_t>(m_count) & (BlockSize - 1);
+        if (slot == 0) {
+            m_blocks.push_back(std::make_unique_for_overwrite<double[]>(BlockSize));
+            m_block = m_blocks.back().get();
+        }
+        m_block[slot] = written;
+        ++m_count;
+    }
+
+    double written(qint64 i) const
+    {
+        return m_blocks[static_cast<size_t>(i) / BlockSize][static_cast<size_t>(i) & (BlockSize - 1)];
+    }
+
+    qint64 record(qint64 i) const
+    {
+        // Lines are mostly read in order: the run of the last look-up first.
+        size_t r = m_lastRun;
+        if (r >= m_runs.size() || m_runs[r].listed > i || (r + 1 < m_runs.size() && m_runs[r + 1].listed <= i)) {
+            const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), i,
+                                                [](qint64 v, const Run &run) { return v < run.listed; });
+            r = static_cast<size_t>(after - m_runs.begin()) - 1;
+            m_lastRun = r;
+        }
+        return m_runs[r].record + (i - m_runs[r].listed);
+    }
+
+private:
+    static constexpr size_t BlockSize = 65536; // 512 KiB of dates
+
+    struct Run
+    {
+        qint64 record; // the first record of the run
+        qint64 listed; // its number among the listed
+    };
+    std::vector<Run> m_runs;
+    std::vector<std::unique_ptr<double[]>> m_blocks;
+    double *m_block = nullptr;
+    qint64 m_count = 0;
+    qint64 m_next = -1;
+    mutable size_t m_lastRun = 0;
 };
 
 // Text fields measured while reading: offset, maximum.
@@ -89,6 +148,64 @@ inline float storedFieldWidth(const char *stored, int offset, int max, const Cha
         s1 += w[p[k]];
     return (s0 + s1) + (s2 + s3);
 }
+
+// Texts already measured: a text seen before cannot widen its column
+// again (client names, services, notes and statuses repeat). Keeps the
+// stored bytes of a span of the record (a field, or several side by side)
+// in slots chosen by a hash of all its bytes; the span was met before
+// when its bytes are those of its slot.
+template<int Offset, int Size, int Bits>
+class MeasuredSpans
+{
+public:
+    // True when the span's bytes were met before; false the first time,
+    // after which they count as met.
+    bool seen(const char *stored)
+    {
+#if defined(__SSE2__)
+        const char *span = stored + Offset;
+        __m128i v[Loads];
+#pragma GCC unroll 4
+        for (int i = 0; i < Loads; ++i)
+            v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(span + at(i)));
+        __m128i mix = v[0];
+#pragma GCC unroll 4
+        for (int i = 1; i < Loads; ++i)
+            mix = _mm_xor_si128(mix, _mm_slli_epi64(v[i], i));
+        mix = _mm_xor_si128(mix, _mm_unpackhi_epi64(mix, mix));
+        const auto hash = static_cast<std::uint64_t>(_mm_cvtsi128_si64(mix)) * 0x9E3779B97F4A7C15u;
+        Slot &slot = m_slots[hash >> (64 - Bits)];
+        __m128i same = _mm_cmpeq_epi8(v[0], slot.v[0]);
+#pragma GCC unroll 4
+        for (int i = 1; i < Loads; ++i)
+            same = _mm_and_si128(same, _mm_cmpeq_epi8(v[i], slot.v[i]));
+        if (slot.filled && _mm_movemask_epi8(same) == 0xFFFF)
+            return true;
+        for (int i = 0; i < Loads; ++i)
+            slot.v[i] = v[i];
+        slot.filled = true;
+        return false;
+#else
+        (void)stored;
+        return false;
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    // The span in 16-byte loads, the last ending at the span's end.
+    static constexpr int Loads = (Size + 15) / 16;
+    static constexpr int at(int i) { return i + 1 < Loads ? 16 * i : Size - 16; }
+    static_assert(Size >= 16 && Offset + Size <= RecordSize);
+
+    struct Slot
+    {
+        __m128i v[Loads];
+        bool filled = false;
+    };
+    std::array<Slot, std::size_t(1) << Bits> m_slots{};
+#endif
+};
 
 // The record's bytes with its texts unscrambled, as ScrambleRecord gives
 // them, eight bytes a step: the headless report does it for every record.
@@ -145,10 +262,9 @@ RecordFilter::RecordFilter(DateTimeValue dateBeg, DateTimeValue dateEnd)
 RecordFilter::Verdict RecordFilter::judge(const char *stored) const
 {
     const double written = numberAt(stored, record::Written);
-    if (!saneWritten(written))
-        return LeftOut; // a date no period holds: cannot tell where it belongs
-    if (!(written >= m_beg && written < m_after))
-        return Outside;
+    if (!(written >= m_beg && written < m_after && saneWritten(written)))
+        // A date no period holds: cannot tell where it belongs.
+        return saneWritten(written) ? Outside : LeftOut;
     if (!saneNumbers(stored) || recordSeal(stored) == RecordSeal::Bad)
         return LeftOut;
     return Listed;
@@ -163,7 +279,7 @@ struct PeriodReport::Data
 {
     std::shared_ptr<JournalSource> source;
     qint64 size = 0; // of the journal when it was read
-    std::vector<Selected> selected;
+    ListedRecords listed;
     ReportTotals totals;
     ReportExtent extent;
     CharWidths widths{};
@@ -181,6 +297,7 @@ struct PeriodReport::Data
 namespace {
 
 constexpr qint64 CacheBytes = RecordSize * 6144; // about 1 MiB
+constexpr qint64 ScreenBytes = RecordSize * 256;
 
 // Reads a journal from its start, keeping where the listed records lie and
 // measuring what the window needs to fit its columns.
@@ -200,41 +317,70 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
     const float widest = widths ? *std::max_element(widths->begin(), widths->end()) : 0;
     ReportTotals &t = d->totals;
     ReportExtent &e = d->extent;
+    ListedRecords &listed = d->listed;
+    // The client apart; the service, note and status together, as they
+    // mostly come in few combinations.
+    auto clients = std::make_unique<MeasuredSpans<record::ClientName, record::ClientNameMax + 1, 10>>();
+    auto others = std::make_unique<MeasuredSpans<record::Service, record::Checksum - record::Service, 7>>();
+    constexpr double Inf = std::numeric_limits<double>::infinity();
+    e.minPrice = e.minAmount = Inf;
+    e.maxPrice = e.maxAmount = -Inf;
     const bool whole = scanJournal(*source, !filter.listsZeros(), [&](const char *records, qint64 count, qint64 offset) {
+        // Held in registers over a piece; added in the same order as one
+        // record at a time, so the totals are those of any other reading.
+        long double amountSum = t.amount;
+        long double timeSum = t.time;
+        double minPrice = e.minPrice, maxPrice = e.maxPrice, minAmount = e.minAmount, maxAmount = e.maxAmount;
+        std::array<float, 4> textWidths = e.textWidths;
+        qint64 leftOut = 0;
+        const qint64 first = offset / RecordSize;
         for (qint64 k = 0; k < count; ++k) {
             const char *stored = records + k * RecordSize;
             const RecordFilter::Verdict v = filter.judge(stored);
             if (v != RecordFilter::Listed) {
-                t.leftOut += v == RecordFilter::LeftOut;
+                leftOut += v == RecordFilter::LeftOut;
                 continue;
             }
             const double price = numberAt(stored, record::PricePerMin);
             const double amount = numberAt(stored, record::Amount);
-            if (d->selected.empty()) {
-                e.minPrice = e.maxPrice = price;
-                e.minAmount = e.maxAmount = amount;
-            } else {
-                e.minPrice = std::min(e.minPrice, price);
-                e.maxPrice = std::max(e.maxPrice, price);
-                e.minAmount = std::min(e.minAmount, amount);
-                e.maxAmount = std::max(e.maxAmount, amount);
-            }
+            minPrice = std::min(minPrice, price);
+            maxPrice = std::max(maxPrice, price);
+            minAmount = std::min(minAmount, amount);
+            maxAmount = std::max(maxAmount, amount);
             if (widths) {
-                // A text too short to be wider than the widest so far,
-                // even in the widest letters, is not measured.
-                for (int f = 0; f < 4; ++f) {
+                // Texts met before, or too short to be wider than the
+                // widest so far even in the widest letters, are not measured.
+                auto measure = [&](int f) {
                     const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
-                    if (static_cast<float>(n) * widest > e.textWidths[f])
-                        e.textWidths[f] = std::max(e.textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                    if (static_cast<float>(n) * widest > textWidths[f])
+                        textWidths[f] = std::max(textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                };
+                if (!clients->seen(stored))
+                    measure(0);
+                if (!others->seen(stored)) {
+                    measure(1);
+                    measure(2);
+                    measure(3);
                 }
             }
-            d->selected.push_back({offset + k * RecordSize, numberAt(stored, record::Written)});
-            addListed(t, stored);
+            listed.add(first + k, numberAt(stored, record::Written));
+            amountSum += numberAt(stored, record::Amount);
+            timeSum += numberAt(stored, record::Elapsed);
         }
+        t.amount = amountSum;
+        t.time = timeSum;
+        t.leftOut += leftOut;
+        e.minPrice = minPrice;
+        e.maxPrice = maxPrice;
+        e.minAmount = minAmount;
+        e.maxAmount = maxAmount;
+        e.textWidths = textWidths;
     });
+    t.listed = listed.count();
+    if (t.listed == 0)
+        e.minPrice = e.maxPrice = e.minAmount = e.maxAmount = 0;
     // A failing read, or a fragment shorter than a record at the end.
     t.damaged = !whole || d->size % RecordSize != 0 || t.leftOut > 0;
-    d->selected.shrink_to_fit();
     return PeriodReport(d);
 }
 
@@ -279,7 +425,7 @@ PeriodReport::PeriodReport()
 
 qsizetype PeriodReport::recordCount() const
 {
-    return static_cast<qsizetype>(d->selected.size());
+    return static_cast<qsizetype>(d->listed.count());
 }
 
 double PeriodReport::amountTotal() const
@@ -339,28 +485,39 @@ DateTimeValue PeriodReport::dateEnd() const
 
 DateTimeValue PeriodReport::written(qsizetype i) const
 {
-    return d->selected[static_cast<size_t>(i)].written;
+    return d->listed.written(i);
 }
 
 const char *PeriodReport::recordBytes(qsizetype i) const
 {
-    const Selected &s = d->selected[static_cast<size_t>(i)];
-    if (s.offset < d->cacheFrom || s.offset + RecordSize > d->cacheFrom + d->cacheSize) {
-        if (!d->cache)
-            d->cache = std::make_unique<PieceBuffer>(CacheBytes);
-        const qint64 want = std::min<qint64>(CacheBytes, d->size - s.offset);
-        const qint64 got = d->source->readAt(s.offset, d->cache->data(), want);
-        d->cacheFrom = s.offset;
-        d->cacheSize = std::max<qint64>(got, 0);
-        if (d->cacheSize < RecordSize)
-            return nullptr;
-    }
-    const char *stored = d->cache->data() + (s.offset - d->cacheFrom);
-    if (std::memcmp(stored + record::Written, &s.written, sizeof s.written) != 0 || !trustedRecord(stored))
+    const char *stored = storedBytes(i);
+    if (!stored)
+        return nullptr;
+    const double written = d->listed.written(i);
+    if (std::memcmp(stored + record::Written, &written, sizeof written) != 0 || !trustedRecord(stored))
         return nullptr;
     std::memcpy(d->plain.data(), stored, RecordSize);
     ScrambleRecord(d->plain);
     return d->plain.data();
+}
+
+const char *PeriodReport::storedBytes(qsizetype i) const
+{
+    const qint64 offset = d->listed.record(i) * RecordSize;
+    if (offset < d->cacheFrom || offset + RecordSize > d->cacheFrom + d->cacheSize) {
+        if (!d->cache)
+            d->cache = std::make_unique<PieceBuffer>(CacheBytes);
+        // Reading on (printing, saving) takes large pieces; the first screen
+        // or a jump back only what a screen shows.
+        const qint64 piece = d->cacheSize > 0 && offset > d->cacheFrom ? CacheBytes : ScreenBytes;
+        const qint64 want = std::min<qint64>(piece, d->size - offset);
+        const qint64 got = d->source->readAt(offset, d->cache->data(), want);
+        d->cacheFrom = offset;
+        d->cacheSize = std::max<qint64>(got, 0);
+        if (d->cacheSize < RecordSize)
+            return nullptr;
+    }
+    return d->cache->data() + (offset - d->cacheFrom);
 }
 
 bool PeriodReport::readRecord(qsizetype i, LogRecord &out) const
@@ -399,7 +556,7 @@ std::array<float, 4> PeriodReport::measureTexts(const CharWidths &widths) const
     for (qsizetype i = 0; i < recordCount(); ++i) {
         if (!recordBytes(i))
             continue;
-        const char *stored = d->cache->data() + (d->selected[static_cast<size_t>(i)].offset - d->cacheFrom);
+        const char *stored = storedBytes(i);
         for (int f = 0; f < 4; ++f)
             out[f] = std::max(out[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], widths));
     }

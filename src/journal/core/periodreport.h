@@ -113,6 +113,9 @@ private:
     // The stored bytes of a listed record, unscrambled; nullptr when they
     // cannot be read or are no longer those that were listed.
     const char *recordBytes(qsizetype i) const;
+    // Where the i-th listed record is now, as stored (scrambled, not
+    // checked); nullptr when it cannot be read.
+    const char *storedBytes(qsizetype i) const;
 
     std::shared_ptr<Data> d;
 };

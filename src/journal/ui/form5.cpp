@@ -261,14 +261,18 @@ void TForm5::hideEvent(QHideEvent *e)
 
 CharWidths TForm5::charWidths() const
 {
-    ReportColumns columns{QFontMetricsF(RichEdit1->font())};
+    // Each letter's advance as the text's columns take it (a float each).
+    const QFontMetricsF metrics(RichEdit1->font());
+    char bytes[256];
+    for (int b = 0; b < 256; ++b)
+        bytes[b] = static_cast<char>(b);
+    const QString letters = cp1251::decode(bytes, 256);
     CharWidths w{};
     for (int b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        QChar ch = cp1251::decode(&c, 1).at(0);
+        QChar ch = letters.size() == 256 ? letters.at(b) : cp1251::decode(bytes + b, 1).front();
         if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
             ch = QLatin1Char(' '); // shown as a blank
-        w[static_cast<size_t>(b)] = static_cast<float>(columns.width(QString(ch)));
+        w[static_cast<size_t>(b)] = static_cast<float>(metrics.horizontalAdvance(ch));
     }
     return w;
 }

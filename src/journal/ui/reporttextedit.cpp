@@ -68,7 +68,6 @@ ReportTextEdit::ReportTextEdit(QWidget *parent)
         viewport()->update(caretRect().toAlignedRect().adjusted(-1, 0, 1, 0));
     });
     m_source = std::make_shared<StringLines>(QString());
-    m_lines.push_back(0);
     metricsChanged();
 }
 
@@ -89,6 +88,8 @@ void ReportTextEdit::metricsChanged()
 
 QString ReportTextEdit::line(int n) const
 {
+    if (m_lines.empty())
+        return m_source->line(n);
     const qint64 l = m_lines[static_cast<size_t>(n)];
     if (l < 0)
         return m_own[static_cast<size_t>(-l - 1)];
@@ -150,12 +151,9 @@ void ReportTextEdit::setSource(std::shared_ptr<const TextLines> lines)
     m_own.clear();
     m_lines.clear();
     m_lines.shrink_to_fit();
-    const qsizetype count = std::max<qsizetype>(1, m_source->lineCount());
     if (m_source->lineCount() == 0)
         m_source = std::make_shared<StringLines>(QString());
-    m_lines.resize(static_cast<size_t>(count));
-    for (qsizetype i = 0; i < count; ++i)
-        m_lines[static_cast<size_t>(i)] = i;
+    m_sourceLines = m_source->lineCount();
     m_cursor = m_anchor = Position{};
     m_wantedX = -1;
     verticalScrollBar()->setValue(0);
@@ -427,8 +425,18 @@ void ReportTextEdit::selectAll()
     viewport()->update();
 }
 
+void ReportTextEdit::ownLineMap()
+{
+    if (!m_lines.empty())
+        return;
+    m_lines.resize(static_cast<size_t>(m_sourceLines));
+    for (qsizetype i = 0; i < m_sourceLines; ++i)
+        m_lines[static_cast<size_t>(i)] = i;
+}
+
 void ReportTextEdit::setLine(int n, const QString &text)
 {
+    ownLineMap();
     qint64 &l = m_lines[static_cast<size_t>(n)];
     if (l < 0) {
         m_own[static_cast<size_t>(-l - 1)] = text;
@@ -467,6 +475,7 @@ void ReportTextEdit::insertText(const QString &text)
         setLine(n, before + parts[0] + after);
         m_cursor.column += static_cast<int>(parts[0].size());
     } else {
+        ownLineMap();
         m_lines.insert(m_lines.begin() + n + 1, static_cast<size_t>(parts.size() - 1), qint64{0});
         setLine(n, before + parts.first());
         for (qsizetype i = 1; i + 1 < parts.size(); ++i)

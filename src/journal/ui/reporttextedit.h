@@ -50,7 +50,7 @@ public:
     QString toPlainText() const;
     void clear() { setPlainText(QString()); }
 
-    int lineCount() const { return static_cast<int>(m_lines.size()); }
+    int lineCount() const { return static_cast<int>(m_lines.empty() ? m_sourceLines : static_cast<qsizetype>(m_lines.size())); }
     QString line(int n) const;
     // The lines as they stand now, the operator's edits included (valid
     // while the widget and its text are).
@@ -120,6 +120,7 @@ private:
     int visibleLines() const;
     qreal lineHeight() const { return m_lineHeight; }
     void setLine(int n, const QString &text);
+    void ownLineMap();
     void removeRange(Position from, Position to);
     void moveCursor(Position p, bool keepAnchor);
     void copySelection() const;
@@ -127,7 +128,10 @@ private:
     std::shared_ptr<const TextLines> m_source;
     StopsFitter m_fit;
     // Per line: its number in the source, or below 0 -(index in m_own) - 1.
+    // Empty while the text is the source's lines as they are (a million
+    // of them cost nothing to show); made at the first edit.
     std::vector<qint64> m_lines;
+    qsizetype m_sourceLines = 1;
     std::vector<QString> m_own;
     std::unique_ptr<ReportColumns> m_columns;
     QList<qreal> m_stops;
