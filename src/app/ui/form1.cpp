@@ -779,11 +779,16 @@ void TForm1::showTakings(const RunningFigures &running)
         return;
     // The label keeps a fixed size, so a new amount at every tick asks no new
     // layout of the status bar; it only widens when a text needs more room.
+    // Asking the label its size lays the text out as a document; the
+    // text's advance is enough to see whether it still fits.
     TakingsLabel->setText(text);
-    const QSize needed = TakingsLabel->sizeHint();
-    if (needed.width() > TakingsLabel->minimumWidth() || needed.height() != TakingsLabel->minimumHeight())
-        TakingsLabel->setFixedSize(needed.width() + 4 * TakingsLabel->fontMetrics().averageCharWidth(),
-                                   needed.height());
+    const QFontMetrics metrics = TakingsLabel->fontMetrics();
+    const int advance = metrics.horizontalAdvance(text);
+    if (advance + m_takingsMargin > TakingsLabel->minimumWidth() || TakingsLabel->minimumHeight() == 0) {
+        const QSize needed = TakingsLabel->sizeHint();
+        m_takingsMargin = std::max(0, needed.width() - advance);
+        TakingsLabel->setFixedSize(needed.width() + 4 * metrics.averageCharWidth(), needed.height());
+    }
 }
 
 void TForm1::loadTakings()

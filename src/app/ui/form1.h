@@ -193,6 +193,7 @@ private:
     QAction *N11 = nullptr;
     QAction *N12 = nullptr;
     QLabel *TakingsLabel = nullptr;
+    int m_takingsMargin = 0; // the label's width beyond its text's advance
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QSystemTrayIcon *RxTrayIcon1 = nullptr;
