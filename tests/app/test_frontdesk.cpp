@@ -376,10 +376,13 @@ private slots:
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         // Nothing to pause on an empty grid; the button follows the rows.
         auto *pause = f->findChild<QToolButton *>("SpeedButton4");
+        auto *pauseItem = f->findChild<QAction *>("N9");
         QVERIFY(!pause->isEnabled());
+        QVERIFY(!pauseItem->isEnabled());
 
         const auto row = f->board().addSession("Петров", "", "Стрижка", 2, 1, 0);
         QVERIFY(pause->isEnabled());
+        QVERIFY(pauseItem->isEnabled());
         m_clock->advanceSecs(10 * 60);
         f->Timer2Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
@@ -387,6 +390,7 @@ private slots:
         QTest::keyClick(f.get(), Qt::Key_F6);
         QVERIFY(f->board().isPaused(row));
         QCOMPARE(pause->text(), QStringLiteral("Дальше"));
+        QCOMPARE(pauseItem->text(), QStringLiteral("&Дальше\tF6"));
         m_clock->advanceSecs(10 * 60);
         f->Timer2Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
@@ -400,6 +404,7 @@ private slots:
         QTest::mouseClick(f->findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
         QVERIFY(f->board().curLog().isEmpty());
         QVERIFY(!pause->isEnabled());
+        QVERIFY(!pauseItem->isEnabled());
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         QCOMPARE(notices().size(), 1);

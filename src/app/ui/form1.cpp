@@ -762,9 +762,13 @@ void TForm1::updateSessionActions()
     N10->setEnabled(undo != nullptr);
     N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
     const MemTable::RowId row = m_board->curLog().currentId();
-    SpeedButton4->setText(row != 0 && m_board->isPaused(row) ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
-    // Nothing to pause on an empty grid (F6 clicks the button, so it goes too).
+    const bool paused = row != 0 && m_board->isPaused(row);
+    SpeedButton4->setText(paused ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
+    N9->setText(paused ? QStringLiteral("&Дальше\tF6") : QStringLiteral("&Пауза\tF6"));
+    // Nothing to pause on an empty grid (F6 clicks the button, so it goes
+    // too); the menu's item says the same.
     SpeedButton4->setEnabled(row != 0);
+    N9->setEnabled(row != 0);
 }
 
 void TForm1::refreshTakings()
