@@ -263,25 +263,7 @@ protected:
 
 QString timeCell(const QVariant &v)
 {
-    // A tick redraws a column of times: the usual formats are written out
-    // here rather than by the locale's general formatter.
-    const Formats &f = Formats::current();
-    const QString &format = f.longTimeFormat();
-    const bool padded = format == QLatin1String("HH:mm:ss");
-    if (!padded && format != QLatin1String("H:mm:ss"))
-        return f.timeText(v.toDouble());
-    const int secs = timeOf(v.toDouble()).msecsSinceStartOfDay() / 1000;
-    const int h = secs / 3600;
-    const int m = secs / 60 % 60;
-    const int s = secs % 60;
-    QChar out[8];
-    int n = 0;
-    if (padded || h >= 10)
-        out[n++] = QChar(u'0' + h / 10);
-    for (const char16_t c : {char16_t(u'0' + h % 10), u':', char16_t(u'0' + m / 10), char16_t(u'0' + m % 10), u':',
-                             char16_t(u'0' + s / 10), char16_t(u'0' + s % 10)})
-        out[n++] = QChar(c);
-    return QString(out, n);
+    return Formats::current().timeText(v.toDouble());
 }
 
 QString moneyCell(const QVariant &v)
@@ -782,9 +764,9 @@ void TForm1::showTakings(const RunningFigures &running)
     if (text == TakingsLabel->text())
         return;
     // The label keeps a fixed size, so a new amount at every tick asks no new
-    // layout of the status bar; it only widens when a text needs more room.
-    // Asking the label its size lays the text out as a document; the
-    // text's advance is enough to see whether it still fits.
+    // layout of the status bar. It widens only when a text needs more room,
+    // which the text's advance tells (asking the label its size would lay
+    // the text out as a document).
     TakingsLabel->setText(text);
     const QFontMetrics metrics = TakingsLabel->fontMetrics();
     const int advance = metrics.horizontalAdvance(text);

@@ -88,7 +88,22 @@ void Formats::setCurrent(const Formats &formats)
 
 QString Formats::timeText(const QTime &t) const
 {
-    return m_locale.toString(t, m_longTime);
+    // A tick redraws a column of times: the usual formats with plain digits
+    // are written out here rather than by the locale's general formatter.
+    const bool padded = m_longTime == QLatin1String("HH:mm:ss");
+    if (!t.isValid() || (!padded && m_longTime != QLatin1String("H:mm:ss")) || m_locale.zeroDigit() != QLatin1String("0"))
+        return m_locale.toString(t, m_longTime);
+    const int h = t.hour();
+    const int m = t.minute();
+    const int s = t.second();
+    QChar out[8];
+    int n = 0;
+    if (padded || h >= 10)
+        out[n++] = QChar(u'0' + h / 10);
+    for (const char16_t c : {char16_t(u'0' + h % 10), u':', char16_t(u'0' + m / 10), char16_t(u'0' + m % 10), u':',
+                             char16_t(u'0' + s / 10), char16_t(u'0' + s % 10)})
+        out[n++] = QChar(c);
+    return QString(out, n);
 }
 
 QString Formats::timeText(DateTimeValue v) const

@@ -154,8 +154,13 @@ bool MemTable::sameText(Slot s, QStringView text) const
 void MemTable::dropText(Slot s)
 {
     m_textGarbage += textBytes(s);
-    // Edits leave old texts behind; once they are most of the store, the
-    // live ones are packed together again.
+    packTextIfMostlyGarbage();
+}
+
+// Edits and deletions leave old texts behind; once they are most of the
+// store, the live ones are packed together again.
+void MemTable::packTextIfMostlyGarbage()
+{
     if (m_textGarbage > 4096 && m_textGarbage * 2 > m_text.size())
         packText();
 }
@@ -191,11 +196,11 @@ MemTable::Slot MemTable::emptySlot(int field) const
     }
 }
 
-MemTable::Slot MemTable::stored(int field, const QVariant &v)
+// A number's slot; texts go through setText.
+MemTable::Slot MemTable::stored(int field, const QVariant &v) const
 {
-    const FieldDef &f = m_fields[field];
-    switch (f.kind) {
-    case FieldKind::Text: return storeText(QStringView(v.toString()).left(f.size));
+    switch (m_fields[field].kind) {
+    case FieldKind::Text: return 0;
     case FieldKind::Money: return bitsOf(v.isNull() ? 0.0 : v.toDouble());
     case FieldKind::Float: return v.isNull() ? NullFloat : bitsOf(v.toDouble());
     case FieldKind::Time: return static_cast<quint32>(timeOfDayMs(v.toDouble()));
@@ -353,8 +358,8 @@ void MemTable::deleteRowAt(int row)
     if (m_ids.empty()) {
         m_text.clear();
         m_textGarbage = 0;
-    } else if (m_textGarbage > 4096 && m_textGarbage * 2 > m_text.size()) {
-        packText();
+    } else {
+        packTextIfMostlyGarbage();
     }
     if (m_current > row || (m_current == row && wasLast))
         --m_current;

@@ -114,7 +114,7 @@ private:
     // thousands of services is kept at about the size of its file.
     using Slot = quint64;
     int requireField(const QString &name) const;
-    Slot stored(int field, const QVariant &v);
+    Slot stored(int field, const QVariant &v) const;
     Slot emptySlot(int field) const;
     QVariant read(int field, Slot s) const;
     Slot &cell(int row, int field) { return m_cells[static_cast<size_t>(row) * m_width + field]; }
@@ -126,6 +126,7 @@ private:
     void noteChanged(int row, int field);
     void dropText(Slot s);
     void packText();
+    void packTextIfMostlyGarbage();
     void insertCells(int at);
     void trimStorage();
     void noteCurrent();
