@@ -11,42 +11,61 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Debian packages: compiler and build tools, Qt 6 with its SVG and Charts modules, a font
-# with Cyrillic glyphs, the icon renderer and the package tools, and what the
-# tests use (a virtual display for screenshots, a PDF text reader, a print
-# server with a PDF queue, clang for the fuzz targets, the desktop entry and
-# AppStream validators, lintian for the package), and PostgreSQL: the client
-# library the central ledger is reached with, the server its tests start.
-PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev qt6-translations-l10n \
-            fonts-dejavu-core librsvg2-bin dpkg-dev file \
-            poppler-utils xvfb xauth \
-            cups cups-client cups-bsd printer-driver-cups-pdf \
-            clang libclang-rt-14-dev desktop-file-utils appstream lintian \
-            postgresql libpq-dev
+# Debian packages. Building and running: the compiler and build tools, Qt 6
+# with its SVG and Charts modules and Russian translations, a font with
+# Cyrillic glyphs, the icon renderer, and PostgreSQL's client library (the
+# central ledger is reached with it).
+RUN_PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev \
+            qt6-translations-l10n fonts-dejavu-core librsvg2-bin libpq-dev
+# The tests and CI besides: a virtual display for screenshots, a PDF text
+# reader, a print server with a PDF queue, the PostgreSQL server the ledger's
+# tests start, the package tools and validators (the install test builds and
+# checks the Debian package).
+TEST_PACKAGES := dpkg-dev file poppler-utils xvfb xauth \
+            cups cups-client cups-bsd printer-driver-cups-pdf postgresql \
+            desktop-file-utils appstream lintian
+# The fuzz targets: clang and its sanitizer runtime.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test test-sanitize fuzz valgrind bench package install clean
+# Where `make run` keeps the price list, the journal and the running
+# sessions: the installed program's folder, outside the build, so
+# `make clean` never touches the records.
+DATA_DIR ?= $(if $(XDG_DATA_HOME),$(XDG_DATA_HOME),$(HOME)/.local/share)/Bilmeko
+
+.PHONY: all deps deps-run configure build run test test-sanitize fuzz valgrind bench package install clean
 
 all: build
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
-	fi
+# Installs with `sudo apt-get` (no sudo as root) only what is missing.
+define install_missing
+@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+if [ -n "$$missing" ]; then \
+  echo "Installing with sudo apt-get:$$missing"; \
+  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+fi
+endef
+
+deps-run:
+	$(call install_missing,$(RUN_PACKAGES))
+
+deps: deps-run
+	$(call install_missing,$(TEST_PACKAGES))
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-configure: deps $(BUILD)/CMakeCache.txt
+configure: deps-run $(BUILD)/CMakeCache.txt
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
-	cd $(BUILD)/bin && ./bilmeko
+# Only the program (and the sample price list a fresh data folder starts with).
+run: configure
+	cmake --build $(BUILD) -j$(JOBS) --target bilmeko bilmeko_sample_ini
+	@echo "Папка данных: $(DATA_DIR)"
+	$(BUILD)/bin/bilmeko --data-dir "$(DATA_DIR)"
 
-test: build
+test: deps build
 	-@tools/start-printer.sh
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
@@ -66,6 +85,7 @@ test-sanitize: deps
 # libFuzzer targets (clang); each runs FUZZ_SECONDS from the seed corpus.
 FUZZ_SECONDS ?= 30
 fuzz: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBILMEKO_FUZZ=ON
 	cmake --build build-fuzz -j$(JOBS) --target fuzzers
 	tools/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
