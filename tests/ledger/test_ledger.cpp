@@ -240,6 +240,7 @@ void TestLedger::commandLine_data()
     QTest::newRow("wrong password") << QStringList{"status", m_server->conninfo(PgServer::PasswordRole) + " password=wrong"}
                                     << 2 << "не принял пароль";
     QTest::newRow("status") << QStringList{"status", m_server->conninfo()} << 0 << "Стойка\tЗаписей";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "bilmeko-ledger 1.0.0";
 }
 
 void TestLedger::commandLine()
