@@ -308,10 +308,15 @@ void TestLedger::reportMatchesJournals()
 
     // Desks named: only theirs; CSV names the desk in the last field.
     auto [csvCode, csv] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
-                                             QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\""),
                                              QStringLiteral("--csv")}
                                  + period);
     QCOMPARE(csvCode, 0);
+    // A desk the ledger does not know is a mistake, not a quiet desk.
+    auto [unknownCode, unknown] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
+                                                     QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\"")}
+                                         + period);
+    QCOMPARE(unknownCode, 1);
+    QCOMPARE(unknown, QStringList{QString()});
     csv.removeAll(QString());
     QCOMPARE(csv.size() - 1, readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
     for (qsizetype i = 1; i < csv.size(); ++i)
