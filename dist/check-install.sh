@@ -21,6 +21,7 @@ diff -u "$scratch/expected.txt" "$scratch/installed.txt" || fail "installed file
 
 desktop=$root/usr/share/applications/$app.desktop
 desktop-file-validate "$desktop" || fail "desktop entry"
+desktop-file-validate "$root/usr/share/applications/example.bilmeko.Owner.desktop" || fail "owner's desktop entry"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || fail "AppStream metadata"
 appstreamcli validate-tree --no-net "$root" || fail "installed tree"
 

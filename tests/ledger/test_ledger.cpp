@@ -240,6 +240,7 @@ void TestLedger::commandLine_data()
     QTest::newRow("wrong password") << QStringList{"status", m_server->conninfo(PgServer::PasswordRole) + " password=wrong"}
                                     << 2 << "не принял пароль";
     QTest::newRow("status") << QStringList{"status", m_server->conninfo()} << 0 << "Стойка\tЗаписей";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "bilmeko-ledger 1.0.0";
 }
 
 void TestLedger::commandLine()
@@ -307,10 +308,15 @@ void TestLedger::reportMatchesJournals()
 
     // Desks named: only theirs; CSV names the desk in the last field.
     auto [csvCode, csv] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
-                                             QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\""),
                                              QStringLiteral("--csv")}
                                  + period);
     QCOMPARE(csvCode, 0);
+    // A desk the ledger does not know is a mistake, not a quiet desk.
+    auto [unknownCode, unknown] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
+                                                     QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\"")}
+                                         + period);
+    QCOMPARE(unknownCode, 1);
+    QCOMPARE(unknown, QStringList{QString()});
     csv.removeAll(QString());
     QCOMPARE(csv.size() - 1, readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
     for (qsizetype i = 1; i < csv.size(); ++i)

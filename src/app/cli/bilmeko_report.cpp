@@ -8,6 +8,7 @@
 #include "journal/core/periodreport.h"
 #include "journal/core/reportcsv.h"
 #include "ledger/core/ledgerreport.h"
+#include "ledger/core/ownerqueries.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +31,7 @@ enum Status { Ok = 0, Damaged = 1, Refused = 2 };
 const char Usage[] =
     "Использование: bilmeko-report [--csv] [--journal ФАЙЛ]... С ПО\n"
     "               bilmeko-report --ledger СОЕДИНЕНИЕ [--desk СТОЙКА]... [--csv] С ПО\n"
+    "               bilmeko-report --ledger СОЕДИНЕНИЕ --by-desk [--desk СТОЙКА]... [--csv] С ПО\n"
     "\n"
     "Печатает отчет о работе салона за период с С по ПО включительно.\n"
     "Даты пишутся ДД.ММ.ГГГГ или ГГГГ-ММ-ДД.\n"
@@ -48,11 +50,16 @@ const char Usage[] =
     "                  стойки подряд, последний столбец называет стойку, итоги\n"
     "                  общие; отбор и суммы считает база.\n"
     "  --desk СТОЙКА   с --ledger: только эта стойка; можно указать несколько.\n"
+    "                  Стойка, которой общая книга не знает, - ошибка (код 1).\n"
+    "  --by-desk       с --ledger: сводка по стойкам вместо записей: сеансы,\n"
+    "                  минуты, выручка, средний чек, доля в общей выручке и\n"
+    "                  изменение против предыдущего периода той же длины.\n"
+    "  --version       показать версию программы.\n"
     "  --help          показать эту справку.\n"
     "\n"
     "Текст содержит те же строки и итоги, что окно отчета.\n"
     "Код выхода: 0 - отчет построен; 1 - журнал поврежден (напечатано то, что\n"
-    "удалось прочитать, сообщение в stderr); 2 - ошибка в параметрах, журнал\n"
+    "удалось прочитать, сообщение в stderr) или общая книга не знает стойки; 2 - ошибка в параметрах, журнал\n"
     "не читается (или это не файл: папка, канал, устройство) или нет\n"
     "соединения с базой.\n";
 
@@ -128,6 +135,7 @@ int main(int argc, char *argv[])
     Formats::setCurrent(Formats::fromLocale(QLocale::system()));
 
     bool csv = false;
+    bool byDesk = false;
     QString ledger;
     QStringList ledgerDesks;
     QStringList journals;
@@ -139,8 +147,14 @@ int main(int argc, char *argv[])
             std::fputs(Usage, stdout);
             return Ok;
         }
+        if (a == QLatin1String("--version")) {
+            std::printf("bilmeko-report %s\n", BILMEKO_VERSION);
+            return Ok;
+        }
         if (a == QLatin1String("--csv")) {
             csv = true;
+        } else if (a == QLatin1String("--by-desk")) {
+            byDesk = true;
         } else if (a == QLatin1String("--journal")) {
             if (i + 1 >= args.size()) {
                 complain(QStringLiteral("после --journal нужен файл журнала (см. --help)"));
@@ -185,13 +199,27 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("--desk указывается только с --ledger"));
         return Refused;
     }
+    if (ledger.isEmpty() && byDesk) {
+        complain(QStringLiteral("--by-desk указывается только с --ledger"));
+        return Refused;
+    }
     if (!ledger.isEmpty()) {
         // The selection and the sums run in the database; nothing is
         // printed when it cannot be reached.
         try {
             PgConnection c(ledger);
+            // A desk named wrongly would give an empty report that looks
+            // like a quiet desk.
+            if (const QStringList unknown = unknownDesks(c, ledgerDesks); !unknown.isEmpty()) {
+                complain(QStringLiteral("общая книга не знает стойки «%1»").arg(unknown.join(QStringLiteral("», «"))));
+                return Damaged;
+            }
+            if (byDesk)
+                checkOwnerTables(c);
             FdOutput out(STDOUT_FILENO);
-            if (!writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv)) {
+            const bool written = byDesk ? DeskSummary(*from, *to, readDeskPeriods(c, *from, *to, ledgerDesks)).write(out, csv)
+                                        : writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv);
+            if (!written) {
                 complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
                 return Refused;
             }

@@ -8,6 +8,7 @@
 #include "app/core/datafolder.h"
 #include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
+#include "owner/ui/ownerwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,13 +22,15 @@
 namespace {
 
 const char Usage[] =
-    "Использование: bilmeko [--data-dir ПАПКА]\n"
+    "Использование: bilmeko [--data-dir ПАПКА] [--owner]\n"
     "\n"
     "Поминутный учёт услуг салона: текущие сеансы, журнал, отчеты за период.\n"
     "\n"
     "  --data-dir ПАПКА  папка с прайс-листом, журналом и текущими сеансами\n"
     "                    (иначе BILMEKO_DATA_DIR, папка программы или\n"
     "                    ~/.local/share/Bilmeko).\n"
+    "  --owner           сводка владельца по всем стойкам сети из общей книги;\n"
+    "                    её настройки - в подпапке Owner папки данных.\n"
     "  --help            показать эту справку.\n"
     "  --version         показать версию программы.\n"
     "\n"
@@ -60,6 +63,9 @@ bool isQtOption(const char *a, bool &takesValue)
 
 enum class Parsed { Run, Done, Refused };
 
+// --owner: the owner's board instead of a desk.
+bool ownerBoard = false;
+
 // Before any application object: --help and --version need no display, and
 // a mistyped option must not start the program.
 Parsed parseCommandLine(int argc, char **argv)
@@ -86,6 +92,10 @@ Parsed parseCommandLine(int argc, char **argv)
         }
         if (std::strncmp(a, bilmeko::DataDirOption, optionLength) == 0 && a[optionLength] == '=')
             continue;
+        if (std::strcmp(a, "--owner") == 0) {
+            ownerBoard = true;
+            continue;
+        }
         if (isQtOption(a, takesValue)) {
             i += takesValue ? 1 : 0;
             continue;
@@ -141,7 +151,11 @@ int main(int argc, char **argv)
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const auto where = bilmeko::DataFolderInputs::current(args);
-    const bilmeko::DataFolder data = bilmeko::resolveDataFolder(where);
+    bilmeko::DataFolder data = bilmeko::resolveDataFolder(where);
+    // The board keeps its settings and its own lock beside a desk's, so
+    // both run on one computer.
+    if (ownerBoard && data.error.isEmpty())
+        data.path += QStringLiteral("Owner/");
 
     // Before anything else, so a second start on the same folder ends at
     // once with no window and no tray icon, after asking the running copy to
@@ -158,7 +172,8 @@ int main(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("example.bilmeko.Bilmeko"));
+    QGuiApplication::setDesktopFileName(ownerBoard ? QStringLiteral("example.bilmeko.Owner")
+                                                   : QStringLiteral("example.bilmeko.Bilmeko"));
     // The program lives on in the tray: closing the last window (a notice
     // while the main window is hidden) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -170,7 +185,7 @@ int main(int argc, char **argv)
     // Without a folder to write the journal in, no session could be kept.
     QString problem = data.error;
     if (problem.isEmpty())
-        problem = bilmeko::prepareDataFolder(data.path, where.seed());
+        problem = bilmeko::prepareDataFolder(data.path, ownerBoard ? QString() : where.seed());
     if (!problem.isEmpty()) {
         bilmeko::showErrorBox(problem);
         return 1;
@@ -193,6 +208,16 @@ int main(int argc, char **argv)
         return 1;
     }
     bilmeko::quitOnTerminationSignals();
+
+    if (ownerBoard) {
+        bilmeko::TOwnerBoard board(data.path);
+        board.show();
+        bilmeko::InstanceChannel channel(data.path);
+        QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &board,
+                         &bilmeko::TOwnerBoard::bringToFront);
+        channel.listen();
+        return app.exec();
+    }
 
     bilmeko::TForm1 form(data.path);
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });

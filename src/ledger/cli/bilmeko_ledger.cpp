@@ -121,6 +121,10 @@ int main(int argc, char *argv[])
         std::fputs(Usage, stdout);
         return Ok;
     }
+    if (args.contains(QLatin1String("--version"))) {
+        std::printf("bilmeko-ledger %s\n", BILMEKO_VERSION);
+        return Ok;
+    }
     QString desk;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--desk")) {

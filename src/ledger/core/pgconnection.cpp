@@ -134,6 +134,23 @@ QString PgConnection::user() const
     return QString::fromUtf8(PQuser(m_conn));
 }
 
+int PgConnection::socket() const
+{
+    return m_conn ? PQsocket(m_conn) : -1;
+}
+
+QStringList PgConnection::takeNotifications()
+{
+    if (!PQconsumeInput(m_conn))
+        failQuery("ошибка сервера");
+    QStringList out;
+    while (PGnotify *n = PQnotifies(m_conn)) {
+        out << QString::fromUtf8(n->extra);
+        PQfreemem(n);
+    }
+    return out;
+}
+
 void PgConnection::waitSocket(bool forWrite)
 {
     pollfd p{};

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <string_view>
 #include <memory>
@@ -80,6 +81,12 @@ public:
     void copyIn(const char *sql, const QByteArray &data);
     // The role the connection logged in as.
     QString user() const;
+    // The connection's socket, for waiting on notifications in an event
+    // loop; -1 when there is none.
+    int socket() const;
+    // Reads what the server sent without waiting and gives the payloads
+    // of the NOTIFY messages that came (after a LISTEN) since the last call.
+    QStringList takeNotifications();
     bool ok() const;
 
 private:
