@@ -576,6 +576,9 @@ private slots:
     void untrustedRecordsAreCountedAndSkipped()
     {
         QCOMPARE(crc32("123456789", 9), 0xCBF43926u);
+        // The dates a record may hold, as the rule beside the record has them.
+        QCOMPARE(FirstWrittenValue, dateValue(QDate(1, 1, 1)));
+        QCOMPARE(AfterLastWrittenValue, dateValue(QDate(9999, 12, 31)) + 1);
 
         auto stored = [](const LogRecord &r) {
             RecordBytes b = serializeRecord(r);

@@ -38,7 +38,8 @@ inline std::uint64_t fingerprint(std::uint64_t written, std::uint64_t amount, st
 // (a record without an identifier cannot be taken back).
 struct CountedStops::Table
 {
-    static constexpr int MaxBits = 16; // 2 * GenerationStops cells
+    static constexpr int MaxBits = 14; // 2 * GenerationStops cells
+    static_assert(std::size_t(1) << MaxBits == 2 * GenerationStops);
 
     struct Slot
     {
@@ -103,7 +104,12 @@ CountedStops &CountedStops::operator=(CountedStops &&) noexcept = default;
 
 void CountedStops::remember(const char *stored)
 {
-    const std::uint64_t id = storedSessionId(stored);
+    // Sealed: the identifier is there (little-endian, as storedSessionId reads it).
+    std::uint64_t id;
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(&id, stored + record::SessionId, sizeof id);
+    else
+        id = storedSessionId(stored);
     if (id == 0)
         return;
     Table &t = *m_new;
