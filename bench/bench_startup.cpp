@@ -12,6 +12,9 @@
 #include "common/core/datetime.h"
 #include "journal/core/logrecord.h"
 #include "app/core/daytakings.h"
+#include "app/core/sessionboard.h"
+#include "app/core/sessionstate.h"
+#include "common/core/clock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -387,6 +390,81 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
            best(21, [&] { day.load(journal, QDate::currentDate()); }));
     figure(QStringLiteral("records read for them (%1 of today's)").arg(day.sessions()),
            static_cast<double>(day.recordsRead()), QStringLiteral("records"), 0);
+}
+
+BILMEKO_BENCH(startup_running, "start-up with ten running sessions and a 3,650,000-record journal, against the same start with the journal and no running sessions")
+{
+    constexpr int Records = 3'650'000;
+    constexpr int Running = 10;
+    const QString runtime = scratchDir() + QStringLiteral("/run");
+    const QString idle = scratchDir() + QStringLiteral("/idle");
+    const QString busy = scratchDir() + QStringLiteral("/busy");
+    for (const QString &d : {runtime, idle, busy})
+        if (!QDir().mkpath(d))
+            throw std::runtime_error("cannot make the start-up folders");
+    if (::chmod(QFile::encodeName(runtime), 0700) != 0)
+        throw std::runtime_error("cannot make the start-up folders");
+    for (const QString &d : {idle, busy}) {
+        copyProgram(d, MainWindow);
+        writePriceList(d);
+    }
+    writeYearJournal(idle, Records);
+    const QString journal = busy + QStringLiteral("/Bilmeko.log");
+    if (!QFile::copy(idle + QStringLiteral("/Bilmeko.log"), journal))
+        throw std::runtime_error("cannot copy the journal");
+    // The sessions as the program saves them, on the system clock.
+    const QString state = busy + QStringLiteral("/Bilmeko.sessions");
+    {
+        SessionBoard board(journal);
+        board.setStatePath(state);
+        for (int i = 0; i < Running; ++i)
+            board.addSession(QStringLiteral("Клиент %1").arg(i), QString(), QStringLiteral("Стрижка"), 12.5, 12, 0);
+    }
+
+    Launcher withNone(idle, runtime);
+    Launcher withSessions(busy, runtime);
+    withNone.measure(MainWindow);
+    withSessions.measure(MainWindow);
+    Runs none, running;
+    for (int i = 0; i < Rounds; ++i) {
+        if (i % 2) {
+            none.add(withNone.measure(MainWindow));
+            running.add(withSessions.measure(MainWindow));
+        } else {
+            running.add(withSessions.measure(MainWindow));
+            none.add(withNone.measure(MainWindow));
+        }
+    }
+    show(QStringLiteral("main window, %1-record journal").arg(Records), none);
+    show(QStringLiteral("the same with %1 running sessions").arg(Running), running);
+    target(QStringLiteral("start-up with running sessions / without, processor medians"),
+           quantile(running.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"), 3);
+    figure(QStringLiteral("start-up with running sessions / without, wall-clock medians"),
+           quantile(running.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
+
+    // The restore itself, in this process: from the journal length the
+    // file remembers, and (as a file of the earlier version makes it) the
+    // whole journal.
+    const QByteArray saved = [&] {
+        QFile f(state);
+        if (!f.open(QIODevice::ReadOnly))
+            throw std::runtime_error("no state file");
+        return f.readAll();
+    }();
+    SessionState whole = SessionStateFile(state).load().state;
+    whole.journalFrom = -1;
+    const QByteArray wholeBytes = serializeSessionState(whole);
+    for (const auto &[name, bytes] : {std::pair{QStringLiteral("restore from the saved length"), saved},
+                                      std::pair{QStringLiteral("restore reading the whole journal"), wholeBytes}}) {
+        figure(name, best(5, [&, bytes = bytes] {
+                   SessionStateFile(state).save(bytes);
+                   SessionBoard board(journal);
+                   board.setStatePath(state);
+                   if (board.restoreSessions().restored != Running)
+                       throw std::runtime_error("sessions lost");
+               }));
+    }
+    SessionStateFile(state).save(saved);
 }
 
 BILMEKO_BENCH(startup_prices, "start-up with a price list of 10,000 services, against the start with six")

@@ -104,6 +104,42 @@ private slots:
         QCOMPARE(day.sessions(), 0);
     }
 
+    // A reversal counts only against an earlier counted Stop of its session
+    // (as the report counts): "<id><kind><amount>", kind S a Stop, R a
+    // reversal, D a Stop with one byte damaged.
+    void reversalsCountOnlyAgainstTheirStop_data()
+    {
+        QTest::addColumn<QStringList>("records");
+        QTest::addColumn<QString>("text");
+        const QString running = QStringLiteral(" · идут: 0, 0,00\u00A0₽");
+        QTest::newRow("its Stop damaged") << QStringList{"1S60", "2D30", "2R-30"}
+                                          << QStringLiteral("Сегодня: 1 сеанс, 60,00\u00A0₽") + running;
+        QTest::newRow("forged") << QStringList{"1S60", "2S30", "9R-1000000"}
+                                << QStringLiteral("Сегодня: 2 сеанса, 90,00\u00A0₽") + running;
+        QTest::newRow("before its Stop") << QStringList{"2R-30", "2S30"} << QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽") + running;
+        QTest::newRow("two for one Stop") << QStringList{"1S60", "2S30", "2R-30", "2R-30"}
+                                          << QStringLiteral("Сегодня: 1 сеанс, 60,00\u00A0₽") + running;
+    }
+    void reversalsCountOnlyAgainstTheirStop()
+    {
+        QFETCH(QStringList, records);
+        QFETCH(QString, text);
+        QByteArray bytes;
+        for (const QString &spec : records) {
+            const double amount = spec.mid(2).toDouble();
+            RecordBytes b = serializeRecord(entry(at(7, 9), amount, spec.left(1).toULongLong(), spec.at(1) == u'R'));
+            ScrambleRecord(b);
+            sealRecord(b);
+            if (spec.at(1) == u'D')
+                b[record::Status + 2] = static_cast<char>(b[record::Status + 2] ^ 1);
+            bytes.append(b.data(), RecordSize);
+        }
+        test::writeFile(journalPath(), bytes);
+        DayTakings day;
+        day.load(journalPath(), QDate(2026, 12, 7));
+        QCOMPARE(takingsText(day, RunningFigures()), text);
+    }
+
     // Stops, time-ups and an undone Stop, followed as they are appended, give
     // what a fresh reading of the journal gives; the next day starts at zero.
     void followingAppendsMatchesReading()

@@ -70,6 +70,9 @@ private slots:
     void versionOneStillLoads();
     void restoredSessionFailingChecksIsKeptAside_data();
     void restoredSessionFailingChecksIsKeptAside();
+    void clockSetBackKeepsEverySession_data();
+    void clockSetBackKeepsEverySession();
+    void startLooksAtTheJournalAfterTheSavedLength();
     void pauseSurvivesRestart_data();
     void pauseSurvivesRestart();
     void undoneStopIsReversedOnceAndSurvivesRestart_data();
@@ -457,14 +460,17 @@ void TestSessionState::restoredSessionFailingChecksIsKeptAside_data()
     QTest::addColumn<double>("price");
     QTest::addColumn<qint64>("startAheadMs");
     QTest::addColumn<qint64>("bookedMs");
+    QTest::addColumn<QString>("client");
     QTest::addColumn<QString>("why");
     const qint64 halfHour = 30 * 60'000;
-    QTest::newRow("huge price") << 1e300 << qint64(-60'000) << halfHour << "цена 1e+300 вне пределов от 0 до 1000000";
-    QTest::newRow("negative price") << -5.0 << qint64(-60'000) << halfHour << "цена -5 вне пределов от 0 до 1000000";
-    QTest::newRow("start ahead of now") << 10.0 << qint64(3600'000) << halfHour
-                                        << "начало 07.12.2026 11:00:00 позже текущего времени";
-    QTest::newRow("booked beyond a week") << 10.0 << qint64(-60'000) << qint64(8) * 24 * 3600'000
+    const QString edited = QStringLiteral("Правленая");
+    QTest::newRow("huge price") << 1e300 << qint64(-60'000) << halfHour << edited << "цена 1e+300 вне пределов от 0 до 1000000";
+    QTest::newRow("negative price") << -5.0 << qint64(-60'000) << halfHour << edited << "цена -5 вне пределов от 0 до 1000000";
+    QTest::newRow("booked beyond a week") << 10.0 << qint64(-60'000) << qint64(8) * 24 * 3600'000 << edited
                                           << "назначено 192 ч, больше 168 ч";
+    // A forged name of four million letters is cut in the message.
+    QTest::newRow("a name of four million letters")
+        << -5.0 << qint64(-60'000) << halfHour << QString(4'000'000, QLatin1Char('x')) << "цена -5 вне пределов от 0 до 1000000";
 }
 
 void TestSessionState::restoredSessionFailingChecksIsKeptAside()
@@ -472,11 +478,12 @@ void TestSessionState::restoredSessionFailingChecksIsKeptAside()
     QFETCH(double, price);
     QFETCH(qint64, startAheadMs);
     QFETCH(qint64, bookedMs);
+    QFETCH(QString, client);
     QFETCH(QString, why);
     // An edited file whose checksum was made to match.
     SessionState st;
     st.monotonicRun = "another-boot";
-    st.sessions << saved(1, QStringLiteral("Хорошая")) << saved(2, QStringLiteral("Правленая"));
+    st.sessions << saved(1, QStringLiteral("Хорошая")) << saved(2, client);
     for (SavedSession &s : st.sessions)
         s.startUtcMs = m_clock->now().toMSecsSinceEpoch() - 60'000;
     st.sessions[1].price = price;
@@ -492,15 +499,136 @@ void TestSessionState::restoredSessionFailingChecksIsKeptAside()
     QCOMPARE(board->curLog().text(curlog::FIO), QStringLiteral("Хорошая"));
     const QString kept = statePath() + QStringLiteral(".damaged-20261207-100000");
     QCOMPARE(report.problems, QStringList(QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
-                                                         "проверку, и они не восстановлены:\n«Правленая» (Стрижка): %2\n"
+                                                         "проверку, и они не восстановлены:\n«%4» (Стрижка): %2\n"
                                                          "Файл в прежнем виде сохранён как \"%3\".")
-                                              .arg(statePath(), why, kept)));
+                                              .arg(statePath(), why, kept,
+                                                   client.size() > 60 ? client.left(60) + QChar(0x2026) : client)));
     QCOMPARE(test::readFile(kept), bytes);
     // Gone from the file, never written to the journal.
     const SessionState after = SessionStateFile(statePath()).load().state;
     QCOMPARE(after.sessions.size(), 1);
     QCOMPARE(after.sessions[0].id, std::uint64_t(1));
     QVERIFY(!QFile::exists(journalPath()));
+}
+
+void TestSessionState::clockSetBackKeepsEverySession_data()
+{
+    QTest::addColumn<bool>("reboot");
+    QTest::newRow("same boot") << false;
+    QTest::newRow("after a reboot") << true;
+}
+
+// Quit, the wall clock set back two minutes, start again: a running and a
+// paused session both come back. Within the boot the monotonic clock
+// measures them as if nothing happened; after a reboot a start the clock
+// has not reached counts from now, and the operator is told.
+void TestSessionState::clockSetBackKeepsEverySession()
+{
+    QFETCH(bool, reboot);
+    auto first = makeBoard();
+    first->addSession(QStringLiteral("Идёт"), QString(), QStringLiteral("S"), 1, 1, 0);
+    const auto paused = first->addSession(QStringLiteral("Пауза"), QString(), QStringLiteral("S"), 2, 1, 0);
+    m_clock->advanceSecs(15);
+    QVERIFY(first->togglePause(paused));
+    m_clock->advanceSecs(30);
+    first.reset(); // 10:00:45
+    m_clock->jumpWallSecs(-120);
+    if (reboot)
+        m_clock->reboot(42, "another-boot");
+
+    auto next = makeBoard();
+    const RestoreReport report = next->restoreSessions();
+    QCOMPARE(report.restored, 2);
+    QCOMPARE(report.refused, 0);
+    if (reboot)
+        QCOMPARE(report.problems,
+                 QStringList(QStringLiteral("Начало этих сеансов позже текущего времени (часы компьютера переведены "
+                                            "назад?). Они восстановлены, их время считается с этой минуты:\n"
+                                            "«Пауза» (S): начало 07.12.2026 10:00:00\n«Идёт» (S): начало 07.12.2026 10:00:00")));
+    else
+        QVERIFY(report.problems.isEmpty());
+    const MemTable &t = next->curLog();
+    QCOMPARE(next->elapsedMs(t.rowId(0)), qint64(reboot ? 0 : 15'000));
+    QVERIFY(next->isPaused(t.rowId(0)));
+    QCOMPARE(next->elapsedMs(t.rowId(1)), qint64(reboot ? 0 : 45'000));
+
+    // Both are charged what they run from here on.
+    QVERIFY(next->togglePause(t.rowId(0)));
+    m_clock->advanceSecs(10 * 60);
+    QVERIFY(next->stopSession(t.rowId(0)));
+    QVERIFY(next->stopSession(t.rowId(0)));
+    const QList<LogRecord> j = journal();
+    QCOMPARE(j.size(), 2);
+    QCOMPARE(j[0].amount, 20.0); // ten minutes and what it ran before, if known
+    QCOMPARE(j[1].amount, 10.0);
+}
+
+// The state file remembers the journal's length: the start reads only what
+// came after it. A record before it is not looked at; a journal shorter
+// than it is damage, said, and read whole; a Stop taken back keeps the
+// length before its record, so a reversal that never landed leaves the
+// Stop standing.
+void TestSessionState::startLooksAtTheJournalAfterTheSavedLength()
+{
+    auto board = makeBoard();
+    board->setUndoWindowMs(5 * 60'000);
+    const auto a = board->addSession(QStringLiteral("А"), QString(), QStringLiteral("S"), 1, 1, 0);
+    const auto b = board->addSession(QStringLiteral("Б"), QString(), QStringLiteral("S"), 1, 1, 0);
+    m_clock->advanceSecs(60);
+    QVERIFY(board->stopSession(a));
+    SessionStateFile::Loaded loaded = SessionStateFile(statePath()).load();
+    QCOMPARE(loaded.state.journalFrom, qint64(RecordSize));
+    QVERIFY(test::readFile(statePath()).contains("\nboot\tfixed-clock-run/168\n"));
+
+    // Б's identifier on a record before the mark: not looked at.
+    LogRecord forged;
+    forged.written = m_clock->nowValue();
+    forged.sessionId = board->session(b)->id;
+    QByteArray bytes = test::readFile(journalPath());
+    {
+        RecordBytes r = serializeRecord(forged);
+        ScrambleRecord(r);
+        sealRecord(r);
+        bytes.prepend(r.data(), RecordSize);
+    }
+    test::writeFile(journalPath(), bytes.left(RecordSize));
+    board.reset();
+    board = makeBoard();
+    RestoreReport report = board->restoreSessions();
+    QCOMPARE(report.restored, 1);
+    QVERIFY(report.problems.isEmpty());
+
+    // A journal shorter than the mark: said, read whole, the forged record
+    // then found.
+    test::writeFile(journalPath(), QByteArray());
+    SessionState st = SessionStateFile(statePath()).load().state;
+    st.journalFrom = 2 * RecordSize;
+    SessionStateFile(statePath()).save(st);
+    test::writeFile(journalPath(), bytes.left(RecordSize));
+    board.reset();
+    board = makeBoard();
+    report = board->restoreSessions();
+    QCOMPARE(report.restored, 0);
+    QCOMPARE(report.alreadyWritten, 1);
+    QCOMPARE(report.problems,
+             QStringList(QStringLiteral("Журнал \"%1\" короче, чем был при последнем сохранении идущих сеансов "
+                                        "(было 336 байт): он повреждён или заменён другим файлом. Журнал просмотрен целиком.")
+                             .arg(journalPath())));
+
+    // A Stop undone, the program killed before its reversal landed.
+    test::writeFile(journalPath(), QByteArray());
+    board->setUndoWindowMs(5 * 60'000);
+    const auto c = board->addSession(QStringLiteral("В"), QString(), QStringLiteral("S"), 1, 1, 0);
+    board->addSession(QStringLiteral("Г"), QString(), QStringLiteral("S"), 1, 1, 0);
+    m_clock->advanceSecs(60);
+    QVERIFY(board->stopSession(c));
+    QVERIFY(board->undoStop());
+    QCOMPARE(SessionStateFile(statePath()).load().state.journalFrom, qint64(0));
+    board.reset();
+    test::writeFile(journalPath(), test::readFile(journalPath()).left(RecordSize));
+    report = makeBoard()->restoreSessions();
+    QCOMPARE(report.alreadyWritten, 1);
+    QCOMPARE(report.restored, 1);
 }
 
 void TestSessionState::pauseSurvivesRestart_data()

@@ -1,6 +1,8 @@
 #include "common/core/formats.h"
 
 #include <QTest>
+#include <cmath>
+#include <limits>
 
 using namespace bilmeko;
 
@@ -18,6 +20,10 @@ private slots:
         QCOMPARE(ru.currency2(325), QStringLiteral("325,00\u00A0\u20BD"));
         QCOMPARE(ru.currency(1234.5), QStringLiteral("1\u00A0234,50\u00A0\u20BD"));
         QCOMPARE(ru.currency2(0), QStringLiteral("0,00\u00A0\u20BD"));
+        // No amount: shown as damage, never as 0.
+        QCOMPARE(ru.currency2(std::numeric_limits<double>::infinity()), DamagedAmount);
+        QCOMPARE(ru.currency(-std::numeric_limits<double>::infinity()), DamagedAmount);
+        QCOMPARE(ru.currency2(std::nan("")), DamagedAmount);
     }
 
     void cLocaleFallsBackToRussian()

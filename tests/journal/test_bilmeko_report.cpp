@@ -126,7 +126,8 @@ private slots:
     }
 
     // An undone Stop: its record and the reversal, sealed as the desk
-    // program writes them, net out in the lines, the CSV and the totals.
+    // program writes them, net out in the lines, the CSV and the totals. A
+    // forged reversal (no Stop of its session) is listed marked, not summed.
     void reversalNetsOut()
     {
         LogRecord stop = sampleRecord(at(2026, 12, 4, 10, 30), 20, 10.0 / 1440, QStringLiteral("Сидоров"));
@@ -141,8 +142,11 @@ private slots:
         again.written = at(2026, 12, 4, 11);
         again.amount = 30;
         again.elapsed = 15.0 / 1440;
+        LogRecord forged = undo;
+        forged.sessionId = 99;
+        forged.amount = -1'000'000;
         QByteArray bytes;
-        for (const LogRecord &r : {stop, undo, again}) {
+        for (const LogRecord &r : {stop, undo, again, forged}) {
             RecordBytes b = serializeRecord(r);
             ScrambleRecord(b);
             sealRecord(b);
@@ -152,18 +156,21 @@ private slots:
         writeFile(path, bytes);
 
         const Run text = report({QStringLiteral("--journal"), path, QStringLiteral("04.12.2026"), QStringLiteral("04.12.2026")});
-        QCOMPARE(text.status, 0);
+        QCOMPARE(text.status, 1);
+        QVERIFY2(text.err.contains(QStringLiteral("Отмен без своего стопа")), qPrintable(text.err));
         const QStringList lines = textLines(text.out);
-        QCOMPARE(lines.size(), 1 + 3 + 1);
+        QCOMPARE(lines.size(), 1 + 4 + 1);
         QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена")),
                  qPrintable(lines[2]));
-        QCOMPARE(lines[4], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
+        QVERIFY2(lines[4].endsWith(QStringLiteral("\t-1000000,00\tабонемент\tОтмена (не учтена)")), qPrintable(lines[4]));
+        QCOMPARE(lines[5], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
 
         const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path, QStringLiteral("2026-12-04"),
                                 QStringLiteral("2026-12-04")});
-        QCOMPARE(csv.status, 0);
+        QCOMPARE(csv.status, 1);
         const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.size(), 5);
+        QVERIFY2(rows[4].endsWith(QStringLiteral(";Отмена (не учтена)")), qPrintable(rows[4]));
         QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")), qPrintable(rows[2]));
     }
 

@@ -4,9 +4,12 @@
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "journal/core/periodreport.h"
+#include "journal/core/reportcsv.h"
+#include "journal/core/revenuechart.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -194,9 +197,11 @@ private slots:
         // The headless report streams the same line from the journal.
         QStringList streamed;
         LineWriter writer;
-        const ReportTotals t = streamPeriodReport(MemorySource(journalBytes({rec})), Beg, End, [&](const char *plain) {
-            streamed << writer.line(RecordFields::fromPlain(plain));
-        });
+        const ReportTotals t =
+            streamPeriodReport(MemorySource(journalBytes({rec})), Beg, End, [&](const char *plain, bool counted) {
+                QVERIFY(counted);
+                streamed << writer.line(RecordFields::fromPlain(plain));
+            });
         QCOMPARE(streamed, QStringList{line});
         QCOMPARE(static_cast<double>(t.amount), amount);
     }
@@ -261,6 +266,108 @@ private slots:
         QCOMPARE(column(r.recordLines().value(0), 7), text);
         QCOMPARE(r.sumText(), text);
         QVERIFY(r.totalsLine().startsWith(QStringLiteral("Итог:    Сумма: ") + text + QLatin1Char('\t')));
+    }
+
+    // A reversal counts only against an earlier counted Stop of its session
+    // that no reversal took back yet, with its written time and opposite
+    // amount; any other is listed with a mark and left out of the totals,
+    // in the window's lines, the streamed report, the CSV and the chart.
+    // Records: "<id><kind><amount>", kind S a Stop, R its reversal, D a
+    // Stop damaged by one byte after sealing.
+    void reversalsCountOnlyAgainstTheirStop_data()
+    {
+        QTest::addColumn<QStringList>("records");
+        QTest::addColumn<int>("before"); // other sessions' Stops in front of the last record
+        QTest::addColumn<QString>("sum");
+        QTest::addColumn<QList<int>>("marked"); // lines of the uncounted
+        QTest::addColumn<int>("leftOut");
+        QTest::newRow("a Stop and its reversal") << QStringList{"1S60", "2S30", "2R-30"} << 0 << "60,00" << QList<int>{} << 0;
+        QTest::newRow("its Stop damaged") << QStringList{"1S60", "2D30", "2R-30"} << 0 << "60,00" << QList<int>{1} << 1;
+        QTest::newRow("forged, no Stop") << QStringList{"1S90", "9R-1000000"} << 0 << "90,00" << QList<int>{1} << 0;
+        QTest::newRow("before its Stop") << QStringList{"2R-30", "2S30"} << 0 << "30,00" << QList<int>{0} << 0;
+        QTest::newRow("two for one Stop") << QStringList{"2S30", "2R-30", "2R-30"} << 0 << "0,00" << QList<int>{2} << 0;
+        QTest::newRow("stopped again, taken back again")
+            << QStringList{"2S30", "2R-30", "2S45", "2R-45"} << 0 << "0,00" << QList<int>{} << 0;
+        QTest::newRow("another amount than its Stop's") << QStringList{"2S30", "2R-1000"} << 0 << "30,00" << QList<int>{1} << 0;
+        QTest::newRow("a Stop of nothing") << QStringList{"2S0", "2R0"} << 0 << "0,00" << QList<int>{} << 0;
+        QTest::newRow("its Stop a generation back")
+            << QStringList{"2S30", "2R-30"} << CountedStops::GenerationStops + 10 << "0,00" << QList<int>{} << 0;
+        QTest::newRow("its Stop beyond what is kept")
+            << QStringList{"2S30", "2R-30"} << 2 * CountedStops::GenerationStops + 10 << "30,00" << QList<int>{1} << 0;
+    }
+
+    void reversalsCountOnlyAgainstTheirStop()
+    {
+        QFETCH(QStringList, records);
+        QFETCH(int, before);
+        QFETCH(QString, sum);
+        QFETCH(QList<int>, marked);
+        QFETCH(int, leftOut);
+        QByteArray bytes;
+        auto put = [&bytes](LogRecord r, bool damaged) {
+            RecordBytes b = serializeRecord(r);
+            ScrambleRecord(b);
+            sealRecord(b);
+            if (damaged)
+                b[record::Note + 3] = static_cast<char>(b[record::Note + 3] ^ 0x04);
+            bytes.append(b.data(), RecordSize);
+        };
+        for (qsizetype k = 0; k < records.size(); ++k) {
+            const QString &spec = records[k];
+            const QChar kind = spec.at(1);
+            const double amount = spec.mid(2).toDouble();
+            LogRecord r = sampleRecord(at(2026, 12, 3, 12), amount, amount / 2.5 / 1440);
+            r.sessionId = spec.left(1).toULongLong();
+            r.reversal = kind == u'R';
+            r.status = r.reversal ? QStringLiteral("Отмена") : QStringLiteral("Стоп");
+            if (k + 1 == records.size())
+                for (int n = 0; n < before; ++n) {
+                    LogRecord other = sampleRecord(at(2026, 12, 2), 0);
+                    other.sessionId = 1000 + n;
+                    put(other, false);
+                }
+            put(r, kind == u'D');
+        }
+
+        // The other sessions' Stops come before the last record.
+        for (int &i : marked)
+            i += i + 1 == records.size() ? before : 0;
+        const PeriodReport r = buildPeriodReport(bytes, Beg, End);
+        QCOMPARE(r.sumText(), sum);
+        QCOMPARE(r.leftOut(), leftOut);
+        QCOMPARE(r.totals().uncounted, marked.size());
+        QCOMPARE(r.damaged(), leftOut + marked.size() > 0);
+        if (!marked.isEmpty())
+            QVERIFY2(r.damageMessage().endsWith(QStringLiteral(
+                         "Отмен без своего стопа (в отчете помечены «не учтена», в итог не вошли): %1")
+                                                    .arg(marked.size())),
+                     qPrintable(r.damageMessage()));
+        const QStringList lines = r.recordLines();
+        QList<int> shownMarked;
+        for (int i = 0; i < lines.size(); ++i) {
+            QCOMPARE(r.counted(i), !lines[i].endsWith(QStringLiteral("	Отмена (не учтена)")));
+            if (!r.counted(i))
+                shownMarked << i;
+        }
+        QCOMPARE(shownMarked, marked);
+        QCOMPARE(revenueOfReport(r).total(), r.amountTotal());
+
+        // The headless report, streamed, counts the same.
+        QList<int> streamedMarked;
+        int n = 0;
+        const ReportTotals t = streamPeriodReport(MemorySource(bytes), Beg, End, [&](const char *, bool counted) {
+            if (!counted)
+                streamedMarked << n;
+            ++n;
+        });
+        QCOMPARE(streamedMarked, marked);
+        QCOMPARE(Formats::money(static_cast<double>(t.amount)), sum);
+
+        // The CSV marks the status field.
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        QVERIFY(writeReportCsv(csv, r));
+        QCOMPARE(csv.data().count("Отмена (не учтена)\r\n"), marked.size());
     }
 
     // Totals to the kopeck, however many records and reversals.
@@ -469,6 +576,9 @@ private slots:
     void untrustedRecordsAreCountedAndSkipped()
     {
         QCOMPARE(crc32("123456789", 9), 0xCBF43926u);
+        // The dates a record may hold, as the rule beside the record has them.
+        QCOMPARE(FirstWrittenValue, dateValue(QDate(1, 1, 1)));
+        QCOMPARE(AfterLastWrittenValue, dateValue(QDate(9999, 12, 31)) + 1);
 
         auto stored = [](const LogRecord &r) {
             RecordBytes b = serializeRecord(r);

@@ -270,8 +270,9 @@ int main(int argc, char *argv[])
             Progress progress(path, journal->size(), showProgress);
             t = streamPeriodReport(
                 *journal, dateValue(*from), dateValue(*to),
-                [&](const char *plain) {
-                    const RecordFields f = RecordFields::fromPlain(plain);
+                [&](const char *plain, bool counted) {
+                    RecordFields f = RecordFields::fromPlain(plain);
+                    f.uncounted = !counted;
                     if (csv) {
                         if (several)
                             csvRows.row(f, sourceView);

@@ -2,39 +2,16 @@
 
 #include "common/core/errors.h"
 #include "common/core/formats.h"
+#include "journal/core/journalsource.h"
 #include "sessionboard.h"
 
-#include <QFile>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <memory>
 #include <vector>
 
 namespace bilmeko {
-
-namespace {
-
-// Reads the whole of [offset, offset + size) or throws.
-void readAt(int fd, char *to, size_t size, off_t offset)
-{
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, to + done, size - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw IoError::fromErrno(errno);
-        if (n == 0)
-            throw IoError(IoError::ReadBeyondEnd);
-        done += static_cast<size_t>(n);
-    }
-}
-
-} // namespace
 
 void DayTakings::load(const QString &journalPath, const QDate &day)
 {
@@ -44,86 +21,96 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     m_amount = 0;
     m_read = 0;
     m_lastFinished.reset();
-    const int fd = ::open(QFile::encodeName(journalPath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        if (errno == ENOENT)
+    m_stops = CountedStops();
+    std::unique_ptr<FileSource> source;
+    try {
+        source = FileSource::openForReading(journalPath);
+    } catch (const IoError &e) {
+        if (e.code() == IoError::FileNotFound)
             return;
-        throw IoError::fromErrno(errno);
+        throw;
+    } catch (const Error &) {
+        return; // not a file: the journal's own readers say what is wrong with it
     }
-    struct FdCloser
-    {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        throw IoError::fromErrno(errno);
-    if (!S_ISREG(st.st_mode))
-        return; // the journal's own readers say what is wrong with it
 
+    // Back from the end to where OrderSlack records in a row are older
+    // than the day: only the written times are looked at.
     static constexpr qint64 ChunkRecords = 256;
     std::vector<char> buffer(ChunkRecords * RecordSize);
-    qint64 next = st.st_size / RecordSize; // records before this one are still to read
+    qint64 next = source->size() / RecordSize; // records before this one are still to read
+    qint64 from = next;
     int older = 0;
-    // Sessions whose Stop a later reversal took back: they run again.
-    std::vector<std::uint64_t> takenBack;
-    int sessions = 0;
-    double amount = 0;
     while (next > 0 && older < OrderSlack) {
         const qint64 count = std::min(next, ChunkRecords);
         next -= count;
-        readAt(fd, buffer.data(), static_cast<size_t>(count * RecordSize), static_cast<off_t>(next * RecordSize));
+        if (source->readAt(next * RecordSize, buffer.data(), count * RecordSize) != count * RecordSize)
+            throw IoError(IoError::ReadBeyondEnd);
         m_read += count;
         for (qint64 k = count - 1; k >= 0 && older < OrderSlack; --k) {
-            const char *rec = buffer.data() + k * RecordSize;
-            if (!m_lastFinished)
-                lookForLastFinished(rec, takenBack);
-            const double written = readDouble(rec, record::Written);
-            if (written < m_first) {
+            const double written = numberAt(buffer.data() + k * RecordSize, record::Written);
+            from = next + k;
+            if (written < m_first)
                 ++older;
-                continue;
-            }
-            if (!holds(written))
-                continue; // ahead of the day: a clock set back
-            older = 0;
-            const double a = readDouble(rec, record::Amount);
-            // A damaged record is left out, as the report leaves it out.
-            if (recordSeal(rec) == RecordSeal::Bad || !std::isfinite(a) || std::fabs(a) > 1e15)
-                continue;
-            sessions += isReversalRecord(rec) ? -1 : 1;
-            amount += a;
+            else if (holds(written))
+                older = 0;
         }
     }
+
+    // Then forwards, as the report reads. The last counted record no
+    // reversal took back is the last finished session; a few are kept in
+    // case the last ones were taken back.
+    static constexpr int Kept = 64;
+    struct Finished
+    {
+        qint64 offset;
+        std::uint64_t id;
+    };
+    std::vector<Finished> finished;
+    int sessions = 0;
+    double amount = 0;
+    const bool whole = scanJournal(
+        *source, false,
+        [&](const char *records, qint64 count, qint64 offset) {
+            for (qint64 k = 0; k < count; ++k) {
+                const char *rec = records + k * RecordSize;
+                if (!trustedRecord(rec) || !m_stops.counts(rec))
+                    continue;
+                const bool reversal = isReversalRecord(rec);
+                if (reversal) {
+                    const std::uint64_t id = storedSessionId(rec);
+                    for (auto it = finished.rbegin(); it != finished.rend(); ++it)
+                        if (it->id == id) {
+                            finished.erase(std::next(it).base());
+                            break;
+                        }
+                } else {
+                    if (finished.size() == Kept)
+                        finished.erase(finished.begin());
+                    finished.push_back({offset + k * RecordSize, storedSessionId(rec)});
+                }
+                if (holds(numberAt(rec, record::Written))) {
+                    sessions += reversal ? -1 : 1;
+                    amount += numberAt(rec, record::Amount);
+                }
+            }
+        },
+        {}, from * RecordSize);
+    if (!whole)
+        throw IoError(IoError::ReadBeyondEnd);
     m_sessions = sessions;
     m_amount = amount;
-}
-
-void DayTakings::lookForLastFinished(const char *rec, std::vector<std::uint64_t> &takenBack)
-{
-    if (recordSeal(rec) == RecordSeal::Bad)
-        return;
-    const std::uint64_t id = storedSessionId(rec);
-    if (isReversalRecord(rec)) {
-        if (id != 0)
-            takenBack.push_back(id);
-        return;
-    }
-    if (id != 0) {
-        const auto it = std::find(takenBack.begin(), takenBack.end(), id);
-        if (it != takenBack.end()) {
-            takenBack.erase(it);
-            return;
+    if (!finished.empty()) {
+        RecordBytes plain;
+        if (source->readAt(finished.back().offset, plain.data(), RecordSize) == RecordSize) {
+            ScrambleRecord(plain);
+            m_lastFinished = finishedFromRecord(deserializeRecord(plain.data()));
         }
     }
-    RecordBytes plain;
-    std::memcpy(plain.data(), rec, RecordSize);
-    ScrambleRecord(plain);
-    m_lastFinished = finishedFromRecord(deserializeRecord(plain.data()));
 }
 
 void DayTakings::add(const LogRecord &record)
 {
-    if (!holds(record.written) || !std::isfinite(record.amount))
+    if (!m_stops.counts(record) || !holds(record.written) || !saneMoney(record.amount))
         return;
     m_sessions += record.reversal ? -1 : 1;
     m_amount += record.amount;

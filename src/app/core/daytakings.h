@@ -12,11 +12,14 @@
 // the journal's end. Some lie out of that order: a session that ended while
 // the program was not running is written at the next start with its booked
 // end, and a reversal carries the time of the Stop it takes back. So the
-// reading goes on past the day's first record until OrderSlack records in a
-// row are older than the day. A record of the day lying behind more than
-// that many older ones (only a wall clock set back by a day or more makes
-// one) is not counted; the period report still shows it.
+// reading looks back past the day's first record until OrderSlack records
+// in a row are older than the day, then reads that stretch forwards, in
+// journal order, as the report does: trusted records only, a reversal
+// counted only against its Stop (CountedStops). A record of the day lying
+// behind more than that many older ones (only a wall clock set back by a
+// day or more makes one) is not counted; the period report still shows it.
 
+#include "journal/core/countedstops.h"
 #include "journal/core/logrecord.h"
 #include "sessionboard.h"
 
@@ -36,7 +39,8 @@ public:
     // throws IoError when it cannot be read (the figures are then zero).
     void load(const QString &journalPath, const QDate &day);
     // One record just appended: counted when it belongs to the day. A
-    // reversal takes back one session and its amount.
+    // reversal takes back one session and its amount when it takes back a
+    // counted Stop.
     void add(const LogRecord &record);
 
     QDate day() const { return m_day; }
@@ -51,9 +55,9 @@ public:
 
 private:
     bool holds(double written) const { return written >= m_first && written < m_first + 1; }
-    void lookForLastFinished(const char *record, std::vector<std::uint64_t> &takenBack);
 
     QDate m_day;
+    CountedStops m_stops;
     double m_first = 0;
     int m_sessions = 0;
     double m_amount = 0;

@@ -55,9 +55,9 @@ DateTimeValue localValue(std::int64_t utcMs)
     return dateTimeValue(QDateTime::fromMSecsSinceEpoch(utcMs));
 }
 
-// Why a session read back from the state file would not be taken if typed;
-// empty when it would.
-QString restoredProblem(const SavedSession &s, std::int64_t nowUtc)
+// Why a session read back from the state file cannot be a real one; empty
+// when it can. The wall clock is no judge: it may have been set back since.
+QString restoredProblem(const SavedSession &s)
 {
     if (!isValidPrice(s.price))
         return QStringLiteral("цена %1 вне пределов от 0 до %2")
@@ -66,15 +66,23 @@ QString restoredProblem(const SavedSession &s, std::int64_t nowUtc)
         return QStringLiteral("назначено %1 ч, больше %2 ч")
             .arg(s.bookedMs / (60 * MsPerMinute))
             .arg(SessionBoard::MaxBookedMs / (60 * MsPerMinute));
-    const std::int64_t latest = nowUtc + SessionBoard::StartAheadToleranceMs;
-    if (s.startUtcMs > latest)
-        return QStringLiteral("начало %1 позже текущего времени")
-            .arg(QDateTime::fromMSecsSinceEpoch(s.startUtcMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
-    const std::int64_t pauses = s.pausedMs + (s.paused ? std::max<std::int64_t>(nowUtc - s.pauseStartUtcMs, 0) : 0);
-    if ((s.paused && (s.pauseStartUtcMs < s.startUtcMs || s.pauseStartUtcMs > latest))
-        || pauses > std::max<std::int64_t>(nowUtc - s.startUtcMs, 0) + SessionBoard::StartAheadToleranceMs)
-        return QStringLiteral("пауза длиннее самого сеанса");
     return QString();
+}
+
+// A text from a file as a message shows it: at most 60 characters.
+QString shownName(const QString &text)
+{
+    constexpr qsizetype Max = 60;
+    if (text.size() <= Max)
+        return text;
+    // Not between the halves of a pair.
+    const qsizetype cut = text.at(Max - 1).isHighSurrogate() ? Max - 1 : Max;
+    return text.left(cut) + QChar(0x2026);
+}
+
+QString sessionName(const SavedSession &s)
+{
+    return QStringLiteral("«%1» (%2)").arg(shownName(s.client), shownName(s.service));
 }
 
 } // namespace
@@ -203,7 +211,7 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
         saveState();
     } catch (...) {
         // Not on the disk: not started.
-        m_sessions.erase(id);
+        forget(id);
         t.deleteRowAt(t.rowOf(id));
         t.restoreCurrent(before);
         throw;
@@ -225,10 +233,12 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
                         .arg(MaxBookedMs / (60 * MsPerMinute)));
     const RunningSession old = s;
     s.bookedMs += dur;
+    m_lines.erase(row);
     try {
         saveState();
     } catch (...) {
         s = old;
+        m_lines.erase(row);
         throw;
     }
     fillTimes(at, s, elapsedMs(row));
@@ -262,10 +272,12 @@ bool SessionBoard::togglePause(MemTable::RowId row)
         s.pauseStartMonoMs = mono;
         s.pauseStartUtcMs = clock.now().toMSecsSinceEpoch();
     }
+    m_lines.erase(row);
     try {
         saveState();
     } catch (...) {
         s = old;
+        m_lines.erase(row);
         throw;
     }
     fillTimes(at, s, s.runMs(mono));
@@ -318,8 +330,11 @@ bool SessionBoard::undoStop()
     t.setField(Summ, minuteCharge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
     fillTimes(row, s, s.runMs(mono));
     m_sessions.emplace(id, s);
+    // Its Stop's record lies there: the next start must see it.
+    m_recordFrom[s.id] = f.recordAt;
     const auto takeBack = [&] {
-        m_sessions.erase(id);
+        forget(id);
+        m_recordFrom.erase(s.id);
         t.deleteRowAt(t.rowOf(id));
         t.restoreCurrent(before);
     };
@@ -343,6 +358,8 @@ bool SessionBoard::undoStop()
         saveStateQuietly();
         throw;
     }
+    // Stop and reversal stand together: the next start needs neither.
+    m_recordFrom.erase(s.id);
     m_undoable.removeLast();
     if (m_lastFinished && m_lastFinished->session.id == s.id)
         m_lastFinished.reset();
@@ -503,8 +520,10 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     // The record first: a notice tells the operator the session is billed,
     // so it appears only once the record is on the disk. A write that fails
     // throws past it; the notice comes with the attempt that succeeds.
-    const LogRecord written = writeRecord(status, s, chargedMs);
-    m_sessions.erase(t.currentId());
+    qint64 at = 0;
+    const LogRecord written = writeRecord(status, s, chargedMs, &at);
+    forget(t.currentId());
+    m_recordFrom.erase(s.id);
     t.deleteRow();
     if (notice && m_noticeHook)
         m_noticeHook(n);
@@ -513,6 +532,7 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     f.endMonoMs = Clock::current().monotonicMs();
     f.endUtcMs = s.startUtcMs + std::max<std::int64_t>(chargedMs, 0) + s.pauseMs(f.endMonoMs);
     f.record = written;
+    f.recordAt = at;
     m_lastFinished = f;
     if (status == StatusStop && m_undoWindowMs > 0) {
         pruneUndoable();
@@ -521,7 +541,8 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     emit sessionFinished(f);
 }
 
-LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs)
+LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs,
+                                    qint64 *at)
 {
     using namespace curlog;
     const MemTable &t = *m_curLog;
@@ -543,29 +564,41 @@ LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession 
     r.note = t.text(Describe);
     r.status = status;
     r.sessionId = s.id;
-    appendOnce(r, true);
+    *at = appendOnce(r, true);
     return r;
 }
 
-void SessionBoard::appendOnce(const LogRecord &r, bool standingAfter)
+qint64 SessionBoard::appendOnce(const LogRecord &r, bool standingAfter)
 {
+    const auto floor = m_recordFrom.find(r.sessionId);
     if (m_uncertain.count(r.sessionId)) {
         // An earlier attempt failed, but possibly after its record was
         // written: one record per session (and one reversal), never two.
-        if (journalSessionsAmong(m_journalPath, {r.sessionId}).contains(r.sessionId) == standingAfter) {
+        const qint64 from = floor != m_recordFrom.end() ? floor->second : 0;
+        if (journalSessionsAmong(m_journalPath, {r.sessionId}, from).contains(r.sessionId) == standingAfter) {
             m_uncertain.erase(r.sessionId);
             emit recordAppended(r);
-            return;
+            return from;
         }
     }
+    // Where the record will lie, or later: a failed attempt may still
+    // have landed there, and the next start must look.
+    const qint64 length = journalLength(m_journalPath);
+    qint64 at;
     try {
-        appendJournalRecord(m_journalPath, r);
+        at = appendJournalRecord(m_journalPath, r);
     } catch (...) {
         m_uncertain.insert(r.sessionId);
+        const qint64 before = length < 0 ? 0 : length / RecordSize * RecordSize;
+        if (floor == m_recordFrom.end())
+            m_recordFrom.emplace(r.sessionId, before);
+        else
+            floor->second = std::min(floor->second, before);
         throw;
     }
     m_uncertain.erase(r.sessionId);
     emit recordAppended(r);
+    return at;
 }
 
 RestoreReport SessionBoard::restoreSessions()
@@ -586,8 +619,21 @@ RestoreReport SessionBoard::restoreSessions()
         ids.insert(s.id);
     QSet<std::uint64_t> written;
     bool journalRead = true;
+    // No record of these sessions lies before this: only what came after
+    // is read (a file of an earlier version: the whole journal).
+    const qint64 from = std::max<qint64>(loaded.state.journalFrom, 0);
+    m_savedFrom = from;
     try {
-        written = journalSessionsAmong(m_journalPath, ids);
+        bool shorter = false;
+        written = journalSessionsAmong(m_journalPath, ids, from, &shorter);
+        if (shorter) {
+            m_savedFrom = 0;
+            report.problems << QStringLiteral("Журнал \"%1\" короче, чем был при последнем сохранении идущих "
+                                              "сеансов (было %2 байт): он повреждён или заменён другим файлом. "
+                                              "Журнал просмотрен целиком.")
+                                   .arg(QDir::toNativeSeparators(m_journalPath))
+                                   .arg(from);
+        }
     } catch (const Error &e) {
         journalRead = false;
         report.problems << QStringLiteral("Журнал \"%1\" не удалось прочитать: %2. Сеансы "
@@ -605,16 +651,17 @@ RestoreReport SessionBoard::restoreSessions()
     t.holdUpdates();
     const auto resume = qScopeGuard([&t] { t.resumeUpdates(); });
     QStringList refused;
+    QStringList ahead;
     for (const SavedSession &saved : loaded.state.sessions) {
         if (written.contains(saved.id)) {
             ++report.alreadyWritten;
             continue;
         }
         // An edited file with a matching checksum passes the parser: the
-        // session must also pass what a typed one would.
-        const QString why = restoredProblem(saved, nowUtc);
+        // session must also be one that could be real.
+        const QString why = restoredProblem(saved);
         if (!why.isEmpty()) {
-            refused << QStringLiteral("«%1» (%2): %3").arg(saved.client, saved.service, why);
+            refused << sessionName(saved) + QStringLiteral(": ") + why;
             continue;
         }
         RunningSession s;
@@ -624,16 +671,24 @@ RestoreReport SessionBoard::restoreSessions()
         s.pausedMs = saved.pausedMs;
         s.paused = saved.paused;
         s.pauseStartUtcMs = saved.pauseStartUtcMs;
-        // Within one boot the monotonic clock still measures the session;
-        // after a reboot only the instants are left.
+        // Within one boot the monotonic clock still measures the session,
+        // wherever the wall clock has been moved; after a reboot only the
+        // instants are left, and a start the clock has not reached yet
+        // (the clock set back) counts from now.
         if (sameRun && saved.hasStartMono && saved.startMonoMs <= mono) {
             s.startMonoMs = saved.startMonoMs;
             s.pauseStartMonoMs = saved.hasPauseStartMono && saved.pauseStartMonoMs <= mono
-                                     ? saved.pauseStartMonoMs
-                                     : mono - std::max<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0);
+                                     ? std::max(saved.pauseStartMonoMs, saved.startMonoMs)
+                                     : mono - std::clamp<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0,
+                                                                       mono - saved.startMonoMs);
         } else {
-            s.startMonoMs = mono - std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
-            s.pauseStartMonoMs = mono - std::max<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0);
+            if (saved.startUtcMs > nowUtc)
+                ahead << QStringLiteral("%1: начало %2")
+                             .arg(sessionName(saved),
+                                  QDateTime::fromMSecsSinceEpoch(saved.startUtcMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+            const std::int64_t since = std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
+            s.startMonoMs = mono - since;
+            s.pauseStartMonoMs = mono - std::clamp<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0, since);
         }
         const std::int64_t elapsed = s.runMs(mono);
         const int row = t.appendRow();
@@ -644,9 +699,15 @@ RestoreReport SessionBoard::restoreSessions()
         t.setField(Summ, minuteCharge(std::min(elapsed, s.bookedMs), saved.price).amount);
         fillTimes(row, s, elapsed);
         m_sessions.emplace(t.currentId(), s);
-        if (!journalRead)
+        if (!journalRead) {
             m_uncertain.insert(s.id);
+            m_recordFrom[s.id] = from;
+        }
     }
+    if (!ahead.isEmpty())
+        report.problems << QStringLiteral("Начало этих сеансов позже текущего времени (часы компьютера переведены "
+                                          "назад?). Они восстановлены, их время считается с этой минуты:\n%1")
+                               .arg(ahead.join(QLatin1Char('\n')));
 
     // Those whose time ran out while the program was not running end now,
     // exactly as the tick would have ended them on time.
@@ -703,42 +764,60 @@ RestoreReport SessionBoard::restoreSessions()
     return report;
 }
 
-SessionState SessionBoard::currentState() const
+void SessionBoard::forget(MemTable::RowId row)
 {
-    using namespace curlog;
-    SessionState st;
-    st.monotonicRun = Clock::current().monotonicRun();
-    const MemTable &t = *m_curLog;
-    const int fio = t.fieldIndex(FIO), price = t.fieldIndex(Price), item = t.fieldIndex(PItem),
-              note = t.fieldIndex(Describe);
-    for (int r = 0; r < t.rowCount(); ++r) {
-        const RunningSession *s = session(t.rowId(r));
-        if (!s)
-            continue;
-        SavedSession o;
-        o.id = s->id;
-        o.startUtcMs = s->startUtcMs;
-        o.hasStartMono = !st.monotonicRun.isEmpty();
-        o.startMonoMs = o.hasStartMono ? s->startMonoMs : 0;
-        o.bookedMs = s->bookedMs;
-        o.pausedMs = s->pausedMs;
-        o.paused = s->paused;
-        o.pauseStartUtcMs = s->paused ? s->pauseStartUtcMs : 0;
-        o.hasPauseStartMono = s->paused && o.hasStartMono;
-        o.pauseStartMonoMs = o.hasPauseStartMono ? s->pauseStartMonoMs : 0;
-        o.price = t.value(r, price).toDouble();
-        o.client = t.value(r, fio).toString();
-        o.service = t.value(r, item).toString();
-        o.note = t.value(r, note).toString();
-        st.sessions.append(o);
-    }
-    return st;
+    m_sessions.erase(row);
+    m_lines.erase(row);
 }
 
 void SessionBoard::saveState()
 {
-    if (m_stateFile.isSet())
-        m_stateFile.save(currentState());
+    using namespace curlog;
+    if (!m_stateFile.isSet())
+        return;
+    const QByteArray run = Clock::current().monotonicRun();
+    if (run != m_linesRun) {
+        m_lines.clear();
+        m_linesRun = run;
+    }
+    const MemTable &t = *m_curLog;
+    QList<const QByteArray *> lines;
+    lines.reserve(t.rowCount());
+    for (int r = 0; r < t.rowCount(); ++r) {
+        const MemTable::RowId id = t.rowId(r);
+        const RunningSession *s = session(id);
+        if (!s)
+            continue;
+        auto line = m_lines.find(id);
+        if (line == m_lines.end()) {
+            SavedSession o;
+            o.id = s->id;
+            o.startUtcMs = s->startUtcMs;
+            o.hasStartMono = !run.isEmpty();
+            o.startMonoMs = s->startMonoMs;
+            o.bookedMs = s->bookedMs;
+            o.pausedMs = s->pausedMs;
+            o.paused = s->paused;
+            o.pauseStartUtcMs = s->pauseStartUtcMs;
+            o.hasPauseStartMono = s->paused;
+            o.pauseStartMonoMs = s->pauseStartMonoMs;
+            o.price = t.value(r, t.fieldIndex(Price)).toDouble();
+            o.client = t.value(r, t.fieldIndex(FIO)).toString();
+            o.service = t.value(r, t.fieldIndex(PItem)).toString();
+            o.note = t.value(r, t.fieldIndex(Describe)).toString();
+            line = m_lines.emplace(id, serializeSessionLine(o, !run.isEmpty())).first;
+        }
+        lines.append(&line->second);
+    }
+    // No record of a listed session lies before the journal's end, except
+    // where one may (a Stop taken back, a failed append). A journal that
+    // cannot be measured keeps the last mark.
+    qint64 from = journalLength(m_journalPath);
+    from = from < 0 ? m_savedFrom : from / RecordSize * RecordSize;
+    for (const auto &[id, at] : m_recordFrom)
+        from = std::min(from, at);
+    m_stateFile.save(serializeSessionState(run, std::max<qint64>(from, 0), lines));
+    m_savedFrom = from;
 }
 
 void SessionBoard::saveStateQuietly() noexcept

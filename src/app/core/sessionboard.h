@@ -119,6 +119,7 @@ struct FinishedSession
     std::int64_t endMonoMs = 0;  // the monotonic reading then
     int position = 0;            // its row in the grid
     LogRecord record;            // as the journal holds it
+    qint64 recordAt = 0;         // where the journal holds it (or earlier)
 };
 
 // The finished session a journal record tells of, for its receipt after a
@@ -262,11 +263,12 @@ private:
     // Journal record, row deleted, then the notice (when asked). The charge
     // is chargedMs: the booked duration for a session whose time is up.
     void endCurrent(const QString &status, std::int64_t chargedMs, bool notice);
-    LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs);
-    void appendOnce(const LogRecord &r, bool standingAfter);
+    LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs, qint64 *at);
+    // Appends it once; returns where it lies (or a place before it).
+    qint64 appendOnce(const LogRecord &r, bool standingAfter);
     void fillTimes(int row, const RunningSession &s, std::int64_t elapsed);
     void pruneUndoable();
-    SessionState currentState() const;
+    void forget(MemTable::RowId row);
     void saveState();
     void saveStateQuietly() noexcept;
     RunningSession &currentSession();
@@ -280,6 +282,15 @@ private:
     // Sessions whose journal append failed: it may have reached the disk
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;
+    // Running sessions that may already have a record in the journal (a
+    // Stop taken back, an append that failed), and where it would lie: the
+    // state file's journal mark stays before it.
+    std::unordered_map<std::uint64_t, qint64> m_recordFrom;
+    qint64 m_savedFrom = 0; // the journal mark of the last save
+    // Each running session's line of the state file, as last encoded: a
+    // save encodes only the sessions that changed.
+    std::unordered_map<MemTable::RowId, QByteArray> m_lines;
+    QByteArray m_linesRun;
     bool m_ticking = false;
     bool m_tickDone = false;
     TickLook m_tickLook; // kept, so a tick allocates nothing once warm

@@ -173,30 +173,57 @@ QString keepAside(const QString &path, QString *keptAs)
 
 } // namespace
 
-QByteArray serializeSessionState(const SessionState &state)
+QByteArray serializeSessionLine(const SavedSession &s, bool withMonotonic)
 {
+    const auto number = [](std::int64_t v) { return QByteArray::number(static_cast<qlonglong>(v)); };
+    const QByteArray dash("-");
     QByteArray out;
-    out.reserve(64 + state.sessions.size() * 160);
+    out.reserve(160);
+    out += "session\t" + hex16(s.id);
+    out += '\t' + number(s.startUtcMs);
+    out += '\t' + (withMonotonic && s.hasStartMono ? number(s.startMonoMs) : dash);
+    out += '\t' + number(s.bookedMs);
+    out += '\t' + number(s.pausedMs);
+    out += '\t' + (s.paused ? number(s.pauseStartUtcMs) : dash);
+    out += '\t' + (withMonotonic && s.paused && s.hasPauseStartMono ? number(s.pauseStartMonoMs) : dash);
+    out += '\t' + QByteArray::number(s.price, 'g', QLocale::FloatingPointShortest);
+    out += '\t' + s.client.toUtf8().toPercentEncoding();
+    out += '\t' + s.service.toUtf8().toPercentEncoding();
+    out += '\t' + s.note.toUtf8().toPercentEncoding();
+    out += '\n';
+    return out;
+}
+
+QByteArray serializeSessionState(const QByteArray &monotonicRun, qint64 journalFrom,
+                                 const QList<const QByteArray *> &lines)
+{
+    qsizetype size = 64 + monotonicRun.size();
+    for (const QByteArray *line : lines)
+        size += line->size();
+    QByteArray out;
+    out.reserve(size + 16);
     out += Magic + '\t' + QByteArray::number(sessionstate::Version) + '\n';
-    out += "boot\t" + (state.monotonicRun.isEmpty() ? QByteArray("-") : state.monotonicRun) + '\n';
-    for (const SavedSession &s : state.sessions) {
-        out += "session\t" + hex16(s.id);
-        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.startUtcMs));
-        out += '\t' + (s.hasStartMono ? QByteArray::number(static_cast<qlonglong>(s.startMonoMs)) : QByteArray("-"));
-        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.bookedMs));
-        out += '\t' + QByteArray::number(static_cast<qlonglong>(s.pausedMs));
-        out += '\t' + (s.paused ? QByteArray::number(static_cast<qlonglong>(s.pauseStartUtcMs)) : QByteArray("-"));
-        out += '\t' + (s.paused && s.hasPauseStartMono ? QByteArray::number(static_cast<qlonglong>(s.pauseStartMonoMs))
-                                                      : QByteArray("-"));
-        out += '\t' + QByteArray::number(s.price, 'g', QLocale::FloatingPointShortest);
-        out += '\t' + s.client.toUtf8().toPercentEncoding();
-        out += '\t' + s.service.toUtf8().toPercentEncoding();
-        out += '\t' + s.note.toUtf8().toPercentEncoding();
-        out += '\n';
-    }
+    out += "boot\t" + (monotonicRun.isEmpty() ? QByteArray("-") : monotonicRun);
+    if (journalFrom >= 0)
+        out += '/' + QByteArray::number(journalFrom);
+    out += '\n';
+    for (const QByteArray *line : lines)
+        out += *line;
     const std::uint32_t crc = crc32(out.constData(), static_cast<std::size_t>(out.size()));
     out += "crc32\t" + QByteArray::number(crc, 16).rightJustified(8, '0') + '\n';
     return out;
+}
+
+QByteArray serializeSessionState(const SessionState &state)
+{
+    QList<QByteArray> lines;
+    QList<const QByteArray *> refs;
+    lines.reserve(state.sessions.size());
+    for (const SavedSession &s : state.sessions)
+        lines.append(serializeSessionLine(s, true));
+    for (const QByteArray &line : lines)
+        refs.append(&line);
+    return serializeSessionState(state.monotonicRun, state.journalFrom, refs);
 }
 
 bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *problem)
@@ -244,7 +271,13 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
             for (char c : f[1])
                 if (c <= ' ' || c > '~')
                     return fail(lineProblem(lineNo, QStringLiteral("нет строки boot")));
-            st.monotonicRun = f[1] == "-" ? QByteArray() : f[1];
+            QByteArray run = f[1];
+            const qsizetype slash = run.lastIndexOf('/');
+            if (slash >= 0 && allDigits(run.mid(slash + 1), 18)) {
+                st.journalFrom = run.mid(slash + 1).toLongLong();
+                run.truncate(slash);
+            }
+            st.monotonicRun = run == "-" ? QByteArray() : run;
             continue;
         }
         // Version 2 has the three pause fields after the booked duration.
@@ -340,8 +373,13 @@ QString SessionStateFile::keepCopy() const
 
 void SessionStateFile::save(const SessionState &state) const
 {
+    save(serializeSessionState(state));
+}
+
+void SessionStateFile::save(const QByteArray &bytes) const
+{
     try {
-        replaceFileAtomically(m_path, serializeSessionState(state));
+        replaceFileAtomically(m_path, bytes);
     } catch (const Error &e) {
         throw Error(QStringLiteral("Не удалось сохранить идущие сеансы в файл \"%1\": %2")
                         .arg(QDir::toNativeSeparators(m_path), e.message()));

@@ -6,10 +6,17 @@
 // one TAB.
 //
 //   Bilmeko sessions<TAB>2
-//   boot<TAB><run of the monotonic clock, or "-">
+//   boot<TAB><run of the monotonic clock, or "-">[/<journal bytes>]
 //   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><paused><TAB><pause-start><TAB><pause-start-mono><TAB><price><TAB><client><TAB><service><TAB><note>
 //   ... one session line per running session, in the grid's order ...
 //   crc32<TAB><8 lowercase hex digits>
+//
+// journal bytes: the journal's length when the file was saved, less where
+// a record of a listed session may already lie (a Stop taken back, an
+// append that failed): no record of these sessions lies before it, so the
+// start looks at the journal from there on. Without it (files of earlier
+// versions) the whole journal is looked at. It rides on the boot line so
+// that the version before it still reads the file (as one of another boot).
 //
 // paused: milliseconds of the pauses already over. pause-start: the instant
 // the pause going on began, "-" while the session runs; pause-start-mono:
@@ -56,6 +63,7 @@ struct SavedSession
 struct SessionState
 {
     QByteArray monotonicRun; // empty: unknown
+    qint64 journalFrom = -1; // -1: unknown, the whole journal
     QList<SavedSession> sessions;
 
     bool operator==(const SessionState &) const = default;
@@ -74,6 +82,12 @@ constexpr std::int64_t MaxInstantMs = 253'402'300'799'999LL;
 } // namespace sessionstate
 
 QByteArray serializeSessionState(const SessionState &state);
+// One session's line, with its LF: what the board keeps for each session,
+// so a save encodes only the sessions that changed.
+QByteArray serializeSessionLine(const SavedSession &s, bool withMonotonic);
+// The whole file around session lines already encoded.
+QByteArray serializeSessionState(const QByteArray &monotonicRun, qint64 journalFrom,
+                                 const QList<const QByteArray *> &lines);
 // False, with what is wrong in Russian, for anything but a well-formed file.
 bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *problem);
 
@@ -101,6 +115,8 @@ public:
     // Replaces the file atomically; throws Error with a Russian message
     // naming the file when it cannot.
     void save(const SessionState &state) const;
+    // The same with the file's bytes already made.
+    void save(const QByteArray &bytes) const;
     // Copies the file, as it is now, beside itself
     // ("<name>.damaged-<date>-<time>"), leaving it in place: some sessions in
     // it were not restored. Returns the copy's path, or throws Error.

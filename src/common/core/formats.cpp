@@ -288,6 +288,9 @@ QStringList Formats::shortDayNames() const
 
 QString Formats::currencyWith(double v, int decimals) const
 {
+    // No amount the desk makes; shown as the damage it is, never as 0.
+    if (!std::isfinite(v))
+        return DamagedAmount;
     QString digits = fixedHalfUp(v, decimals);
     const bool negative = digits.startsWith(QLatin1Char('-'));
     if (negative)

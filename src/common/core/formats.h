@@ -12,6 +12,9 @@
 
 namespace bilmeko {
 
+// What a money text shows for a value that is no amount (infinite, NaN).
+inline const QString DamagedAmount = QStringLiteral("сумма повреждена");
+
 class Formats
 {
 public:
@@ -38,7 +41,8 @@ public:
     // Date, then a blank and the long time unless the time is exactly midnight.
     QString dateTimeText(DateTimeValue v) const;
 
-    // Money in the session grid: the locale's currency decimals.
+    // Money in the session grid: the locale's currency decimals. An
+    // infinite or NaN amount reads DamagedAmount.
     QString currency(double v) const;
     // Money in the client dialog and the notices: 2 decimals.
     QString currency2(double v) const;

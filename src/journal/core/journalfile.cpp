@@ -2,11 +2,14 @@
 
 #include "common/core/errors.h"
 #include "common/core/systemcalls.h"
+#include "countedstops.h"
+#include "journalsource.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -92,7 +95,7 @@ bool JournalFile::close()
     return rc == 0;
 }
 
-void appendJournalRecord(const QString &path, const LogRecord &r)
+qint64 appendJournalRecord(const QString &path, const LogRecord &r)
 {
     JournalFile file(path);
     file.lockExclusive();
@@ -139,52 +142,58 @@ void appendJournalRecord(const QString &path, const LogRecord &r)
     // The record is on the disk. Reporting a failed close as a failed append
     // would keep the session running and write it a second time.
     file.close();
+    return offset;
 }
 
-QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids)
+qint64 journalLength(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    return S_ISREG(st.st_mode) ? static_cast<qint64>(st.st_size) : -1;
+}
+
+QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids, qint64 from,
+                                         bool *shorter)
 {
     QSet<std::uint64_t> found;
+    if (shorter)
+        *shorter = false;
     if (ids.isEmpty())
         return found;
+    std::unique_ptr<FileSource> source;
+    try {
+        source = FileSource::openForReading(path);
+    } catch (const IoError &e) {
+        if (e.code() == IoError::FileNotFound)
+            return found;
+        throw;
+    }
+    if (source->size() < from) {
+        if (shorter)
+            *shorter = true;
+        from = 0;
+    }
     // Records minus reversals, per session asked about.
     QHash<std::uint64_t, int> standing;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return found;
-        throw IoError::fromErrno(errno);
-    }
-    static constexpr size_t ChunkRecords = 768;
-    std::vector<char> buffer(ChunkRecords * RecordSize);
-    size_t carry = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data() + carry, buffer.size() - carry);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            throw IoError::fromErrno(err);
-        }
-        if (n == 0)
-            break;
-        const size_t have = carry + static_cast<size_t>(n);
-        const size_t whole = have / RecordSize;
-        for (size_t k = 0; k < whole; ++k) {
-            const char *rec = buffer.data() + k * RecordSize;
-            // A damaged record does not count: the report leaves it out, so
-            // the session has to be written again to be paid for.
-            if (recordSeal(rec) == RecordSeal::Good) {
+    CountedStops stops;
+    const bool whole = scanJournal(
+        *source, true,
+        [&](const char *records, qint64 count, qint64) {
+            for (qint64 k = 0; k < count; ++k) {
+                const char *rec = records + k * RecordSize;
+                // A damaged record does not count: the report leaves it out,
+                // so the session has to be written again to be paid for.
+                if (!trustedRecord(rec) || !stops.counts(rec))
+                    continue;
                 const std::uint64_t id = storedSessionId(rec);
-                if (ids.contains(id))
+                if (id != 0 && ids.contains(id))
                     standing[id] += isReversalRecord(rec) ? -1 : 1;
             }
-        }
-        carry = have - whole * RecordSize;
-        if (carry > 0)
-            std::copy(buffer.data() + whole * RecordSize, buffer.data() + have, buffer.data());
-    }
-    ::close(fd);
+        },
+        {}, from);
+    if (!whole)
+        throw IoError(IoError::ReadBeyondEnd);
     for (auto it = standing.cbegin(); it != standing.cend(); ++it)
         if (it.value() > 0)
             found.insert(it.key());

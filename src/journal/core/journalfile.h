@@ -40,16 +40,26 @@ private:
 };
 
 // Appends one record (scrambled and sealed here). Returns only after the
-// record is on the disk; throws IoError with the standard message otherwise.
-// Once the record is flushed it counts as written: an error reported by the
-// close after that is not a failure of the append.
-void appendJournalRecord(const QString &path, const LogRecord &r);
+// record is on the disk, with the offset it was written at; throws IoError
+// with the standard message otherwise. Once the record is flushed it
+// counts as written: an error reported by the close after that is not a
+// failure of the append.
+qint64 appendJournalRecord(const QString &path, const LogRecord &r);
 
-// Which of the given session identifiers already have an intact record in
-// the journal that stands: a reversal (an undone Stop) takes back one
-// earlier record of its session, so a session stopped, taken back and not
-// yet stopped again counts as not written. Reads the file in pieces, so memory stays small whatever its
-// size. A missing journal holds none. Throws IoError when it cannot be read.
-QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids);
+// The journal's length in bytes now; 0 for a missing journal, -1 when it
+// cannot be told.
+qint64 journalLength(const QString &path);
+
+// Which of the given session identifiers already have a record in the
+// journal that stands: counted records minus counted reversals above zero
+// (CountedStops: a reversal takes back only an earlier counted record of
+// its session), so a session stopped, taken back and not yet stopped again
+// counts as not written. Looks at the records from `from` on (the
+// journal's length when none of these sessions could have a record yet);
+// a journal shorter than that is read whole and `*shorter` is set. Reads
+// the file in pieces, so memory stays small whatever its size. A missing
+// journal holds none. Throws Error when it cannot be read.
+QSet<std::uint64_t> journalSessionsAmong(const QString &path, const QSet<std::uint64_t> &ids, qint64 from = 0,
+                                         bool *shorter = nullptr);
 
 } // namespace bilmeko

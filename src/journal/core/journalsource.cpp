@@ -121,11 +121,12 @@ qint64 FileSource::dataFrom(qint64 offset) const
 }
 
 bool scanJournal(const JournalSource &source, bool skipHoles,
-                 const std::function<void(const char *, qint64, qint64)> &take, const ReadProgress &progress)
+                 const std::function<void(const char *, qint64, qint64)> &take, const ReadProgress &progress,
+                 qint64 from)
 {
     const qint64 whole = source.size() / RecordSize * RecordSize;
     PieceBuffer piece(PieceBytes);
-    qint64 at = 0;
+    qint64 at = std::max<qint64>(from, 0) / RecordSize * RecordSize;
     while (at < whole) {
         if (skipHoles) {
             // Only whole records of zeros are passed over.

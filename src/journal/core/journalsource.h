@@ -80,14 +80,15 @@ QString notAJournalFileMessage(const QString &path);
 // What the reading reports as it goes: bytes done of the whole.
 using ReadProgress = std::function<void(qint64 done, qint64 total)>;
 
-// Reads a journal's whole records from its start to its length, a piece at
-// a time, giving each piece to `take` (count records from `offset`). With
+// Reads a journal's whole records from its start (or the record at
+// `from`, a multiple of the record size) to its length, a piece at a time,
+// giving each piece to `take` (count records from `offset`). With
 // `skipHoles` the whole records inside holes are not read (they would be
 // all zeros). False when a read failed or the file came out shorter than
 // it was: the records before that were taken. A fragment shorter than a
 // record at the end is not read; the caller tells it from the length.
 bool scanJournal(const JournalSource &source, bool skipHoles,
                  const std::function<void(const char *records, qint64 count, qint64 offset)> &take,
-                 const ReadProgress &progress = {});
+                 const ReadProgress &progress = {}, qint64 from = 0);
 
 } // namespace bilmeko

@@ -333,7 +333,7 @@ namespace {
 
 bool sealed(const char *stored)
 {
-    const auto mark = static_cast<unsigned char>(stored[record::SealMark]);
+    const auto mark = static_cast<unsigned char>(stored[record::SealMark]) & record::MarkBits;
     return mark == record::SealMarkValue || mark == record::ReversalMarkValue;
 }
 
@@ -341,7 +341,7 @@ bool sealed(const char *stored)
 
 bool isReversalRecord(const char *stored)
 {
-    return static_cast<unsigned char>(stored[record::SealMark]) == record::ReversalMarkValue;
+    return (static_cast<unsigned char>(stored[record::SealMark]) & record::MarkBits) == record::ReversalMarkValue;
 }
 
 std::uint64_t storedSessionId(const char *stored)

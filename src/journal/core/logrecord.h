@@ -29,6 +29,9 @@ constexpr int Amount = 40;
 constexpr int Reserved = 48; // 9 bytes: the session's identifier and a mark
 constexpr int SessionId = 48;  // 8 bytes, little-endian; 0 in old records
 constexpr int SealMark = 56;   // 1 (2 for a reversal) when the identifier and checksum are there
+// The mark is the byte's low four bits; the bits above carry the payment
+// method and flags, covered by the checksum like the rest.
+constexpr std::uint8_t MarkBits = 0x0F;
 constexpr int ClientName = 57; // 1 + 40
 constexpr int Service = 98;    // 1 + 20
 constexpr int Note = 119;      // 1 + 20
@@ -92,6 +95,28 @@ std::uint64_t storedSessionId(const char *stored);
 // Whether a stored record is a reversal of an earlier one.
 bool isReversalRecord(const char *stored);
 
+// Beyond these a number is not a value the program wrote but noise. Money
+// of 1e13 and more has no exact cents in a double any more.
+constexpr double MaxRecordDays = 1e6;
+constexpr double MaxRecordMoney = 1e13;
+// The written dates a record can hold: 1 January of the year 1 up to the
+// end of 9999 (dateValue of those days; checked by the tests).
+constexpr double FirstWrittenValue = -693593.0;
+constexpr double AfterLastWrittenValue = 2958466.0;
+
+// False for infinities and NaN too.
+inline bool saneTime(double v) { return v < MaxRecordDays && v > -MaxRecordDays; }
+inline bool saneMoney(double v) { return v < MaxRecordMoney && v > -MaxRecordMoney; }
+inline bool saneWritten(double v) { return v >= FirstWrittenValue && v < AfterLastWrittenValue; }
+// The numbers after `Written` of a stored record (none of them scrambled).
+inline bool saneNumbers(const char *stored);
+
+// The one rule for which records of a journal a reader may take: its date
+// and numbers can be shown and a checksum, where there is one, matches.
+// Takes the stored bytes. Which of the trusted records the sums count is
+// CountedStops' (countedstops.h).
+inline bool trustedRecord(const char *stored);
+
 // CRC-32 (the polynomial of zlib and Ethernet).
 std::uint32_t crc32(const char *data, std::size_t size);
 // The same a byte at a time, without the processor's help: what crc32 must
@@ -120,6 +145,19 @@ inline double numberAt(const char *bytes, int offset)
     } else {
         return readDouble(bytes, offset);
     }
+}
+
+inline bool saneNumbers(const char *stored)
+{
+    return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
+           && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
+           && saneMoney(numberAt(stored, record::Amount));
+}
+
+inline bool trustedRecord(const char *stored)
+{
+    return saneWritten(numberAt(stored, record::Written)) && saneNumbers(stored)
+           && recordSeal(stored) != RecordSeal::Bad;
 }
 
 } // namespace bilmeko

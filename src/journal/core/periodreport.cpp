@@ -21,40 +21,6 @@ namespace {
 
 const QLatin1Char Newline('\n');
 
-// Beyond these a number is not a value the program wrote but noise. Money
-// of 1e13 and more has no exact cents in a double any more.
-constexpr double MaxTimeDays = 1e6;
-constexpr double MaxMoney = 1e13;
-
-// False for infinities and NaN too.
-inline bool saneTime(double v)
-{
-    return std::fabs(v) < MaxTimeDays;
-}
-
-inline bool saneMoney(double v)
-{
-    return std::fabs(v) < MaxMoney;
-}
-
-// Dates from 1 January of the year 1 up to the end of 9999.
-const double FirstWritten = dateValue(QDate(1, 1, 1));
-const double AfterLastWritten = dateValue(QDate(9999, 12, 31)) + 1;
-
-inline bool saneWritten(double v)
-{
-    return v >= FirstWritten && v < AfterLastWritten; // false for NaN
-}
-
-
-// The numbers after `Written` (none of them scrambled).
-inline bool saneNumbers(const char *stored)
-{
-    return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
-           && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
-           && saneMoney(numberAt(stored, record::Amount));
-}
-
 // Where the listed records lie in the journal, and the date each had when
 // it was read (to tell the same record when it is read again). Positions
 // are runs of consecutive records: a period of a journal in time order is
@@ -240,16 +206,20 @@ void ReportTotals::add(const ReportTotals &o)
     time += o.time;
     listed += o.listed;
     leftOut += o.leftOut;
+    uncounted += o.uncounted;
     damaged = damaged || o.damaged;
 }
 
 QString ReportTotals::damageMessage() const
 {
-    if (!damaged && leftOut == 0)
+    if (!damaged && leftOut == 0 && uncounted == 0)
         return {};
     QString m = QStringLiteral("Файл отчета разрушен");
     if (leftOut > 0)
         m += QStringLiteral(". Не вошло в отчет записей: %1").arg(leftOut);
+    if (uncounted > 0)
+        m += QStringLiteral(". Отмен без своего стопа (в отчете помечены «не учтена», в итог не вошли): %1")
+                 .arg(uncounted);
     return m;
 }
 
@@ -280,6 +250,9 @@ struct PeriodReport::Data
     std::shared_ptr<JournalSource> source;
     qint64 size = 0; // of the journal when it was read
     ListedRecords listed;
+    // The listed reversals the totals leave out, in order: few in any
+    // journal the desk wrote.
+    std::vector<qint64> uncounted;
     ReportTotals totals;
     ReportExtent extent;
     CharWidths widths{};
@@ -322,6 +295,7 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
     // mostly come in few combinations.
     auto clients = std::make_unique<MeasuredSpans<record::ClientName, record::ClientNameMax + 1, 10>>();
     auto others = std::make_unique<MeasuredSpans<record::Service, record::Checksum - record::Service, 7>>();
+    CountedStops stops;
     constexpr double Inf = std::numeric_limits<double>::infinity();
     e.minPrice = e.minAmount = Inf;
     e.maxPrice = e.maxAmount = -Inf;
@@ -364,6 +338,10 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
                 }
             }
             listed.add(first + k, numberAt(stored, record::Written));
+            if (!stops.counts(stored)) {
+                d->uncounted.push_back(listed.count() - 1);
+                continue;
+            }
             amountSum += numberAt(stored, record::Amount);
             timeSum += numberAt(stored, record::Elapsed);
         }
@@ -377,19 +355,22 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
         e.textWidths = textWidths;
     });
     t.listed = listed.count();
+    t.uncounted = stops.uncounted();
     if (t.listed == 0)
         e.minPrice = e.maxPrice = e.minAmount = e.maxAmount = 0;
     // A failing read, or a fragment shorter than a record at the end.
-    t.damaged = !whole || d->size % RecordSize != 0 || t.leftOut > 0;
+    t.damaged = !whole || d->size % RecordSize != 0 || t.leftOut > 0 || t.uncounted > 0;
     return PeriodReport(d);
 }
 
 } // namespace
 
 ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateBeg, DateTimeValue dateEnd,
-                                const std::function<void(const char *plain)> &listed, const ReadProgress &progress)
+                                const std::function<void(const char *plain, bool counted)> &listed,
+                                const ReadProgress &progress)
 {
     const RecordFilter filter(dateBeg, dateEnd);
+    CountedStops stops;
     ReportTotals t;
     RecordBytes plain;
     const bool whole = scanJournal(
@@ -402,13 +383,18 @@ ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateB
                     t.leftOut += v == RecordFilter::LeftOut;
                     continue;
                 }
-                addListed(t, stored);
+                const bool counted = stops.counts(stored);
+                if (counted)
+                    addListed(t, stored);
+                else
+                    ++t.listed;
                 unscrambleInto(stored, plain.data());
-                listed(plain.data());
+                listed(plain.data(), counted);
             }
         },
         progress);
-    t.damaged = !whole || source.size() % RecordSize != 0 || t.leftOut > 0;
+    t.uncounted = stops.uncounted();
+    t.damaged = !whole || source.size() % RecordSize != 0 || t.leftOut > 0 || t.uncounted > 0;
     return t;
 }
 
@@ -456,6 +442,11 @@ bool PeriodReport::damaged() const
 qsizetype PeriodReport::leftOut() const
 {
     return static_cast<qsizetype>(d->totals.leftOut);
+}
+
+bool PeriodReport::counted(qsizetype i) const
+{
+    return !std::binary_search(d->uncounted.begin(), d->uncounted.end(), static_cast<qint64>(i));
 }
 
 QString PeriodReport::damageMessage() const
@@ -571,7 +562,9 @@ QString PeriodReport::recordLine(qsizetype i) const
                + QStringLiteral("\t(запись журнала изменилась после построения отчета)");
     if (!d->writer)
         d->writer = std::make_unique<LineWriter>();
-    return d->writer->line(RecordFields::fromPlain(r));
+    RecordFields f = RecordFields::fromPlain(r);
+    f.uncounted = !counted(i);
+    return d->writer->line(f);
 }
 
 QString PeriodReport::line(qsizetype n) const
@@ -614,12 +607,6 @@ QStringList PeriodReport::lines() const
 QString PeriodReport::text() const
 {
     return lines().join(Newline);
-}
-
-bool trustedRecord(const char *stored)
-{
-    return saneWritten(numberAt(stored, record::Written)) && saneNumbers(stored)
-           && recordSeal(stored) != RecordSeal::Bad;
 }
 
 PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg, DateTimeValue dateEnd,

@@ -5,6 +5,7 @@
 // a line is formatted when it is shown, printed or exported.
 
 #include "common/core/datetime.h"
+#include "countedstops.h"
 #include "logrecord.h"
 #include "journalsource.h"
 #include "reporttext.h"
@@ -30,6 +31,9 @@ struct ReportTotals
     long double time = 0; // in days
     qint64 listed = 0;
     qint64 leftOut = 0;
+    // Listed reversals the sums leave out: no counted Stop of their session
+    // stands before them (CountedStops).
+    qint64 uncounted = 0;
     bool damaged = false;
 
     void add(const ReportTotals &o);
@@ -71,6 +75,9 @@ public:
     // Records left out because the report cannot trust them: a date or a
     // number it cannot show, or a checksum present and wrong.
     qsizetype leftOut() const;
+    // Whether the i-th listed record is in the totals: all are but a
+    // reversal without its Stop, which is listed marked.
+    bool counted(qsizetype i) const;
     // What the operator is told about damage; empty when there is none.
     QString damageMessage() const;
     const ReportExtent &extent() const;
@@ -94,7 +101,8 @@ public:
     bool readRecord(qsizetype i, LogRecord &out) const;
     LogRecord record(qsizetype i) const;
     DateTimeValue written(qsizetype i) const;
-    // Every listed record in journal order, read a piece at a time.
+    // Every listed record in journal order, read a piece at a time (the
+    // ones the totals leave out too: see counted()).
     void forEachSelected(const std::function<void(qsizetype i, const LogRecord &r)> &f) const;
 
     // Text column widths with other CharWidths than those of the reading:
@@ -139,14 +147,11 @@ private:
 
 // Reads a journal once, from its start to the length it had when opened,
 // and gives every listed record (unscrambled) to `listed` in journal
-// order, as it comes: nothing of the records is kept.
+// order, as it comes, with whether the totals count it: nothing of the
+// records is kept.
 ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateBeg, DateTimeValue dateEnd,
-                                const std::function<void(const char *plain)> &listed,
+                                const std::function<void(const char *plain, bool counted)> &listed,
                                 const ReadProgress &progress = {});
-
-// Whether a record can be listed: its date and numbers can be shown and a
-// checksum, where there is one, matches. Takes the stored bytes.
-bool trustedRecord(const char *stored);
 
 // Builds the report from journal bytes already in memory: records at offsets
 // n * 168; a record belongs to the period when dateBeg <= Written <

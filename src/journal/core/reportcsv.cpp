@@ -18,7 +18,8 @@ bool writeReportCsv(QIODevice &out, const QList<ReportDesk> &desks)
         const QByteArray source = CsvWriter::sourceField(desk.name);
         for (qsizetype i = 0; i < desk.report.recordCount() && !bytes.failed(); ++i) {
             const char *plain = desk.report.plainRecord(i);
-            const RecordFields f = plain ? RecordFields::fromPlain(plain) : RecordFields{.written = desk.report.written(i)};
+            RecordFields f = plain ? RecordFields::fromPlain(plain) : RecordFields{.written = desk.report.written(i)};
+            f.uncounted = !desk.report.counted(i);
             if (several)
                 csv.row(f, std::string_view(source.constData(), static_cast<size_t>(source.size())));
             else

@@ -593,6 +593,8 @@ QStringView LineWriter::format(const RecordFields &r)
     line.putShortString(r.note);
     line.put(u'\t');
     line.putShortString(r.status);
+    if (r.uncounted)
+        line.put(QStringView(UncountedMark));
     return line.text();
 }
 
@@ -675,7 +677,7 @@ inline char *csvHms(char *p, int secs)
 
 // The longest row without its last column: 40 + 3 * 20 characters of at
 // most three bytes, quoted, two amounts, three times, a date.
-constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16;
+constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16 + 32;
 
 } // namespace
 
@@ -702,7 +704,19 @@ void CsvWriter::fields(const RecordFields &r)
     *p++ = ';';
     p = text(p, r.note);
     *p++ = ';';
+    char *const status = p;
     p = text(p, r.status);
+    if (r.uncounted) {
+        // Inside the field's quotes, when it has them.
+        const bool quoted = p > status && p[-1] == '"' && *status == '"';
+        if (quoted)
+            --p;
+        static const QByteArray mark = QString::fromUtf16(UncountedMark).toUtf8();
+        std::memcpy(p, mark.constData(), static_cast<size_t>(mark.size()));
+        p += mark.size();
+        if (quoted)
+            *p++ = '"';
+    }
     m_out.commit(static_cast<int>(p - start));
 }
 

@@ -38,6 +38,9 @@ struct RecordFields
     std::string_view service;
     std::string_view note;
     std::string_view status;
+    // A reversal the totals leave out (CountedStops): its status is
+    // followed by UncountedMark.
+    bool uncounted = false;
 
     // Views into unscrambled journal bytes (a length byte above its
     // field's maximum is taken as the maximum).
@@ -180,6 +183,10 @@ private:
     char m_date[16] = {};
     int m_dateLength = 0;
 };
+
+// What follows the status of a reversal the totals leave out, in the
+// window, the printout and the CSV.
+inline constexpr char16_t UncountedMark[] = u" (не учтена)";
 
 // "Время", three tabs, then the other nine column titles one tab apart.
 QString reportHeader();

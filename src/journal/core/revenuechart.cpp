@@ -92,7 +92,10 @@ QList<RevenueBar> RevenueChart::byService() const
 RevenueChart revenueOfReport(const PeriodReport &report)
 {
     RevenueChart chart(report.dateBeg(), report.dateEnd());
-    report.forEachSelected([&](qsizetype, const LogRecord &r) { chart.add(r); });
+    report.forEachSelected([&](qsizetype i, const LogRecord &r) {
+        if (report.counted(i))
+            chart.add(r);
+    });
     return chart;
 }
 

@@ -65,8 +65,8 @@ private:
     int m_count = 0;
 };
 
-// The revenue of the records a report lists: the chart and the report
-// always agree.
+// The revenue of the records a report lists and counts: the chart and the
+// report always agree.
 RevenueChart revenueOfReport(const PeriodReport &report);
 
 } // namespace bilmeko
