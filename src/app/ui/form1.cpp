@@ -5,6 +5,7 @@
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/core/heap.h"
+#include "common/core/printjob.h"
 #include "common/ui/memtablemodel.h"
 #include "formbox.h"
 #include "glyphs.h"
@@ -49,7 +50,6 @@
 #include <QTableView>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <QToolButton>
@@ -688,7 +688,20 @@ Receipt TForm1::lastReceipt() const
 
 void TForm1::N11Click()
 {
-    printReceipt(lastReceipt(), m_options.receiptWidthMm);
+    printReceiptLater(lastReceipt());
+}
+
+// Printed by the print helper, so neither the tick nor the operator waits
+// for the print service, and nothing takes the focus: the command returns
+// at once. Only a failure shows, as an error box naming the printer, when
+// the job ends (at the latest at its deadline).
+void TForm1::printReceiptLater(const Receipt &receipt)
+{
+    PrintJob *job = printReceipt(receipt, m_options.receiptWidthMm, this);
+    connect(job, &PrintJob::finished, this, [](const PrintJob::Result &r) {
+        if (r.outcome != PrintJob::Result::Printed)
+            showErrorBox(r.message(QStringLiteral("Чек")));
+    });
 }
 
 void TForm1::N12Click()
@@ -718,21 +731,13 @@ void TForm1::sessionFinished(const FinishedSession &f)
     updateSessionActions();
     if (!m_options.receipt)
         return;
-    // Printed on a thread of the pool (a printer may be painted on off the
-    // GUI thread), so neither the tick nor the operator waits for the print
-    // service, and nothing takes the focus. Only a failure shows, as an
-    // error box naming the printer.
-    const Receipt receipt = makeReceipt(f, m_options.salonName, Clock::current().now());
-    const int width = m_options.receiptWidthMm;
-    QThreadPool::globalInstance()->start([receipt, width] {
-        try {
-            printReceipt(receipt, width);
-        } catch (const Error &e) {
-            QMetaObject::invokeMethod(qApp, [message = e.message()] { showErrorBox(message); }, Qt::QueuedConnection);
-        } catch (...) {
-            QMetaObject::invokeMethod(qApp, [] { showErrorBox(QStringLiteral("Чек не напечатан.")); }, Qt::QueuedConnection);
-        }
-    });
+    // The tick or the command that ended the session goes on; a job that
+    // cannot even start says so after it.
+    try {
+        printReceiptLater(makeReceipt(f, m_options.salonName, Clock::current().now()));
+    } catch (const Error &e) {
+        QMetaObject::invokeMethod(this, [message = e.message()] { showErrorBox(message); }, Qt::QueuedConnection);
+    }
 }
 
 void TForm1::updateSessionActions()
