@@ -120,9 +120,19 @@ public:
         return selected ? QColor(150, 55, 0) : QColor(255, 214, 120);
     }
 
+    // The text a cell shows: the one place that says it, for the painting,
+    // the tooltip and assistive tools alike.
+    static QString cellText(const QModelIndex &index, const QString &text, bool marked, bool paused)
+    {
+        if (index.column() == 0 && marked)
+            return QStringLiteral("! ") + text;
+        if (index.column() == LeftColumn && paused)
+            return QStringLiteral("пауза");
+        return text;
+    }
     QString cellText(const QModelIndex &index, const QString &text) const
     {
-        return index.column() == 0 && m_marked(index.row()) ? QStringLiteral("! ") + text : text;
+        return cellText(index, text, m_marked(index.row()), m_paused(index.row()));
     }
 
     // The text as the cell shows it.
@@ -160,7 +170,6 @@ public:
             painter->fillRect(option.rect, markedBackground(selected));
             pen = selected ? QColor(Qt::white) : QColor(Qt::black);
             font.setBold(true);
-            text = cellText(index, text);
         } else {
             painter->fillRect(option.rect, selected ? option.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
             pen = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
@@ -170,9 +179,8 @@ public:
             if (!selected)
                 pen = QColor(110, 110, 110);
             font.setItalic(true);
-            if (index.column() == LeftColumn)
-                text = QStringLiteral("пауза");
         }
+        text = cellText(index, text, marked, paused);
         const QPen oldPen = painter->pen();
         painter->setPen(pen);
         const bool ownFont = marked || paused || painter->font() != font;
@@ -382,9 +390,14 @@ void TForm1::buildGrid(QWidget *client)
     auto *gridStyle = new GridStyle;
     gridStyle->setParent(RxDBGrid1);
     RxDBGrid1->setStyle(gridStyle);
-    RxDBGrid1->setItemDelegate(new GridDelegate(
+    auto *delegate = new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
-        [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1));
+        [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1);
+    RxDBGrid1->setItemDelegate(delegate);
+    m_model->setShownText(
+        [delegate = QPointer<GridDelegate>(delegate)](const QModelIndex &index, const QString &text) {
+            return delegate ? delegate->cellText(index, text) : text;
+        });
 
     QHeaderView *h = RxDBGrid1->horizontalHeader();
     h->setSectionsClickable(false); // titles look like buttons but do nothing

@@ -54,6 +54,31 @@ QString IoError::messageFor(int code)
     }
 }
 
+QString reasonText(const Error &e)
+{
+    // An unmapped system error keeps its number, which may equal a
+    // standard code: its message tells them apart.
+    const auto *io = dynamic_cast<const IoError *>(&e);
+    if (io && io->message() != IoError::messageFor(io->code()))
+        return QStringLiteral("ошибка ввода-вывода %1").arg(io->code());
+    if (io) {
+        switch (io->code()) {
+        case IoError::FileNotFound: return QStringLiteral("файл или папка не найдены");
+        case IoError::InvalidFilename: return QStringLiteral("недопустимое имя файла");
+        case IoError::TooManyOpenFiles: return QStringLiteral("открыто слишком много файлов");
+        case IoError::AccessDenied: return QStringLiteral("нет доступа к файлу");
+        case IoError::ReadBeyondEnd: return QStringLiteral("файл оборван");
+        case IoError::DiskFull: return QStringLiteral("на диске нет места");
+        case IoError::InvalidNumericInput: return QStringLiteral("неверное число");
+        default: return QStringLiteral("ошибка ввода-вывода %1").arg(io->code());
+        }
+    }
+    QString text = e.message().trimmed();
+    while (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
 int IoError::codeForErrno(int err)
 {
     switch (err) {

@@ -59,6 +59,11 @@ private:
     int m_code;
 };
 
+// Why a file could not be written or read, in the operator's words: the
+// standard messages in Russian ("на диске нет места"), any other message
+// as it is, without its closing full stop.
+QString reasonText(const Error &e);
+
 // The text the error box shows: the message with a full stop added when it
 // does not end in one.
 QString errorBoxText(const QString &message);

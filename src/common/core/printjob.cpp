@@ -100,7 +100,9 @@ PrintJob::PrintJob(QObject *owner)
 PrintJob::~PrintJob()
 {
     if (m_process->state() != QProcess::NotRunning) {
-        // Killed, it ends at once: the wait only collects it.
+        // Abandoned with its owner: no word of it reaches an owner that
+        // is going. Killed, it ends at once: the wait only collects it.
+        m_process->disconnect(this);
         m_process->kill();
         m_process->waitForFinished(1000);
     }
