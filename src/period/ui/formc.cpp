@@ -443,7 +443,10 @@ void TFormC::dateConfirmed(DateEdit *edit)
     if (m_typed.contains(other) && !other->halfTyped()) {
         try {
             const QDate o = read(other);
-            (other == DayB ? begin : end) = other == DayB ? YKMBegin(o, boxes()) : o;
+            if (other == DayB)
+                begin = YKMBegin(o, boxes());
+            else
+                end = o;
             otherRead = true;
         } catch (const Error &) {
             // Reported when the period is read as a whole (OK).
