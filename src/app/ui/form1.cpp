@@ -706,14 +706,15 @@ void TForm1::N11Click()
 
 // Printed by the print helper, so neither the tick nor the operator waits
 // for the print service, and nothing takes the focus: the command returns
-// at once. Only a failure shows, as an error box naming the printer, when
-// the job ends (at the latest at its deadline).
+// at once. Only a failure shows, as an error box naming the printer that
+// does not take the keyboard, when the job ends (at the latest at its
+// deadline).
 void TForm1::printReceiptLater(const Receipt &receipt)
 {
     PrintJob *job = printReceipt(receipt, m_options.receiptWidthMm, this);
     connect(job, &PrintJob::finished, this, [](const PrintJob::Result &r) {
         if (r.outcome != PrintJob::Result::Printed)
-            showErrorBox(r.message(QStringLiteral("Чек")));
+            showErrorNotice(r.message(QStringLiteral("Чек")));
     });
 }
 
@@ -745,11 +746,11 @@ void TForm1::sessionFinished(const FinishedSession &f)
     if (!m_options.receipt)
         return;
     // The tick or the command that ended the session goes on; a job that
-    // cannot even start says so after it.
+    // cannot even start says so without stopping it.
     try {
         printReceiptLater(makeReceipt(f, m_options.salonName, Clock::current().now()));
     } catch (const Error &e) {
-        QMetaObject::invokeMethod(this, [message = e.message()] { showErrorBox(message); }, Qt::QueuedConnection);
+        showErrorNotice(e.message());
     }
 }
 

@@ -18,6 +18,12 @@ ErrorSink &presenter()
     static ErrorSink p;
     return p;
 }
+
+ErrorSink &noticePresenter()
+{
+    static ErrorSink p;
+    return p;
+}
 } // namespace
 
 Error Error::invalidInteger(const QString &text)
@@ -150,6 +156,20 @@ void showErrorBox(const QString &message)
     }
     // No window to show it in: a program without widgets writes it out.
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+void setErrorNoticePresenter(ErrorSink show)
+{
+    noticePresenter() = std::move(show);
+}
+
+void showErrorNotice(const QString &message)
+{
+    if (!sink() && noticePresenter()) {
+        noticePresenter()(errorBoxText(message));
+        return;
+    }
+    showErrorBox(message);
 }
 
 } // namespace bilmeko

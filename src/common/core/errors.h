@@ -77,6 +77,13 @@ using ErrorSink = std::function<void(const QString &boxText)>;
 // library); without one the text goes to standard error.
 void setErrorPresenter(ErrorSink show);
 
+// An error that comes after the action that caused it (a print job that
+// ended badly): shown on top like the error box, but not modal and without
+// taking the keyboard from whatever the operator does by then. A test's
+// sink gets it like an error box.
+void showErrorNotice(const QString &message);
+void setErrorNoticePresenter(ErrorSink show);
+
 // Replaces where error boxes go; an empty sink restores the real box.
 // Returns the previous sink.
 ErrorSink setErrorSink(ErrorSink sink);

@@ -328,7 +328,7 @@ void TForm5::Button1Click()
             if (r.outcome == PrintJob::Result::NoPrinter)
                 plainMessage(this, QStringLiteral("Принтер не установлен"));
             else if (r.outcome != PrintJob::Result::Printed)
-                showErrorBox(r.message(QStringLiteral("Отчет")));
+                showErrorNotice(r.message(QStringLiteral("Отчет")));
         });
     });
 }
