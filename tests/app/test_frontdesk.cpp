@@ -9,6 +9,7 @@
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/memtable.h"
+#include "common/core/printjob.h"
 #include "common/ui/errorbox.h"
 #include "formtestutil.h"
 #include "journal/core/journalfile.h"
@@ -17,10 +18,12 @@
 #include "../journal/pdftestutil.h"
 #include "testsupport_ui.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QHelpEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +42,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QWindow>
+#include <csignal>
 #include <limits>
 #include <memory>
 
@@ -69,6 +73,15 @@ void typeAtTheDesk(const QString &text)
         const Qt::Key key = c == QLatin1Char(' ') ? Qt::Key_Space : static_cast<Qt::Key>(c.toUpper().unicode());
         QTest::sendKeyEvent(QTest::Click, static_cast<QWindow *>(nullptr), key, QString(c), Qt::NoModifier);
     }
+}
+
+// A grid cell's text as an assistive tool reads it.
+QString spokenCell(QTableView *grid, int row, int column)
+{
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(grid);
+    QAccessibleTableInterface *table = view ? view->tableInterface() : nullptr;
+    QAccessibleInterface *cell = table ? table->cellAt(row, column) : nullptr;
+    return cell ? cell->text(QAccessible::Name) : QStringLiteral("<no cell>");
 }
 
 } // namespace
@@ -387,8 +400,14 @@ private slots:
         f->Timer2Timer();
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
 
+        auto *grid = f->findChild<QTableView *>("RxDBGrid1");
+        const QString left = spokenCell(grid, 0, 5);
+        QCOMPARE(left, grid->model()->index(0, 5).data().toString());
         QTest::keyClick(f.get(), Qt::Key_F6);
         QVERIFY(f->board().isPaused(row));
+        // A screen reader reads what the screen shows.
+        QCOMPARE(spokenCell(grid, 0, 5), QStringLiteral("пауза"));
+        QCOMPARE(spokenCell(grid, 0, 0), QStringLiteral("Петров"));
         QCOMPARE(pause->text(), QStringLiteral("Дальше"));
         QCOMPARE(pauseItem->text(), QStringLiteral("&Дальше\tF6"));
         m_clock->advanceSecs(10 * 60);
@@ -396,6 +415,7 @@ private slots:
         QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QTest::mouseClick(pause, Qt::LeftButton);
         QVERIFY(!f->board().isPaused(row));
+        QCOMPARE(spokenCell(grid, 0, 5), left);
         QCOMPARE(pause->text(), QStringLiteral("Пауза"));
 
         auto *undo = f->findChild<QAction *>("N10");
@@ -527,6 +547,51 @@ private slots:
                                      QStringLiteral("Минут: 30"), QStringLiteral("Сумма: 60,00 ₽")})
             QVERIFY2(receipt.contains(piece), qPrintable(receipt));
         QVERIFY2(!receipt.contains(QStringLiteral("Паузы")), qPrintable(receipt));
+    }
+
+    // A receipt on a print service that takes the connection and never
+    // answers: neither the Stop that prints it nor "Чек" waits, the job is
+    // abandoned at its deadline with the print service named, and a job
+    // still waiting when the window goes (the quit) goes with it.
+    void receiptOnASilentPrintService()
+    {
+        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nReceipt=1\r\n");
+        test::SilentPrintServer silent;
+        const QString socket = dir() + "cups.sock";
+        QVERIFY(silent.listen(socket));
+        qputenv("CUPS_SERVER", socket.toLocal8Bit());
+        PrintJob::setHelperProgram(QStringLiteral(BILMEKO_PRINT_EXE));
+        PrintJob::setDeadlineMs(2000);
+        const auto restore = qScopeGuard([] {
+            qunsetenv("CUPS_SERVER");
+            PrintJob::setDeadlineMs(PrintJob::DefaultDeadlineMs);
+        });
+        test::ErrorRecorder errors;
+        auto f = std::make_unique<TrayForm>(dir());
+        const auto row = f->board().addSession("Петров", "", "Стрижка", 2, 1, 0);
+        m_clock->advanceSecs(10 * 60);
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(f->board().stopSession(row));
+        QCOMPARE(PrintJob::running(), 1);
+        QCOMPARE_LT(waited.elapsed(), PrintJob::deadlineMs());
+        QTRY_COMPARE_WITH_TIMEOUT(errors.messages.size(), 1, 10000);
+        QCOMPARE(errors.messages.first(),
+                 QStringLiteral("Чек не напечатан: служба печати «%1» не ответила за 2 с, печать отменена.").arg(socket));
+        QTRY_COMPARE(PrintJob::running(), 0); // the helper killed and collected
+
+        waited.restart();
+        f->findChild<QAction *>("N11")->trigger();
+        const auto *job = f->findChild<PrintJob *>();
+        QVERIFY(job);
+        QTest::qWait(300); // the helper is in the middle of asking
+        const qint64 pid = job->helperPid();
+        QVERIFY(pid > 0);
+        f.reset();
+        QCOMPARE_LT(waited.elapsed(), PrintJob::deadlineMs());
+        QCOMPARE(PrintJob::running(), 0);
+        QCOMPARE(::kill(static_cast<pid_t>(pid), 0), -1); // killed and collected
+        QCOMPARE(errors.messages.size(), 1);
     }
 
 private:

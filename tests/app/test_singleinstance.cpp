@@ -428,17 +428,25 @@ void TestSingleInstance::commandLineAnsweredWithoutADisplay()
 void TestSingleInstance::terminationSignalsEndTheProgramCleanly_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<QByteArray>("settings");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QByteArray();
+    QTest::newRow("SIGINT") << int(SIGINT) << QByteArray();
+    QTest::newRow("SIGHUP") << int(SIGHUP) << QByteArray();
+    // The start stops at a message box about its settings: the signal
+    // ends the program, not only the box.
+    QTest::newRow("SIGTERM during a box of the start")
+        << int(SIGTERM) << QByteArray("[Options]\r\nReminderMinutes=abc\r\nUndoStopMinutes=abc\r\n");
 }
 
 void TestSingleInstance::terminationSignalsEndTheProgramCleanly()
 {
     QFETCH(int, signal);
+    QFETCH(QByteArray, settings);
+    if (!settings.isEmpty())
+        test::writeFile(m_folder->filePath(QStringLiteral("Bilmeko.ini")), settings);
     auto p = start(m_exe);
     QVERIFY(waitForLock(*p, m_folder->path()));
-    QTest::qWait(200); // past the window's creation
+    QTest::qWait(settings.isEmpty() ? 200 : 1000); // past the window's creation, or up to the box
     ::kill(static_cast<pid_t>(p->processId()), signal);
     QVERIFY(p->waitForFinished(10000));
     QCOMPARE(p->exitStatus(), QProcess::NormalExit);

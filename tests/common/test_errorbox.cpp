@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
 #include <QMessageBox>
 #include <QTest>
 
@@ -38,6 +40,39 @@ private slots:
         QCOMPARE(icon, int(QMessageBox::Critical));
     }
 
+
+    // A failure that comes later (a print job's) shows on top while the
+    // operator goes on typing where they were: not modal, no keyboard.
+    void laterErrorTakesNoKeyboard()
+    {
+        QWidget desk;
+        auto *field = new QLineEdit(&desk);
+        desk.show();
+        desk.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&desk));
+        field->setFocus();
+        // Keys go where the application's focus is, as the window system's do.
+        QTest::keyClicks(static_cast<QWidget *>(nullptr), QStringLiteral("Pet"));
+
+        showErrorNotice(QStringLiteral("Чек не напечатан: принтер не установлен"));
+        QMessageBox *notice = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("ErrorNotice"))
+                notice = qobject_cast<QMessageBox *>(w);
+        QVERIFY(notice);
+        QVERIFY(notice->isVisible());
+        QVERIFY(!notice->isModal());
+        QCOMPARE(notice->text(), QStringLiteral("Чек не напечатан: принтер не установлен."));
+        QCOMPARE(notice->icon(), QMessageBox::Critical);
+        QTest::qWait(100);
+        QTRY_COMPARE(QApplication::activeWindow(), &desk);
+        QTest::keyClicks(static_cast<QWidget *>(nullptr), QStringLiteral("rov"));
+        QCOMPARE(field->text(), QStringLiteral("Petrov"));
+
+        const QPointer<QMessageBox> gone(notice);
+        notice->button(QMessageBox::Ok)->click();
+        QTRY_VERIFY(!gone);
+    }
 };
 
 QTEST_MAIN(TestErrorBox)

@@ -662,6 +662,45 @@ private slots:
         QVERIFY(errors.messages.isEmpty());
     }
 
+    // A typed start survives a trip to another mode that comes back to an
+    // end that does not exist: once the end is corrected, what the fields
+    // show is the period, whether OK comes at once or after the end is
+    // left.
+    void typedStartSurvivesAModeTripWithABadEnd_data()
+    {
+        QTest::addColumn<bool>("leaveEnd");
+        QTest::newRow("OK at once") << false;
+        QTest::newRow("the end left, then OK") << true;
+    }
+    void typedStartSurvivesAModeTripWithABadEnd()
+    {
+        QFETCH(bool, leaveEnd);
+        test::ErrorRecorder errors;
+        open(clock.today());
+        mode(TFormC::Interval);
+        type("DayB", QStringLiteral("01032026"));
+        QTest::keyClick(w("DayB"), Qt::Key_Tab);
+        QCOMPARE(statusText(), status("01.03.2026", "07.12.2026"));
+        type("DayE", QStringLiteral("31042026"));
+        QTest::keyClick(w("DayE"), Qt::Key_Tab);
+        mode(TFormC::Day);
+        mode(TFormC::Interval);
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("'31.04.2026' is not a valid date.")});
+        type("DayE", QStringLiteral("20042026"));
+        if (leaveEnd) {
+            QTest::keyClick(w("DayE"), Qt::Key_Tab);
+            QCOMPARE(statusText(), status("01.03.2026", "20.04.2026"));
+        }
+        click("BitBtn1");
+        QVERIFY(!form->isVisible());
+        QCOMPARE(text("DayB"), QStringLiteral("01.03.2026"));
+        QCOMPARE(text("DayE"), QStringLiteral("20.04.2026"));
+        QCOMPARE(form->DateBeg(), dateValue(D("01.03.2026")));
+        QCOMPARE(form->DateEnd(), dateValue(D("20.04.2026")));
+        QCOMPARE(statusText(), status("01.03.2026", "20.04.2026"));
+        QCOMPARE(errors.messages.size(), 1);
+    }
+
     // Through the component, as the report command uses it.
     void executeReturnsTheTypedInterval()
     {

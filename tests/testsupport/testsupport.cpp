@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace bilmeko::test {
@@ -65,6 +68,24 @@ AsUnprivileged::~AsUnprivileged()
         if (::seteuid(0) != 0 || ::setegid(0) != 0)
             qFatal("cannot regain root after AsUnprivileged");
     }
+}
+
+bool SilentPrintServer::listen(const QString &path)
+{
+    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const QByteArray name = path.toLocal8Bit();
+    if (m_fd < 0 || name.size() >= qsizetype(sizeof a.sun_path))
+        return false;
+    std::memcpy(a.sun_path, name.constData(), name.size());
+    return ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && ::listen(m_fd, 64) == 0;
+}
+
+SilentPrintServer::~SilentPrintServer()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 } // namespace bilmeko::test

@@ -21,6 +21,19 @@ void writeFile(const QString &path, const QByteArray &bytes);
 // reports EIO, as a network file system may after the data is flushed.
 SystemCalls closeFailingFor(const QString &fileName);
 
+// A print service that takes every connection (the system queues them on
+// its listening socket) and never says a word; CUPS_SERVER names it.
+class SilentPrintServer
+{
+public:
+    // Listens on a Unix socket at the path; false when it cannot.
+    bool listen(const QString &path);
+    ~SilentPrintServer();
+
+private:
+    int m_fd = -1;
+};
+
 // Collects the texts of error boxes while alive instead of showing them.
 class ErrorRecorder
 {

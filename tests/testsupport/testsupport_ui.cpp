@@ -46,7 +46,7 @@ void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
     timer->start();
 }
 
-void answerNextMessageBox(QMessageBox::StandardButton button, QString *text, QString *title)
+void answerNextMessageBox(QMessageBox::StandardButton button, QString *text, QString *title, int timeoutMs)
 {
     onNextModal([button, text, title](QWidget *w) {
         auto *box = qobject_cast<QMessageBox *>(w);
@@ -62,7 +62,7 @@ void answerNextMessageBox(QMessageBox::StandardButton button, QString *text, QSt
             b->click();
         else
             box->reject();
-    });
+    }, timeoutMs);
 }
 
 } // namespace bilmeko::test

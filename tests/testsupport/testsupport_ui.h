@@ -20,6 +20,6 @@ void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 5000);
 
 // Presses a button of the next QMessageBox and records its text.
 void answerNextMessageBox(QMessageBox::StandardButton button, QString *text = nullptr,
-                          QString *title = nullptr);
+                          QString *title = nullptr, int timeoutMs = 5000);
 
 } // namespace bilmeko::test

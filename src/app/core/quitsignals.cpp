@@ -1,8 +1,11 @@
 #include "quitsignals.h"
 
+#include "common/core/errors.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@ namespace bilmeko {
 namespace {
 
 int wakeFds[2] = {-1, -1};
+bool quitting = false;
 
 // Only what is safe inside a signal handler: one write to a pipe.
 void onSignal(int)
@@ -24,6 +28,11 @@ void onSignal(int)
 
 } // namespace
 
+bool quitRequested()
+{
+    return quitting;
+}
+
 bool quitOnTerminationSignals()
 {
     if (wakeFds[0] >= 0)
@@ -35,8 +44,14 @@ bool quitOnTerminationSignals()
         char buf[16];
         while (::read(wakeFds[0], buf, sizeof buf) > 0) {
         }
+        quitting = true;
+        // A message still to come on the way out (the start going on after
+        // the box the signal closed) goes to standard error, not into a box
+        // that would hold the program up.
+        setErrorPresenter([](const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
         // exit(), not quit(): quit() would first ask the main window to
-        // close, and that asks the operator.
+        // close, and that asks the operator. It also ends a message box's
+        // loop, which the start may be in.
         QCoreApplication::exit(0);
     });
     struct sigaction sa {};

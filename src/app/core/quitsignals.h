@@ -11,4 +11,9 @@ namespace bilmeko {
 // could not be installed (the signals then keep their default action).
 bool quitOnTerminationSignals();
 
+// Whether such a signal came. One that comes while the start shows a
+// message box ends the box's own loop, not the program's, which has not
+// begun: the program checks this before it goes on to its event loop.
+bool quitRequested();
+
 } // namespace bilmeko

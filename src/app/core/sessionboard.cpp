@@ -340,8 +340,18 @@ bool SessionBoard::undoStop()
     };
     // Saved first: if the program dies before the reversal is written, the
     // next start finds the Stop's record standing and leaves the session out.
+    // The Stop stands whatever failed: say so, and name the file.
+    const auto notUndone = [&](const QString &path, const Error &e) {
+        const QString client = f.client.size() > 60 ? f.client.left(60) + QChar(0x2026) : f.client;
+        return Error(QStringLiteral("Стоп сеанса «%1» не отменён: не удалось записать файл «%2» (%3). "
+                                    "Стоп остаётся в силе, сеанс закончен.")
+                         .arg(client, QDir::toNativeSeparators(path), reasonText(e)));
+    };
     try {
         saveState();
+    } catch (const Error &e) {
+        takeBack();
+        throw notUndone(m_stateFile.path(), e);
     } catch (...) {
         takeBack();
         throw;
@@ -353,6 +363,10 @@ bool SessionBoard::undoStop()
     r.reversal = true;
     try {
         appendOnce(r, false);
+    } catch (const Error &e) {
+        takeBack();
+        saveStateQuietly();
+        throw notUndone(m_journalPath, e);
     } catch (...) {
         takeBack();
         saveStateQuietly();

@@ -5,6 +5,7 @@
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/core/heap.h"
+#include "common/core/printjob.h"
 #include "common/ui/memtablemodel.h"
 #include "formbox.h"
 #include "glyphs.h"
@@ -49,7 +50,6 @@
 #include <QTableView>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <QToolButton>
@@ -120,9 +120,19 @@ public:
         return selected ? QColor(150, 55, 0) : QColor(255, 214, 120);
     }
 
+    // The text a cell shows: the one place that says it, for the painting,
+    // the tooltip and assistive tools alike.
+    static QString cellText(const QModelIndex &index, const QString &text, bool marked, bool paused)
+    {
+        if (index.column() == 0 && marked)
+            return QStringLiteral("! ") + text;
+        if (index.column() == LeftColumn && paused)
+            return QStringLiteral("пауза");
+        return text;
+    }
     QString cellText(const QModelIndex &index, const QString &text) const
     {
-        return index.column() == 0 && m_marked(index.row()) ? QStringLiteral("! ") + text : text;
+        return cellText(index, text, m_marked(index.row()), m_paused(index.row()));
     }
 
     // The text as the cell shows it.
@@ -160,7 +170,6 @@ public:
             painter->fillRect(option.rect, markedBackground(selected));
             pen = selected ? QColor(Qt::white) : QColor(Qt::black);
             font.setBold(true);
-            text = cellText(index, text);
         } else {
             painter->fillRect(option.rect, selected ? option.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
             pen = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
@@ -170,9 +179,8 @@ public:
             if (!selected)
                 pen = QColor(110, 110, 110);
             font.setItalic(true);
-            if (index.column() == LeftColumn)
-                text = QStringLiteral("пауза");
         }
+        text = cellText(index, text, marked, paused);
         const QPen oldPen = painter->pen();
         painter->setPen(pen);
         const bool ownFont = marked || paused || painter->font() != font;
@@ -382,9 +390,14 @@ void TForm1::buildGrid(QWidget *client)
     auto *gridStyle = new GridStyle;
     gridStyle->setParent(RxDBGrid1);
     RxDBGrid1->setStyle(gridStyle);
-    RxDBGrid1->setItemDelegate(new GridDelegate(
+    auto *delegate = new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
-        [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1));
+        [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1);
+    RxDBGrid1->setItemDelegate(delegate);
+    m_model->setShownText(
+        [delegate = QPointer<GridDelegate>(delegate)](const QModelIndex &index, const QString &text) {
+            return delegate ? delegate->cellText(index, text) : text;
+        });
 
     QHeaderView *h = RxDBGrid1->horizontalHeader();
     h->setSectionsClickable(false); // titles look like buttons but do nothing
@@ -688,7 +701,21 @@ Receipt TForm1::lastReceipt() const
 
 void TForm1::N11Click()
 {
-    printReceipt(lastReceipt(), m_options.receiptWidthMm);
+    printReceiptLater(lastReceipt());
+}
+
+// Printed by the print helper, so neither the tick nor the operator waits
+// for the print service, and nothing takes the focus: the command returns
+// at once. Only a failure shows, as an error box naming the printer that
+// does not take the keyboard, when the job ends (at the latest at its
+// deadline).
+void TForm1::printReceiptLater(const Receipt &receipt)
+{
+    PrintJob *job = printReceipt(receipt, m_options.receiptWidthMm, this);
+    connect(job, &PrintJob::finished, this, [](const PrintJob::Result &r) {
+        if (r.outcome != PrintJob::Result::Printed)
+            showErrorNotice(r.message(QStringLiteral("Чек")));
+    });
 }
 
 void TForm1::N12Click()
@@ -718,21 +745,13 @@ void TForm1::sessionFinished(const FinishedSession &f)
     updateSessionActions();
     if (!m_options.receipt)
         return;
-    // Printed on a thread of the pool (a printer may be painted on off the
-    // GUI thread), so neither the tick nor the operator waits for the print
-    // service, and nothing takes the focus. Only a failure shows, as an
-    // error box naming the printer.
-    const Receipt receipt = makeReceipt(f, m_options.salonName, Clock::current().now());
-    const int width = m_options.receiptWidthMm;
-    QThreadPool::globalInstance()->start([receipt, width] {
-        try {
-            printReceipt(receipt, width);
-        } catch (const Error &e) {
-            QMetaObject::invokeMethod(qApp, [message = e.message()] { showErrorBox(message); }, Qt::QueuedConnection);
-        } catch (...) {
-            QMetaObject::invokeMethod(qApp, [] { showErrorBox(QStringLiteral("Чек не напечатан.")); }, Qt::QueuedConnection);
-        }
-    });
+    // The tick or the command that ended the session goes on; a job that
+    // cannot even start says so without stopping it.
+    try {
+        printReceiptLater(makeReceipt(f, m_options.salonName, Clock::current().now()));
+    } catch (const Error &e) {
+        showErrorNotice(e.message());
+    }
 }
 
 void TForm1::updateSessionActions()

@@ -153,6 +153,7 @@ private:
     void updateSessionActions();
     void sessionFinished(const FinishedSession &f);
     Receipt lastReceipt() const;
+    void printReceiptLater(const Receipt &receipt);
     void startLedger();
 
     QString m_dir;

@@ -9,10 +9,12 @@
 #include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
 #include "owner/ui/ownerwindow.h"
+#include "common/core/printjob.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSessionManager>
 #include <QThread>
@@ -134,6 +136,22 @@ QString notAnswering(const QString &folder)
         .arg(QDir::toNativeSeparators(folder));
 }
 
+// The print helper: beside the program (the build tree), then where it is
+// installed, relative to the program before the absolute place.
+void findPrintHelper()
+{
+    const QString name = QStringLiteral(BILMEKO_PRINT_HELPER);
+    const QDir bin(QCoreApplication::applicationDirPath());
+    for (const QString &path : {bin.filePath(name),
+                                QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_PRINT_FROM_BIN "/") + name)),
+                                QStringLiteral(BILMEKO_PRINT_DIR "/") + name}) {
+        if (QFileInfo(path).isExecutable()) {
+            bilmeko::PrintJob::setHelperProgram(path);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -208,6 +226,7 @@ int main(int argc, char **argv)
         return 1;
     }
     bilmeko::quitOnTerminationSignals();
+    findPrintHelper();
 
     if (ownerBoard) {
         bilmeko::TOwnerBoard board(data.path);
@@ -220,6 +239,9 @@ int main(int argc, char **argv)
     }
 
     bilmeko::TForm1 form(data.path);
+    // A signal during a message box of the start closed that box only.
+    if (bilmeko::quitRequested())
+        return 0;
     QObject::connect(&form, &bilmeko::TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     // Log-out or shut-down: the running sessions are on disk, so the
     // program lets the desktop session end without asking.
@@ -229,5 +251,7 @@ int main(int argc, char **argv)
     bilmeko::InstanceChannel channel(form.directory());
     QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &form, &bilmeko::TForm1::bringToFront);
     channel.listen();
+    if (bilmeko::quitRequested())
+        return 0;
     return app.exec();
 }

@@ -3,13 +3,16 @@
 #include "app/core/receipt.h"
 #include "common/core/atomicfile.h"
 #include "common/core/errors.h"
+#include "common/core/printjob.h"
 
+#include <QCoreApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
-#include <QPrinterInfo>
 
 namespace bilmeko {
 
@@ -28,14 +31,15 @@ struct Placed
 
 } // namespace
 
-void paintReceipt(const Receipt &receipt, int widthMm, QPrinter &printer)
+void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printer)
 {
+    auto *paper = dynamic_cast<QPrinter *>(&printer);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(FontPt);
     QFont bold(font);
     bold.setBold(true);
     const QFontMetricsF fm(bold, &printer);
-    const double perMm = printer.resolution() / 25.4;
+    const double perMm = printer.logicalDpiX() / 25.4;
     const double width = (widthMm - 2 * MarginMm) * perMm;
 
     // A label and its value share a line when both fit, else the value
@@ -55,14 +59,16 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPrinter &printer)
     const double line = fm.lineSpacing();
     const double heightMm = 2 * MarginMm + (rows.size() + 1) * line / perMm;
 
-    printer.setFullPage(true);
+    // On paper the roll is painted from its very edge, as on a PDF page.
+    if (paper)
+        paper->setFullPage(true);
     printer.setPageLayout(QPageLayout(QPageSize(QSizeF(widthMm, heightMm), QPageSize::Millimeter,
                                                 QStringLiteral("Чековая лента %1 мм").arg(widthMm),
                                                 QPageSize::ExactMatch),
                                       QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
     QPainter p;
     if (!p.begin(&printer))
-        throw Error(QStringLiteral("printing did not start"));
+        throw Error(QStringLiteral("печать не началась"));
     const double left = MarginMm * perMm;
     double y = MarginMm * perMm;
     for (int i = 0; i < rows.size(); ++i) {
@@ -78,22 +84,40 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPrinter &printer)
             y += line / 2;
         }
     }
-    if (!p.end() || printer.printerState() == QPrinter::Error)
-        throw Error(QStringLiteral("printing failed"));
+    if (!p.end() || (paper && paper->printerState() == QPrinter::Error))
+        throw Error(QStringLiteral("принтер не принял задание"));
 }
 
-void printReceipt(const Receipt &receipt, int widthMm)
+PrintJob *printReceipt(const Receipt &receipt, int widthMm, QObject *owner)
 {
-    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    if (info.isNull())
-        throw Error(QStringLiteral("Чек не напечатан: принтер не установлен."));
-    try {
-        QPrinter printer(info, QPrinter::HighResolution);
-        printer.setDocName(QStringLiteral("Чек"));
-        paintReceipt(receipt, widthMm, printer);
-    } catch (const Error &e) {
-        throw Error(QStringLiteral("Чек не напечатан на принтере «%1»: %2.").arg(info.printerName(), e.message()));
+    return PrintJob::start(QLatin1String(ReceiptJobKind), QStringLiteral("Чек"),
+                           [&](QDataStream &out) { writeReceiptJob(out, receipt, widthMm); }, owner);
+}
+
+void writeReceiptJob(QDataStream &out, const Receipt &receipt, int widthMm)
+{
+    out << qint32(widthMm) << receipt.salon << receipt.title << qint32(receipt.lines.size());
+    for (const auto &[label, value] : receipt.lines)
+        out << label << value;
+}
+
+bool readReceiptJob(QDataStream &in, Receipt &receipt, int &widthMm)
+{
+    // A receipt has a dozen lines; anything far beyond is no receipt.
+    constexpr qint32 MaxLines = 1000;
+    qint32 width = 0;
+    qint32 count = 0;
+    in >> width >> receipt.salon >> receipt.title >> count;
+    if (in.status() != QDataStream::Ok || width < 20 || width > 1000 || count < 0 || count > MaxLines)
+        return false;
+    for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString label;
+        QString value;
+        in >> label >> value;
+        receipt.lines.append({label, value});
     }
+    widthMm = width;
+    return in.status() == QDataStream::Ok;
 }
 
 void saveReceiptPdf(const Receipt &receipt, int widthMm, const QString &path)
@@ -101,11 +125,13 @@ void saveReceiptPdf(const Receipt &receipt, int widthMm, const QString &path)
     try {
         AtomicFile file(path);
         file.open(); // the name is ours; the printer writes it anew
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(file.tempPath());
-        printer.setDocName(QStringLiteral("Чек"));
-        paintReceipt(receipt, widthMm, printer);
+        // A PDF writer, not a printer: a printer object asks the print
+        // service for its default printer even to write a file.
+        QPdfWriter pdf(file.tempPath());
+        pdf.setResolution(1200);
+        pdf.setTitle(QStringLiteral("Чек"));
+        pdf.setCreator(QCoreApplication::applicationName());
+        paintReceipt(receipt, widthMm, pdf);
         file.commit();
     } catch (const Error &e) {
         throw Error(QStringLiteral("Чек не сохранён в файл \"%1\": %2").arg(QDir::toNativeSeparators(path), e.message()));

@@ -18,6 +18,12 @@ ErrorSink &presenter()
     static ErrorSink p;
     return p;
 }
+
+ErrorSink &noticePresenter()
+{
+    static ErrorSink p;
+    return p;
+}
 } // namespace
 
 Error Error::invalidInteger(const QString &text)
@@ -52,6 +58,31 @@ QString IoError::messageFor(int code)
     case InvalidNumericInput: return QStringLiteral("Invalid numeric input");
     default: return QStringLiteral("I/O error %1").arg(code);
     }
+}
+
+QString reasonText(const Error &e)
+{
+    // An unmapped system error keeps its number, which may equal a
+    // standard code: its message tells them apart.
+    const auto *io = dynamic_cast<const IoError *>(&e);
+    if (io && io->message() != IoError::messageFor(io->code()))
+        return QStringLiteral("ошибка ввода-вывода %1").arg(io->code());
+    if (io) {
+        switch (io->code()) {
+        case IoError::FileNotFound: return QStringLiteral("файл или папка не найдены");
+        case IoError::InvalidFilename: return QStringLiteral("недопустимое имя файла");
+        case IoError::TooManyOpenFiles: return QStringLiteral("открыто слишком много файлов");
+        case IoError::AccessDenied: return QStringLiteral("нет доступа к файлу");
+        case IoError::ReadBeyondEnd: return QStringLiteral("файл оборван");
+        case IoError::DiskFull: return QStringLiteral("на диске нет места");
+        case IoError::InvalidNumericInput: return QStringLiteral("неверное число");
+        default: return QStringLiteral("ошибка ввода-вывода %1").arg(io->code());
+        }
+    }
+    QString text = e.message().trimmed();
+    while (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
 }
 
 int IoError::codeForErrno(int err)
@@ -125,6 +156,20 @@ void showErrorBox(const QString &message)
     }
     // No window to show it in: a program without widgets writes it out.
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+void setErrorNoticePresenter(ErrorSink show)
+{
+    noticePresenter() = std::move(show);
+}
+
+void showErrorNotice(const QString &message)
+{
+    if (!sink() && noticePresenter()) {
+        noticePresenter()(errorBoxText(message));
+        return;
+    }
+    showErrorBox(message);
 }
 
 } // namespace bilmeko

@@ -59,6 +59,11 @@ private:
     int m_code;
 };
 
+// Why a file could not be written or read, in the operator's words: the
+// standard messages in Russian ("на диске нет места"), any other message
+// as it is, without its closing full stop.
+QString reasonText(const Error &e);
+
 // The text the error box shows: the message with a full stop added when it
 // does not end in one.
 QString errorBoxText(const QString &message);
@@ -71,6 +76,13 @@ using ErrorSink = std::function<void(const QString &boxText)>;
 // How a program with windows shows the box (installed by the widgets
 // library); without one the text goes to standard error.
 void setErrorPresenter(ErrorSink show);
+
+// An error that comes after the action that caused it (a print job that
+// ended badly): shown on top like the error box, but not modal and without
+// taking the keyboard from whatever the operator does by then. A test's
+// sink gets it like an error box.
+void showErrorNotice(const QString &message);
+void setErrorNoticePresenter(ErrorSink show);
 
 // Replaces where error boxes go; an empty sink restores the real box.
 // Returns the previous sink.

@@ -8,7 +8,8 @@ class QWidget;
 namespace bilmeko {
 
 // Makes showErrorBox() open the real box (stop icon, OK, the application's
-// title as caption). Called once by the program's entry.
+// title as caption), and showErrorNotice() the same box without taking the
+// keyboard. Called once by the program's entry.
 void installErrorBox();
 
 // Whether the window is such an error box.

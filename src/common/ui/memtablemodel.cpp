@@ -79,10 +79,9 @@ QVariant MemTableModel::data(const QModelIndex &index, int role) const
         return {};
     const ColumnDef &c = m_columns[index.column()];
     const QVariant v = m_table->value(index.row(), m_fieldOf[index.column()]);
-    if (role == Qt::DisplayRole) {
-        if (c.display)
-            return c.display(v);
-        return v.toString();
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
+        const QString text = c.display ? c.display(v) : v.toString();
+        return role == Qt::AccessibleTextRole && m_shown ? m_shown(index, text) : text;
     }
     if (role == Qt::EditRole)
         return v;

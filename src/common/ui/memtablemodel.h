@@ -41,6 +41,12 @@ public:
     // rows; their current index then moves by their own rules.
     bool changingRows() const { return m_changing; }
 
+    // What a cell shows when its view draws something else than the
+    // value's text (a mark before a name, a word in place of a time): the
+    // text assistive tools read is then the one on the screen.
+    using ShownText = std::function<QString(const QModelIndex &index, const QString &text)>;
+    void setShownText(ShownText shown) { m_shown = std::move(shown); }
+
     // Applies the column widths to a view showing this model.
     void applyWidths(QAbstractItemView *view) const;
 
@@ -48,6 +54,7 @@ private:
     MemTable *m_table;
     QList<ColumnDef> m_columns;
     QList<int> m_fieldOf;
+    ShownText m_shown;
     int m_rows = 0; // the row count the views were last told
     bool m_changing = false;
 };

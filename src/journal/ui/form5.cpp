@@ -5,6 +5,7 @@
 #include "chartmodule.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
+#include "common/core/printjob.h"
 #include "journal/core/reportcsv.h"
 #include "reportlayout.h"
 #include "reporttextedit.h"
@@ -16,8 +17,7 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QMessageBox>
-#include <QPrinter>
-#include <QPrinterInfo>
+#include <QPdfWriter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -311,7 +311,7 @@ void TForm5::releaseReport()
     m_report = PeriodReport();
 }
 
-void TForm5::printTo(QPrinter &printer) const
+void TForm5::printTo(QPagedPaintDevice &printer) const
 {
     printReportText(ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), printer, windowTitle());
 }
@@ -319,14 +319,17 @@ void TForm5::printTo(QPrinter &printer) const
 void TForm5::Button1Click()
 {
     guard([&] {
-        const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-        if (info.isNull()) {
-            plainMessage(this, QStringLiteral("Принтер не установлен"));
-            return;
-        }
-        QPrinter printer(info, QPrinter::HighResolution);
-        printer.setDocName(printJobTitle());
-        printTo(printer);
+        // The print helper finds the printer and prints; the window goes on
+        // at once and hears how the job ended.
+        PrintJob *job = PrintJob::start(QLatin1String(ReportJobKind), printJobTitle(), [&](QDataStream &out) {
+            writeReportJob(out, ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), windowTitle());
+        }, this);
+        connect(job, &PrintJob::finished, this, [this](const PrintJob::Result &r) {
+            if (r.outcome == PrintJob::Result::NoPrinter)
+                plainMessage(this, QStringLiteral("Принтер не установлен"));
+            else if (r.outcome != PrintJob::Result::Printed)
+                showErrorNotice(r.message(QStringLiteral("Отчет")));
+        });
     });
 }
 
@@ -358,11 +361,12 @@ void TForm5::saveTo(const QString &path)
     try {
         AtomicFile file(path);
         file.open(); // the name is ours; the printer writes it anew
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(file.tempPath());
-        printer.setDocName(printJobTitle());
-        printTo(printer);
+        // A PDF writer, not a printer: a printer object asks the print
+        // service for its default printer even to write a file.
+        QPdfWriter pdf(file.tempPath());
+        pdf.setResolution(1200);
+        pdf.setTitle(printJobTitle());
+        printTo(pdf);
         file.commit();
     } catch (const Error &e) {
         throw Error(reportNotSavedMessage(path, e.message()));

@@ -11,7 +11,7 @@
 #include <functional>
 
 class QLabel;
-class QPrinter;
+class QPagedPaintDevice;
 class QPushButton;
 
 namespace bilmeko {
@@ -34,11 +34,13 @@ public:
     void releaseReport();
     const PeriodReport &report() const { return m_report; }
     // Prints the text as it stands now, operator's edits included, on a
-    // printer set up by the caller (a queue or a PDF file).
-    void printTo(QPrinter &printer) const;
+    // device set up by the caller (a printer or a PDF file).
+    void printTo(QPagedPaintDevice &printer) const;
 
     // "Печать": the text to the default printer as one job titled
-    // "Отчет о работе", no dialog.
+    // "Отчет о работе", no dialog, through the print helper: the window
+    // never waits for the printer. A job that fails is reported when it
+    // ends ("Принтер не установлен" when there is none).
     void Button1Click();
     // "Сохранить…": asks for a file and saves the report as CSV or PDF.
     void SaveButtonClick();

@@ -2,6 +2,7 @@
 
 #include "common/core/errors.h"
 
+#include <QDataStream>
 #include <QPainter>
 #include <QPrinter>
 #include <algorithm>
@@ -297,7 +298,7 @@ public:
         qreal ascent;
     };
 
-    Pager(const Metrics &m, QPainter *painter, QPrinter &printer, int pageCount)
+    Pager(const Metrics &m, QPainter *painter, QPagedPaintDevice &printer, int pageCount)
         : m_m(m), m_painter(painter), m_printer(printer), m_pageCount(pageCount)
     {
         // Room for a gap and the page number below the text.
@@ -355,7 +356,7 @@ private:
     {
         footer();
         if (m_painter && !m_printer.newPage())
-            throw Error(QStringLiteral("Printing failed"));
+            throw Error(QStringLiteral("печать не удалась"));
         ++m_page;
         m_y = 0;
         for (const auto &h : m_header)
@@ -382,7 +383,7 @@ private:
 
     const Metrics m_m;
     QPainter *m_painter;
-    QPrinter &m_printer;
+    QPagedPaintDevice &m_printer;
     const int m_pageCount;
     qreal m_bodyBottom;
     Rows m_header;
@@ -393,12 +394,12 @@ private:
 
 } // namespace
 
-void printReportText(const QString &text, const QFont &font, QPrinter &printer, const QString &title)
+void printReportText(const QString &text, const QFont &font, QPagedPaintDevice &printer, const QString &title)
 {
     printReportText(StringLines(text), font, printer, title);
 }
 
-void printReportText(const TextLines &text, const QFont &font, QPrinter &printer, const QString &title)
+void printReportText(const TextLines &text, const QFont &font, QPagedPaintDevice &printer, const QString &title)
 {
     QFont base(font);
     // The window's font is set in pixels of a 96 dpi screen; paper needs points.
@@ -407,9 +408,11 @@ void printReportText(const TextLines &text, const QFont &font, QPrinter &printer
 
     QPainter painter;
     if (!painter.begin(&printer))
-        throw Error(QStringLiteral("Printing failed"));
+        throw Error(QStringLiteral("печать не удалась"));
 
-    const QRectF page = printer.pageRect(QPrinter::DevicePixel);
+    auto *paper = dynamic_cast<QPrinter *>(&printer);
+    const QRectF page = paper ? paper->pageRect(QPrinter::DevicePixel)
+                              : QRectF(printer.pageLayout().paintRectPixels(printer.logicalDpiX()));
     const qreal pageW = page.width();
 
     QFont f(base, &printer);
@@ -459,7 +462,31 @@ void printReportText(const TextLines &text, const QFont &font, QPrinter &printer
     run(&painter, pages);
 
     if (!painter.end())
-        throw Error(QStringLiteral("Printing failed"));
+        throw Error(QStringLiteral("печать не удалась"));
+}
+
+void writeReportJob(QDataStream &out, const TextLines &lines, const QFont &font, const QString &title)
+{
+    const qsizetype n = lines.lineCount();
+    out << font.toString() << title << qint64(n);
+    for (qsizetype i = 0; i < n; ++i)
+        out << lines.line(i);
+}
+
+bool readReportJob(QDataStream &in, ReportJob &job)
+{
+    QString font;
+    qint64 count = -1;
+    in >> font >> job.title >> count;
+    if (in.status() != QDataStream::Ok || count < 0 || count > std::numeric_limits<int>::max()
+        || !job.font.fromString(font))
+        return false;
+    for (qint64 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString line;
+        in >> line;
+        job.lines.append(line);
+    }
+    return in.status() == QDataStream::Ok;
 }
 
 } // namespace bilmeko

@@ -7,12 +7,14 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <QStringView>
 #include <limits>
 #include <vector>
 
-class QPrinter;
+class QDataStream;
+class QPagedPaintDevice;
 
 namespace bilmeko {
 
@@ -81,7 +83,23 @@ qreal nextTabStop(qreal x, const QList<qreal> &stops, qreal defaultDistance);
 // page ends with its number, "Стр. 2 из 5". A report wider than the page
 // is printed smaller (down to 60 %); what still does not fit goes on in a
 // further row. Throws Error when the printer cannot start.
-void printReportText(const QString &text, const QFont &font, QPrinter &printer, const QString &title);
-void printReportText(const TextLines &lines, const QFont &font, QPrinter &printer, const QString &title);
+void printReportText(const QString &text, const QFont &font, QPagedPaintDevice &printer, const QString &title);
+void printReportText(const TextLines &lines, const QFont &font, QPagedPaintDevice &printer, const QString &title);
+
+// The kind of print job a report is.
+inline constexpr char ReportJobKind[] = "report";
+// The report as the print job carries it: the font, the title, the lines
+// as they stand (the operator's edits included).
+struct ReportJob : TextLines
+{
+    QFont font;
+    QString title;
+    QStringList lines;
+    qsizetype lineCount() const override { return lines.size(); }
+    QString line(qsizetype n) const override { return lines.at(n); }
+};
+void writeReportJob(QDataStream &out, const TextLines &lines, const QFont &font, const QString &title);
+// Read back by the print helper: false when the stream holds no report.
+bool readReportJob(QDataStream &in, ReportJob &job);
 
 } // namespace bilmeko

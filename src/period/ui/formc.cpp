@@ -217,6 +217,13 @@ void TFormC::taken(std::initializer_list<const DateEdit *> edits)
         m_typed.removeOne(e);
 }
 
+void TFormC::pending(std::initializer_list<const DateEdit *> edits)
+{
+    for (const DateEdit *e : edits)
+        if (!m_typed.contains(e))
+            m_typed << e;
+}
+
 StartBoxes TFormC::boxes() const
 {
     return {YearCh->isChecked(), KvartCh->isChecked(), MonthCh->isChecked(), DayCh->isChecked()};
@@ -281,6 +288,10 @@ void TFormC::recompute()
         MonthCh->setEnabled(true);
         setEditEnabled(DayOne, true);
         DayOneSP->setEnabled(true);
+        // Until the period is read from it, the edit counts as typed into:
+        // a date it holds that does not exist leaves the period elsewhere,
+        // and OK must read it then.
+        pending({DayOne});
         const QDate d = read(DayOne);
         setPeriod(YKMBegin(d, boxes()), d);
         taken({DayOne});
@@ -295,7 +306,9 @@ void TFormC::recompute()
         YearCh->setChecked(false);
         KvartCh->setChecked(false);
         // Both edits are read before either bound changes, so a bad end
-        // leaves the whole period as the status line shows it.
+        // leaves the whole period as the status line shows it, and both
+        // edits to be read again by OK or by leaving one.
+        pending({DayB, DayE});
         const QDate begin = read(DayB);
         const QDate end = read(DayE);
         setPeriod(YKMBegin(begin, boxes()), end);
@@ -415,13 +428,34 @@ void TFormC::dateConfirmed(DateEdit *edit)
     } catch (const Error &) {
         return;
     }
-    if (edit == DayOne)
+    if (edit == DayOne) {
         setPeriod(YKMBegin(d, boxes()), d);
-    else if (edit == DayB)
-        setPeriod(YKMBegin(d, boxes()), dateOf(m_dateEnd));
-    else
-        setPeriod(dateOf(m_dateBeg), d);
+        taken({edit});
+        return;
+    }
+    // The other bound comes from its edit too when that one is still to be
+    // read (typed into, or left so by a mode whose period it could not be
+    // read into): the status line then says what both edits say.
+    QDate begin = edit == DayB ? YKMBegin(d, boxes()) : dateOf(m_dateBeg);
+    QDate end = edit == DayE ? d : dateOf(m_dateEnd);
+    DateEdit *other = edit == DayB ? DayE : DayB;
+    bool otherRead = false;
+    if (m_typed.contains(other) && !other->halfTyped()) {
+        try {
+            const QDate o = read(other);
+            if (other == DayB)
+                begin = YKMBegin(o, boxes());
+            else
+                end = o;
+            otherRead = true;
+        } catch (const Error &) {
+            // Reported when the period is read as a whole (OK).
+        }
+    }
+    setPeriod(begin, end);
     taken({edit});
+    if (otherRead)
+        taken({other});
 }
 
 void TFormC::DayOneSPClick()

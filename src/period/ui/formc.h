@@ -92,6 +92,8 @@ private:
     QDate read(const DateEdit *edit) const;
     // The period now holds what these edits say.
     void taken(std::initializer_list<const DateEdit *> edits);
+    // The period does not hold what these edits say (yet).
+    void pending(std::initializer_list<const DateEdit *> edits);
     bool takeTypedDates();
 
     QFrame *Bevel1;
