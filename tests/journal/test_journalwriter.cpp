@@ -3,6 +3,7 @@
 
 #include "common/core/codepage.h"
 #include "common/core/errors.h"
+#include "common/core/systemcalls.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
 #include "testsupport.h"
@@ -85,6 +86,8 @@ private slots:
     void scrambleTwiceIsIdentity();
     void unwritableJournal_data();
     void unwritableJournal();
+    void failingCallKeepsRecordsWhole_data();
+    void failingCallKeepsRecordsWhole();
     void readOnlyJournalStaysUnchanged();
     void readOnlyDirectoryCreatesNothing();
     void sealCarriesIdentifierAndFindsDamage_data();
@@ -300,6 +303,64 @@ void TestJournalWriter::unwritableJournal()
     if (makeDirectory)
         QVERIFY(QDir(dir.path()).mkdir(relative));
     QCOMPARE(appendError(path, sample()), message);
+}
+
+// Every call an append makes can fail (the table of system calls): the
+// error names what happened, no fragment is left behind where the failure
+// allows it, and the next append still lands on a record's boundary.
+void TestJournalWriter::failingCallKeepsRecordsWhole_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("err");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("open: no rights") << "open" << EACCES << "File access denied";
+    QTest::newRow("open: too many files") << "open" << EMFILE << "Too many open files";
+    QTest::newRow("flock") << "flock" << ENOLCK << IoError::fromErrno(ENOLCK).message();
+    QTest::newRow("half written, then full; truncation fails too") << "pwrite" << ENOSPC << "Disk full";
+    QTest::newRow("flush fails, truncation fails too") << "fsync" << EIO << IoError::fromErrno(EIO).message();
+}
+
+void TestJournalWriter::failingCallKeepsRecordsWhole()
+{
+    QFETCH(QString, call);
+    QFETCH(int, err);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
+    appendJournalRecord(path, sample());
+    {
+        SystemCalls calls;
+        const auto fail = [err](auto result) {
+            errno = err;
+            return result;
+        };
+        if (call == QLatin1String("open"))
+            calls.open = [&](const char *, int, mode_t) { return fail(-1); };
+        if (call == QLatin1String("flock"))
+            calls.flock = [&](int, int) { return fail(-1); };
+        if (call == QLatin1String("pwrite")) {
+            // Half a record reaches the file, then the disk is full.
+            calls.pwrite = [&, first = true](int fd, const void *data, size_t size, off_t offset) mutable -> ssize_t {
+                if (!first)
+                    return fail(ssize_t(-1));
+                first = false;
+                return ::pwrite(fd, data, size / 2, offset);
+            };
+        }
+        if (call == QLatin1String("fsync"))
+            calls.fsync = [&](int) { return fail(-1); };
+        calls.ftruncate = [&](int, off_t) { return fail(-1); };
+        ScopedSystemCalls scope(calls);
+        QCOMPARE(appendError(path, sample()), message);
+    }
+    // Whatever the failure left, the next record follows the first whole.
+    QCOMPARE(appendError(path, sample()), QString());
+    const QByteArray file = test::readFile(path);
+    QVERIFY(file.size() == 2 * RecordSize || file.size() == 3 * RecordSize);
+    QCOMPARE(deserializeRecord(plainRecord(file, file.size() / RecordSize - 1).data()).clientName,
+             sample().clientName);
 }
 
 void TestJournalWriter::readOnlyJournalStaysUnchanged()

@@ -1,4 +1,5 @@
 #include "sessionstate.h"
+#include "common/core/systemcalls.h"
 
 #include "common/core/atomicfile.h"
 #include "common/core/clock.h"
@@ -111,7 +112,7 @@ WholeFile readWhole(const QString &path)
 {
     WholeFile w;
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = systemCalls().open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0 && errno == ENOENT) {
         w.missing = true;
         return w;
@@ -126,7 +127,7 @@ WholeFile readWhole(const QString &path)
     } else {
         char buf[65536];
         for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
+            const ssize_t n = systemCalls().read(fd, buf, sizeof buf);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {

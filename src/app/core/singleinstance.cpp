@@ -1,4 +1,5 @@
 #include "singleinstance.h"
+#include "common/core/systemcalls.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,10 +98,10 @@ InstanceLock::Result InstanceLock::tryAcquire(const QString &folder)
     // lock and keep it after the program has ended. The owner's alone:
     // another user who could open it could hold it and keep the program
     // from starting.
-    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = systemCalls().open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     int err = errno;
     if (fd < 0 && err == EACCES)
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd = systemCalls().open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) {
         struct stat st {};
         if (err == EACCES && ::stat(name.constData(), &st) == 0 && st.st_uid != ::geteuid()) {
@@ -118,7 +119,7 @@ InstanceLock::Result InstanceLock::tryAcquire(const QString &folder)
         if (::fchmod(fd, own.st_mode & 0700) != 0) { /* stays as it was */ }
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = systemCalls().flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         const int err = errno;

@@ -136,7 +136,7 @@ QIODevice &AtomicFile::open()
         if (!S_ISREG(st.st_mode))
             fail(EINVAL);
         // A read-only file stays read-only: renaming over it would not ask.
-        const int probe = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        const int probe = systemCalls().open(target.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
         if (probe < 0)
             fail(errno);
         ::close(probe);
@@ -180,8 +180,8 @@ void AtomicFile::commit()
     m_done = true;
 
     // The rename itself must reach the disk before the change counts as made.
-    const int dir = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = systemCalls().open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dir < 0)
         throw AtomicFileError(errno);
     const bool synced = systemCalls().fsync(dir) == 0;

@@ -1,8 +1,8 @@
 #pragma once
-// The system calls of the writes that must reach the disk (whole-file
-// replaces, journal appends), kept in one table so that tests can make any
-// of them fail and reach each failure path. The program itself never
-// changes the table.
+// The system calls the desk's files depend on (opening, locking, reading,
+// writing, flushing, truncating, replacing), kept in one table so that
+// tests can make any of them fail and reach each failure path. The program
+// itself never changes the table.
 
 #include <functional>
 #include <sys/types.h>
@@ -11,6 +11,11 @@ namespace bilmeko {
 
 struct SystemCalls
 {
+    std::function<int(const char *path, int flags, mode_t mode)> open;
+    std::function<int(int fd, int operation)> flock;
+    std::function<ssize_t(int fd, void *data, size_t size)> read;
+    std::function<ssize_t(int fd, void *data, size_t size, off_t offset)> pread;
+    std::function<int(int fd, off_t length)> ftruncate;
     std::function<ssize_t(int fd, const void *data, size_t size)> write;
     std::function<ssize_t(int fd, const void *data, size_t size, off_t offset)> pwrite;
     std::function<int(int fd)> fsync;

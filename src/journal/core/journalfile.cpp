@@ -31,8 +31,8 @@ constexpr int LockWaitMs = 2000;
 // systems cannot flush a folder: their new names are durable by themselves.
 int flushFolderOf(const QString &path)
 {
-    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = systemCalls().open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dir < 0)
         return errno;
     const int err = systemCalls().fsync(dir) == 0 ? 0 : errno;
@@ -45,7 +45,7 @@ int flushFolderOf(const QString &path)
 JournalFile::JournalFile(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    m_fd = systemCalls().open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_fd < 0)
         throw IoError::fromErrno(errno);
     struct stat st {};
@@ -70,7 +70,7 @@ JournalFile::~JournalFile()
 void JournalFile::lockExclusive()
 {
     for (int waited = 0;; ++waited) {
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+        if (systemCalls().flock(m_fd, LOCK_EX | LOCK_NB) == 0)
             break;
         const int err = errno;
         if (err == EINTR)
@@ -115,18 +115,18 @@ qint64 appendJournalRecord(const QString &path, const LogRecord &r)
                 continue;
             const int err = errno;
             // Leave no half record behind where a whole one was expected.
-            if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
             throw IoError::fromErrno(err);
         }
         if (n == 0) {
-            if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
             throw IoError(IoError::DiskFull);
         }
         done += static_cast<size_t>(n);
     }
     if (systemCalls().fsync(file.fd()) != 0) {
         const int err = errno;
-        if (::ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+        if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
         throw IoError::fromErrno(err);
     }
     // The first record of a journal (made just now, or left empty by an
@@ -135,7 +135,7 @@ qint64 appendJournalRecord(const QString &path, const LogRecord &r)
     if (size == 0) {
         const int err = flushFolderOf(path);
         if (err != 0) {
-            if (::ftruncate(file.fd(), 0) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), 0) != 0) { /* best effort */ }
             throw IoError::fromErrno(err);
         }
     }

@@ -1,4 +1,5 @@
 #include "journalsource.h"
+#include "common/core/systemcalls.h"
 
 #include "common/core/errors.h"
 #include "logrecord.h"
@@ -61,7 +62,7 @@ std::unique_ptr<FileSource> FileSource::openForReading(const QString &path)
     int fd;
     // Without O_NONBLOCK opening a pipe waits for its writer.
     do
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        fd = systemCalls().open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw IoError::fromErrno(errno);
@@ -98,7 +99,7 @@ qint64 FileSource::readAt(qint64 offset, char *out, qint64 n) const
 {
     qint64 done = 0;
     while (done < n) {
-        const ssize_t got = ::pread(m_fd, out + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
+        const ssize_t got = systemCalls().pread(m_fd, out + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
