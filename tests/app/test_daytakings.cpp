@@ -114,8 +114,8 @@ private slots:
         day.load(journalPath(), m_clock->today());
         connect(&board, &SessionBoard::recordAppended, [&day](const LogRecord &r) { day.add(r); });
 
-        const auto a = board.addSession("А", "", "S", 2, 1, 0);
-        board.addSession("Б", "", "S", 3, 0, 10);
+        const auto a = board.addSession("А", "", "S", 2, 1, 0, Payment::Card);
+        board.addSession("Б", "", "S", 3, 0, 10, Payment::Cash);
         const auto c = board.addSession("В", "", "S", 1, 23, 0);
         m_clock->advanceSecs(10 * 60 + 5);
         board.tick();              // Б's time is up: 30
@@ -126,7 +126,9 @@ private slots:
         const RunningFigures running = runningFigures(board);
         QCOMPARE(running.sessions, 2);
         QCOMPARE(running.owed, 30.0);
-        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ · идут: 2, 30,00\u00A0₽"));
+        // The card's Stop and its reversal net out in the card's part.
+        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ (нал. 30,00\u00A0₽, "
+                                                           "карта 0,00\u00A0₽) · идут: 2, 30,00\u00A0₽"));
 
         m_clock->set(at(7, 23, 59, 30));
         QVERIFY(board.stopSession(rowOf(board, QStringLiteral("А")))); // before midnight: 120
@@ -136,6 +138,9 @@ private slots:
         QCOMPARE(day.amount(), 150.0);
         QCOMPARE(fresh.sessions(), day.sessions());
         QCOMPARE(fresh.amount(), day.amount());
+        for (Payment p : {Payment::Unknown, Payment::Cash, Payment::Card, Payment::Transfer})
+            QCOMPARE(fresh.amount(p), day.amount(p));
+        QCOMPARE(day.amount(Payment::Card), 120.0);
 
         // After midnight a record belongs to the new day, which the form
         // reads afresh when the date changes.

@@ -405,7 +405,10 @@ private slots:
         QVERIFY(f->board().curLog().isEmpty());
         QVERIFY(!pause->isEnabled());
         QVERIFY(!pauseItem->isEnabled());
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        // Paid in cash, as the Stop question offered; the old record's
+        // method is not known.
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ (нал. 20,00\u00A0₽, карта 0,00\u00A0₽, "
+                                               "не указано 100,00\u00A0₽) · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         QCOMPARE(notices().size(), 1);
         f->activateWindow();

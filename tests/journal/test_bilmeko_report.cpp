@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(r.status, 0);
         const QStringList lines = textLines(r.out);
         QCOMPARE(lines.size(), 1 + 3 + 1);
-        QVERIFY(lines[0].endsWith(QStringLiteral("\tСтатус\tЖурнал")));
+        QVERIFY(lines[0].endsWith(QStringLiteral("\tСтатус\tОплата\tЖурнал")));
         QVERIFY(lines[1].endsWith(QLatin1Char('\t') + m_one));
         QVERIFY(lines[2].endsWith(QLatin1Char('\t') + m_one));
         QVERIFY(lines[3].endsWith(QLatin1Char('\t') + m_two));
@@ -155,7 +155,7 @@ private slots:
         QCOMPARE(text.status, 0);
         const QStringList lines = textLines(text.out);
         QCOMPARE(lines.size(), 1 + 3 + 1);
-        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена")),
+        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена\tне указано")),
                  qPrintable(lines[2]));
         QCOMPARE(lines[4], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
 

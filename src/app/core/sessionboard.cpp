@@ -89,6 +89,14 @@ std::int64_t RunningSession::runMs(std::int64_t mono) const
     return std::max<std::int64_t>(mono - startMonoMs - pauseMs(mono), 0);
 }
 
+MinuteCharge RunningSession::charge(std::int64_t chargedMs, double pricePerMinute) const
+{
+    MinuteCharge c = minuteCharge(chargedMs, pricePerMinute);
+    if (abonement)
+        c.amount = 0;
+    return c;
+}
+
 MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute)
 {
     MinuteCharge c;
@@ -168,7 +176,7 @@ void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elap
 
 MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note,
                                          const QString &service, double pricePerMinute, int hours,
-                                         int minutes)
+                                         int minutes, Payment payment, bool abonement)
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
@@ -187,6 +195,8 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
     s.startUtcMs = clock.now().toMSecsSinceEpoch();
     s.startMonoMs = clock.monotonicMs();
     s.bookedMs = dur;
+    s.payment = payment;
+    s.abonement = abonement;
 
     MemTable &t = *m_curLog;
     const MemTable::RowId before = t.currentId();
@@ -232,6 +242,22 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
         throw;
     }
     fillTimes(at, s, elapsedMs(row));
+    return true;
+}
+
+bool SessionBoard::setPayment(MemTable::RowId row, Payment payment)
+{
+    const auto it = m_sessions.find(row);
+    if (m_curLog->rowOf(row) < 0 || it == m_sessions.end())
+        return false;
+    const Payment old = it->second.payment;
+    it->second.payment = payment;
+    try {
+        saveState();
+    } catch (...) {
+        it->second.payment = old;
+        throw;
+    }
     return true;
 }
 
@@ -315,7 +341,7 @@ bool SessionBoard::undoStop()
     t.setField(Price, f.price);
     t.setField(Describe, f.note);
     t.setField(PItem, f.service);
-    t.setField(Summ, minuteCharge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
+    t.setField(Summ, s.charge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
     fillTimes(row, s, s.runMs(mono));
     m_sessions.emplace(id, s);
     const auto takeBack = [&] {
@@ -376,6 +402,8 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
     f.session.startUtcMs = start.toMSecsSinceEpoch();
     f.session.bookedMs = charged;
     f.session.pausedMs = std::max<std::int64_t>(latest.toMSecsSinceEpoch() - f.session.startUtcMs, 0);
+    f.session.payment = r.payment;
+    f.session.abonement = r.abonement;
     f.client = r.clientName;
     f.service = r.service;
     f.note = r.note;
@@ -449,7 +477,7 @@ void SessionBoard::tick()
                     continue;
                 }
                 const double price = t.value(row, priceField).toDouble();
-                const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
+                const double amount = s.charge(std::min(elapsed, s.bookedMs), price).amount;
                 if (s.paused) // its clock stands; only its booked end moves on
                     fillTimes(row, s, elapsed);
                 else
@@ -481,7 +509,7 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     requireCurrent();
     MemTable &t = *m_curLog;
     const RunningSession s = currentSession();
-    const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
+    const MinuteCharge charge = s.charge(chargedMs, t.number(Price));
     FinishedSession f;
     f.session = s;
     f.client = t.text(FIO);
@@ -537,7 +565,9 @@ LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession 
     r.startTime = t.number(TBeg);
     r.elapsed = msValue(elapsed);
     r.endTime = timeValue(end.time());
-    r.amount = minuteCharge(elapsed, r.pricePerMin).amount;
+    r.amount = s.charge(elapsed, r.pricePerMin).amount;
+    r.payment = s.payment;
+    r.abonement = s.abonement;
     r.clientName = t.text(FIO);
     r.service = t.text(PItem);
     r.note = t.text(Describe);
@@ -624,6 +654,8 @@ RestoreReport SessionBoard::restoreSessions()
         s.pausedMs = saved.pausedMs;
         s.paused = saved.paused;
         s.pauseStartUtcMs = saved.pauseStartUtcMs;
+        s.payment = static_cast<Payment>(saved.payment & 3);
+        s.abonement = saved.abonement;
         // Within one boot the monotonic clock still measures the session;
         // after a reboot only the instants are left.
         if (sameRun && saved.hasStartMono && saved.startMonoMs <= mono) {
@@ -641,7 +673,7 @@ RestoreReport SessionBoard::restoreSessions()
         t.setField(Price, saved.price);
         t.setField(Describe, saved.note);
         t.setField(PItem, saved.service);
-        t.setField(Summ, minuteCharge(std::min(elapsed, s.bookedMs), saved.price).amount);
+        t.setField(Summ, s.charge(std::min(elapsed, s.bookedMs), saved.price).amount);
         fillTimes(row, s, elapsed);
         m_sessions.emplace(t.currentId(), s);
         if (!journalRead)
@@ -662,7 +694,7 @@ RestoreReport SessionBoard::restoreSessions()
         e.client = t.text(FIO);
         e.service = t.text(PItem);
         e.end = localValue(s.startUtcMs + s.bookedMs);
-        const MinuteCharge c = minuteCharge(s.bookedMs, t.number(Price));
+        const MinuteCharge c = s.charge(s.bookedMs, t.number(Price));
         e.minutes = c.minutes;
         e.amount = c.amount;
         try {
@@ -730,6 +762,8 @@ SessionState SessionBoard::currentState() const
         o.client = t.value(r, fio).toString();
         o.service = t.value(r, item).toString();
         o.note = t.value(r, note).toString();
+        o.payment = static_cast<int>(s->payment);
+        o.abonement = s->abonement;
         st.sessions.append(o);
     }
     return st;

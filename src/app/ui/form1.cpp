@@ -626,7 +626,7 @@ QString TForm1::makerSite()
 
 void TForm1::SpeedButton1Click()
 {
-    newSessionCommand(this, *m_board, *TPrices);
+    newSessionCommand(this, *m_board, *TPrices, m_options.payment);
     updateReminders();
     updateSessionActions();
     refreshTakings();

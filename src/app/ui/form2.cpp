@@ -57,7 +57,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     QFont f = font();
     f.setPixelSize(FontPixels);
     setFont(f);
-    setFixedSize(374, 158);
+    setFixedSize(374, 184);
 
     // The frame goes first so that the labels inside it are drawn over it.
     Bevel1 = new QFrame(this);
@@ -121,6 +121,14 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
         l->setPalette(p);
     }
 
+    // How the client pays; the default comes from the settings file.
+    LabelPayment = addLabel("LabelPayment", QStringLiteral("Оплата"), 8, 164);
+    PaymentBox = new QComboBox(this);
+    PaymentBox->setObjectName(QStringLiteral("Payment"));
+    PaymentBox->setGeometry(64, 160, 201, 21);
+    for (Payment p : ChosenPayments)
+        PaymentBox->addItem(paymentText(p), static_cast<int>(p));
+
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("Ок"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(272, 4, 101, 25);
@@ -142,6 +150,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     setTabOrder(CHours, Desk);
     setTabOrder(Desk, RxLookupEdit1);
     setTabOrder(RxLookupEdit1, Customer);
+    setTabOrder(Customer, PaymentBox);
 
     connect(RxLookupEdit1, &QComboBox::activated, this, &TForm2::RxLookupEdit1Change);
     connect(CHours, &SpinField::textChanged, this, &TForm2::RxLookupEdit1CloseUp);
@@ -176,6 +185,9 @@ void TForm2::setExtendMode(const QString &fio)
     for (QWidget *w : std::initializer_list<QWidget *>{RxLookupEdit1, Customer, Desk, Label3, Label4, Label8,
                                                         Label9, Label10, Label11, Label1, Label2, Bevel1})
         w->hide();
+    // The payment stays, and moves up under the time.
+    LabelPayment->move(8, 84);
+    PaymentBox->move(64, 80);
     setWindowTitle(QStringLiteral("Добавить время Клиент \"") + fio + QLatin1Char('"'));
 }
 
@@ -197,6 +209,17 @@ int TForm2::hours() const
 int TForm2::minutes() const
 {
     return CMinuts->settledValue();
+}
+
+Payment TForm2::payment() const
+{
+    return static_cast<Payment>(PaymentBox->currentData().toInt());
+}
+
+void TForm2::setPayment(Payment p)
+{
+    const int at = PaymentBox->findData(static_cast<int>(p));
+    PaymentBox->setCurrentIndex(at >= 0 ? at : 0);
 }
 
 void TForm2::showEvent(QShowEvent *event)

@@ -2,6 +2,8 @@
 // The client dialog: service, client, duration and note for a new session,
 // or only the duration when a running session is lengthened.
 
+#include "journal/core/logrecord.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -34,6 +36,9 @@ public:
     QString note() const;
     int hours() const;
     int minutes() const;
+    // "Оплата": the method the session is paid by (shown in both modes).
+    Payment payment() const;
+    void setPayment(Payment p);
 
     // Handlers.
     void FormShow();
@@ -57,6 +62,8 @@ private:
     QLabel *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9, *Label10, *Label11;
     QLabel *Label1, *Label2;
     QComboBox *RxLookupEdit1;
+    QLabel *LabelPayment;
+    QComboBox *PaymentBox;
     QLineEdit *Customer, *Desk;
     SpinField *CHours, *CMinuts;
     QFrame *Bevel1;

@@ -38,6 +38,7 @@ struct RecordFields
     std::string_view service;
     std::string_view note;
     std::string_view status;
+    Payment payment = Payment::Unknown;
 
     // Views into unscrambled journal bytes (a length byte above its
     // field's maximum is taken as the maximum).
@@ -181,7 +182,7 @@ private:
     int m_dateLength = 0;
 };
 
-// "Время", three tabs, then the other nine column titles one tab apart.
+// "Время", three tabs, then the other ten column titles one tab apart.
 QString reportHeader();
 // One record as the window lists it.
 QString reportLine(const LogRecord &r);

@@ -111,8 +111,8 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     ReportColumns::Extent e;
     const QStringList titles = reportHeader().split(QLatin1Char('\t'));
     e.headerFirst = columns.width(titles[0]);
-    e.widest.assign(10, 0);
-    for (int k = 1; k < 10; ++k)
+    e.widest.assign(11, 0);
+    for (int k = 1; k < 11; ++k)
         e.widest[static_cast<size_t>(k)] = columns.width(titles[k + 2]);
     const QString totals = report.totalsLine();
     const qsizetype tab = totals.indexOf(QLatin1Char('\t'));
@@ -142,9 +142,12 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     auto money = [&](double a, double b) {
         return std::max(digitsWidth(columns, Formats::money(a), wide), digitsWidth(columns, Formats::money(b), wide));
     };
-    const qreal at[10] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
-                          money(x.minAmount, x.maxAmount), texts[2], texts[3]};
-    for (int k = 0; k < 10; ++k)
+    qreal payment = 0;
+    for (int m = 0; m < PaymentCount; ++m)
+        payment = std::max(payment, columns.width(paymentText(static_cast<Payment>(m))));
+    const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
+                          money(x.minAmount, x.maxAmount), texts[2], texts[3], payment};
+    for (int k = 0; k < 11; ++k)
         e.widest[static_cast<size_t>(k)] = std::max(e.widest[static_cast<size_t>(k)], at[k]);
     return e;
 }

@@ -1,0 +1,338 @@
+#include "shiftbook.h"
+
+#include "common/core/clock.h"
+#include "common/core/errors.h"
+#include "common/core/systemcalls.h"
+#include "journal/core/logrecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace bilmeko {
+
+namespace {
+
+QByteArray crcField(const QByteArray &before)
+{
+    return QByteArray::number(crc32(before.constData(), static_cast<std::size_t>(before.size())), 16)
+        .rightJustified(8, '0');
+}
+
+bool readWhole(const QByteArray &s, qint64 max, qint64 &out)
+{
+    if (s.isEmpty() || s.size() > 18)
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    bool ok = false;
+    out = s.toLongLong(&ok);
+    return ok && out <= max;
+}
+
+bool readCash(const QByteArray &s, double &out)
+{
+    if (s.isEmpty() || s.size() > 40)
+        return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == '+' || c == '-'))
+            return false;
+    bool ok = false;
+    out = s.toDouble(&ok);
+    return ok && std::isfinite(out) && out >= 0 && out <= ShiftBook::MaxCash;
+}
+
+bool readId(const QByteArray &s, std::uint64_t &out)
+{
+    if (s.size() != 16)
+        return false;
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    out = s.toULongLong(nullptr, 16);
+    return true;
+}
+
+int flushFolder(const QString &file)
+{
+    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int rc = systemCalls().fsync(fd);
+    const int err = rc != 0 ? errno : 0;
+    ::close(fd);
+    return err;
+}
+
+QString lineList(const QList<int> &lines)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < lines.size() && i < 10; ++i)
+        out << QString::number(lines[i]);
+    if (lines.size() > 10)
+        out << QStringLiteral("…");
+    return out.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QByteArray cashField(double cash)
+{
+    return QByteArray::number(cash, 'g', QLocale::FloatingPointShortest);
+}
+
+qint64 journalLength(const QString &journalPath)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(journalPath).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return 0;
+        throw IoError::fromErrno(errno);
+    }
+    return (static_cast<qint64>(st.st_size) / RecordSize) * RecordSize;
+}
+
+ShiftBook::ShiftBook(QString path) : m_path(std::move(path)) {}
+
+const Shift *ShiftBook::openShift() const
+{
+    return !m_shifts.isEmpty() && !m_shifts.last().closed ? &m_shifts.last() : nullptr;
+}
+
+QString ShiftBook::load()
+{
+    m_shifts.clear();
+    m_lastReceipt = 0;
+    m_receipts.clear();
+    m_slips.clear();
+    m_receiptOrder.clear();
+    QFile file(m_path);
+    if (!file.exists())
+        return QString();
+    if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Файл смен \"%1\" не прочитан: %2. Смены не видны, пока он не будет исправлен.")
+            .arg(QDir::toNativeSeparators(m_path), file.errorString());
+
+    QList<int> damaged;
+    bool tooLarge = false;
+    int lineNo = 0;
+    qint64 read = 0;
+    while (!file.atEnd()) {
+        if (read > MaxBytes) {
+            tooLarge = true;
+            break;
+        }
+        QByteArray line = file.readLine(MaxLine + 1);
+        read += line.size();
+        ++lineNo;
+        if (!line.endsWith('\n')) {
+            // Cut short by a crash (or longer than any line of ours): the
+            // rest of an overlong one is skipped up to its end.
+            damaged << lineNo;
+            if (line.size() > MaxLine)
+                while (!file.atEnd() && !line.endsWith('\n'))
+                    line = file.readLine(MaxLine + 1);
+            continue;
+        }
+        line.chop(1);
+        const qsizetype lastTab = line.lastIndexOf('\t');
+        if (lastTab < 0 || line.mid(lastTab + 1) != crcField(line.left(lastTab + 1))) {
+            damaged << lineNo;
+            continue;
+        }
+        const QList<QByteArray> f = line.left(lastTab).split('\t');
+        qint64 number = 0, utc = 0, length = 0;
+        const bool head = f.size() >= 4 && readWhole(f[1], 1'000'000'000, number) && number > 0
+                          && readWhole(f[2], 253'402'300'799'999LL, utc);
+        if (head && f[0] == "open" && f.size() == 6 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
+            Shift s;
+            s.number = static_cast<int>(number);
+            s.openedUtcMs = utc;
+            s.journalFrom = length;
+            const QByteArray name = QByteArray::fromPercentEncoding(f[5]);
+            s.operatorName = QString::fromUtf8(name);
+            if (readCash(f[4], s.openingCash) && s.operatorName.toUtf8() == name) {
+                // An opening while one is open (a file merged by hand): the
+                // earlier ends where the later begins.
+                if (!m_shifts.isEmpty() && !m_shifts.last().closed) {
+                    m_shifts.last().closed = true;
+                    m_shifts.last().closedUtcMs = utc;
+                    m_shifts.last().journalTo = length;
+                    m_shifts.last().countedCash = std::nan("");
+                }
+                m_shifts.append(s);
+                continue;
+            }
+        } else if (head && f[0] == "close" && f.size() == 5 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
+            double counted = 0;
+            if (readCash(f[4], counted) && !m_shifts.isEmpty() && !m_shifts.last().closed
+                && m_shifts.last().number == number) {
+                Shift &s = m_shifts.last();
+                s.closed = true;
+                s.closedUtcMs = utc;
+                s.journalTo = std::max(length, s.journalFrom);
+                s.countedCash = counted;
+                continue;
+            }
+        } else if (head && f[0] == "receipt" && f.size() == 5 && (f[4] == "S" || f[4] == "R")) {
+            std::uint64_t id = 0;
+            if (readId(f[3], id)) {
+                remember(static_cast<int>(number), id, f[4] == "R");
+                m_lastReceipt = std::max(m_lastReceipt, static_cast<int>(number));
+                continue;
+            }
+        }
+        damaged << lineNo;
+    }
+    QStringList problems;
+    if (!damaged.isEmpty())
+        problems << QStringLiteral("В файле смен \"%1\" повреждены строки (%2): %3. Они пропущены, файл оставлен "
+                                   "как есть.")
+                        .arg(QDir::toNativeSeparators(m_path))
+                        .arg(damaged.size())
+                        .arg(lineList(damaged));
+    if (tooLarge)
+        problems << QStringLiteral("Файл смен \"%1\" больше %2 МиБ: прочитано только начало.")
+                        .arg(QDir::toNativeSeparators(m_path))
+                        .arg(MaxBytes / (1024 * 1024));
+    return problems.join(QLatin1Char('\n'));
+}
+
+void ShiftBook::remember(int number, std::uint64_t sessionId, bool reversal)
+{
+    (reversal ? m_slips : m_receipts).insert(sessionId, number);
+    m_receiptOrder.append({sessionId, reversal, number});
+    if (m_receiptOrder.size() > ReceiptMemory) {
+        const Taken oldest = m_receiptOrder.takeFirst();
+        QHash<std::uint64_t, int> &from = oldest.reversal ? m_slips : m_receipts;
+        // Unless a later receipt of the same session took its place.
+        if (from.value(oldest.sessionId) == oldest.number)
+            from.remove(oldest.sessionId);
+    }
+}
+
+void ShiftBook::append(const QByteArray &fields)
+{
+    const QByteArray body = fields + '\t';
+    const QByteArray line = body + crcField(body) + '\n';
+    const QByteArray name = QFile::encodeName(m_path);
+    const auto fail = [this](int err) {
+        throw Error(QStringLiteral("Не удалось записать в файл смен \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(m_path), IoError::fromErrno(err).message()));
+    };
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0)
+        fail(errno);
+    struct Closer
+    {
+        int fd;
+        ~Closer() { systemCalls().close(fd); }
+    } closer{fd};
+    for (int waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++waited) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || waited >= 2000)
+            fail(errno == EWOULDBLOCK ? EAGAIN : errno);
+        const timespec ms{0, 1'000'000};
+        ::nanosleep(&ms, nullptr);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fail(errno);
+    QByteArray bytes = line;
+    // A line cut short by a crash stays damaged, on a line of its own.
+    if (st.st_size > 0) {
+        char last = '\n';
+        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            bytes.prepend('\n');
+    }
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = systemCalls().write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : ENOSPC;
+            // No half line where a whole one was expected.
+            if (::ftruncate(fd, st.st_size) != 0) { /* best effort */ }
+            fail(err);
+        }
+        done += n;
+    }
+    if (systemCalls().fsync(fd) != 0) {
+        const int err = errno;
+        if (::ftruncate(fd, st.st_size) != 0) { /* best effort */ }
+        fail(err);
+    }
+    if (st.st_size == 0) {
+        if (const int err = flushFolder(m_path); err != 0) {
+            if (::ftruncate(fd, 0) != 0) { /* best effort */ }
+            fail(err);
+        }
+    }
+}
+
+Shift ShiftBook::open(const QString &operatorName, double cash, qint64 journalLength)
+{
+    if (const Shift *s = openShift())
+        throw Error(QStringLiteral("Смена %1 (%2) уже открыта.").arg(s->number).arg(s->operatorName));
+    if (!std::isfinite(cash) || cash < 0 || cash > MaxCash)
+        throw Error(QStringLiteral("Сумма в кассе %1 вне пределов от 0 до 1 000 000 000.").arg(cash));
+    Shift s;
+    s.number = m_shifts.isEmpty() ? 1 : m_shifts.last().number + 1;
+    s.operatorName = operatorName.trimmed();
+    s.openingCash = cash;
+    s.openedUtcMs = Clock::current().now().toMSecsSinceEpoch();
+    s.journalFrom = journalLength;
+    append("open\t" + QByteArray::number(s.number) + '\t' + QByteArray::number(s.openedUtcMs) + '\t'
+           + QByteArray::number(journalLength) + '\t' + cashField(cash) + '\t'
+           + s.operatorName.toUtf8().toPercentEncoding());
+    m_shifts.append(s);
+    return s;
+}
+
+Shift ShiftBook::close(double countedCash, qint64 journalLength)
+{
+    if (!openShift())
+        throw Error(QStringLiteral("Смена не открыта."));
+    if (!std::isfinite(countedCash) || countedCash < 0 || countedCash > MaxCash)
+        throw Error(QStringLiteral("Сумма в кассе %1 вне пределов от 0 до 1 000 000 000.").arg(countedCash));
+    Shift s = m_shifts.last();
+    s.closed = true;
+    s.closedUtcMs = Clock::current().now().toMSecsSinceEpoch();
+    s.journalTo = std::max(journalLength, s.journalFrom);
+    s.countedCash = countedCash;
+    append("close\t" + QByteArray::number(s.number) + '\t' + QByteArray::number(s.closedUtcMs) + '\t'
+           + QByteArray::number(s.journalTo) + '\t' + cashField(countedCash));
+    m_shifts.last() = s;
+    return s;
+}
+
+int ShiftBook::receiptNumber(std::uint64_t sessionId, bool reversal) const
+{
+    return (reversal ? m_slips : m_receipts).value(sessionId, 0);
+}
+
+int ShiftBook::takeReceiptNumber(std::uint64_t sessionId, bool reversal)
+{
+    const int number = m_lastReceipt + 1;
+    append("receipt\t" + QByteArray::number(number) + '\t'
+           + QByteArray::number(Clock::current().now().toMSecsSinceEpoch()) + '\t'
+           + QByteArray::number(static_cast<qulonglong>(sessionId), 16).rightJustified(16, '0') + '\t'
+           + (reversal ? "R" : "S"));
+    m_lastReceipt = number;
+    remember(number, sessionId, reversal);
+    return number;
+}
+
+} // namespace bilmeko
