@@ -180,11 +180,24 @@ private slots:
         f.session.pausedMs = 5 * 60'000;
         f.endUtcMs = at(7, 10, 35).toMSecsSinceEpoch() + 20'000;
         f.charge = minuteCharge(30 * 60'000 + 20'000, f.price);
-        const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36));
-        QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек\nКлиент: Иванова\nУслуга: Стрижка\n"
+        f.session.payment = Payment::Card;
+        const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36),
+                                      {12, QStringLiteral("Стойка 1"), QStringLiteral("Петрова"), false});
+        // Start + pauses + time = end, to the second; the minutes are the
+        // time's whole ones.
+        QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек № 12\nКасса: Стойка 1\nОператор: Петрова\n"
+                                          "Клиент: Иванова\nУслуга: Стрижка\n"
                                           "Цена за минуту: 12,50\u00A0₽\nНачало: 07.12.2026 10:00:00\n"
-                                          "Конец: 07.12.2026 10:35:20\nПаузы, мин: 5\nМинут: 30\n"
-                                          "Сумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00"));
+                                          "Паузы: 0:05:00\nВремя: 0:30:20\nКонец: 07.12.2026 10:35:20\nМинут: 30\n"
+                                          "Оплата: карта\nСумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00\n"
+                                          "Не является фискальным документом"));
+        const Receipt copy = makeReceipt(f, QString(), at(7, 10, 36), {12, QString(), QString(), true});
+        QCOMPARE(copy.title, QStringLiteral("Чек № 12 (копия)"));
+        QVERIFY(copy.text().contains(QStringLiteral("\nОператор: смена не открыта\n")));
+        const Receipt slip = makeReversalSlip(f, QString(), at(7, 10, 40), {13, QString(), QStringLiteral("Петрова"), false}, 12);
+        QCOMPARE(slip.title, QStringLiteral("Отмена № 13"));
+        QVERIFY(slip.text().contains(QStringLiteral("Отменяет чек: № 12\n")));
+        QVERIFY(slip.text().contains(QStringLiteral("Оплата: карта\nСумма: -375,00\u00A0₽\n")));
         f.session.pausedMs = 0;
         QVERIFY(!makeReceipt(f, QString(), at(7, 10, 36)).text().contains(QStringLiteral("Паузы")));
         QVERIFY(makeReceipt(f, QString(), at(7, 10, 36)).text().startsWith(QStringLiteral("Bilmeko\n")));

@@ -430,8 +430,9 @@ private slots:
         const auto receiptHas = [this](const QString &printed) {
             const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
             for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
-                                      "Начало: 07.12.2026 10:00:00", "Конец: 07.12.2026 10:21:00", "Паузы, мин: 10",
-                                      "Минут: 11", "Сумма: 22,00 ₽"})
+                                      "Начало: 07.12.2026 10:00:00", "Паузы: 0:10:00", "Время: 0:11:00",
+                                      "Конец: 07.12.2026 10:21:00", "Минут: 11", "Оплата: наличные",
+                                      "Сумма: 22,00 ₽", "Не является фискальным документом"})
                 QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
             QVERIFY2(receipt.contains(QStringLiteral("Напечатано: ") + printed), qPrintable(receipt));
         };

@@ -319,6 +319,7 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     TakingsLabel = new QLabel(this);
     TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
     statusBar()->addWidget(TakingsLabel);
+    buildDeskMenu();
 
     Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
     Prices->setObjectName(QStringLiteral("Prices"));
@@ -659,6 +660,8 @@ void TForm1::SpeedButton4Click()
 
 void TForm1::N8Click()
 {
+    // Any of today's sessions can have its receipt again from its line.
+    reportWindow()->reprintHook = [this](const LogRecord &r) { reprintReceipt(r); };
     const double today = dateValue(Clock::current().today());
     showPeriodReport(reportWindow(), m_journalPath, today, today);
 }
@@ -666,9 +669,12 @@ void TForm1::N8Click()
 void TForm1::N10Click()
 {
     const FinishedSession *undo = m_board->undoableStop();
+    const std::optional<FinishedSession> stopped = undo ? std::optional<FinishedSession>(*undo) : std::nullopt;
     const std::uint64_t id = undo ? undo->session.id : 0;
     if (!m_board->undoStop())
         return;
+    if (m_options.receipt && stopped)
+        printReversalSlip(*stopped);
     // Its notice would say the session is over: it is not any more.
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<TFormbox *>(w); box && box->sessionId() == id)
@@ -678,12 +684,12 @@ void TForm1::N10Click()
     refreshTakings();
 }
 
-Receipt TForm1::lastReceipt() const
+Receipt TForm1::lastReceipt()
 {
     const FinishedSession *f = m_board->lastFinished();
     if (!f)
         throw Error(QStringLiteral("Нет законченного сеанса для чека."));
-    return makeReceipt(*f, m_options.salonName, Clock::current().now());
+    return numberedReceipt(*f);
 }
 
 void TForm1::N11Click()
@@ -722,7 +728,7 @@ void TForm1::sessionFinished(const FinishedSession &f)
     // GUI thread), so neither the tick nor the operator waits for the print
     // service, and nothing takes the focus. Only a failure shows, as an
     // error box naming the printer.
-    const Receipt receipt = makeReceipt(f, m_options.salonName, Clock::current().now());
+    const Receipt receipt = numberedReceipt(f);
     const int width = m_options.receiptWidthMm;
     QThreadPool::globalInstance()->start([receipt, width] {
         try {
@@ -800,6 +806,7 @@ void TForm1::N5Click()
 {
     if (!ZePeriod1->Execute())
         return;
+    reportWindow()->reprintHook = nullptr;
     showPeriodReport(reportWindow(), m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
 }
 
@@ -950,6 +957,7 @@ void TForm1::FormCreate()
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
     m_options = readShiftOptions(*SettingsIni);
+    loadDesk();
     SettingsIni->releaseText();
     // Reading a long price list leaves its passing pieces free in the heap;
     // give those pages back rather than keep them for the whole run.

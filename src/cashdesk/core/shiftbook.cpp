@@ -109,6 +109,14 @@ const Shift *ShiftBook::openShift() const
     return !m_shifts.isEmpty() && !m_shifts.last().closed ? &m_shifts.last() : nullptr;
 }
 
+const Shift *ShiftBook::shiftAt(std::int64_t utcMs) const
+{
+    for (auto it = m_shifts.crbegin(); it != m_shifts.crend(); ++it)
+        if (it->openedUtcMs <= utcMs && (!it->closed || utcMs < it->closedUtcMs))
+            return &*it;
+    return nullptr;
+}
+
 QString ShiftBook::load()
 {
     m_shifts.clear();

@@ -73,6 +73,9 @@ public:
     const QList<Shift> &shifts() const { return m_shifts; }
     // The shift open now, or nullptr.
     const Shift *openShift() const;
+    // The shift that was open at that instant, or nullptr (for a receipt
+    // printed again: its operator).
+    const Shift *shiftAt(std::int64_t utcMs) const;
 
     // Appends the opening; throws Error (naming the file) when it cannot be
     // written, or when a shift is open already, and changes nothing then.

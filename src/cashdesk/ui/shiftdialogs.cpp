@@ -147,6 +147,56 @@ void CloseShiftDialog::check()
     m_difference->setText(ok ? Formats::current().currency2(v - m_summary.expectedCash()) : QString());
 }
 
+AbonementSaleDialog::AbonementSaleDialog(const QList<AbonementKind> &kinds, Payment payment, QWidget *parent)
+    : QDialog(parent), m_kinds(kinds)
+{
+    setObjectName(QStringLiteral("AbonementSale"));
+    setWindowTitle(QStringLiteral("Продать абонемент"));
+    m_client = new QLineEdit(this);
+    m_client->setObjectName(QStringLiteral("AbonementClient"));
+    m_client->setMaxLength(20); // what a record keeps of a session's client
+    m_kind = new QComboBox(this);
+    m_kind->setObjectName(QStringLiteral("AbonementKind"));
+    const Formats &fm = Formats::current();
+    for (const AbonementKind &k : kinds)
+        m_kind->addItem(QStringLiteral("%1: %2 мин, %3").arg(k.name).arg(k.minutes).arg(fm.currency2(k.price)));
+    m_payment = new QComboBox(this);
+    m_payment->setObjectName(QStringLiteral("AbonementPayment"));
+    for (Payment p : ChosenPayments)
+        m_payment->addItem(paymentText(p), static_cast<int>(p));
+    m_payment->setCurrentIndex(std::max(0, m_payment->findData(static_cast<int>(payment))));
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Клиент"), m_client);
+    form->addRow(QStringLiteral("Абонемент"), m_kind);
+    form->addRow(QStringLiteral("Оплата"), m_payment);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = okButton(buttons, QStringLiteral("Продать"));
+    m_ok->setObjectName(QStringLiteral("AbonementOk"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    const auto check = [this] { m_ok->setEnabled(!client().isEmpty() && m_kind->currentIndex() >= 0); };
+    connect(m_client, &QLineEdit::textChanged, this, check);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    check();
+}
+
+QString AbonementSaleDialog::client() const
+{
+    return m_client->text().trimmed();
+}
+
+AbonementKind AbonementSaleDialog::kind() const
+{
+    return m_kinds.value(m_kind->currentIndex());
+}
+
+Payment AbonementSaleDialog::payment() const
+{
+    return static_cast<Payment>(m_payment->currentData().toInt());
+}
+
 ShiftReportsDialog::ShiftReportsDialog(const QList<Shift> &shifts, Summarize summarize, QString desk,
                                        SlipHook print, SlipHook savePdf, QWidget *parent)
     : QDialog(parent), m_shifts(shifts), m_summarize(std::move(summarize)), m_desk(std::move(desk))

@@ -4,6 +4,7 @@
 // the reports of past shifts. They only move data between widgets and the
 // core; printing and saving are the caller's, through the hooks.
 
+#include "cashdesk/core/abonement.h"
 #include "cashdesk/core/shiftreport.h"
 
 #include <QDialog>
@@ -76,6 +77,24 @@ private:
     QPlainTextEdit *m_text;
     QPushButton *m_print;
     QPushButton *m_save;
+};
+
+// "Продать абонемент": the client, the kind and how it is paid.
+class AbonementSaleDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    AbonementSaleDialog(const QList<AbonementKind> &kinds, Payment payment, QWidget *parent = nullptr);
+    QString client() const;
+    AbonementKind kind() const;
+    Payment payment() const;
+
+private:
+    QList<AbonementKind> m_kinds;
+    QLineEdit *m_client;
+    QComboBox *m_kind;
+    QComboBox *m_payment;
+    QPushButton *m_ok;
 };
 
 // Cash as typed: digits, one ',' or '.', blanks between groups; false for

@@ -10,6 +10,7 @@
 #include "reporttextedit.h"
 
 #include <QCoreApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -174,6 +175,9 @@ TForm5::TForm5(QWidget *parent)
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A finished session's receipt again, from its line (today's report).
+    RichEdit1->viewport()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(RichEdit1->viewport(), &QWidget::customContextMenuRequested, this, &TForm5::recordMenu);
 
     LabelSum = makeLabel(this, "LabelSum", QStringLiteral("LabelSum"), QRect(184, 352, 81, 20), 16, true);
     Label2 = makeLabel(this, "Label2", QStringLiteral("Время"), QRect(288, 348, 63, 24), 19, false);
@@ -278,6 +282,35 @@ CharWidths TForm5::charWidths() const
         w[static_cast<size_t>(b)] = static_cast<float>(metrics.horizontalAdvance(ch));
     }
     return w;
+}
+
+bool TForm5::recordOnLine(int line, LogRecord &out) const
+{
+    const qsizetype i = line - 1;
+    return i >= 0 && i < m_report.recordCount() && m_report.readRecord(i, out) && !out.reversal;
+}
+
+bool TForm5::reprintLine(int line)
+{
+    LogRecord r;
+    if (!reprintHook || !recordOnLine(line, r))
+        return false;
+    guard([&] { reprintHook(r); });
+    return true;
+}
+
+void TForm5::recordMenu(const QPoint &at)
+{
+    if (!reprintHook)
+        return;
+    const int line = RichEdit1->positionAt(at).line;
+    LogRecord r;
+    QMenu menu(this);
+    QAction *reprint = menu.addAction(QStringLiteral("Напечатать чек"));
+    reprint->setObjectName(QStringLiteral("ReprintReceipt"));
+    reprint->setEnabled(recordOnLine(line, r));
+    if (menu.exec(RichEdit1->viewport()->mapToGlobal(at)) == reprint)
+        reprintLine(line);
 }
 
 void TForm5::setReport(const PeriodReport &report)
