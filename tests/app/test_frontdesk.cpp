@@ -8,6 +8,7 @@
 #include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
+#include "common/core/formats.h"
 #include "common/core/memtable.h"
 #include "common/ui/errorbox.h"
 #include "formtestutil.h"
@@ -27,6 +28,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -531,6 +533,84 @@ private slots:
                                      QStringLiteral("Минут: 30"), QStringLiteral("Сумма: 60,00 ₽")})
             QVERIFY2(receipt.contains(piece), qPrintable(receipt));
         QVERIFY2(!receipt.contains(QStringLiteral("Паузы")), qPrintable(receipt));
+    }
+
+    // A shift through the menus and dialogs: opened with an operator from
+    // the list and the cash typed, a session paid at the Stop question, the
+    // shift closed with the counted cash (its report saved as PDF beside the
+    // journal), today's receipt printed again from the report's line.
+    void cashDeskDayThroughTheMenus()
+    {
+        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nPayment=card\r\n[Operators]\r\n1=Anna\r\n2=Boris\r\n"
+                                               "[Abonements]\r\nTen=600;4500\r\n");
+        TrayForm f(dir());
+        auto *shiftLabel = f.findChild<QLabel *>("ShiftLabel");
+        QCOMPARE(shiftLabel->text(), QStringLiteral("смена не открыта"));
+        QVERIFY(!f.findChild<QAction *>("ShiftClose")->isEnabled());
+
+        test::onNextModal([](QWidget *w) {
+            auto *who = w->findChild<QComboBox *>("ShiftOperator");
+            QCOMPARE(who->count(), 2);
+            QCOMPARE(who->currentText(), QStringLiteral("Anna"));
+            test::retype(w->findChild<QLineEdit *>("ShiftCash"), QStringLiteral("1 000,50"));
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftOk"), Qt::LeftButton);
+        });
+        f.findChild<QAction *>("ShiftOpen")->trigger();
+        QCOMPARE(shiftLabel->text(), QStringLiteral("Смена 1: Anna"));
+        QVERIFY(!f.findChild<QAction *>("ShiftOpen")->isEnabled());
+
+        // The new-session dialog starts at [Options] Payment and offers the
+        // abonement; the Stop question can still change the method.
+        test::onNextModal([](QWidget *w) {
+            QCOMPARE(w->findChild<QComboBox *>("Payment")->currentText(), QStringLiteral("карта"));
+            QVERIFY(w->findChild<QWidget *>("Abonement")->isVisible());
+            static_cast<QDialog *>(w)->reject();
+        });
+        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton1"), Qt::LeftButton);
+        f.board().addSession(QStringLiteral("Петров"), QString(), QStringLiteral("Стрижка"), 2, 1, 0, Payment::Card);
+        m_clock->advanceSecs(10 * 60);
+        test::onNextModal([](QWidget *w) {
+            auto *method = w->findChild<QComboBox *>("StopPayment");
+            QVERIFY(method && method->isVisible());
+            QCOMPARE(method->currentText(), QStringLiteral("карта"));
+            method->setCurrentIndex(method->findText(QStringLiteral("наличные")));
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click();
+        });
+        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
+        QVERIFY(f.board().curLog().isEmpty());
+        QVERIFY2(f.findChild<QLabel *>("TakingsLabel")->text().contains(QStringLiteral("(нал. 20,00\u00A0₽, карта 0,00")),
+                 qPrintable(f.findChild<QLabel *>("TakingsLabel")->text()));
+
+        // Today's line prints its receipt again: a number taken once, then copies.
+        test::onNextModal([&f](QWidget *) {
+            TForm5 *report = f.reportWindow();
+            QVERIFY(report->reprintLine(1));
+            QVERIFY(report->reprintLine(1));
+            QVERIFY(!report->reprintLine(0)); // the titles
+            report->close();
+        });
+        f.N8Click();
+        QCOMPARE(f.shifts().lastReceiptNumber(), 1);
+
+        QString difference, shown;
+        test::onNextModal([&](QWidget *w) {
+            shown = w->findChild<QPlainTextEdit *>("ShiftReportText")->toPlainText();
+            test::retype(w->findChild<QLineEdit *>("CountedCash"), QStringLiteral("1020"));
+            difference = w->findChild<QLabel *>("ShiftDifference")->text();
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftOk"), Qt::LeftButton);
+        });
+        f.findChild<QAction *>("ShiftClose")->trigger();
+        // The text field shows no-break spaces as plain ones.
+        QVERIFY2(shown.contains(QStringLiteral("Наличные по расчету: ")
+                                + Formats::current().currency2(1020.5).replace(QChar(0xA0), QLatin1Char(' '))),
+                 qPrintable(shown));
+        QCOMPARE(difference, Formats::current().currency2(-0.5));
+        QCOMPARE(shiftLabel->text(), QStringLiteral("смена не открыта"));
+        const QString pdf = test::pdfText(f.shiftPdfPath(1)).simplified();
+        for (const char *piece : {"Отчет о смене 1", "Оператор: Anna", "Выручка, наличные: 20,00 ₽",
+                                  "Наличные по факту: 1 020,00 ₽", "Расхождение: -0,50 ₽",
+                                  "Не является фискальным документом"})
+            QVERIFY2(pdf.contains(QString::fromUtf8(piece)), qPrintable(pdf));
     }
 
 private:

@@ -627,7 +627,7 @@ QString TForm1::makerSite()
 
 void TForm1::SpeedButton1Click()
 {
-    newSessionCommand(this, *m_board, *TPrices, m_options.payment);
+    newSessionCommand(this, *m_board, *TPrices, m_options.payment, !m_abonements.isEmpty());
     updateReminders();
     updateSessionActions();
     refreshTakings();

@@ -6,6 +6,7 @@
 #include "common/ui/memtablemodel.h"
 #include "spinfield.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
@@ -129,6 +130,11 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     for (Payment p : ChosenPayments)
         PaymentBox->addItem(paymentText(p), static_cast<int>(p));
 
+    Abonement = new QCheckBox(QStringLiteral("По абонементу"), this);
+    Abonement->setObjectName(QStringLiteral("Abonement"));
+    Abonement->setGeometry(272, 160, 101, 21);
+    Abonement->hide();
+
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("Ок"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(272, 4, 101, 25);
@@ -151,6 +157,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     setTabOrder(Desk, RxLookupEdit1);
     setTabOrder(RxLookupEdit1, Customer);
     setTabOrder(Customer, PaymentBox);
+    setTabOrder(PaymentBox, Abonement);
 
     connect(RxLookupEdit1, &QComboBox::activated, this, &TForm2::RxLookupEdit1Change);
     connect(CHours, &SpinField::textChanged, this, &TForm2::RxLookupEdit1CloseUp);
@@ -185,6 +192,7 @@ void TForm2::setExtendMode(const QString &fio)
     for (QWidget *w : std::initializer_list<QWidget *>{RxLookupEdit1, Customer, Desk, Label3, Label4, Label8,
                                                         Label9, Label10, Label11, Label1, Label2, Bevel1})
         w->hide();
+    Abonement->hide();
     // The payment stays, and moves up under the time.
     LabelPayment->move(8, 84);
     PaymentBox->move(64, 80);
@@ -209,6 +217,16 @@ int TForm2::hours() const
 int TForm2::minutes() const
 {
     return CMinuts->settledValue();
+}
+
+void TForm2::offerAbonement(bool offered)
+{
+    Abonement->setVisible(offered && !m_extend);
+}
+
+bool TForm2::abonement() const
+{
+    return Abonement->isVisibleTo(this) && Abonement->isChecked();
 }
 
 Payment TForm2::payment() const

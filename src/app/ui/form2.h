@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -39,6 +40,10 @@ public:
     // "Оплата": the method the session is paid by (shown in both modes).
     Payment payment() const;
     void setPayment(Payment p);
+    // "По абонементу": offered when the desk sells abonements; the session
+    // then draws on the client's.
+    void offerAbonement(bool offered);
+    bool abonement() const;
 
     // Handlers.
     void FormShow();
@@ -64,6 +69,7 @@ private:
     QComboBox *RxLookupEdit1;
     QLabel *LabelPayment;
     QComboBox *PaymentBox;
+    QCheckBox *Abonement;
     QLineEdit *Customer, *Desk;
     SpinField *CHours, *CMinuts;
     QFrame *Bevel1;

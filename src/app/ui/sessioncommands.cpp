@@ -1,5 +1,7 @@
 #include "sessioncommands.h"
 
+#include "cashdesk/core/abonement.h"
+#include "common/core/errors.h"
 #include "common/core/memtable.h"
 #include "form2.h"
 #include "app/core/sessionboard.h"
@@ -19,14 +21,25 @@ namespace bilmeko {
 // may end the session it was opened for. Extend and Stop therefore remember
 // the row itself, not "the current row", and do nothing if it is gone.
 
-void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices, Payment payment)
+void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices, Payment payment, bool abonements)
 {
     TForm2 dialog(&prices, parent);
     dialog.setPayment(payment);
+    dialog.offerAbonement(abonements);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (dialog.abonement()) {
+        const qint64 booked = qint64(dialog.hours()) * 60 + dialog.minutes();
+        const AbonementBalance balance = abonementBalance(board.journalPath(), dialog.customer());
+        if (balance.left() < booked)
+            throw Error(QStringLiteral("На абонементе клиента «%1» %2 мин, а назначено %3 мин.")
+                            .arg(dialog.customer().trimmed())
+                            .arg(balance.left())
+                            .arg(booked));
+    }
     board.addSession(dialog.customer(), dialog.note(), prices.text(QStringLiteral("PItem")),
-                     prices.number(QStringLiteral("PPrice")), dialog.hours(), dialog.minutes(), dialog.payment());
+                     prices.number(QStringLiteral("PPrice")), dialog.hours(), dialog.minutes(), dialog.payment(),
+                     dialog.abonement());
 }
 
 void extendSessionCommand(QWidget *parent, SessionBoard &board)

@@ -11,8 +11,11 @@ class MemTable;
 class SessionBoard;
 
 // "Новый": the client dialog, then a new session in front of the current row;
-// its "Оплата" starts at `payment`.
-void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices, Payment payment = Payment::Cash);
+// its "Оплата" starts at `payment`. With abonements on sale the dialog
+// offers "По абонементу": the client's balance in the journal must then
+// cover the booked minutes.
+void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices, Payment payment = Payment::Cash,
+                       bool abonements = false);
 // "Продлить": the client dialog in extend mode for the current session; its
 // payment method can be changed there too.
 void extendSessionCommand(QWidget *parent, SessionBoard &board);
