@@ -67,8 +67,11 @@ void TestCashDesk::shiftsAndReceiptsReadBack()
     QVERIFY(!book.openShift());
     book.open(QStringLiteral("Анна\tМ."), 1500.5, 0);
     QVERIFY_THROWS_EXCEPTION(Error, book.open(QStringLiteral("Б"), 0, 0)); // one at a time
-    QCOMPARE(book.takeReceiptNumber(7, false), 1);
-    QCOMPARE(book.takeReceiptNumber(7, true), 2);
+    // A receipt and its reversal's slip; then the session stopped again
+    // after the undo: a record of its own, a number of its own.
+    QCOMPARE(book.takeReceiptNumber({7, 1000, false}), 1);
+    QCOMPARE(book.takeReceiptNumber({7, 1000, true}), 2);
+    QCOMPARE(book.takeReceiptNumber({7, 5000, false}), 3);
     m_clock->advanceSecs(3600);
     book.close(1490, 3 * RecordSize);
     book.open(QStringLiteral("Борис"), 1490, 3 * RecordSize);
@@ -85,10 +88,11 @@ void TestCashDesk::shiftsAndReceiptsReadBack()
     QCOMPARE(first.journalTo, qint64(3 * RecordSize));
     QCOMPARE(again.openShift()->number, 2);
     QCOMPARE(again.openShift()->journalFrom, qint64(3 * RecordSize));
-    QCOMPARE(again.receiptNumber(7, false), 1);
-    QCOMPARE(again.receiptNumber(7, true), 2);
-    QCOMPARE(again.receiptNumber(8, false), 0);
-    QCOMPARE(again.takeReceiptNumber(8, false), 3);
+    QCOMPARE(again.receiptNumber({7, 1000, false}), 1);
+    QCOMPARE(again.receiptNumber({7, 1000, true}), 2);
+    QCOMPARE(again.receiptNumber({7, 5000, false}), 3);
+    QCOMPARE(again.receiptNumber({8, 1000, false}), 0);
+    QCOMPARE(again.takeReceiptNumber({8, 1000, false}), 4);
     const QDateTime opened = QDateTime(QDate(2026, 12, 7), QTime(9, 30));
     QCOMPARE(again.shiftAt(opened.toMSecsSinceEpoch())->number, 1);
 }
@@ -118,7 +122,7 @@ void TestCashDesk::damageIsReportedAndSkipped()
     {
         ShiftBook book(file);
         book.open(QStringLiteral("Анна"), 100, 0);
-        book.takeReceiptNumber(1, false);
+        book.takeReceiptNumber({1, 1000, false});
         book.close(100, 0);
         book.open(QStringLiteral("Борис"), 100, 0);
     }
@@ -138,12 +142,12 @@ void TestCashDesk::damageIsReportedAndSkipped()
     QCOMPARE(test::readFile(file), bytes); // left as it is
 
     // Whatever the damage, the book goes on: the next line on a line of its own.
-    const int number = book.takeReceiptNumber(2, false);
+    const int number = book.takeReceiptNumber({2, 1000, false});
     QVERIFY(number >= 1);
     ShiftBook again(file);
     const QString after = again.load();
     QVERIFY2(after.contains(QStringLiteral("(%1)").arg(damaged)), qPrintable(after)); // the same, no more
-    QCOMPARE(again.receiptNumber(2, false), number);
+    QCOMPARE(again.receiptNumber({2, 1000, false}), number);
 }
 
 // A child opens a shift and takes receipt numbers, then is killed with
@@ -162,7 +166,7 @@ void TestCashDesk::killedShiftStaysOpenAndNumbersGoOn()
             book.load();
             book.open(QStringLiteral("Вера"), 2500, 0);
             for (std::uint64_t id = 1; id <= 3; ++id)
-                book.takeReceiptNumber(id, false);
+                book.takeReceiptNumber({id, 1000, false});
         } catch (...) {
             ::_exit(1);
         }
@@ -186,7 +190,7 @@ void TestCashDesk::killedShiftStaysOpenAndNumbersGoOn()
     QCOMPARE(book.openShift()->operatorName, QStringLiteral("Вера"));
     QCOMPARE(book.openShift()->openingCash, 2500.0);
     QCOMPARE(book.lastReceiptNumber(), 3);
-    QCOMPARE(book.takeReceiptNumber(4, false), 4);
+    QCOMPARE(book.takeReceiptNumber({4, 1000, false}), 4);
 }
 
 // The report's expected cash is the opening cash and the shift's cash

@@ -1,5 +1,6 @@
 #include "sessionboard.h"
 
+#include "cashdesk/core/abonement.h"
 #include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
@@ -386,6 +387,9 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
 {
     const auto within = [](double v, double from, double to) { return std::isfinite(v) && v >= from && v <= to; };
     // Years 1900 to 9999; at most the longest booking; money as the grid takes it.
+    // An abonement's sale is no session.
+    if (r.abonement && r.status == StatusAbonement)
+        return std::nullopt;
     if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
         || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include "cashdesk/core/shiftreport.h"
 #include "cashdesk/ui/shiftdialogs.h"
 #include "common/core/clock.h"
+#include "common/core/datetime.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "deskprint.h"
@@ -169,24 +170,25 @@ void TForm1::AbonementSellClick()
                                  .arg(balance.left()),
                              15000);
     if (m_options.receipt)
-        printInBackground(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(),
-                                               headingFor(Clock::current().now().toMSecsSinceEpoch(), r.sessionId, false)),
+        printInBackground(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)),
                           m_options.receiptWidthMm);
 }
 
-ReceiptHeading TForm1::headingFor(std::int64_t endUtcMs, std::uint64_t sessionId, bool reversal)
+ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
 {
     ReceiptHeading h;
     h.desk = m_desk;
-    if (const Shift *s = m_shifts.shiftAt(endUtcMs))
+    // The operator of the shift open when the record was written.
+    if (const Shift *s = m_shifts.shiftAt(toDateTime(record.written).toMSecsSinceEpoch()))
         h.operatorName = s->operatorName;
-    h.number = m_shifts.receiptNumber(sessionId, reversal);
+    const ReceiptKey key{record.sessionId, roundToMs(record.written), reversal};
+    h.number = m_shifts.receiptNumber(key);
     h.copy = h.number > 0;
     if (h.number == 0) {
         // On the disk before the slip is printed, so a number is never
         // given twice; a file that cannot be written gives no number.
         try {
-            h.number = m_shifts.takeReceiptNumber(sessionId, reversal);
+            h.number = m_shifts.takeReceiptNumber(key);
         } catch (const Error &e) {
             showErrorBox(e.message());
         }
@@ -196,13 +198,13 @@ ReceiptHeading TForm1::headingFor(std::int64_t endUtcMs, std::uint64_t sessionId
 
 Receipt TForm1::numberedReceipt(const FinishedSession &f)
 {
-    return makeReceipt(f, m_options.salonName, Clock::current().now(), headingFor(f.endUtcMs, f.session.id, false));
+    return makeReceipt(f, m_options.salonName, Clock::current().now(), headingFor(f.record, false));
 }
 
 void TForm1::printReversalSlip(const FinishedSession &stopped)
 {
-    const int stopReceipt = m_shifts.receiptNumber(stopped.session.id, false);
-    const ReceiptHeading h = headingFor(Clock::current().now().toMSecsSinceEpoch(), stopped.session.id, true);
+    const int stopReceipt = m_shifts.receiptNumber({stopped.record.sessionId, roundToMs(stopped.record.written), false});
+    const ReceiptHeading h = headingFor(stopped.record, true);
     printInBackground(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt),
                       m_options.receiptWidthMm);
 }
@@ -210,9 +212,8 @@ void TForm1::printReversalSlip(const FinishedSession &stopped)
 void TForm1::reprintReceipt(const LogRecord &record)
 {
     if (record.abonement && record.status == StatusAbonement) {
-        const std::int64_t when = toDateTime(record.written).toMSecsSinceEpoch();
         printInBackground(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
-                                               headingFor(when, record.sessionId, false)),
+                                               headingFor(record, false)),
                           m_options.receiptWidthMm);
         return;
     }

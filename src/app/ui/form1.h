@@ -183,7 +183,7 @@ private:
     void loadDesk();
     void buildDeskMenu();
     void updateShiftLabel();
-    ReceiptHeading headingFor(std::int64_t endUtcMs, std::uint64_t sessionId, bool reversal);
+    ReceiptHeading headingFor(const LogRecord &record, bool reversal);
     void printReversalSlip(const FinishedSession &stopped);
 
     QString m_dir;

@@ -122,7 +122,6 @@ QString ShiftBook::load()
     m_shifts.clear();
     m_lastReceipt = 0;
     m_receipts.clear();
-    m_slips.clear();
     m_receiptOrder.clear();
     QFile file(m_path);
     if (!file.exists())
@@ -195,7 +194,7 @@ QString ShiftBook::load()
         } else if (head && f[0] == "receipt" && f.size() == 5 && (f[4] == "S" || f[4] == "R")) {
             std::uint64_t id = 0;
             if (readId(f[3], id)) {
-                remember(static_cast<int>(number), id, f[4] == "R");
+                remember(static_cast<int>(number), {id, utc, f[4] == "R"});
                 m_lastReceipt = std::max(m_lastReceipt, static_cast<int>(number));
                 continue;
             }
@@ -216,16 +215,15 @@ QString ShiftBook::load()
     return problems.join(QLatin1Char('\n'));
 }
 
-void ShiftBook::remember(int number, std::uint64_t sessionId, bool reversal)
+void ShiftBook::remember(int number, const ReceiptKey &key)
 {
-    (reversal ? m_slips : m_receipts).insert(sessionId, number);
-    m_receiptOrder.append({sessionId, reversal, number});
+    m_receipts.insert(key, number);
+    m_receiptOrder.append({key, number});
     if (m_receiptOrder.size() > ReceiptMemory) {
-        const Taken oldest = m_receiptOrder.takeFirst();
-        QHash<std::uint64_t, int> &from = oldest.reversal ? m_slips : m_receipts;
-        // Unless a later receipt of the same session took its place.
-        if (from.value(oldest.sessionId) == oldest.number)
-            from.remove(oldest.sessionId);
+        const auto [oldest, oldNumber] = m_receiptOrder.takeFirst();
+        // Unless a later line for the same record took its place.
+        if (m_receipts.value(oldest) == oldNumber)
+            m_receipts.remove(oldest);
     }
 }
 
@@ -326,20 +324,21 @@ Shift ShiftBook::close(double countedCash, qint64 journalLength)
     return s;
 }
 
-int ShiftBook::receiptNumber(std::uint64_t sessionId, bool reversal) const
+int ShiftBook::receiptNumber(const ReceiptKey &key) const
 {
-    return (reversal ? m_slips : m_receipts).value(sessionId, 0);
+    return m_receipts.value(key, 0);
 }
 
-int ShiftBook::takeReceiptNumber(std::uint64_t sessionId, bool reversal)
+int ShiftBook::takeReceiptNumber(const ReceiptKey &key)
 {
+    if (key.writtenMs < 0 || key.writtenMs > 253'402'300'799'999LL)
+        throw Error(QStringLiteral("Чек не получил номера: у записи неверная дата."));
     const int number = m_lastReceipt + 1;
-    append("receipt\t" + QByteArray::number(number) + '\t'
-           + QByteArray::number(Clock::current().now().toMSecsSinceEpoch()) + '\t'
-           + QByteArray::number(static_cast<qulonglong>(sessionId), 16).rightJustified(16, '0') + '\t'
-           + (reversal ? "R" : "S"));
+    append("receipt\t" + QByteArray::number(number) + '\t' + QByteArray::number(key.writtenMs) + '\t'
+           + QByteArray::number(static_cast<qulonglong>(key.sessionId), 16).rightJustified(16, '0') + '\t'
+           + (key.reversal ? "R" : "S"));
     m_lastReceipt = number;
-    remember(number, sessionId, reversal);
+    remember(number, key);
     return number;
 }
 

@@ -10,7 +10,7 @@
 //
 //   open<TAB><shift><TAB><utc ms><TAB><journal bytes><TAB><cash><TAB><operator><TAB><crc>
 //   close<TAB><shift><TAB><utc ms><TAB><journal bytes><TAB><counted cash><TAB><crc>
-//   receipt<TAB><number><TAB><utc ms><TAB><session id, 16 hex><TAB><S or R><TAB><crc>
+//   receipt<TAB><number><TAB><record's time><TAB><session id, 16 hex><TAB><S or R><TAB><crc>
 //
 // shift and number count from 1, each its own sequence. journal bytes: the
 // journal's length in whole records when the line was written, so a record
@@ -19,8 +19,11 @@
 // journal record itself names no operator. cash: the shortest decimal that
 // reads back exactly ('.' as the point). operator: percent-encoded UTF-8.
 // A receipt line takes a number before its slip is printed: a number is
-// never given twice, not even after a kill (S a session's receipt, R a
-// reversal slip).
+// never given twice, not even after a kill. It names the record the slip
+// is for: its session and written time (the journal's date value in whole
+// milliseconds), S for a session's receipt, R for the slip of its
+// reversal; a session stopped again after an undone Stop has a record of
+// its own, so a receipt of its own.
 //
 // Damage (a checksum that does not match, a line cut short by a crash, a
 // line of another program) is reported with its line numbers and skipped;
@@ -31,6 +34,7 @@
 // latest ReceiptMemory, for reprinting today's.
 
 #include <QHash>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -49,6 +53,19 @@ struct Shift
     std::int64_t closedUtcMs = 0;
     qint64 journalTo = 0;   // and at the closing
     double countedCash = 0; // what the operator counted in the drawer
+};
+
+// The record a receipt is for.
+struct ReceiptKey
+{
+    std::uint64_t sessionId = 0;
+    qint64 writtenMs = 0; // roundToMs of the record's written value
+    bool reversal = false;
+    bool operator==(const ReceiptKey &) const = default;
+    friend size_t qHash(const ReceiptKey &k, size_t seed = 0)
+    {
+        return qHashMulti(seed, k.sessionId, k.writtenMs, k.reversal);
+    }
 };
 
 class ShiftBook
@@ -83,11 +100,11 @@ public:
     // Appends the closing of the open shift.
     Shift close(double countedCash, qint64 journalLength);
 
-    // The number a session's receipt (or its reversal's slip) already has;
+    // The number a record's receipt (or its reversal's slip) already has;
     // 0 when none.
-    int receiptNumber(std::uint64_t sessionId, bool reversal) const;
+    int receiptNumber(const ReceiptKey &key) const;
     // The next number, on the disk before it is returned; throws Error.
-    int takeReceiptNumber(std::uint64_t sessionId, bool reversal);
+    int takeReceiptNumber(const ReceiptKey &key);
     int lastReceiptNumber() const { return m_lastReceipt; }
 
 private:
@@ -96,19 +113,11 @@ private:
     QString m_path;
     QList<Shift> m_shifts;
     int m_lastReceipt = 0;
-    void remember(int number, std::uint64_t sessionId, bool reversal);
+    void remember(int number, const ReceiptKey &key);
 
-    // Session id -> number, of receipts and of reversal slips.
-    QHash<std::uint64_t, int> m_receipts;
-    QHash<std::uint64_t, int> m_slips;
+    QHash<ReceiptKey, int> m_receipts;
     // The oldest first, to forget beyond ReceiptMemory.
-    struct Taken
-    {
-        std::uint64_t sessionId;
-        bool reversal;
-        int number;
-    };
-    QList<Taken> m_receiptOrder;
+    QList<std::pair<ReceiptKey, int>> m_receiptOrder;
 };
 
 // The length of a journal in whole records (a fragment at its end is
