@@ -10,7 +10,9 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <cerrno>
+#include <array>
 #include <cmath>
+#include <vector>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -27,19 +29,20 @@ QByteArray crcField(const QByteArray &before)
         .rightJustified(8, '0');
 }
 
-bool readWhole(const QByteArray &s, qint64 max, qint64 &out)
+bool readWhole(QByteArrayView s, qint64 max, qint64 &out)
 {
     if (s.isEmpty() || s.size() > 18)
         return false;
-    for (char c : s)
+    out = 0;
+    for (char c : s) {
         if (c < '0' || c > '9')
             return false;
-    bool ok = false;
-    out = s.toLongLong(&ok);
-    return ok && out <= max;
+        out = out * 10 + (c - '0');
+    }
+    return out <= max;
 }
 
-bool readCash(const QByteArray &s, double &out)
+bool readCash(QByteArrayView s, double &out)
 {
     if (s.isEmpty() || s.size() > 40)
         return false;
@@ -47,18 +50,24 @@ bool readCash(const QByteArray &s, double &out)
         if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == '+' || c == '-'))
             return false;
     bool ok = false;
-    out = s.toDouble(&ok);
+    out = s.toByteArray().toDouble(&ok);
     return ok && std::isfinite(out) && out >= 0 && out <= ShiftBook::MaxCash;
 }
 
-bool readId(const QByteArray &s, std::uint64_t &out)
+// Lowercase hex digits, `digits` of them.
+bool readHex(QByteArrayView s, qsizetype digits, std::uint64_t &out)
 {
-    if (s.size() != 16)
+    if (s.size() != digits)
         return false;
-    for (char c : s)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+    out = 0;
+    for (char c : s) {
+        if (c >= '0' && c <= '9')
+            out = (out << 4) | std::uint64_t(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            out = (out << 4) | std::uint64_t(c - 'a' + 10);
+        else
             return false;
-    out = s.toULongLong(nullptr, 16);
+    }
     return true;
 }
 
@@ -74,12 +83,12 @@ int flushFolder(const QString &file)
     return err;
 }
 
-QString lineList(const QList<int> &lines)
+QString lineList(const QList<int> &lines, qint64 count)
 {
     QStringList out;
-    for (qsizetype i = 0; i < lines.size() && i < 10; ++i)
-        out << QString::number(lines[i]);
-    if (lines.size() > 10)
+    for (int line : lines)
+        out << QString::number(line);
+    if (count > lines.size())
         out << QStringLiteral("…");
     return out.join(QStringLiteral(", "));
 }
@@ -130,43 +139,66 @@ QString ShiftBook::load()
         return QStringLiteral("Файл смен \"%1\" не прочитан: %2. Смены не видны, пока он не будет исправлен.")
             .arg(QDir::toNativeSeparators(m_path), file.errorString());
 
+    // The first damaged lines by number, all of them counted: a file of
+    // garbage costs no more memory than a sound one.
     QList<int> damaged;
+    qint64 damagedCount = 0;
+    const auto damage = [&](int lineNo) {
+        if (damaged.size() < 10)
+            damaged << lineNo;
+        ++damagedCount;
+    };
     bool tooLarge = false;
     int lineNo = 0;
     qint64 read = 0;
+    std::vector<char> buffer(MaxLine + 2);
     while (!file.atEnd()) {
         if (read > MaxBytes) {
             tooLarge = true;
             break;
         }
-        QByteArray line = file.readLine(MaxLine + 1);
-        read += line.size();
+        const qint64 n = file.readLine(buffer.data(), qint64(buffer.size()));
+        if (n <= 0)
+            break;
+        read += n;
         ++lineNo;
-        if (!line.endsWith('\n')) {
+        if (buffer[size_t(n) - 1] != '\n') {
             // Cut short by a crash (or longer than any line of ours): the
             // rest of an overlong one is skipped up to its end.
-            damaged << lineNo;
-            if (line.size() > MaxLine)
-                while (!file.atEnd() && !line.endsWith('\n'))
-                    line = file.readLine(MaxLine + 1);
+            damage(lineNo);
+            for (qint64 more = n; more == qint64(buffer.size()) - 1 && buffer[size_t(more) - 1] != '\n';) {
+                more = file.readLine(buffer.data(), qint64(buffer.size()));
+                if (more <= 0)
+                    break;
+                read += more;
+            }
             continue;
         }
-        line.chop(1);
+        const QByteArrayView line(buffer.data(), n - 1);
         const qsizetype lastTab = line.lastIndexOf('\t');
-        if (lastTab < 0 || line.mid(lastTab + 1) != crcField(line.left(lastTab + 1))) {
-            damaged << lineNo;
+        std::uint64_t stored = 0;
+        if (lastTab < 0 || !readHex(line.sliced(lastTab + 1), 8, stored)
+            || stored != crc32(line.data(), static_cast<std::size_t>(lastTab + 1))) {
+            damage(lineNo);
             continue;
         }
-        const QList<QByteArray> f = line.left(lastTab).split('\t');
+        // At most six fields before the checksum; a seventh marks a foreign line.
+        std::array<QByteArrayView, 7> f;
+        qsizetype fields = 0;
+        for (qsizetype from = 0; from <= lastTab && fields < qsizetype(f.size());) {
+            const qsizetype tab = line.indexOf('\t', from);
+            f[size_t(fields++)] = line.sliced(from, tab - from);
+            from = tab + 1;
+        }
         qint64 number = 0, utc = 0, length = 0;
-        const bool head = f.size() >= 4 && readWhole(f[1], 1'000'000'000, number) && number > 0
+        const bool head = fields >= 4 && fields < 7 && readWhole(f[1], 1'000'000'000, number) && number > 0
                           && readWhole(f[2], 253'402'300'799'999LL, utc);
-        if (head && f[0] == "open" && f.size() == 6 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
+        if (head && f[0] == "open" && fields == 6 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
             Shift s;
             s.number = static_cast<int>(number);
             s.openedUtcMs = utc;
             s.journalFrom = length;
-            const QByteArray name = QByteArray::fromPercentEncoding(f[5]);
+            const QByteArray name = QByteArray::fromPercentEncoding(f[5].toByteArray());
             s.operatorName = QString::fromUtf8(name);
             if (readCash(f[4], s.openingCash) && s.operatorName.toUtf8() == name) {
                 // An opening while one is open (a file merged by hand): the
@@ -180,7 +212,7 @@ QString ShiftBook::load()
                 m_shifts.append(s);
                 continue;
             }
-        } else if (head && f[0] == "close" && f.size() == 5 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
+        } else if (head && f[0] == "close" && fields == 5 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
             double counted = 0;
             if (readCash(f[4], counted) && !m_shifts.isEmpty() && !m_shifts.last().closed
                 && m_shifts.last().number == number) {
@@ -191,23 +223,23 @@ QString ShiftBook::load()
                 s.countedCash = counted;
                 continue;
             }
-        } else if (head && f[0] == "receipt" && f.size() == 5 && (f[4] == "S" || f[4] == "R")) {
+        } else if (head && f[0] == "receipt" && fields == 5 && (f[4] == "S" || f[4] == "R")) {
             std::uint64_t id = 0;
-            if (readId(f[3], id)) {
+            if (readHex(f[3], 16, id)) {
                 remember(static_cast<int>(number), {id, utc, f[4] == "R"});
                 m_lastReceipt = std::max(m_lastReceipt, static_cast<int>(number));
                 continue;
             }
         }
-        damaged << lineNo;
+        damage(lineNo);
     }
     QStringList problems;
-    if (!damaged.isEmpty())
+    if (damagedCount > 0)
         problems << QStringLiteral("В файле смен \"%1\" повреждены строки (%2): %3. Они пропущены, файл оставлен "
                                    "как есть.")
                         .arg(QDir::toNativeSeparators(m_path))
-                        .arg(damaged.size())
-                        .arg(lineList(damaged));
+                        .arg(damagedCount)
+                        .arg(lineList(damaged, damagedCount));
     if (tooLarge)
         problems << QStringLiteral("Файл смен \"%1\" больше %2 МиБ: прочитано только начало.")
                         .arg(QDir::toNativeSeparators(m_path))
