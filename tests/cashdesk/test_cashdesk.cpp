@@ -103,10 +103,10 @@ void TestCashDesk::damageIsReportedAndSkipped_data()
     QTest::addColumn<QByteArray>("to");
     QTest::addColumn<QString>("lines");
     QTest::addColumn<int>("shifts");
-    QTest::addColumn<int>("damaged");
+    QTest::addColumn<int>("damaged"); // lines still damaged after the next line is written
     // The file as written: open 1, receipt 1, close 1, open 2.
     QTest::newRow("a checksum that does not match") << QByteArray("open\t1\t") << QByteArray("open\t1\t1") << "1, 3" << 1 << 2;
-    QTest::newRow("the last line cut short by a crash") << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 1;
+    QTest::newRow("the last line cut short by a crash") << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 0;
     QTest::newRow("another program's line") << QByteArray("receipt\t1") << QByteArray("[Price]\nreceipt\t1") << "2" << 2 << 1;
     QTest::newRow("a closing of no shift open") << QByteArray("close\t1") << QByteArray("close\t9") << "3" << 2 << 1;
 }
@@ -141,12 +141,16 @@ void TestCashDesk::damageIsReportedAndSkipped()
     QCOMPARE(int(book.shifts().size()), shifts - (lines.isEmpty() ? 1 : 0));
     QCOMPARE(test::readFile(file), bytes); // left as it is
 
-    // Whatever the damage, the book goes on: the next line on a line of its own.
+    // Whatever the damage, the book goes on: the next line on a line of its
+    // own, or in the place of a line cut short (never acknowledged).
     const int number = book.takeReceiptNumber({2, 1000, false});
     QVERIFY(number >= 1);
     ShiftBook again(file);
     const QString after = again.load();
-    QVERIFY2(after.contains(QStringLiteral("(%1)").arg(damaged)), qPrintable(after)); // the same, no more
+    if (damaged == 0)
+        QCOMPARE(after, QString());
+    else
+        QVERIFY2(after.contains(QStringLiteral("(%1)").arg(damaged)), qPrintable(after)); // the same, no more
     QCOMPARE(again.receiptNumber({2, 1000, false}), number);
 }
 

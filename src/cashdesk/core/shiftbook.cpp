@@ -191,7 +191,7 @@ QString ShiftBook::load()
             from = tab + 1;
         }
         qint64 number = 0, utc = 0, length = 0;
-        const bool head = fields >= 4 && fields < 7 && readWhole(f[1], 1'000'000'000, number) && number > 0
+        const bool head = fields >= 4 && fields < 7 && readWhole(f[1], MaxNumber, number) && number > 0
                           && readWhole(f[2], 253'402'300'799'999LL, utc);
         if (head && f[0] == "open" && fields == 6 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
             Shift s;
@@ -288,11 +288,26 @@ void ShiftBook::append(const QByteArray &fields)
     if (::fstat(fd, &st) != 0)
         fail(errno);
     QByteArray bytes = line;
-    // A line cut short by a crash stays damaged, on a line of its own.
-    if (st.st_size > 0) {
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            bytes.prepend('\n');
+    off_t base = st.st_size;
+    if (base > 0) {
+        // A line cut short by a crash was never acknowledged (a line is
+        // flushed whole before its call returns): the new line takes its
+        // place, as a record takes a journal fragment's. A longer tail
+        // without an end is not ours: it stays, on a line of its own.
+        const off_t tail = std::min<off_t>(base, MaxLine + 1);
+        QByteArray end(static_cast<qsizetype>(tail), '\0');
+        if (::pread(fd, end.data(), static_cast<size_t>(tail), base - tail) != tail)
+            fail(errno != 0 ? errno : EIO);
+        if (!end.endsWith('\n')) {
+            const qsizetype lineEnd = end.lastIndexOf('\n');
+            if (lineEnd >= 0 || tail == base) {
+                base = base - tail + (lineEnd + 1);
+                if (::ftruncate(fd, base) != 0)
+                    fail(errno);
+            } else {
+                bytes.prepend('\n');
+            }
+        }
     }
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -302,17 +317,17 @@ void ShiftBook::append(const QByteArray &fields)
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
             // No half line where a whole one was expected.
-            if (::ftruncate(fd, st.st_size) != 0) { /* best effort */ }
+            if (::ftruncate(fd, base) != 0) { /* best effort */ }
             fail(err);
         }
         done += n;
     }
     if (systemCalls().fsync(fd) != 0) {
         const int err = errno;
-        if (::ftruncate(fd, st.st_size) != 0) { /* best effort */ }
+        if (::ftruncate(fd, base) != 0) { /* best effort */ }
         fail(err);
     }
-    if (st.st_size == 0) {
+    if (base == 0) {
         if (const int err = flushFolder(m_path); err != 0) {
             if (::ftruncate(fd, 0) != 0) { /* best effort */ }
             fail(err);
@@ -326,6 +341,8 @@ Shift ShiftBook::open(const QString &operatorName, double cash, qint64 journalLe
         throw Error(QStringLiteral("Смена %1 (%2) уже открыта.").arg(s->number).arg(s->operatorName));
     if (!std::isfinite(cash) || cash < 0 || cash > MaxCash)
         throw Error(QStringLiteral("Сумма в кассе %1 вне пределов от 0 до 1 000 000 000.").arg(cash));
+    if (!m_shifts.isEmpty() && m_shifts.last().number >= MaxNumber)
+        throw Error(QStringLiteral("Номера смен в файле \"%1\" исчерпаны.").arg(QDir::toNativeSeparators(m_path)));
     Shift s;
     s.number = m_shifts.isEmpty() ? 1 : m_shifts.last().number + 1;
     s.operatorName = operatorName.trimmed();
@@ -365,6 +382,8 @@ int ShiftBook::takeReceiptNumber(const ReceiptKey &key)
 {
     if (key.writtenMs < 0 || key.writtenMs > 253'402'300'799'999LL)
         throw Error(QStringLiteral("Чек не получил номера: у записи неверная дата."));
+    if (m_lastReceipt >= MaxNumber)
+        throw Error(QStringLiteral("Номера чеков в файле \"%1\" исчерпаны.").arg(QDir::toNativeSeparators(m_path)));
     const int number = m_lastReceipt + 1;
     append("receipt\t" + QByteArray::number(number) + '\t' + QByteArray::number(key.writtenMs) + '\t'
            + QByteArray::number(static_cast<qulonglong>(key.sessionId), 16).rightJustified(16, '0') + '\t'

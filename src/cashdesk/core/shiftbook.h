@@ -27,8 +27,10 @@
 //
 // Damage (a checksum that does not match, a line cut short by a crash, a
 // line of another program) is reported with its line numbers and skipped;
-// it is never fatal and the file is left as it is. The next line written
-// starts on a line of its own.
+// it is never fatal and reading leaves the file as it is. A line cut short
+// at the end was never acknowledged: the next line written takes its place
+// (as a journal record takes a fragment's). A longer tail without a line
+// end is kept, and the next line starts on a line of its own.
 //
 // Memory: the shifts (a few a day) are kept; of the receipts only the
 // latest ReceiptMemory, for reprinting today's.
@@ -75,6 +77,8 @@ public:
     // a file.
     static constexpr double MaxCash = 1e9;
     static constexpr int ReceiptMemory = 20000;
+    // The largest shift and receipt number a file holds.
+    static constexpr int MaxNumber = 1'000'000'000;
     // A line longer than this is damage; a file longer, the rest unread.
     static constexpr int MaxLine = 4096;
     static constexpr qint64 MaxBytes = 256LL * 1024 * 1024;
