@@ -24,6 +24,9 @@
 #include <QHelpEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
+#include <QTimer>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -581,15 +584,34 @@ private slots:
         QVERIFY2(f.findChild<QLabel *>("TakingsLabel")->text().contains(QStringLiteral("(нал. 20,00\u00A0₽, карта 0,00")),
                  qPrintable(f.findChild<QLabel *>("TakingsLabel")->text()));
 
-        // Today's line prints its receipt again: a number taken once, then copies.
-        test::onNextModal([&f](QWidget *) {
+        // Today's line prints its receipt again from the text's menu (a right
+        // click on the line): a number taken once, then copies.
+        bool offered = false, offeredOnTitles = true;
+        test::onNextModal([&](QWidget *) {
             TForm5 *report = f.reportWindow();
+            QWidget *text = report->RichEdit1->viewport();
+            const int row = QFontMetrics(report->RichEdit1->font()).lineSpacing();
+            const auto rightClick = [&](int y, bool *enabled) {
+                QTimer::singleShot(0, [enabled] {
+                    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                    QAction *item = menu ? menu->findChild<QAction *>("ReprintReceipt") : nullptr;
+                    *enabled = item && item->isEnabled();
+                    if (*enabled)
+                        item->trigger();
+                    if (menu)
+                        menu->close();
+                });
+                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, y), text->mapToGlobal(QPoint(20, y)));
+                QApplication::sendEvent(text, &event);
+            };
+            rightClick(row + row / 2, &offered);
+            rightClick(row / 2, &offeredOnTitles);
             QVERIFY(report->reprintLine(1));
-            QVERIFY(report->reprintLine(1));
-            QVERIFY(!report->reprintLine(0)); // the titles
             report->close();
         });
         f.N8Click();
+        QVERIFY(offered);
+        QVERIFY(!offeredOnTitles);
         QCOMPARE(f.shifts().lastReceiptNumber(), 1);
 
         QString difference, shown;
@@ -611,6 +633,18 @@ private slots:
                                   "Наличные по факту: 1 020,00 ₽", "Расхождение: -0,50 ₽",
                                   "Не является фискальным документом"})
             QVERIFY2(pdf.contains(QString::fromUtf8(piece)), qPrintable(pdf));
+
+        // The past shift's report, again, saved where the operator says.
+        f.chooseShiftPdfPath = [this] { return dir() + "смена.pdf"; };
+        int listed = 0;
+        test::onNextModal([&listed](QWidget *w) {
+            listed = w->findChild<QListWidget *>("ShiftList")->count();
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftSavePdf"), Qt::LeftButton);
+            w->close();
+        });
+        f.findChild<QAction *>("ShiftReports")->trigger();
+        QCOMPARE(listed, 1);
+        QCOMPARE(test::pdfText(dir() + "смена.pdf").simplified(), pdf);
     }
 
 private:

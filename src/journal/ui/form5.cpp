@@ -176,8 +176,9 @@ TForm5::TForm5(QWidget *parent)
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // A finished session's receipt again, from its line (today's report).
-    RichEdit1->viewport()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(RichEdit1->viewport(), &QWidget::customContextMenuRequested, this, &TForm5::recordMenu);
+    // (A scroll area gives the point in its viewport's coordinates.)
+    RichEdit1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(RichEdit1, &QWidget::customContextMenuRequested, this, &TForm5::recordMenu);
 
     LabelSum = makeLabel(this, "LabelSum", QStringLiteral("LabelSum"), QRect(184, 352, 81, 20), 16, true);
     Label2 = makeLabel(this, "Label2", QStringLiteral("Время"), QRect(288, 348, 63, 24), 19, false);
