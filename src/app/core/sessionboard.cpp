@@ -1,5 +1,6 @@
 #include "sessionboard.h"
 
+#include "cashdesk/core/abonement.h"
 #include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
@@ -97,6 +98,14 @@ std::int64_t RunningSession::runMs(std::int64_t mono) const
     return std::max<std::int64_t>(mono - startMonoMs - pauseMs(mono), 0);
 }
 
+MinuteCharge RunningSession::charge(std::int64_t chargedMs, double pricePerMinute) const
+{
+    MinuteCharge c = minuteCharge(chargedMs, pricePerMinute);
+    if (abonement)
+        c.amount = 0;
+    return c;
+}
+
 MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute)
 {
     MinuteCharge c;
@@ -176,7 +185,7 @@ void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elap
 
 MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note,
                                          const QString &service, double pricePerMinute, int hours,
-                                         int minutes)
+                                         int minutes, Payment payment, bool abonement)
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
@@ -195,6 +204,8 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
     s.startUtcMs = clock.now().toMSecsSinceEpoch();
     s.startMonoMs = clock.monotonicMs();
     s.bookedMs = dur;
+    s.payment = payment;
+    s.abonement = abonement;
 
     MemTable &t = *m_curLog;
     const MemTable::RowId before = t.currentId();
@@ -242,6 +253,24 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
         throw;
     }
     fillTimes(at, s, elapsedMs(row));
+    return true;
+}
+
+bool SessionBoard::setPayment(MemTable::RowId row, Payment payment)
+{
+    const auto it = m_sessions.find(row);
+    if (m_curLog->rowOf(row) < 0 || it == m_sessions.end())
+        return false;
+    const Payment old = it->second.payment;
+    it->second.payment = payment;
+    m_lines.erase(row);
+    try {
+        saveState();
+    } catch (...) {
+        it->second.payment = old;
+        m_lines.erase(row);
+        throw;
+    }
     return true;
 }
 
@@ -327,7 +356,7 @@ bool SessionBoard::undoStop()
     t.setField(Price, f.price);
     t.setField(Describe, f.note);
     t.setField(PItem, f.service);
-    t.setField(Summ, minuteCharge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
+    t.setField(Summ, s.charge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
     fillTimes(row, s, s.runMs(mono));
     m_sessions.emplace(id, s);
     // Its Stop's record lies there: the next start must see it.
@@ -391,6 +420,9 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
 {
     const auto within = [](double v, double from, double to) { return std::isfinite(v) && v >= from && v <= to; };
     // Years 1900 to 9999; at most the longest booking; money as the grid takes it.
+    // An abonement's sale is no session.
+    if (r.abonement && r.status == StatusAbonement)
+        return std::nullopt;
     if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
         || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
         return std::nullopt;
@@ -407,6 +439,8 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
     f.session.startUtcMs = start.toMSecsSinceEpoch();
     f.session.bookedMs = charged;
     f.session.pausedMs = std::max<std::int64_t>(latest.toMSecsSinceEpoch() - f.session.startUtcMs, 0);
+    f.session.payment = r.payment;
+    f.session.abonement = r.abonement;
     f.client = r.clientName;
     f.service = r.service;
     f.note = r.note;
@@ -480,7 +514,7 @@ void SessionBoard::tick()
                     continue;
                 }
                 const double price = t.value(row, priceField).toDouble();
-                const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
+                const double amount = s.charge(std::min(elapsed, s.bookedMs), price).amount;
                 if (s.paused) // its clock stands; only its booked end moves on
                     fillTimes(row, s, elapsed);
                 else
@@ -512,7 +546,7 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     requireCurrent();
     MemTable &t = *m_curLog;
     const RunningSession s = currentSession();
-    const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
+    const MinuteCharge charge = s.charge(chargedMs, t.number(Price));
     FinishedSession f;
     f.session = s;
     f.client = t.text(FIO);
@@ -572,7 +606,9 @@ LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession 
     r.startTime = t.number(TBeg);
     r.elapsed = msValue(elapsed);
     r.endTime = timeValue(end.time());
-    r.amount = minuteCharge(elapsed, r.pricePerMin).amount;
+    r.amount = s.charge(elapsed, r.pricePerMin).amount;
+    r.payment = s.payment;
+    r.abonement = s.abonement;
     r.clientName = t.text(FIO);
     r.service = t.text(PItem);
     r.note = t.text(Describe);
@@ -685,6 +721,8 @@ RestoreReport SessionBoard::restoreSessions()
         s.pausedMs = saved.pausedMs;
         s.paused = saved.paused;
         s.pauseStartUtcMs = saved.pauseStartUtcMs;
+        s.payment = static_cast<Payment>(saved.payment & 3);
+        s.abonement = saved.abonement;
         // Within one boot the monotonic clock still measures the session,
         // wherever the wall clock has been moved; after a reboot only the
         // instants are left, and a start the clock has not reached yet
@@ -710,7 +748,7 @@ RestoreReport SessionBoard::restoreSessions()
         t.setField(Price, saved.price);
         t.setField(Describe, saved.note);
         t.setField(PItem, saved.service);
-        t.setField(Summ, minuteCharge(std::min(elapsed, s.bookedMs), saved.price).amount);
+        t.setField(Summ, s.charge(std::min(elapsed, s.bookedMs), saved.price).amount);
         fillTimes(row, s, elapsed);
         m_sessions.emplace(t.currentId(), s);
         if (!journalRead) {
@@ -737,7 +775,7 @@ RestoreReport SessionBoard::restoreSessions()
         e.client = t.text(FIO);
         e.service = t.text(PItem);
         e.end = localValue(s.startUtcMs + s.bookedMs);
-        const MinuteCharge c = minuteCharge(s.bookedMs, t.number(Price));
+        const MinuteCharge c = s.charge(s.bookedMs, t.number(Price));
         e.minutes = c.minutes;
         e.amount = c.amount;
         try {
@@ -819,6 +857,8 @@ void SessionBoard::saveState()
             o.client = t.value(r, t.fieldIndex(FIO)).toString();
             o.service = t.value(r, t.fieldIndex(PItem)).toString();
             o.note = t.value(r, t.fieldIndex(Describe)).toString();
+            o.payment = static_cast<int>(s->payment);
+            o.abonement = s->abonement;
             line = m_lines.emplace(id, serializeSessionLine(o, !run.isEmpty())).first;
         }
         lines.append(&line->second);

@@ -97,7 +97,12 @@ struct RunningSession
     bool paused = false;          // a pause is going on, since:
     std::int64_t pauseStartUtcMs = 0;
     std::int64_t pauseStartMonoMs = 0;
+    Payment payment = Payment::Unknown;
+    // Draws on the client's abonement: charged nothing, its minutes used.
+    bool abonement = false;
 
+    // What it owes for a charged time at a price: nothing on an abonement.
+    MinuteCharge charge(std::int64_t chargedMs, double pricePerMinute) const;
     // The time the session ran up to a monotonic reading: what it is charged.
     std::int64_t runMs(std::int64_t mono) const;
     // All its pauses up to that reading, the one going on included.
@@ -205,7 +210,12 @@ public:
     // durations are refused (Error) before anything is inserted. Throws when
     // the running sessions cannot be saved; nothing is added then.
     MemTable::RowId addSession(const QString &client, const QString &note, const QString &service,
-                               double pricePerMinute, int hours, int minutes);
+                               double pricePerMinute, int hours, int minutes,
+                               Payment payment = Payment::Unknown, bool abonement = false);
+    // The payment method of a running session, as its record will carry
+    // it; false when the row is gone. Throws, changing nothing, when the
+    // sessions cannot be saved.
+    bool setPayment(MemTable::RowId row, Payment payment);
     // Extend: the booked end moves later by the duration; TLeft = end - now.
     // Acts on that row whichever row is current; false when it is gone.
     // Throws, changing nothing, when the sessions cannot be saved.

@@ -327,6 +327,7 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     TakingsLabel = new QLabel(this);
     TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
     statusBar()->addWidget(TakingsLabel);
+    buildDeskMenu();
 
     Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
     Prices->setObjectName(QStringLiteral("Prices"));
@@ -639,7 +640,7 @@ QString TForm1::makerSite()
 
 void TForm1::SpeedButton1Click()
 {
-    newSessionCommand(this, *m_board, *TPrices);
+    newSessionCommand(this, *m_board, *TPrices, m_options.payment, !m_abonements.isEmpty());
     updateReminders();
     updateSessionActions();
     refreshTakings();
@@ -672,6 +673,8 @@ void TForm1::SpeedButton4Click()
 
 void TForm1::N8Click()
 {
+    // Any of today's sessions can have its receipt again from its line.
+    reportWindow()->reprintHook = [this](const LogRecord &r) { reprintReceipt(r); };
     const double today = dateValue(Clock::current().today());
     showPeriodReport(reportWindow(), m_journalPath, today, today);
 }
@@ -679,9 +682,12 @@ void TForm1::N8Click()
 void TForm1::N10Click()
 {
     const FinishedSession *undo = m_board->undoableStop();
+    const std::optional<FinishedSession> stopped = undo ? std::optional<FinishedSession>(*undo) : std::nullopt;
     const std::uint64_t id = undo ? undo->session.id : 0;
     if (!m_board->undoStop())
         return;
+    if (m_options.receipt && stopped)
+        printReversalSlip(*stopped);
     // Its notice would say the session is over: it is not any more.
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *box = qobject_cast<TFormbox *>(w); box && box->sessionId() == id)
@@ -691,12 +697,12 @@ void TForm1::N10Click()
     refreshTakings();
 }
 
-Receipt TForm1::lastReceipt() const
+Receipt TForm1::lastReceipt()
 {
     const FinishedSession *f = m_board->lastFinished();
     if (!f)
         throw Error(QStringLiteral("Нет законченного сеанса для чека."));
-    return makeReceipt(*f, m_options.salonName, Clock::current().now());
+    return numberedReceipt(*f);
 }
 
 void TForm1::N11Click()
@@ -716,6 +722,17 @@ void TForm1::printReceiptLater(const Receipt &receipt)
         if (r.outcome != PrintJob::Result::Printed)
             showErrorNotice(r.message(QStringLiteral("Чек")));
     });
+}
+
+void TForm1::printSlipLater(const Receipt &receipt)
+{
+    // The tick or the command that ended the session goes on; a job that
+    // cannot even start says so without stopping it.
+    try {
+        printReceiptLater(receipt);
+    } catch (const Error &e) {
+        showErrorNotice(e.message());
+    }
 }
 
 void TForm1::N12Click()
@@ -745,13 +762,7 @@ void TForm1::sessionFinished(const FinishedSession &f)
     updateSessionActions();
     if (!m_options.receipt)
         return;
-    // The tick or the command that ended the session goes on; a job that
-    // cannot even start says so without stopping it.
-    try {
-        printReceiptLater(makeReceipt(f, m_options.salonName, Clock::current().now()));
-    } catch (const Error &e) {
-        showErrorNotice(e.message());
-    }
+    printSlipLater(numberedReceipt(f));
 }
 
 void TForm1::updateSessionActions()
@@ -819,6 +830,7 @@ void TForm1::N5Click()
 {
     if (!ZePeriod1->Execute())
         return;
+    reportWindow()->reprintHook = nullptr;
     showPeriodReport(reportWindow(), m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
 }
 
@@ -969,6 +981,7 @@ void TForm1::FormCreate()
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
     m_options = readShiftOptions(*SettingsIni);
+    loadDesk();
     SettingsIni->releaseText();
     // Reading a long price list leaves its passing pieces free in the heap;
     // give those pages back rather than keep them for the whole run.

@@ -81,6 +81,21 @@ const CodeTables &codeTables()
     return t;
 }
 
+// The payment methods' texts, made once: every line and row writes one.
+const std::array<QString, PaymentCount> &paymentTexts()
+{
+    static const std::array<QString, PaymentCount> t = {paymentText(Payment::Unknown), paymentText(Payment::Cash),
+                                                        paymentText(Payment::Card), paymentText(Payment::Transfer)};
+    return t;
+}
+
+const std::array<QByteArray, PaymentCount> &paymentUtf8()
+{
+    static const std::array<QByteArray, PaymentCount> t = {
+        paymentTexts()[0].toUtf8(), paymentTexts()[1].toUtf8(), paymentTexts()[2].toUtf8(), paymentTexts()[3].toUtf8()};
+    return t;
+}
+
 // Writes the pieces of one line into a buffer; a line longer than it
 // (a strange time format) goes on in a string.
 class LineBuffer
@@ -428,6 +443,7 @@ RecordFields RecordFields::fromPlain(const char *plain)
     f.service = shortString(plain, record::Service, record::ShortMax);
     f.note = shortString(plain, record::Note, record::ShortMax);
     f.status = shortString(plain, record::Status, record::ShortMax);
+    f.payment = storedPayment(plain);
     return f;
 }
 
@@ -595,6 +611,8 @@ QStringView LineWriter::format(const RecordFields &r)
     line.putShortString(r.status);
     if (r.uncounted)
         line.put(QStringView(UncountedMark));
+    line.put(u'\t');
+    line.put(paymentTexts()[static_cast<size_t>(r.payment) & 3]);
     return line.text();
 }
 
@@ -675,9 +693,10 @@ inline char *csvHms(char *p, int secs)
     return pair(p, rest - m * 60);
 }
 
-// The longest row without its last column: 40 + 3 * 20 characters of at
-// most three bytes, quoted, two amounts, three times, a date.
-constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16 + 32;
+// The longest row without a source column: 40 + 3 * 20 characters of at
+// most three bytes, quoted, two amounts, three times, a date, the mark of
+// an uncounted reversal, the payment.
+constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16 + 32 + 24;
 
 } // namespace
 
@@ -717,6 +736,10 @@ void CsvWriter::fields(const RecordFields &r)
         if (quoted)
             *p++ = '"';
     }
+    *p++ = ';';
+    const QByteArray &payment = paymentUtf8()[static_cast<size_t>(r.payment) & 3];
+    std::memcpy(p, payment.constData(), static_cast<size_t>(payment.size()));
+    p += payment.size();
     m_out.commit(static_cast<int>(p - start));
 }
 
@@ -801,7 +824,7 @@ int writeMoney(double v, char *out)
 
 QString reportHeader()
 {
-    return QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус");
+    return QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата");
 }
 
 QString reportLine(const LogRecord &r)

@@ -41,6 +41,7 @@ struct RecordFields
     // A reversal the totals leave out (CountedStops): its status is
     // followed by UncountedMark.
     bool uncounted = false;
+    Payment payment = Payment::Unknown;
 
     // Views into unscrambled journal bytes (a length byte above its
     // field's maximum is taken as the maximum).
@@ -188,7 +189,7 @@ private:
 // window, the printout and the CSV.
 inline constexpr char16_t UncountedMark[] = u" (не учтена)";
 
-// "Время", three tabs, then the other nine column titles one tab apart.
+// "Время", three tabs, then the other ten column titles one tab apart.
 QString reportHeader();
 // One record as the window lists it.
 QString reportLine(const LogRecord &r);
