@@ -143,7 +143,7 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     auto money = [&](double a, double b) {
         return std::max(digitsWidth(columns, Formats::money(a), wide), digitsWidth(columns, Formats::money(b), wide));
     };
-    qreal payment = 0;
+    qreal payment = columns.width(QStringLiteral("абонемент"));
     for (int m = 0; m < PaymentCount; ++m)
         payment = std::max(payment, columns.width(paymentText(static_cast<Payment>(m))));
     const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
