@@ -118,14 +118,14 @@ void TForm1::ShiftCloseClick()
     const ShiftSummary summary = summarizeShift(closed, m_journalPath);
     const Receipt slip = shiftReceipt(shiftSlip(summary, m_desk), m_options.salonName);
     if (m_options.receipt)
-        printInBackground(slip, m_options.receiptWidthMm);
+        printSlip(slip);
     saveReceiptPdf(slip, m_options.receiptWidthMm, shiftPdfPath(closed.number));
 }
 
 void TForm1::ShiftReportsClick()
 {
     const auto print = [this](const ShiftSlip &slip) {
-        printInBackground(shiftReceipt(slip, m_options.salonName), m_options.receiptWidthMm);
+        printSlip(shiftReceipt(slip, m_options.salonName));
     };
     const auto save = [this](const ShiftSlip &slip) {
         QString path;
@@ -170,8 +170,7 @@ void TForm1::AbonementSellClick()
                                  .arg(balance.left()),
                              15000);
     if (m_options.receipt)
-        printInBackground(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)),
-                          m_options.receiptWidthMm);
+        printSlip(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)));
 }
 
 ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
@@ -196,6 +195,14 @@ ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
     return h;
 }
 
+void TForm1::printSlip(const Receipt &slip)
+{
+    if (slipPrinter)
+        slipPrinter(slip);
+    else
+        printInBackground(slip, m_options.receiptWidthMm);
+}
+
 Receipt TForm1::numberedReceipt(const FinishedSession &f)
 {
     return makeReceipt(f, m_options.salonName, Clock::current().now(), headingFor(f.record, false));
@@ -205,23 +212,21 @@ void TForm1::printReversalSlip(const FinishedSession &stopped)
 {
     const int stopReceipt = m_shifts.receiptNumber({stopped.record.sessionId, roundToMs(stopped.record.written), false});
     const ReceiptHeading h = headingFor(stopped.record, true);
-    printInBackground(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt),
-                      m_options.receiptWidthMm);
+    printSlip(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt));
 }
 
 void TForm1::reprintReceipt(const LogRecord &record)
 {
     if (record.abonement && record.status == StatusAbonement) {
-        printInBackground(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
-                                               headingFor(record, false)),
-                          m_options.receiptWidthMm);
+        printSlip(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
+                                               headingFor(record, false)));
         return;
     }
     const std::optional<FinishedSession> f = finishedFromRecord(record);
     if (!f)
         throw Error(QStringLiteral("Для записи «%1» чек не печатается: в ней нет законченного сеанса.")
                         .arg(record.clientName));
-    printInBackground(numberedReceipt(*f), m_options.receiptWidthMm);
+    printSlip(numberedReceipt(*f));
 }
 
 } // namespace bilmeko

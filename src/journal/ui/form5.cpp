@@ -310,8 +310,8 @@ void TForm5::recordMenu(const QPoint &at)
     QAction *reprint = menu.addAction(QStringLiteral("Напечатать чек"));
     reprint->setObjectName(QStringLiteral("ReprintReceipt"));
     reprint->setEnabled(recordOnLine(line, r));
-    if (menu.exec(RichEdit1->viewport()->mapToGlobal(at)) == reprint)
-        reprintLine(line);
+    connect(reprint, &QAction::triggered, this, [this, line] { reprintLine(line); });
+    menu.exec(RichEdit1->viewport()->mapToGlobal(at));
 }
 
 void TForm5::setReport(const PeriodReport &report)
