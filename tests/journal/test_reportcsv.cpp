@@ -98,6 +98,8 @@ private slots:
         b.payment = Payment::Card;
         LogRecord c = sampleRecord(at(2026, 12, 7, 23, 59, 59), 99999.994, 2.0 / 24, QString());
         c.note.clear();
+        c.sessionId = 43; // drawn on an abonement
+        c.abonement = true;
         LogRecord outside = sampleRecord(at(2026, 12, 9), 7);
         records << a << outside << b << c;
         const PeriodReport report = buildPeriodReport(journalBytes(records), Beg, End);
@@ -124,6 +126,7 @@ private slots:
         QCOMPARE(rows[2][10], QStringLiteral("карта"));
         QCOMPARE(rows[3][1], QString());
         QCOMPARE(rows[3][7], QStringLiteral("99999,99"));
+        QCOMPARE(rows[3][10], QStringLiteral("абонемент"));
 
         // The totals of the CSV are the report's.
         double sum = 0;

@@ -118,14 +118,14 @@ void TForm1::ShiftCloseClick()
     const ShiftSummary summary = summarizeShift(closed, m_journalPath);
     const Receipt slip = shiftReceipt(shiftSlip(summary, m_desk), m_options.salonName);
     if (m_options.receipt)
-        printSlipLater(slip);
+        printSlip(slip);
     saveReceiptPdf(slip, m_options.receiptWidthMm, shiftPdfPath(closed.number));
 }
 
 void TForm1::ShiftReportsClick()
 {
     const auto print = [this](const ShiftSlip &slip) {
-        printSlipLater(shiftReceipt(slip, m_options.salonName));
+        printSlip(shiftReceipt(slip, m_options.salonName));
     };
     const auto save = [this](const ShiftSlip &slip) {
         QString path;
@@ -170,7 +170,7 @@ void TForm1::AbonementSellClick()
                                  .arg(balance.left()),
                              15000);
     if (m_options.receipt)
-        printSlipLater(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)));
+        printSlip(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)));
 }
 
 ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
@@ -195,6 +195,14 @@ ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
     return h;
 }
 
+void TForm1::printSlip(const Receipt &slip)
+{
+    if (slipPrinter)
+        slipPrinter(slip);
+    else
+        printSlipLater(slip);
+}
+
 Receipt TForm1::numberedReceipt(const FinishedSession &f)
 {
     return makeReceipt(f, m_options.salonName, Clock::current().now(), headingFor(f.record, false));
@@ -204,13 +212,13 @@ void TForm1::printReversalSlip(const FinishedSession &stopped)
 {
     const int stopReceipt = m_shifts.receiptNumber({stopped.record.sessionId, roundToMs(stopped.record.written), false});
     const ReceiptHeading h = headingFor(stopped.record, true);
-    printSlipLater(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt));
+    printSlip(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt));
 }
 
 void TForm1::reprintReceipt(const LogRecord &record)
 {
     if (record.abonement && record.status == StatusAbonement) {
-        printSlipLater(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
+        printSlip(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
                                                headingFor(record, false)));
         return;
     }
@@ -218,7 +226,7 @@ void TForm1::reprintReceipt(const LogRecord &record)
     if (!f)
         throw Error(QStringLiteral("Для записи «%1» чек не печатается: в ней нет законченного сеанса.")
                         .arg(record.clientName));
-    printSlipLater(numberedReceipt(*f));
+    printSlip(numberedReceipt(*f));
 }
 
 } // namespace bilmeko

@@ -102,6 +102,10 @@ public:
     Receipt numberedReceipt(const FinishedSession &f);
     // Where "Отчеты смен → Сохранить в PDF" saves; unset, the file dialog asks.
     std::function<QString()> chooseShiftPdfPath;
+    // Where the cash desk's slips go (a reprinted receipt, a reversal slip,
+    // a shift's report, an abonement's receipt); unset, to the receipt
+    // printer through the print helper.
+    std::function<void(const Receipt &)> slipPrinter;
 
     // Handlers.
     void SpeedButton1Click();
@@ -189,6 +193,7 @@ private:
     void updateShiftLabel();
     ReceiptHeading headingFor(const LogRecord &record, bool reversal);
     void printReversalSlip(const FinishedSession &stopped);
+    void printSlip(const Receipt &slip);
 
     QString m_dir;
     QString m_journalPath;

@@ -89,11 +89,23 @@ const std::array<QString, PaymentCount> &paymentTexts()
     return t;
 }
 
-const std::array<QByteArray, PaymentCount> &paymentUtf8()
+// The status of an abonement's sale, as the journal keeps it.
+const QByteArray &abonementSaleStatus()
 {
-    static const std::array<QByteArray, PaymentCount> t = {
-        paymentTexts()[0].toUtf8(), paymentTexts()[1].toUtf8(), paymentTexts()[2].toUtf8(), paymentTexts()[3].toUtf8()};
+    static const QByteArray s = cp1251::encode(QStringLiteral("Абонемент"));
+    return s;
+}
+
+const QString &drawnText()
+{
+    static const QString t = QStringLiteral("абонемент");
     return t;
+}
+
+// A session drawn on an abonement, not the abonement's sale.
+bool drawnOnAbonement(const RecordFields &r)
+{
+    return r.abonement && QByteArrayView(r.status.data(), qsizetype(r.status.size())) != abonementSaleStatus();
 }
 
 // Writes the pieces of one line into a buffer; a line longer than it
@@ -444,7 +456,15 @@ RecordFields RecordFields::fromPlain(const char *plain)
     f.note = shortString(plain, record::Note, record::ShortMax);
     f.status = shortString(plain, record::Status, record::ShortMax);
     f.payment = storedPayment(plain);
+    f.abonement = isAbonementRecord(plain);
     return f;
+}
+
+QStringView RecordFields::paymentShown() const
+{
+    if (abonement && drawnOnAbonement(*this))
+        return drawnText();
+    return paymentTexts()[static_cast<size_t>(payment) & 3];
 }
 
 OwnedFields::OwnedFields(const LogRecord &r)
@@ -612,7 +632,7 @@ QStringView LineWriter::format(const RecordFields &r)
     if (r.uncounted)
         line.put(QStringView(UncountedMark));
     line.put(u'\t');
-    line.put(paymentTexts()[static_cast<size_t>(r.payment) & 3]);
+    line.put(r.paymentShown());
     return line.text();
 }
 
@@ -737,9 +757,15 @@ void CsvWriter::fields(const RecordFields &r)
             *p++ = '"';
     }
     *p++ = ';';
-    const QByteArray &payment = paymentUtf8()[static_cast<size_t>(r.payment) & 3];
-    std::memcpy(p, payment.constData(), static_cast<size_t>(payment.size()));
-    p += payment.size();
+    for (const QChar c : r.paymentShown()) {
+        // Cyrillic and ASCII letters, a blank and a dot: two bytes or one.
+        if (c.unicode() < 0x80) {
+            *p++ = static_cast<char>(c.unicode());
+        } else {
+            *p++ = static_cast<char>(0xC0 | (c.unicode() >> 6));
+            *p++ = static_cast<char>(0x80 | (c.unicode() & 0x3F));
+        }
+    }
     m_out.commit(static_cast<int>(p - start));
 }
 

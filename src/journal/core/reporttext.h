@@ -42,6 +42,11 @@ struct RecordFields
     // followed by UncountedMark.
     bool uncounted = false;
     Payment payment = Payment::Unknown;
+    bool abonement = false; // the abonement flag of the mark byte
+
+    // The payment column's text: the method, or "абонемент" for a session
+    // drawn on one (an abonement's sale shows how it was paid).
+    QStringView paymentShown() const;
 
     // Views into unscrambled journal bytes (a length byte above its
     // field's maximum is taken as the maximum).

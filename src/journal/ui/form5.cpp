@@ -143,7 +143,7 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     auto money = [&](double a, double b) {
         return std::max(digitsWidth(columns, Formats::money(a), wide), digitsWidth(columns, Formats::money(b), wide));
     };
-    qreal payment = 0;
+    qreal payment = columns.width(QStringLiteral("абонемент"));
     for (int m = 0; m < PaymentCount; ++m)
         payment = std::max(payment, columns.width(paymentText(static_cast<Payment>(m))));
     const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
@@ -310,8 +310,8 @@ void TForm5::recordMenu(const QPoint &at)
     QAction *reprint = menu.addAction(QStringLiteral("Напечатать чек"));
     reprint->setObjectName(QStringLiteral("ReprintReceipt"));
     reprint->setEnabled(recordOnLine(line, r));
-    if (menu.exec(RichEdit1->viewport()->mapToGlobal(at)) == reprint)
-        reprintLine(line);
+    connect(reprint, &QAction::triggered, this, [this, line] { reprintLine(line); });
+    menu.exec(RichEdit1->viewport()->mapToGlobal(at));
 }
 
 void TForm5::setReport(const PeriodReport &report)
