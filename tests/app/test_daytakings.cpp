@@ -209,13 +209,13 @@ private slots:
     void receiptText()
     {
         FinishedSession f;
-        f.client = QStringLiteral("Иванова");
-        f.service = QStringLiteral("Стрижка");
-        f.price = 12.5;
+        f.session.client = QStringLiteral("Иванова");
+        f.session.service = QStringLiteral("Стрижка");
+        f.session.price = 12.5;
         f.session.startUtcMs = at(7, 10).toMSecsSinceEpoch();
         f.session.pausedMs = 5 * 60'000;
         f.endUtcMs = at(7, 10, 35).toMSecsSinceEpoch() + 20'000;
-        f.charge = minuteCharge(30 * 60'000 + 20'000, f.price);
+        f.charge = minuteCharge(30 * 60'000 + 20'000, f.session.price);
         f.session.payment = Payment::Card;
         const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36),
                                       {12, QStringLiteral("Стойка 1"), QStringLiteral("Петрова"), false});

@@ -287,7 +287,7 @@ private slots:
         QCOMPARE(log().rowCount(), refusal.isEmpty() ? 1 : 0);
         if (!refusal.isEmpty())
             return;
-        const RunningSession *s = m_board->session(log().currentId());
+        const Session *s = m_board->session(log().currentId());
         QVERIFY(s->abonement);
         QCOMPARE(s->payment, Payment::Card);
         m_clock->set(at(10, 30));

@@ -720,7 +720,7 @@ void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart()
     m_clock->advanceSecs(10 * 60);
     QVERIFY(board->setPayment(a, Payment::Card)); // changed at the Stop
     QVERIFY(board->stopSession(a));
-    QCOMPARE(board->undoableStop()->client, QStringLiteral("А"));
+    QCOMPARE(board->undoableStop()->session.client, QStringLiteral("А"));
     const LogRecord stop = journal().at(0);
     m_clock->advanceSecs(2 * 60);
 

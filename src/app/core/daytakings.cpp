@@ -126,14 +126,13 @@ RunningFigures runningFigures(const SessionBoard &board)
 {
     RunningFigures f;
     const MemTable &log = board.curLog();
-    const int price = log.fieldIndex(curlog::Price);
     for (int r = 0; r < log.rowCount(); ++r) {
         const MemTable::RowId id = log.rowId(r);
-        const RunningSession *s = board.session(id);
+        const Session *s = board.session(id);
         if (!s)
             continue;
         ++f.sessions;
-        f.owed += s->charge(std::min(board.elapsedMs(id), s->bookedMs), log.value(r, price).toDouble()).amount;
+        f.owed += s->charge(std::min(board.elapsedMs(id), s->bookedMs), s->price).amount;
     }
     return f;
 }

@@ -49,9 +49,9 @@ Receipt makeReceipt(const FinishedSession &f, const QString &salon, const QDateT
     // What the start, the pauses and the end leave: the time charged, to
     // the second, so the lines add up.
     const std::int64_t charged = std::max<std::int64_t>(f.endUtcMs - f.session.startUtcMs - pauses, 0);
-    r.lines.append({QStringLiteral("Клиент"), f.client});
-    r.lines.append({QStringLiteral("Услуга"), f.service});
-    r.lines.append({QStringLiteral("Цена за минуту"), fm.currency2(f.price)});
+    r.lines.append({QStringLiteral("Клиент"), f.session.client});
+    r.lines.append({QStringLiteral("Услуга"), f.session.service});
+    r.lines.append({QStringLiteral("Цена за минуту"), fm.currency2(f.session.price)});
     r.lines.append({QStringLiteral("Начало"), when(QDateTime::fromMSecsSinceEpoch(f.session.startUtcMs))});
     if (pauses >= 1000)
         r.lines.append({QStringLiteral("Паузы"), elapsedText(pauses)});
@@ -75,8 +75,8 @@ Receipt makeReversalSlip(const FinishedSession &f, const QString &salon, const Q
     head(r, QStringLiteral("Отмена"), salon, heading);
     if (stopReceipt > 0)
         r.lines.append({QStringLiteral("Отменяет чек"), QStringLiteral("№ %1").arg(stopReceipt)});
-    r.lines.append({QStringLiteral("Клиент"), f.client});
-    r.lines.append({QStringLiteral("Услуга"), f.service});
+    r.lines.append({QStringLiteral("Клиент"), f.session.client});
+    r.lines.append({QStringLiteral("Услуга"), f.session.service});
     r.lines.append({QStringLiteral("Стоп"), when(QDateTime::fromMSecsSinceEpoch(f.endUtcMs))});
     r.lines.append({QStringLiteral("Минут"), QString::number(-f.charge.minutes)});
     r.lines.append({QStringLiteral("Оплата"), paymentText(f.session.payment)});

@@ -39,7 +39,7 @@ QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board)
     out.reserve(log.rowCount());
     for (int r = 0; r < log.rowCount(); ++r) {
         const MemTable::RowId id = log.rowId(r);
-        if (const RunningSession *s = board.session(id))
+        if (const Session *s = board.session(id))
             out.append({id, s->bookedMs - board.elapsedMs(id)});
     }
     return out;

@@ -86,9 +86,15 @@ struct Notice
     std::uint64_t sessionId = 0; // a session has one notice open at most
 };
 
-// What the board knows of a running session beyond its row.
-struct RunningSession
+// A running session: the one value the board keeps for it. Its row in
+// CurLog is written from it (SessionBoard::writeRow) and never read back;
+// its line in the state file and its record are made from it.
+struct Session
 {
+    QString client;  // as the grid keeps them: at most curlog::TextMax
+    QString service; // characters
+    QString note;
+    double price = 0; // per minute
     std::uint64_t id = 0;         // nonzero, random; also in its journal record
     std::int64_t startUtcMs = 0;  // the start instant
     std::int64_t startMonoMs = 0; // the monotonic clock's reading at the start
@@ -112,11 +118,7 @@ struct RunningSession
 // A session that has ended, as its record and its receipt show it.
 struct FinishedSession
 {
-    RunningSession session;
-    QString client;
-    QString service;
-    QString note;
-    double price = 0;
+    Session session;
     QString status;
     std::int64_t chargedMs = 0;
     MinuteCharge charge;
@@ -257,7 +259,7 @@ public:
     // row deleted, the notice, the sessions saved.
     void endCurrentSession(const QString &status);
 
-    const RunningSession *session(MemTable::RowId row) const;
+    const Session *session(MemTable::RowId row) const;
     // Monotonic milliseconds the session has run, its pauses left out
     // (never negative).
     std::int64_t elapsedMs(MemTable::RowId row) const;
@@ -273,22 +275,24 @@ private:
     // Journal record, row deleted, then the notice (when asked). The charge
     // is chargedMs: the booked duration for a session whose time is up.
     void endCurrent(const QString &status, std::int64_t chargedMs, bool notice);
-    LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs, qint64 *at);
+    LogRecord writeRecord(const QString &status, const Session &s, std::int64_t chargedMs, qint64 *at);
     // Appends it once; returns where it lies (or a place before it).
     qint64 appendOnce(const LogRecord &r, bool standingAfter);
-    void fillTimes(int row, const RunningSession &s, std::int64_t elapsed);
+    void fillTimes(int row, const Session &s, std::int64_t elapsed);
+    // Every cell of a row from its session, its sum at the time it ran.
+    void writeRow(int row, const Session &s, std::int64_t elapsed);
     void pruneUndoable();
     void forget(MemTable::RowId row);
     void saveState();
     void saveStateQuietly() noexcept;
-    RunningSession &currentSession();
+    Session &currentSession();
     void requireCurrent() const;
 
     MemTable *m_curLog;
     QString m_journalPath;
     SessionStateFile m_stateFile;
     NoticeHook m_noticeHook;
-    std::unordered_map<MemTable::RowId, RunningSession> m_sessions;
+    std::unordered_map<MemTable::RowId, Session> m_sessions;
     // Sessions whose journal append failed: it may have reached the disk
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;

@@ -745,7 +745,7 @@ void TForm1::N12Click()
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         // The file is named after the client, so the receipts of a day do
         // not overwrite one another; '/' cannot be in a file's name.
-        QString client = m_board->lastFinished()->client.trimmed();
+        QString client = m_board->lastFinished()->session.client.trimmed();
         client.replace(QLatin1Char('/'), QLatin1Char('-'));
         const QString name = client.isEmpty() ? QStringLiteral("Чек.pdf") : QStringLiteral("Чек %1.pdf").arg(client);
         path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"),
@@ -772,7 +772,7 @@ void TForm1::updateSessionActions()
     N12->setEnabled(any);
     const FinishedSession *undo = m_board->undoableStop();
     N10->setEnabled(undo != nullptr);
-    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
+    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->session.client) : QStringLiteral("&Отменить стоп"));
     const MemTable::RowId row = m_board->curLog().currentId();
     const bool paused = row != 0 && m_board->isPaused(row);
     SpeedButton4->setText(paused ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
@@ -893,12 +893,10 @@ void TForm1::updateReminders(const QList<TimeLeft> &left)
     }
     if (fresh.isEmpty())
         return;
-    const MemTable &log = m_board->curLog();
     QStringList clients;
     for (MemTable::RowId id : fresh) {
-        const int row = log.rowOf(id);
-        clients << QStringLiteral("«%1» (%2)").arg(log.value(row, log.fieldIndex(curlog::FIO)).toString(),
-                                                  log.value(row, log.fieldIndex(curlog::PItem)).toString());
+        if (const Session *s = m_board->session(id))
+            clients << QStringLiteral("«%1» (%2)").arg(s->client, s->service);
     }
     QApplication::beep();
     RxTrayIcon1->showMessage(QStringLiteral("Скоро конец сеанса"),

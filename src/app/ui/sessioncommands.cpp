@@ -52,7 +52,7 @@ void extendSessionCommand(QWidget *parent, SessionBoard &board)
         return;
     TForm2 dialog(nullptr, parent);
     dialog.setExtendMode(log.text(QStringLiteral("FIO")));
-    if (const RunningSession *s = board.session(row))
+    if (const Session *s = board.session(row))
         dialog.setPayment(s->payment);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -80,7 +80,7 @@ void stopSessionCommand(QWidget *parent, SessionBoard &board)
     payment->setObjectName(QStringLiteral("StopPayment"));
     for (Payment p : ChosenPayments)
         payment->addItem(paymentText(p), static_cast<int>(p));
-    const RunningSession *s = board.session(row);
+    const Session *s = board.session(row);
     payment->setCurrentIndex(std::max(0, payment->findData(static_cast<int>(s ? s->payment : Payment::Cash))));
     auto *grid = qobject_cast<QGridLayout *>(box.layout());
     auto *buttons = box.findChild<QDialogButtonBox *>();
