@@ -158,12 +158,13 @@ struct RestoreReport
     // read or written.
     QStringList problems;
 };
+// A running session and the time it has left, in milliseconds: what the
+// tick finds and the reminder looks at.
+using TimeLeft = std::pair<MemTable::RowId, qint64>;
+
 // What a tick found, for what follows it on the screen without a second
 // walk over the sessions: the time left of every session it left running,
 // in grid order, and the running sessions' count and charge so far.
-// A running session and the time it has left, in milliseconds.
-using TimeLeft = std::pair<MemTable::RowId, qint64>;
-
 struct TickLook
 {
     QList<TimeLeft> left;

@@ -280,6 +280,18 @@ void TForm2::FormShow()
     CMinuts->setFocus();
 }
 
+TForm2::Service TForm2::service() const
+{
+    Service s;
+    const int row = RxLookupEdit1->currentIndex();
+    if (!m_prices || row < 0 || row >= m_prices->rowCount())
+        return s;
+    s.name = m_prices->value(row, m_prices->fieldIndex(QStringLiteral("PItem"))).toString();
+    const QVariant price = m_prices->value(row, m_prices->fieldIndex(QStringLiteral("PPrice")));
+    s.price = price.isNull() ? 0.0 : price.toDouble();
+    return s;
+}
+
 void TForm2::RxLookupEdit1Change(int index)
 {
     if (m_prices && index >= 0 && index < m_prices->rowCount())

@@ -44,6 +44,14 @@ public:
     // then draws on the client's.
     void offerAbonement(bool offered);
     bool abonement() const;
+    // "Услуга": the service chosen in the list and its price per minute;
+    // an empty name and 0 when nothing is chosen.
+    struct Service
+    {
+        QString name;
+        double price = 0;
+    };
+    Service service() const;
 
     // Handlers.
     void FormShow();

@@ -37,9 +37,9 @@ void newSessionCommand(QWidget *parent, SessionBoard &board, MemTable &prices, P
                             .arg(balance.left())
                             .arg(booked));
     }
-    board.addSession(dialog.customer(), dialog.note(), prices.text(QStringLiteral("PItem")),
-                     prices.number(QStringLiteral("PPrice")), dialog.hours(), dialog.minutes(), dialog.payment(),
-                     dialog.abonement());
+    const TForm2::Service service = dialog.service();
+    board.addSession(dialog.customer(), dialog.note(), service.name, service.price, dialog.hours(), dialog.minutes(),
+                     dialog.payment(), dialog.abonement());
 }
 
 void extendSessionCommand(QWidget *parent, SessionBoard &board)
