@@ -138,7 +138,7 @@ void TestSessionState::formatAsDocumented()
     SavedSession s = saved(0xabc, QStringLiteral("Анна\tБ"));
     s.hasStartMono = false;
     s.note = QStringLiteral("50%");
-    s.payment = int(Payment::Card);
+    s.payment = Payment::Card;
     st.sessions << s;
     const QByteArray body = "Bilmeko sessions\t3\n"
                             "boot\tboot-1\n"
@@ -173,7 +173,7 @@ void TestSessionState::roundTripKeepsEveryField()
     a.pauseStartUtcMs = a.startUtcMs + 600'000;
     a.hasPauseStartMono = true;
     a.pauseStartMonoMs = a.startMonoMs + 600'000;
-    a.payment = int(Payment::Transfer);
+    a.payment = Payment::Transfer;
     a.abonement = true;
     SavedSession b = saved(0xffffffffffffffffULL, QStringLiteral("B"));
     b.hasStartMono = false;

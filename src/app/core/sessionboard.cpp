@@ -720,19 +720,11 @@ RestoreReport SessionBoard::restoreSessions()
             refused << sessionName(saved) + QStringLiteral(": ") + why;
             continue;
         }
-        Session s;
-        s.id = saved.id;
-        s.startUtcMs = saved.startUtcMs;
-        s.bookedMs = saved.bookedMs;
-        s.pausedMs = saved.pausedMs;
-        s.paused = saved.paused;
-        s.pauseStartUtcMs = saved.pauseStartUtcMs;
-        s.payment = static_cast<Payment>(saved.payment & 3);
-        s.abonement = saved.abonement;
+        // The monotonic readings are set below.
+        Session s = saved;
         s.client = gridText(saved.client);
         s.service = gridText(saved.service);
         s.note = gridText(saved.note);
-        s.price = saved.price;
         // Within one boot the monotonic clock still measures the session,
         // wherever the wall clock has been moved; after a reboot only the
         // instants are left, and a start the clock has not reached yet
@@ -848,22 +840,9 @@ void SessionBoard::saveState()
         auto line = m_lines.find(id);
         if (line == m_lines.end()) {
             SavedSession o;
-            o.id = s->id;
-            o.startUtcMs = s->startUtcMs;
+            static_cast<Session &>(o) = *s;
             o.hasStartMono = !run.isEmpty();
-            o.startMonoMs = s->startMonoMs;
-            o.bookedMs = s->bookedMs;
-            o.pausedMs = s->pausedMs;
-            o.paused = s->paused;
-            o.pauseStartUtcMs = s->pauseStartUtcMs;
             o.hasPauseStartMono = s->paused;
-            o.pauseStartMonoMs = s->pauseStartMonoMs;
-            o.price = s->price;
-            o.client = s->client;
-            o.service = s->service;
-            o.note = s->note;
-            o.payment = static_cast<int>(s->payment);
-            o.abonement = s->abonement;
             line = m_lines.emplace(id, serializeSessionLine(o, !run.isEmpty())).first;
         }
         lines.append(&line->second);

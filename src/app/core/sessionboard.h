@@ -30,6 +30,7 @@
 #include "common/core/datetime.h"
 #include "common/core/memtable.h"
 #include "journal/core/logrecord.h"
+#include "session.h"
 #include "sessionstate.h"
 
 #include <QObject>
@@ -63,16 +64,6 @@ inline const QString StatusTimeUp = QStringLiteral("Время вышло");
 inline const QString StatusStop = QStringLiteral("Стоп");
 inline const QString StatusUndo = QStringLiteral("Отмена");
 
-// The minute charge rule: whole minutes of the elapsed time are charged, a
-// started minute is not. A negative elapsed time (the clock set back) is
-// charged nothing.
-struct MinuteCharge
-{
-    std::int64_t minutes = 0;
-    double amount = 0;
-};
-MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute);
-
 // Elapsed time as the notices show it: the long time format, or whole hours
 // beyond 23 followed by ":mm:ss" for sessions longer than a day.
 QString elapsedText(std::int64_t elapsedMs);
@@ -84,35 +75,6 @@ struct Notice
     QString stat;     // the Stat label
     QString caption;  // the window caption
     std::uint64_t sessionId = 0; // a session has one notice open at most
-};
-
-// A running session: the one value the board keeps for it. Its row in
-// CurLog is written from it (SessionBoard::writeRow) and never read back;
-// its line in the state file and its record are made from it.
-struct Session
-{
-    QString client;  // as the grid keeps them: at most curlog::TextMax
-    QString service; // characters
-    QString note;
-    double price = 0; // per minute
-    std::uint64_t id = 0;         // nonzero, random; also in its journal record
-    std::int64_t startUtcMs = 0;  // the start instant
-    std::int64_t startMonoMs = 0; // the monotonic clock's reading at the start
-    std::int64_t bookedMs = 0;    // the booked duration, extensions included
-    std::int64_t pausedMs = 0;    // pauses that are over
-    bool paused = false;          // a pause is going on, since:
-    std::int64_t pauseStartUtcMs = 0;
-    std::int64_t pauseStartMonoMs = 0;
-    Payment payment = Payment::Unknown;
-    // Draws on the client's abonement: charged nothing, its minutes used.
-    bool abonement = false;
-
-    // What it owes for a charged time at a price: nothing on an abonement.
-    MinuteCharge charge(std::int64_t chargedMs, double pricePerMinute) const;
-    // The time the session ran up to a monotonic reading: what it is charged.
-    std::int64_t runMs(std::int64_t mono) const;
-    // All its pauses up to that reading, the one going on included.
-    std::int64_t pauseMs(std::int64_t mono) const;
 };
 
 // A session that has ended, as its record and its receipt show it.

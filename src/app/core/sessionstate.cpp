@@ -190,7 +190,7 @@ QByteArray serializeSessionLine(const SavedSession &s, bool withMonotonic)
     out += '\t' + s.client.toUtf8().toPercentEncoding();
     out += '\t' + s.service.toUtf8().toPercentEncoding();
     out += '\t' + s.note.toUtf8().toPercentEncoding();
-    out += '\t' + QByteArray::number(s.payment);
+    out += '\t' + QByteArray::number(static_cast<int>(s.payment));
     out += '\t' + QByteArray(s.abonement ? "1" : "0");
     out += '\n';
     return out;
@@ -327,7 +327,7 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
             const QByteArray &abon = f[10 + extra];
             if (pay.size() != 1 || pay[0] < '0' || pay[0] > '3' || (abon != "0" && abon != "1"))
                 return fail(lineProblem(lineNo, QStringLiteral("неверный способ оплаты")));
-            s.payment = pay[0] - '0';
+            s.payment = static_cast<Payment>(pay[0] - '0');
             s.abonement = abon == "1";
         }
         st.sessions.append(std::move(s));

@@ -37,6 +37,8 @@
 // crc32: CRC-32 (zlib's) of every byte before the "crc32" line. Nothing may
 // follow that line. Any other content is a damaged file.
 
+#include "session.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -44,24 +46,12 @@
 
 namespace bilmeko {
 
-struct SavedSession
+// A session's line: the Session, and whether its monotonic readings were
+// saved (they are "-" otherwise, and mean nothing).
+struct SavedSession : Session
 {
-    std::uint64_t id = 0;
-    std::int64_t startUtcMs = 0;
     bool hasStartMono = false;
-    std::int64_t startMonoMs = 0;
-    std::int64_t bookedMs = 0;
-    std::int64_t pausedMs = 0; // pauses that are over
-    bool paused = false;       // a pause is going on, since:
-    std::int64_t pauseStartUtcMs = 0;
     bool hasPauseStartMono = false;
-    std::int64_t pauseStartMonoMs = 0;
-    double price = 0;
-    QString client;
-    QString service;
-    QString note;
-    int payment = 0;        // Payment's value
-    bool abonement = false; // drawn on the client's abonement
 
     bool operator==(const SavedSession &) const = default;
 };
