@@ -267,6 +267,21 @@ void TestCashDesk::expectedCashIsTheSumOfTheShiftsCashRecords()
                                 QStringLiteral("Повреждено записей: 1")})
         QVERIFY2(text.contains(line), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral(" В: -60,00\u00A0₽, наличные\n")), qPrintable(text));
+
+    // A reversal that takes back no Stop (forged, or its Stop lost) is left
+    // out of the next shift's cash, as the report leaves it out.
+    book.open(QStringLiteral("Борис"), 500, journalRecordsLength(journal));
+    LogRecord forged = sale;
+    forged.status = StatusUndo;
+    forged.abonement = false;
+    forged.reversal = true;
+    forged.amount = -400;
+    forged.sessionId = 101;
+    appendJournalRecord(journal, forged);
+    const ShiftSummary next = summarizeShift(*book.openShift(), journal);
+    QCOMPARE(next.uncounted, 1);
+    QCOMPARE(next.expectedCash(), 500.0);
+    QVERIFY(next.reversals.isEmpty());
 }
 
 void TestCashDesk::abonementKinds_data()
@@ -325,6 +340,14 @@ void TestCashDesk::abonementBalanceIsASumOverTheJournal()
     other.clientName = QStringLiteral("Борис");
     other.sessionId = 3;
     appendJournalRecord(journal, other);
+    // Nor does a reversal with no Stop of its own give minutes back.
+    LogRecord forged = sale;
+    forged.status = StatusUndo;
+    forged.reversal = true;
+    forged.elapsed = -100.0 / (24 * 60); // 100 minutes
+    forged.amount = 0;
+    forged.sessionId = 4;
+    appendJournalRecord(journal, forged);
     const AbonementBalance b = abonementBalance(journal, QStringLiteral("АННА"));
     QCOMPARE(b.bought, qint64(300));
     QCOMPARE(b.used, qint64(40));

@@ -1,6 +1,7 @@
 #include "abonement.h"
 
 #include "common/core/errors.h"
+#include "journal/core/countedstops.h"
 #include "journal/core/periodreport.h"
 #include "prices/core/profilefile.h"
 
@@ -79,11 +80,14 @@ AbonementBalance abonementBalance(const JournalSource &journal, const QString &c
 {
     AbonementBalance b;
     const QString key = clientKey(client);
+    // A session's Stop and its reversal both carry the flag: the flag's
+    // records alone tell which reversal takes back a counted Stop.
+    CountedStops stops;
     scanJournal(journal, true, [&](const char *records, qint64 count, qint64) {
         for (qint64 k = 0; k < count; ++k) {
             const char *stored = records + k * RecordSize;
             // Only the flag's records, and only those to be trusted.
-            if (!isAbonementRecord(stored) || !trustedRecord(stored))
+            if (!isAbonementRecord(stored) || !trustedRecord(stored) || !stops.counts(stored))
                 continue;
             RecordBytes plain;
             std::memcpy(plain.data(), stored, RecordSize);

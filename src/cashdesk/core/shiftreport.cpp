@@ -2,6 +2,7 @@
 
 #include "common/core/errors.h"
 #include "common/core/formats.h"
+#include "journal/core/countedstops.h"
 #include "journal/core/periodreport.h"
 
 #include <QDateTime>
@@ -33,7 +34,12 @@ ShiftSummary summarizeShift(const Shift &shift, const JournalSource &journal)
     const qint64 to = shift.closed ? std::min(shift.journalTo, journal.size()) : journal.size();
     static constexpr qint64 Chunk = 512;
     std::vector<char> buffer(static_cast<size_t>(Chunk * RecordSize));
-    for (qint64 at = from; at + RecordSize <= to;) {
+    // A Stop undone after the shift was opened lies before it: the Stops of
+    // the records before the shift (as many as an undo can reach back) are
+    // remembered, not summed.
+    CountedStops stops;
+    const qint64 before = std::max<qint64>(from - qint64(CountedStops::GenerationStops) * RecordSize, 0);
+    for (qint64 at = before; at + RecordSize <= to;) {
         const qint64 want = std::min<qint64>((to - at) / RecordSize, Chunk) * RecordSize;
         const qint64 got = journal.readAt(at, buffer.data(), want);
         if (got < RecordSize)
@@ -41,8 +47,17 @@ ShiftSummary summarizeShift(const Shift &shift, const JournalSource &journal)
         const qint64 whole = got / RecordSize;
         for (qint64 k = 0; k < whole; ++k) {
             const char *stored = buffer.data() + k * RecordSize;
+            if (at + k * RecordSize < from) {
+                if (trustedRecord(stored))
+                    stops.counts(stored);
+                continue;
+            }
             if (!trustedRecord(stored)) {
                 ++s.damaged;
+                continue;
+            }
+            if (!stops.counts(stored)) {
+                ++s.uncounted;
                 continue;
             }
             RecordBytes plain;
@@ -132,6 +147,8 @@ ShiftSlip shiftSlip(const ShiftSummary &s, const QString &desk)
     }
     if (s.damaged > 0)
         l.append({QStringLiteral("Повреждено записей"), QString::number(s.damaged)});
+    if (s.uncounted > 0)
+        l.append({QStringLiteral("Отмен без своего стопа"), QString::number(s.uncounted)});
     return slip;
 }
 

@@ -35,6 +35,9 @@ struct ShiftSummary
     int abonementSales = 0; // counted in the takings too
     double abonementAmount = 0;
     int damaged = 0; // records left out: a checksum or a number wrong
+    // Reversals left out: they take back no Stop the sums count (see
+    // CountedStops), as the period report leaves them out.
+    int uncounted = 0;
 
     // Opening cash + cash takings − cash of reversals.
     double expectedCash() const;
