@@ -180,6 +180,16 @@ static void row(const unsigned char *r)
     p = text(p, r, 119, 20);
     *p++ = ';';
     p = text(p, r, 140, 20);
+    *p++ = ';';
+    {
+        /* The payment method: bits 4..5 of the mark byte of a sealed record. */
+        static const char *const methods[] = {"не указано", "наличные", "карта", "перевод"};
+        const unsigned mark = r[56] & 0x0F;
+        const char *m = methods[mark == 1 || mark == 2 ? (r[56] >> 4) & 3 : 0];
+        size_t n = strlen(m);
+        memcpy(p, m, n);
+        p += n;
+    }
     *p++ = '\r';
     *p++ = '\n';
     outN += (size_t)(p - start);
@@ -201,7 +211,7 @@ int main(int argc, char **argv)
     double sum = 0;
     if (!readOnly) {
         static const char header[] = "\xEF\xBB\xBF"
-                                     "Время;Клиент;Услуга;Цена;Начало;Время;Конец;Сумма;Комент.;Статус\r\n";
+                                     "Время;Клиент;Услуга;Цена;Начало;Время;Конец;Сумма;Комент.;Статус;Оплата\r\n";
         memcpy(room(sizeof header), header, sizeof header - 1);
         outN += sizeof header - 1;
     }

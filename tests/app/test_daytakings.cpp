@@ -150,8 +150,8 @@ private slots:
         day.load(journalPath(), m_clock->today());
         connect(&board, &SessionBoard::recordAppended, [&day](const LogRecord &r) { day.add(r); });
 
-        const auto a = board.addSession("А", "", "S", 2, 1, 0);
-        board.addSession("Б", "", "S", 3, 0, 10);
+        const auto a = board.addSession("А", "", "S", 2, 1, 0, Payment::Card);
+        board.addSession("Б", "", "S", 3, 0, 10, Payment::Cash);
         const auto c = board.addSession("В", "", "S", 1, 23, 0);
         m_clock->advanceSecs(10 * 60 + 5);
         board.tick();              // Б's time is up: 30
@@ -162,7 +162,9 @@ private slots:
         const RunningFigures running = runningFigures(board);
         QCOMPARE(running.sessions, 2);
         QCOMPARE(running.owed, 30.0);
-        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ · идут: 2, 30,00\u00A0₽"));
+        // The card's Stop and its reversal net out in the card's part.
+        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ (нал. 30,00\u00A0₽, "
+                                                           "карта 0,00\u00A0₽) · идут: 2, 30,00\u00A0₽"));
 
         m_clock->set(at(7, 23, 59, 30));
         QVERIFY(board.stopSession(rowOf(board, QStringLiteral("А")))); // before midnight: 120
@@ -172,6 +174,9 @@ private slots:
         QCOMPARE(day.amount(), 150.0);
         QCOMPARE(fresh.sessions(), day.sessions());
         QCOMPARE(fresh.amount(), day.amount());
+        for (Payment p : {Payment::Unknown, Payment::Cash, Payment::Card, Payment::Transfer})
+            QCOMPARE(fresh.amount(p), day.amount(p));
+        QCOMPARE(day.amount(Payment::Card), 120.0);
 
         // After midnight a record belongs to the new day, which the form
         // reads afresh when the date changes.
@@ -204,18 +209,31 @@ private slots:
     void receiptText()
     {
         FinishedSession f;
-        f.client = QStringLiteral("Иванова");
-        f.service = QStringLiteral("Стрижка");
-        f.price = 12.5;
+        f.session.client = QStringLiteral("Иванова");
+        f.session.service = QStringLiteral("Стрижка");
+        f.session.price = 12.5;
         f.session.startUtcMs = at(7, 10).toMSecsSinceEpoch();
         f.session.pausedMs = 5 * 60'000;
         f.endUtcMs = at(7, 10, 35).toMSecsSinceEpoch() + 20'000;
-        f.charge = minuteCharge(30 * 60'000 + 20'000, f.price);
-        const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36));
-        QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек\nКлиент: Иванова\nУслуга: Стрижка\n"
+        f.charge = minuteCharge(30 * 60'000 + 20'000, f.session.price);
+        f.session.payment = Payment::Card;
+        const Receipt r = makeReceipt(f, QStringLiteral("Салон «Лада»"), at(7, 10, 36),
+                                      {12, QStringLiteral("Стойка 1"), QStringLiteral("Петрова"), false});
+        // Start + pauses + time = end, to the second; the minutes are the
+        // time's whole ones.
+        QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек № 12\nКасса: Стойка 1\nОператор: Петрова\n"
+                                          "Клиент: Иванова\nУслуга: Стрижка\n"
                                           "Цена за минуту: 12,50\u00A0₽\nНачало: 07.12.2026 10:00:00\n"
-                                          "Конец: 07.12.2026 10:35:20\nПаузы, мин: 5\nМинут: 30\n"
-                                          "Сумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00"));
+                                          "Паузы: 0:05:00\nВремя: 0:30:20\nКонец: 07.12.2026 10:35:20\nМинут: 30\n"
+                                          "Оплата: карта\nСумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00\n"
+                                          "Не является фискальным документом"));
+        const Receipt copy = makeReceipt(f, QString(), at(7, 10, 36), {12, QString(), QString(), true});
+        QCOMPARE(copy.title, QStringLiteral("Чек № 12 (копия)"));
+        QVERIFY(copy.text().contains(QStringLiteral("\nОператор: смена не открыта\n")));
+        const Receipt slip = makeReversalSlip(f, QString(), at(7, 10, 40), {13, QString(), QStringLiteral("Петрова"), false}, 12);
+        QCOMPARE(slip.title, QStringLiteral("Отмена № 13"));
+        QVERIFY(slip.text().contains(QStringLiteral("Отменяет чек: № 12\n")));
+        QVERIFY(slip.text().contains(QStringLiteral("Оплата: карта\nСумма: -375,00\u00A0₽\n")));
         f.session.pausedMs = 0;
         QVERIFY(!makeReceipt(f, QString(), at(7, 10, 36)).text().contains(QStringLiteral("Паузы")));
         QVERIFY(makeReceipt(f, QString(), at(7, 10, 36)).text().startsWith(QStringLiteral("Bilmeko\n")));

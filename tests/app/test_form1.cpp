@@ -182,7 +182,8 @@ void TestForm1::layout()
     QStringList menus;
     for (QAction *a : f.menuBar()->actions())
         menus << a->text().remove('&');
-    QCOMPARE(menus, (QStringList{QStringLiteral("Параметры"), QStringLiteral("Отчеты"), QStringLiteral("Сеанс")}));
+    QCOMPARE(menus, (QStringList{QStringLiteral("Параметры"), QStringLiteral("Отчеты"), QStringLiteral("Сеанс"),
+                                  QStringLiteral("Смена")}));
     auto *n1 = f.findChild<QAction *>(QStringLiteral("N1"));
     QVERIFY(n1);
     QCOMPARE(n1->text().remove('&'), QStringLiteral("Закрыть"));

@@ -100,7 +100,7 @@ private slots:
     {
         TForm2 &d = open(m_prices.get());
         QCOMPARE(d.windowTitle(), QStringLiteral("Новый клиент"));
-        QCOMPARE(d.size(), QSize(374, 158));
+        QCOMPARE(d.size(), QSize(374, 184));
         QCOMPARE(d.minimumSize(), d.maximumSize());
         QVERIFY(!child<QPushButton>(d, "BitBtn1")->isEnabled());
         QVERIFY(child<QPushButton>(d, "BitBtn2")->isEnabled());
@@ -138,12 +138,12 @@ private slots:
         TForm2 &d = open(m_prices.get());
         retype(child(d, "CMinuts"), QStringLiteral("30")); // OK takes part once enabled
         QStringList order;
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < 9; ++i) {
             order << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
         QCOMPARE(order, (QStringList{"CMinuts", "BitBtn1", "BitBtn2", "CHours", "Desk", "RxLookupEdit1", "Customer",
-                                     "CMinuts"}));
+                                     "Payment", "CMinuts"}));
     }
 
     void okFollowsTheDurations()

@@ -8,6 +8,7 @@
 #include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
 #include "common/core/clock.h"
+#include "common/core/formats.h"
 #include "common/core/memtable.h"
 #include "common/core/printjob.h"
 #include "common/ui/errorbox.h"
@@ -26,10 +27,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
+#include <QTimer>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -425,7 +430,10 @@ private slots:
         QVERIFY(f->board().curLog().isEmpty());
         QVERIFY(!pause->isEnabled());
         QVERIFY(!pauseItem->isEnabled());
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        // Paid in cash, as the Stop question offered; the old record's
+        // method is not known.
+        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ (нал. 20,00\u00A0₽, карта 0,00\u00A0₽, "
+                                               "не указано 100,00\u00A0₽) · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         QCOMPARE(notices().size(), 1);
         f->activateWindow();
@@ -447,8 +455,9 @@ private slots:
         const auto receiptHas = [this](const QString &printed) {
             const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
             for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
-                                      "Начало: 07.12.2026 10:00:00", "Конец: 07.12.2026 10:21:00", "Паузы, мин: 10",
-                                      "Минут: 11", "Сумма: 22,00 ₽"})
+                                      "Начало: 07.12.2026 10:00:00", "Паузы: 0:10:00", "Время: 0:11:00",
+                                      "Конец: 07.12.2026 10:21:00", "Минут: 11", "Оплата: наличные",
+                                      "Сумма: 22,00 ₽", "Не является фискальным документом"})
                 QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
             QVERIFY2(receipt.contains(QStringLiteral("Напечатано: ") + printed), qPrintable(receipt));
         };
@@ -592,6 +601,118 @@ private slots:
         QCOMPARE(PrintJob::running(), 0);
         QCOMPARE(::kill(static_cast<pid_t>(pid), 0), -1); // killed and collected
         QCOMPARE(errors.messages.size(), 1);
+    }
+
+    // A shift through the menus and dialogs: opened with an operator from
+    // the list and the cash typed, a session paid at the Stop question, the
+    // shift closed with the counted cash (its report saved as PDF beside the
+    // journal), today's receipt printed again from the report's line.
+    void cashDeskDayThroughTheMenus()
+    {
+        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nPayment=card\r\n[Operators]\r\n1=Anna\r\n2=Boris\r\n"
+                                               "[Abonements]\r\nTen=600;4500\r\n");
+        TrayForm f(dir());
+        QStringList printed; // the slips' titles, instead of the printer
+        f.slipPrinter = [&printed](const Receipt &r) { printed << r.title; };
+        auto *shiftLabel = f.findChild<QLabel *>("ShiftLabel");
+        QCOMPARE(shiftLabel->text(), QStringLiteral("смена не открыта"));
+        QVERIFY(!f.findChild<QAction *>("ShiftClose")->isEnabled());
+
+        test::onNextModal([](QWidget *w) {
+            auto *who = w->findChild<QComboBox *>("ShiftOperator");
+            QCOMPARE(who->count(), 2);
+            QCOMPARE(who->currentText(), QStringLiteral("Anna"));
+            test::retype(w->findChild<QLineEdit *>("ShiftCash"), QStringLiteral("1 000,50"));
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftOk"), Qt::LeftButton);
+        });
+        f.findChild<QAction *>("ShiftOpen")->trigger();
+        QCOMPARE(shiftLabel->text(), QStringLiteral("Смена 1: Anna"));
+        QVERIFY(!f.findChild<QAction *>("ShiftOpen")->isEnabled());
+
+        // The new-session dialog starts at [Options] Payment and offers the
+        // abonement; the Stop question can still change the method.
+        test::onNextModal([](QWidget *w) {
+            QCOMPARE(w->findChild<QComboBox *>("Payment")->currentText(), QStringLiteral("карта"));
+            QVERIFY(w->findChild<QWidget *>("Abonement")->isVisible());
+            static_cast<QDialog *>(w)->reject();
+        });
+        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton1"), Qt::LeftButton);
+        f.board().addSession(QStringLiteral("Петров"), QString(), QStringLiteral("Стрижка"), 2, 1, 0, Payment::Card);
+        m_clock->advanceSecs(10 * 60);
+        test::onNextModal([](QWidget *w) {
+            auto *method = w->findChild<QComboBox *>("StopPayment");
+            QVERIFY(method && method->isVisible());
+            QCOMPARE(method->currentText(), QStringLiteral("карта"));
+            method->setCurrentIndex(method->findText(QStringLiteral("наличные")));
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click();
+        });
+        QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
+        QVERIFY(f.board().curLog().isEmpty());
+        QVERIFY2(f.findChild<QLabel *>("TakingsLabel")->text().contains(QStringLiteral("(нал. 20,00\u00A0₽, карта 0,00")),
+                 qPrintable(f.findChild<QLabel *>("TakingsLabel")->text()));
+
+        // Today's line prints its receipt again from the text's menu (a right
+        // click on the line): a number taken once, then copies.
+        bool offered = false, offeredOnTitles = true;
+        test::onNextModal([&](QWidget *) {
+            TForm5 *report = f.reportWindow();
+            QWidget *text = report->RichEdit1->viewport();
+            const int row = QFontMetrics(report->RichEdit1->font()).lineSpacing();
+            const auto rightClick = [&](int y, bool *enabled) {
+                QTimer::singleShot(0, [enabled] {
+                    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                    QAction *item = menu ? menu->findChild<QAction *>("ReprintReceipt") : nullptr;
+                    *enabled = item && item->isEnabled();
+                    if (*enabled)
+                        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+                    else if (menu)
+                        menu->close();
+                });
+                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, y), text->mapToGlobal(QPoint(20, y)));
+                QApplication::sendEvent(text, &event);
+            };
+            rightClick(row + row / 2, &offered);
+            rightClick(row / 2, &offeredOnTitles);
+            QVERIFY(report->reprintLine(1));
+            report->close();
+        });
+        f.N8Click();
+        QVERIFY(offered);
+        QVERIFY(!offeredOnTitles);
+        QCOMPARE(printed, (QStringList{QStringLiteral("Чек № 1"), QStringLiteral("Чек № 1 (копия)")}));
+        QCOMPARE(f.shifts().lastReceiptNumber(), 1);
+
+        QString difference, shown;
+        test::onNextModal([&](QWidget *w) {
+            shown = w->findChild<QPlainTextEdit *>("ShiftReportText")->toPlainText();
+            test::retype(w->findChild<QLineEdit *>("CountedCash"), QStringLiteral("1020"));
+            difference = w->findChild<QLabel *>("ShiftDifference")->text();
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftOk"), Qt::LeftButton);
+        });
+        f.findChild<QAction *>("ShiftClose")->trigger();
+        // The text field shows no-break spaces as plain ones.
+        QVERIFY2(shown.contains(QStringLiteral("Наличные по расчету: ")
+                                + Formats::current().currency2(1020.5).replace(QChar(0xA0), QLatin1Char(' '))),
+                 qPrintable(shown));
+        QCOMPARE(difference, Formats::current().currency2(-0.5));
+        QCOMPARE(shiftLabel->text(), QStringLiteral("смена не открыта"));
+        const QString pdf = test::pdfText(f.shiftPdfPath(1)).simplified();
+        for (const char *piece : {"Отчет о смене 1", "Оператор: Anna", "Выручка, наличные: 20,00 ₽",
+                                  "Наличные по факту: 1 020,00 ₽", "Расхождение: -0,50 ₽",
+                                  "Не является фискальным документом"})
+            QVERIFY2(pdf.contains(QString::fromUtf8(piece)), qPrintable(pdf));
+
+        // The past shift's report, again, saved where the operator says.
+        f.chooseShiftPdfPath = [this] { return dir() + "смена.pdf"; };
+        int listed = 0;
+        test::onNextModal([&listed](QWidget *w) {
+            listed = w->findChild<QListWidget *>("ShiftList")->count();
+            QTest::mouseClick(w->findChild<QPushButton *>("ShiftSavePdf"), Qt::LeftButton);
+            w->close();
+        });
+        f.findChild<QAction *>("ShiftReports")->trigger();
+        QCOMPARE(listed, 1);
+        QCOMPARE(test::pdfText(dir() + "смена.pdf").simplified(), pdf);
     }
 
 private:

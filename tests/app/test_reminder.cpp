@@ -60,7 +60,7 @@ private slots:
         QFETCH(Ids, marked);
         SessionReminder r(minutes);
         for (qsizetype i = 0; i < looks.size(); ++i) {
-            QList<SessionReminder::Left> sessions;
+            QList<TimeLeft> sessions;
             for (qsizetype s = 0; s < looks[i].size(); ++s)
                 if (looks[i][s] >= 0)
                     sessions.append({MemTable::RowId(s + 1), looks[i][s]});

@@ -225,6 +225,23 @@ void TestSessionBoard::storageRules()
     QCOMPARE(t.number(curlog::Summ), 0.0);
     // Time fields hold times of day only.
     QVERIFY(t.number(curlog::TEnd) < 1.0);
+
+    // The session holds what its row shows, and its record is made from it.
+    const Session *s = m_board->session(t.currentId());
+    QVERIFY(s);
+    QCOMPARE(s->client, storedName);
+    QCOMPARE(s->note, t.text(curlog::Describe));
+    QCOMPARE(s->service, t.text(curlog::PItem));
+    QCOMPARE(s->price, 5.0);
+    const double tbegValue = t.number(curlog::TBeg);
+    QVERIFY(m_board->stopSession(t.currentId()));
+    const QList<LogRecord> j = journal();
+    QCOMPARE(j.size(), 1);
+    QCOMPARE(j[0].clientName, storedName);
+    QCOMPARE(j[0].note, QString(20, QLatin1Char('n')));
+    QCOMPARE(j[0].service, QString(20, QLatin1Char('s')));
+    QCOMPARE(j[0].pricePerMin, 5.0);
+    QCOMPARE(j[0].startTime, tbegValue);
 }
 
 void TestSessionBoard::negativeDurationAddsNothing()

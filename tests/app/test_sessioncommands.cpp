@@ -6,6 +6,9 @@
 #include "common/core/memtable.h"
 #include "journal/core/logrecord.h"
 #include "prices/core/pricetable.h"
+#include "cashdesk/core/abonement.h"
+#include "journal/core/journalfile.h"
+#include "common/core/errors.h"
 #include "testsupport_ui.h"
 
 #include <QAbstractButton>
@@ -51,6 +54,8 @@ struct Entry
     QString note;
     int service = 0; // rows below the first in the picker
     bool ok = true;
+    QString payment;        // "Оплата" as chosen; empty: left as offered
+    bool abonement = false; // "По абонементу" ticked
 };
 
 // Fills the next client dialog as the operator would and closes it with
@@ -73,6 +78,12 @@ void answerClientDialog(Entry e, QString *caption = nullptr)
             retype(child(d, "Customer"), e.customer);
             retype(child(d, "Desk"), e.note);
         }
+        if (!e.payment.isEmpty()) {
+            auto *payment = qobject_cast<QComboBox *>(child(d, "Payment"));
+            payment->setCurrentIndex(payment->findText(e.payment));
+        }
+        if (e.abonement)
+            QTest::mouseClick(child(d, "Abonement"), Qt::LeftButton, {}, QPoint(4, 10));
         retype(child(d, "CHours"), QString::number(e.hours));
         retype(child(d, "CMinuts"), QString::number(e.minutes));
         QTest::mouseClick(child(d, e.ok ? "BitBtn1" : "BitBtn2"), Qt::LeftButton);
@@ -232,8 +243,9 @@ private slots:
         QCOMPARE(summ, 5 * 12.5);
         m_clock->set(at(10, 10));
         QString caption;
-        answerClientDialog({0, 30}, &caption);
+        answerClientDialog({0, 30, {}, {}, 0, true, QStringLiteral("перевод")}, &caption);
         extendSessionCommand(nullptr, *m_board);
+        QCOMPARE(m_board->session(log().currentId())->payment, Payment::Transfer); // changed as the client pays
 
         QCOMPARE(caption, QStringLiteral("Добавить время Клиент \"Иванова\""));
         QCOMPARE(log().text("FIO"), QStringLiteral("Иванова"));
@@ -242,6 +254,45 @@ private slots:
         QCOMPARE(timeText(log().number("TBeg")), QStringLiteral("10:00:00"));
         QCOMPARE(log().number("Summ"), summ);
         QCOMPARE(timeText(log().value(1, log().fieldIndex("TEnd")).toDouble()), QStringLiteral("12:00:00"));
+    }
+
+    // "По абонементу": the journal's balance must cover the booked time;
+    // the session is then charged nothing.
+    void newDrawnOnAnAbonement_data()
+    {
+        QTest::addColumn<int>("bought");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("enough minutes") << 600 << QString();
+        QTest::newRow("fewer than booked") << 30 << QStringLiteral("На абонементе клиента «Анна» 30 мин, а назначено 60 мин.");
+        QTest::newRow("none bought") << 0 << QStringLiteral("На абонементе клиента «Анна» 0 мин, а назначено 60 мин.");
+    }
+    void newDrawnOnAnAbonement()
+    {
+        QFETCH(int, bought);
+        QFETCH(QString, refusal);
+        if (bought > 0) {
+            LogRecord sale = abonementSale(QStringLiteral("Анна"), {QStringLiteral("Абонемент"), bought, 1000},
+                                           Payment::Cash, dateTimeValue(at(9, 0)));
+            sale.sessionId = 1;
+            appendJournalRecord(m_board->journalPath(), sale);
+        }
+        answerClientDialog({1, 0, QStringLiteral("Анна"), {}, 0, true, QStringLiteral("карта"), true});
+        QString error;
+        try {
+            newSessionCommand(nullptr, *m_board, *m_prices, Payment::Cash, true);
+        } catch (const Error &e) {
+            error = e.message();
+        }
+        QCOMPARE(error, refusal);
+        QCOMPARE(log().rowCount(), refusal.isEmpty() ? 1 : 0);
+        if (!refusal.isEmpty())
+            return;
+        const Session *s = m_board->session(log().currentId());
+        QVERIFY(s->abonement);
+        QCOMPARE(s->payment, Payment::Card);
+        m_clock->set(at(10, 30));
+        m_board->tick();
+        QCOMPARE(log().number("Summ"), 0.0);
     }
 
     void extendCancelledChangesNothing()

@@ -70,7 +70,7 @@ void moveTo(FixedClock &clock, qint64 msSinceBase)
                 say('N', board.session(row)->id, minutes * 60'000LL);
             } else if (what < 8) {
                 const auto row = t.rowId(rng.bounded(t.rowCount()));
-                const RunningSession s = *board.session(row);
+                const Session s = *board.session(row);
                 const int minutes = rng.bounded(1, 6);
                 say('e', s.id, s.bookedMs + minutes * 60'000LL);
                 board.extendSession(row, 0, minutes);

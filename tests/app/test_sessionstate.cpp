@@ -67,6 +67,7 @@ private slots:
     void sessionEndedWhileAwayIsWrittenWithItsBookedEnd();
     void sessionAlreadyInTheJournalIsNotRestoredNorWrittenAgain();
     void restoringTwiceChangesNothing();
+    void versionOneStillLoads_data();
     void versionOneStillLoads();
     void restoredSessionFailingChecksIsKeptAside_data();
     void restoredSessionFailingChecksIsKeptAside();
@@ -137,11 +138,12 @@ void TestSessionState::formatAsDocumented()
     SavedSession s = saved(0xabc, QStringLiteral("Анна\tБ"));
     s.hasStartMono = false;
     s.note = QStringLiteral("50%");
+    s.payment = Payment::Card;
     st.sessions << s;
-    const QByteArray body = "Bilmeko sessions\t2\n"
+    const QByteArray body = "Bilmeko sessions\t3\n"
                             "boot\tboot-1\n"
                             "session\t0000000000000abc\t1796637600000\t-\t1800000\t0\t-\t-\t12.5\t"
-                            "%D0%90%D0%BD%D0%BD%D0%B0%09%D0%91\t%D0%A1%D1%82%D1%80%D0%B8%D0%B6%D0%BA%D0%B0\t50%25\n";
+                            "%D0%90%D0%BD%D0%BD%D0%B0%09%D0%91\t%D0%A1%D1%82%D1%80%D0%B8%D0%B6%D0%BA%D0%B0\t50%25\t2\t0\n";
     const QByteArray crc = QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0');
     QCOMPARE(serializeSessionState(st), body + "crc32\t" + crc + "\n");
 }
@@ -171,6 +173,8 @@ void TestSessionState::roundTripKeepsEveryField()
     a.pauseStartUtcMs = a.startUtcMs + 600'000;
     a.hasPauseStartMono = true;
     a.pauseStartMonoMs = a.startMonoMs + 600'000;
+    a.payment = Payment::Transfer;
+    a.abonement = true;
     SavedSession b = saved(0xffffffffffffffffULL, QStringLiteral("B"));
     b.hasStartMono = false;
     b.startMonoMs = 0;
@@ -209,7 +213,7 @@ void TestSessionState::damagedFileIsKeptAsideAndReported_data()
     QTest::newRow("something after the checksum") << good + "x\n" << "файл оборван";
     QTest::newRow("another program's file") << QByteArray("[Price]\nx=1\n") << "это не файл сеансов Bilmeko";
     QTest::newRow("empty") << QByteArray() << "это не файл сеансов Bilmeko";
-    QTest::newRow("later version") << resealed("Bilmeko sessions\t3\nboot\tb\n") << "неизвестная версия формата";
+    QTest::newRow("later version") << resealed("Bilmeko sessions\t4\nboot\tb\n") << "неизвестная версия формата";
     QTest::newRow("version 1 with pauses")
         << resealed(head + QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t-\t"))
         << "строка 3: ожидалась строка сеанса";
@@ -217,6 +221,14 @@ void TestSessionState::damagedFileIsKeptAsideAndReported_data()
     QTest::newRow("pause reading without its start")
         << resealed(head2 + QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t5000\t"))
         << "строка 3: неверная пауза";
+    const QByteArray line3 = QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t-\t").replace("\tC\n", "\tC\t1\t0\n");
+    const QByteArray head3 = QByteArray(head).replace("sessions\t1", "sessions\t3");
+    QTest::newRow("unknown payment method") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t4\t0\n"))
+                                            << "строка 3: неверный способ оплаты";
+    QTest::newRow("abonement flag not 0 or 1") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t1\t2\n"))
+                                               << "строка 3: неверный способ оплаты";
+    QTest::newRow("version 3 without payment") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\n"))
+                                               << "строка 3: ожидалась строка сеанса";
     QTest::newRow("no boot line") << resealed("Bilmeko sessions\t1\n" + line) << "строка 2: нет строки boot";
     QTest::newRow("identifier zero") << resealed(head + QByteArray(line).replace("0000000000000007", "0000000000000000"))
                                      << "строка 3: неверный номер сеанса";
@@ -291,7 +303,8 @@ void TestSessionState::staleTemporariesRemovedAtStart()
 void TestSessionState::restoreKeepsOrderAndFields()
 {
     auto first = makeBoard();
-    const auto c = first->addSession(QStringLiteral("C"), QStringLiteral("нота"), QStringLiteral("Маникюр"), 7.25, 1, 0);
+    const auto c = first->addSession(QStringLiteral("C"), QStringLiteral("нота"), QStringLiteral("Маникюр"), 7.25, 1, 0,
+                                     Payment::Transfer);
     m_clock->advanceSecs(60);
     first->addSession(QStringLiteral("B"), QString(), QStringLiteral("Стрижка"), 5, 0, 30);
     m_clock->advanceSecs(60);
@@ -324,6 +337,8 @@ void TestSessionState::restoreKeepsOrderAndFields()
     QCOMPARE(timeText(t.value(last, t.fieldIndex(curlog::TLeft)).toDouble()), QStringLiteral("1:10:00"));
     QCOMPARE(t.value(last, t.fieldIndex(curlog::Summ)).toDouble(), 5 * 7.25);
     QCOMPARE(next->elapsedMs(t.rowId(0)), qint64(3 * 60'000));
+    QCOMPARE(next->session(t.rowId(last))->payment, Payment::Transfer);
+    QCOMPARE(next->session(t.rowId(0))->payment, Payment::Unknown);
 }
 
 void TestSessionState::restoreWithinOneBootUsesTheMonotonicClock()
@@ -440,11 +455,20 @@ void TestSessionState::restoringTwiceChangesNothing()
     QCOMPARE(test::readFile(journalPath()), log);
 }
 
+void TestSessionState::versionOneStillLoads_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    // As the program wrote it before pauses existed, and before the payment
+    // method was kept: no method given.
+    QTest::newRow("version 1") << QByteArray("Bilmeko sessions\t1\nboot\tb\n"
+                                             "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n");
+    QTest::newRow("version 2") << QByteArray("Bilmeko sessions\t2\nboot\tb\n"
+                                             "session\t0000000000000007\t1796637600000\t5000\t1800000\t0\t-\t-\t12.5\tA\tB\tC\n");
+}
+
 void TestSessionState::versionOneStillLoads()
 {
-    // As the program wrote it before pauses existed.
-    const QByteArray body = "Bilmeko sessions\t1\nboot\tb\n"
-                            "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n";
+    QFETCH(QByteArray, body);
     test::writeFile(statePath(), body + "crc32\t" + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0') + "\n");
     const SessionStateFile::Loaded loaded = SessionStateFile(statePath()).load();
     QCOMPARE(loaded.status, SessionStateFile::Status::Loaded);
@@ -691,10 +715,12 @@ void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart()
     auto board = makeBoard();
     board->setUndoWindowMs(5 * 60'000);
     board->addSession(QStringLiteral("Б"), QString(), QStringLiteral("S"), 1, 1, 0);
-    const auto a = board->addSession(QStringLiteral("А"), QStringLiteral("нота"), QStringLiteral("Стрижка"), 2, 1, 0);
+    const auto a = board->addSession(QStringLiteral("А"), QStringLiteral("нота"), QStringLiteral("Стрижка"), 2, 1, 0,
+                                     Payment::Cash);
     m_clock->advanceSecs(10 * 60);
+    QVERIFY(board->setPayment(a, Payment::Card)); // changed at the Stop
     QVERIFY(board->stopSession(a));
-    QCOMPARE(board->undoableStop()->client, QStringLiteral("А"));
+    QCOMPARE(board->undoableStop()->session.client, QStringLiteral("А"));
     const LogRecord stop = journal().at(0);
     m_clock->advanceSecs(2 * 60);
 
@@ -744,6 +770,9 @@ void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart()
     QCOMPARE(undo.amount, -20.0);
     QCOMPARE(undo.elapsed, -stop.elapsed);
     QCOMPARE(undo.written, stop.written);
+    // The reversal carries its Stop's method, so the card takings net out.
+    QCOMPARE(stop.payment, Payment::Card);
+    QCOMPARE(undo.payment, Payment::Card);
 
     // The Stop's record is taken back: the next start restores the session.
     board.reset();

@@ -40,6 +40,7 @@ inline QByteArray journalBytes(const QList<LogRecord> &records, int fragment = 0
     for (const LogRecord &r : records) {
         RecordBytes b = serializeRecord(r);
         ScrambleRecord(b);
+        sealRecord(b); // as the writer does; nothing for a record without an identifier
         out.append(b.data(), RecordSize);
     }
     out.append(QByteArray(fragment, '\x11'));

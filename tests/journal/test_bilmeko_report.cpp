@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(r.status, 0);
         const QStringList lines = textLines(r.out);
         QCOMPARE(lines.size(), 1 + 3 + 1);
-        QVERIFY(lines[0].endsWith(QStringLiteral("\tСтатус\tЖурнал")));
+        QVERIFY(lines[0].endsWith(QStringLiteral("\tСтатус\tОплата\tЖурнал")));
         QVERIFY(lines[1].endsWith(QLatin1Char('\t') + m_one));
         QVERIFY(lines[2].endsWith(QLatin1Char('\t') + m_one));
         QVERIFY(lines[3].endsWith(QLatin1Char('\t') + m_two));
@@ -160,9 +160,10 @@ private slots:
         QVERIFY2(text.err.contains(QStringLiteral("Отмен без своего стопа")), qPrintable(text.err));
         const QStringList lines = textLines(text.out);
         QCOMPARE(lines.size(), 1 + 4 + 1);
-        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена")),
+        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена\tне указано")),
                  qPrintable(lines[2]));
-        QVERIFY2(lines[4].endsWith(QStringLiteral("\t-1000000,00\tабонемент\tОтмена (не учтена)")), qPrintable(lines[4]));
+        QVERIFY2(lines[4].endsWith(QStringLiteral("\t-1000000,00\tабонемент\tОтмена (не учтена)\tне указано")),
+                 qPrintable(lines[4]));
         QCOMPARE(lines[5], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
 
         const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path, QStringLiteral("2026-12-04"),
@@ -170,7 +171,7 @@ private slots:
         QCOMPARE(csv.status, 1);
         const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 5);
-        QVERIFY2(rows[4].endsWith(QStringLiteral(";Отмена (не учтена)")), qPrintable(rows[4]));
+        QVERIFY2(rows[4].endsWith(QStringLiteral(";Отмена (не учтена);не указано")), qPrintable(rows[4]));
         QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")), qPrintable(rows[2]));
     }
 

@@ -91,7 +91,7 @@ private slots:
         QVERIFY(form5.rect().contains(button->geometry()));
 
         QString title;
-        QStringList timeLegend, serviceLegend, days, services;
+        QStringList timeLegend, serviceLegend, days, services, methods;
         int timeBars = -1;
         QList<double> ranked;
         test::onNextModal([&](QWidget *w) {
@@ -113,6 +113,8 @@ private slots:
             serviceLegend = legend(byService->chart());
             days = categories(time->chart(), Qt::Horizontal);
             services = categories(byService->chart(), Qt::Vertical);
+            if (auto *byMethod = w->findChild<QChartView *>(QStringLiteral("ChartMethods")))
+                methods = categories(byMethod->chart(), Qt::Vertical);
             w->findChild<QPushButton *>(QStringLiteral("BtnClose"))->click();
         });
         QTest::mouseClick(button, Qt::LeftButton);
@@ -136,6 +138,8 @@ private slots:
         QCOMPARE(ranked, (QList<double> {15, 20, 40}));
         QCOMPARE(services, (QStringList {QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
                                          QStringLiteral("Массаж — 40,00")}));
+        // Records of old journals: their method is not known.
+        QCOMPARE(methods, (QStringList {QStringLiteral("не указано — 75,00")}));
     }
 
     // The module writes dates in the program's formats, not in those of

@@ -163,7 +163,7 @@ private slots:
 
         QVERIFY(seen.shown);
         QVERIFY(seen.modal);
-        QCOMPARE(seen.text, QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\n"
+        QCOMPARE(seen.text, QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата\n"
                                            "Итог:    Сумма: 0,00\tВремя: 0:0:0"));
         QCOMPARE(seen.sum, QStringLiteral("0,00"));
         QCOMPARE(seen.time, QStringLiteral("0:0:0"));
@@ -360,14 +360,14 @@ private slots:
         QCOMPARE(edit->lineCount(), records.size() + 2);
         // The header: "Время", two empty pieces, then a title per column.
         QList<qreal> header = edit->pieceStarts(0);
-        QCOMPARE(header.size(), 12);
+        QCOMPARE(header.size(), 13);
         header.remove(1, 2);
         for (int k = 0; k + 1 < header.size(); ++k)
             QVERIFY(header[k + 1] > header[k]);
         const QFontMetricsF fm(edit->font());
         for (int n = 1; n <= records.size(); ++n) {
             const QList<qreal> line = edit->pieceStarts(n);
-            QCOMPARE(line.size(), 10);
+            QCOMPARE(line.size(), 11);
             for (int k = 0; k < 10; ++k)
                 QVERIFY2(qAbs(line[k] - header[k]) < 0.01,
                          qPrintable(QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
@@ -378,7 +378,7 @@ private slots:
         }
         // The whole table can be scrolled into view.
         QVERIFY(edit->horizontalScrollBar()->maximum() + edit->viewport()->width()
-                >= header.last() + fm.horizontalAdvance(QStringLiteral("Время вышло")));
+                >= header.last() + fm.horizontalAdvance(QStringLiteral("не указано")));
     }
 
     // The caption names the period; the window can be made larger, the text

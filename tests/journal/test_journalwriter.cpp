@@ -6,6 +6,7 @@
 #include "common/core/systemcalls.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
+#include "journal/core/reporttext.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -401,12 +402,34 @@ void TestJournalWriter::sealCarriesIdentifierAndFindsDamage_data()
     QTest::addColumn<quint64>("id");
     QTest::addColumn<int>("flipAt"); // -1: nothing damaged
     QTest::addColumn<int>("seal");
-    QTest::newRow("old record") << quint64(0) << -1 << int(RecordSeal::Absent);
-    QTest::newRow("sealed") << quint64(0x0123456789ABCDEF) << -1 << int(RecordSeal::Good);
-    QTest::newRow("amount damaged") << quint64(7) << record::Amount + 3 << int(RecordSeal::Bad);
-    QTest::newRow("name damaged") << quint64(7) << record::ClientName + 2 << int(RecordSeal::Bad);
-    QTest::newRow("identifier damaged") << quint64(7) << record::SessionId << int(RecordSeal::Bad);
-    QTest::newRow("checksum damaged") << quint64(7) << record::Checksum + 1 << int(RecordSeal::Bad);
+    // The mark byte's other bits: written, and read back as written.
+    QTest::addColumn<int>("payment");
+    QTest::addColumn<bool>("reversal");
+    QTest::addColumn<bool>("abonement");
+    QTest::addColumn<QString>("paymentText");
+    // An old record has no mark byte at all: whatever is asked, "не указано".
+    QTest::newRow("old record") << quint64(0) << -1 << int(RecordSeal::Absent) << int(Payment::Card) << false
+                                << false << QStringLiteral("не указано");
+    QTest::newRow("sealed") << quint64(0x0123456789ABCDEF) << -1 << int(RecordSeal::Good) << int(Payment::Unknown)
+                            << false << false << QStringLiteral("не указано");
+    QTest::newRow("cash") << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Cash) << false << false
+                          << QStringLiteral("наличные");
+    QTest::newRow("reversal of a card payment") << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Card)
+                                                << true << false << QStringLiteral("карта");
+    QTest::newRow("transfer on an abonement, taken back") << quint64(5) << -1 << int(RecordSeal::Good)
+                                                          << int(Payment::Transfer) << true << true
+                                                          << QStringLiteral("перевод");
+    QTest::newRow("amount damaged") << quint64(7) << record::Amount + 3 << int(RecordSeal::Bad) << 0 << false << false
+                                    << QString();
+    QTest::newRow("name damaged") << quint64(7) << record::ClientName + 2 << int(RecordSeal::Bad) << 0 << false
+                                  << false << QString();
+    QTest::newRow("identifier damaged") << quint64(7) << record::SessionId << int(RecordSeal::Bad) << 0 << false
+                                        << false << QString();
+    QTest::newRow("checksum damaged") << quint64(7) << record::Checksum + 1 << int(RecordSeal::Bad) << 0 << false
+                                      << false << QString();
+    // The method's bits are covered by the checksum: a flipped one is damage.
+    QTest::newRow("payment bits damaged") << quint64(7) << record::SealMark << int(RecordSeal::Bad)
+                                          << int(Payment::Cash) << false << false << QString();
 }
 
 void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
@@ -414,10 +437,17 @@ void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
     QFETCH(quint64, id);
     QFETCH(int, flipAt);
     QFETCH(int, seal);
+    QFETCH(int, payment);
+    QFETCH(bool, reversal);
+    QFETCH(bool, abonement);
+    QFETCH(QString, paymentText);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
     LogRecord r = sample();
     r.sessionId = id;
+    r.payment = Payment(payment);
+    r.reversal = reversal;
+    r.abonement = abonement;
     appendJournalRecord(path, r);
     QByteArray bytes = test::readFile(path);
     QCOMPARE(bytes.size(), RecordSize);
@@ -426,8 +456,17 @@ void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
     QCOMPARE(int(recordSeal(bytes.constData())), seal);
     if (flipAt < 0) {
         QCOMPARE(storedSessionId(bytes.constData()), id);
+        QCOMPARE(isReversalRecord(bytes.constData()), reversal && id != 0);
+        QCOMPARE(bilmeko::paymentText(storedPayment(bytes.constData())), paymentText);
         ScrambleRecord(bytes.data());
-        QCOMPARE(deserializeRecord(bytes.constData()).sessionId, id);
+        const LogRecord back = deserializeRecord(bytes.constData());
+        QCOMPARE(back.sessionId, id);
+        QCOMPARE(back.reversal, reversal && id != 0);
+        QCOMPARE(back.abonement, abonement && id != 0);
+        QCOMPARE(bilmeko::paymentText(back.payment), paymentText);
+        // The report's line ends in the method; a session drawn on an
+        // abonement shows that instead.
+        QVERIFY(reportLine(back).endsWith(QLatin1Char('\t') + (abonement ? QStringLiteral("абонемент") : paymentText)));
     }
 }
 
@@ -587,7 +626,8 @@ void TestJournalWriter::checksumAgreesWithTheBytewiseOne()
         QCOMPARE(recordSeal(rec), RecordSeal::Good);
         const int bit = rng.bounded((record::Checksum + 4) * 8);
         rec[bit / 8] = char(rec[bit / 8] ^ (1 << bit % 8));
-        // The mark is the byte's low four bits; the others are sealed too.
+        // A flipped bit of the seal mark unseals the record; one of the
+        // payment method or the flags is damage like any other.
         QCOMPARE(recordSeal(rec), bit / 8 == record::SealMark && bit % 8 < 4 ? RecordSeal::Absent : RecordSeal::Bad);
     }
 }

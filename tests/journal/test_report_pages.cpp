@@ -24,7 +24,7 @@ namespace {
 
 const QString Title = QStringLiteral("Отчет о работе салона: 01.10.2026 – 31.12.2026");
 
-const QString HeaderRow = QStringLiteral("Время Клиент Услуга Цена Начало Время Конец Сумма Комент. Статус");
+const QString HeaderRow = QStringLiteral("Время Клиент Услуга Цена Начало Время Конец Сумма Комент. Статус Оплата");
 
 QList<LogRecord> guests(int n)
 {

@@ -94,8 +94,12 @@ private slots:
         b.note = QStringLiteral("\"");
         b.service = QStringLiteral("Маникюр\r");
         b.status = QStringLiteral("Стоп");
+        b.sessionId = 42; // sealed: the method is kept
+        b.payment = Payment::Card;
         LogRecord c = sampleRecord(at(2026, 12, 7, 23, 59, 59), 99999.994, 2.0 / 24, QString());
         c.note.clear();
+        c.sessionId = 43; // drawn on an abonement
+        c.abonement = true;
         LogRecord outside = sampleRecord(at(2026, 12, 9), 7);
         records << a << outside << b << c;
         const PeriodReport report = buildPeriodReport(journalBytes(records), Beg, End);
@@ -110,16 +114,19 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(rows.size(), 1 + 3); // header, three records, no totals
         QCOMPARE(rows[0], QStringList({"Время", "Клиент", "Услуга", "Цена", "Начало", "Время", "Конец", "Сумма",
-                                       "Комент.", "Статус"}));
+                                       "Комент.", "Статус", "Оплата"}));
         QCOMPARE(rows[1], QStringList({"02.12.2026 09:05:07", "Ким; \"Оля\"", "Солярий", "12,25", "10:00:00",
-                                       "12:00:00", "11:00:00", "1234,50", "две\nстроки", "Время вышло"}));
+                                       "12:00:00", "11:00:00", "1234,50", "две\nстроки", "Время вышло",
+                                       "не указано"}));
         QCOMPARE(rows[2][0], QStringLiteral("03.12.2026 00:00:00"));
         QCOMPARE(rows[2][1], QStringLiteral("Ёлкина Щ."));
         QCOMPARE(rows[2][2], QStringLiteral("Маникюр\r"));
         QCOMPARE(rows[2][8], QStringLiteral("\""));
         QCOMPARE(rows[2][9], QStringLiteral("Стоп"));
+        QCOMPARE(rows[2][10], QStringLiteral("карта"));
         QCOMPARE(rows[3][1], QString());
         QCOMPARE(rows[3][7], QStringLiteral("99999,99"));
+        QCOMPARE(rows[3][10], QStringLiteral("абонемент"));
 
         // The totals of the CSV are the report's.
         double sum = 0;

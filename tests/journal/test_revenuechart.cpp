@@ -139,6 +139,25 @@ private slots:
                                        {QStringLiteral("Бассейн"), 10}, {QStringLiteral("Услуга не указана"), 6}}));
     }
 
+    // Takings by method: a reversal nets out in its Stop's method, old
+    // records stand as "не указано", a method with no record has no bar.
+    void takingsByMethod()
+    {
+        const auto paid = [](DateTimeValue when, double amount, Payment p, bool reversal = false) {
+            LogRecord r = sale(when, amount, QStringLiteral("Массаж"));
+            r.sessionId = 9;
+            r.payment = p;
+            r.reversal = reversal;
+            return r;
+        };
+        const RevenueChart c = chartOf(at(2026, 5, 1), at(2026, 5, 31),
+                                       {paid(at(2026, 5, 2), 10, Payment::Card), paid(at(2026, 5, 3), 30, Payment::Cash),
+                                        paid(at(2026, 5, 3), -30, Payment::Cash, true), sale(at(2026, 5, 4), 5, QString()),
+                                        paid(at(2026, 5, 5), 12, Payment::Cash)});
+        QCOMPARE(c.byMethod(), (Bars {{QStringLiteral("наличные"), 12}, {QStringLiteral("карта"), 10},
+                                      {QStringLiteral("не указано"), 5}}));
+    }
+
     void manyServicesEndInTheRest()
     {
         QList<LogRecord> records;

@@ -19,6 +19,7 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     m_first = dateValue(day);
     m_sessions = 0;
     m_amount = 0;
+    m_byMethod = {};
     m_read = 0;
     m_lastFinished.reset();
     m_stops = CountedStops();
@@ -68,6 +69,7 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
     std::vector<Finished> finished;
     int sessions = 0;
     double amount = 0;
+    decltype(m_byMethod) byMethod{};
     const bool whole = scanJournal(
         *source, false,
         [&](const char *records, qint64 count, qint64 offset) {
@@ -90,7 +92,9 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
                 }
                 if (holds(numberAt(rec, record::Written))) {
                     sessions += reversal ? -1 : 1;
-                    amount += numberAt(rec, record::Amount);
+                    const double a = numberAt(rec, record::Amount);
+                    amount += a;
+                    byMethod[static_cast<size_t>(storedPayment(rec))] += a;
                 }
             }
         },
@@ -99,6 +103,7 @@ void DayTakings::load(const QString &journalPath, const QDate &day)
         throw IoError(IoError::ReadBeyondEnd);
     m_sessions = sessions;
     m_amount = amount;
+    m_byMethod = byMethod;
     if (!finished.empty()) {
         RecordBytes plain;
         if (source->readAt(finished.back().offset, plain.data(), RecordSize) == RecordSize) {
@@ -114,20 +119,20 @@ void DayTakings::add(const LogRecord &record)
         return;
     m_sessions += record.reversal ? -1 : 1;
     m_amount += record.amount;
+    m_byMethod[static_cast<size_t>(record.payment) & 3] += record.amount;
 }
 
 RunningFigures runningFigures(const SessionBoard &board)
 {
     RunningFigures f;
     const MemTable &log = board.curLog();
-    const int price = log.fieldIndex(curlog::Price);
     for (int r = 0; r < log.rowCount(); ++r) {
         const MemTable::RowId id = log.rowId(r);
-        const RunningSession *s = board.session(id);
+        const Session *s = board.session(id);
         if (!s)
             continue;
         ++f.sessions;
-        f.owed += minuteCharge(std::min(board.elapsedMs(id), s->bookedMs), log.value(r, price).toDouble()).amount;
+        f.owed += s->charge(std::min(board.elapsedMs(id), s->bookedMs), s->price).amount;
     }
     return f;
 }
@@ -152,9 +157,17 @@ QString sessionsWord(int n)
 QString takingsText(const DayTakings &day, const RunningFigures &running)
 {
     const Formats &f = Formats::current();
-    return QStringLiteral("Сегодня: %1 %2, %3 · идут: %4, %5")
+    // Split by method once a method is known; a journal of old records
+    // alone keeps the short text.
+    QStringList methods;
+    if (day.amount(Payment::Cash) != 0 || day.amount(Payment::Card) != 0 || day.amount(Payment::Transfer) != 0)
+        for (Payment p : {Payment::Cash, Payment::Card, Payment::Transfer, Payment::Unknown})
+            if (p == Payment::Cash || p == Payment::Card || day.amount(p) != 0)
+                methods << paymentShortText(p) + QLatin1Char(' ') + f.currency2(day.amount(p));
+    const QString split = methods.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(methods.join(QStringLiteral(", ")));
+    return QStringLiteral("Сегодня: %1 %2, %3%4 · идут: %5, %6")
         .arg(day.sessions())
-        .arg(sessionsWord(day.sessions()), f.currency2(day.amount()))
+        .arg(sessionsWord(day.sessions()), f.currency2(day.amount()), split)
         .arg(running.sessions)
         .arg(f.currency2(running.owed));
 }

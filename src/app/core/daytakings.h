@@ -25,6 +25,7 @@
 
 #include <QDate>
 #include <QString>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -46,6 +47,8 @@ public:
     QDate day() const { return m_day; }
     int sessions() const { return m_sessions; }
     double amount() const { return m_amount; }
+    // The part of the amount paid by that method.
+    double amount(Payment method) const { return m_byMethod[static_cast<size_t>(method) & 3]; }
     // The session of the journal's last record that is neither damaged nor
     // taken back by a reversal after it, among the records the load read;
     // none in an empty journal.
@@ -61,6 +64,7 @@ private:
     double m_first = 0;
     int m_sessions = 0;
     double m_amount = 0;
+    std::array<double, PaymentCount> m_byMethod{};
     qint64 m_read = 0;
     std::optional<FinishedSession> m_lastFinished;
 };
@@ -75,7 +79,9 @@ RunningFigures runningFigures(const SessionBoard &board);
 
 // "сеанс", "сеанса" or "сеансов", as goes with the number.
 QString sessionsWord(int n);
-// "Сегодня: 14 сеансов, 5 230,00 ₽ · идут: 3, 410,00 ₽"
+// "Сегодня: 14 сеансов, 5 230,00 ₽ (нал. 3 000,00 ₽, карта 2 230,00 ₽) · идут:
+// 3, 410,00 ₽": once the day has money of a known method, cash and card
+// always, a transfer or an amount of no method when there is one.
 QString takingsText(const DayTakings &day, const RunningFigures &running);
 
 } // namespace bilmeko

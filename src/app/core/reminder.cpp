@@ -6,7 +6,7 @@
 
 namespace bilmeko {
 
-QList<MemTable::RowId> SessionReminder::update(const QList<Left> &sessions)
+QList<MemTable::RowId> SessionReminder::update(const QList<TimeLeft> &sessions)
 {
     QList<MemTable::RowId> fresh;
     const qint64 window = qint64(m_minutes) * 60'000;
@@ -32,14 +32,14 @@ QList<MemTable::RowId> SessionReminder::update(const QList<Left> &sessions)
     return fresh;
 }
 
-QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board)
+QList<TimeLeft> timeLeftOf(const SessionBoard &board)
 {
     const MemTable &log = board.curLog();
-    QList<SessionReminder::Left> out;
+    QList<TimeLeft> out;
     out.reserve(log.rowCount());
     for (int r = 0; r < log.rowCount(); ++r) {
         const MemTable::RowId id = log.rowId(r);
-        if (const RunningSession *s = board.session(id))
+        if (const Session *s = board.session(id))
             out.append({id, s->bookedMs - board.elapsedMs(id)});
     }
     return out;

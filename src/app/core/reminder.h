@@ -9,6 +9,7 @@
 //     if (r.isMarked(id)) ...
 
 #include "common/core/memtable.h"
+#include "sessionboard.h"
 
 #include <QList>
 #include <QSet>
@@ -18,7 +19,6 @@
 namespace bilmeko {
 
 class ProfileFile;
-class SessionBoard;
 
 class SessionReminder
 {
@@ -31,15 +31,12 @@ public:
     explicit SessionReminder(int minutes = DefaultMinutes) : m_minutes(minutes) {}
     int minutes() const { return m_minutes; }
 
-    // A running session and the time it has left, in milliseconds.
-    using Left = std::pair<MemTable::RowId, qint64>;
-
     // One look at every running session. A session is marked while its time
     // left is above 0 and at most the reminder's minutes; sessions gone from
     // the list lose their mark. Returns the sessions that came into the
     // reminder since the last look: each once, again only after an
     // extension took it out of the reminder.
-    QList<MemTable::RowId> update(const QList<Left> &sessions);
+    QList<MemTable::RowId> update(const QList<TimeLeft> &sessions);
 
     bool isMarked(MemTable::RowId id) const { return m_marked.contains(id); }
     bool anyMarked() const { return !m_marked.isEmpty(); }
@@ -52,7 +49,7 @@ private:
 
 // The time left of every running session as the board measures it now: its
 // booked duration less its monotonic elapsed time.
-QList<SessionReminder::Left> timeLeftOf(const SessionBoard &board);
+QList<TimeLeft> timeLeftOf(const SessionBoard &board);
 
 // The program's own options beside the price list.
 inline constexpr char OptionsSection[] = "Options";

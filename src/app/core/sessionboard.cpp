@@ -1,5 +1,6 @@
 #include "sessionboard.h"
 
+#include "cashdesk/core/abonement.h"
 #include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
@@ -80,6 +81,12 @@ QString shownName(const QString &text)
     return text.left(cut) + QChar(0x2026);
 }
 
+// A text as the grid keeps it.
+QString gridText(const QString &text)
+{
+    return text.left(curlog::TextMax);
+}
+
 QString sessionName(const SavedSession &s)
 {
     return QStringLiteral("«%1» (%2)").arg(shownName(s.client), shownName(s.service));
@@ -87,14 +94,22 @@ QString sessionName(const SavedSession &s)
 
 } // namespace
 
-std::int64_t RunningSession::pauseMs(std::int64_t mono) const
+std::int64_t Session::pauseMs(std::int64_t mono) const
 {
     return pausedMs + (paused ? std::max<std::int64_t>(mono - pauseStartMonoMs, 0) : 0);
 }
 
-std::int64_t RunningSession::runMs(std::int64_t mono) const
+std::int64_t Session::runMs(std::int64_t mono) const
 {
     return std::max<std::int64_t>(mono - startMonoMs - pauseMs(mono), 0);
+}
+
+MinuteCharge Session::charge(std::int64_t chargedMs, double pricePerMinute) const
+{
+    MinuteCharge c = minuteCharge(chargedMs, pricePerMinute);
+    if (abonement)
+        c.amount = 0;
+    return c;
 }
 
 MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute)
@@ -139,7 +154,7 @@ SessionBoard::SessionBoard(QString journalPath, QObject *parent)
     m_curLog->setObjectName(QStringLiteral("CurLog"));
 }
 
-const RunningSession *SessionBoard::session(MemTable::RowId row) const
+const Session *SessionBoard::session(MemTable::RowId row) const
 {
     const auto it = m_sessions.find(row);
     return it == m_sessions.end() ? nullptr : &it->second;
@@ -147,7 +162,7 @@ const RunningSession *SessionBoard::session(MemTable::RowId row) const
 
 std::int64_t SessionBoard::elapsedMs(MemTable::RowId row) const
 {
-    const RunningSession *s = session(row);
+    const Session *s = session(row);
     if (!s)
         return 0;
     return s->runMs(Clock::current().monotonicMs());
@@ -155,11 +170,11 @@ std::int64_t SessionBoard::elapsedMs(MemTable::RowId row) const
 
 bool SessionBoard::isPaused(MemTable::RowId row) const
 {
-    const RunningSession *s = session(row);
+    const Session *s = session(row);
     return s && s->paused;
 }
 
-void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elapsed)
+void SessionBoard::fillTimes(int row, const Session &s, std::int64_t elapsed)
 {
     using namespace curlog;
     MemTable &t = *m_curLog;
@@ -174,9 +189,21 @@ void SessionBoard::fillTimes(int row, const RunningSession &s, std::int64_t elap
     t.setValue(row, t.fieldIndex(TLeft), msValue(std::max<std::int64_t>(s.bookedMs - elapsed, 0)));
 }
 
+void SessionBoard::writeRow(int row, const Session &s, std::int64_t elapsed)
+{
+    using namespace curlog;
+    MemTable &t = *m_curLog;
+    t.setValue(row, t.fieldIndex(FIO), s.client);
+    t.setValue(row, t.fieldIndex(Price), s.price);
+    t.setValue(row, t.fieldIndex(Describe), s.note);
+    t.setValue(row, t.fieldIndex(PItem), s.service);
+    t.setValue(row, t.fieldIndex(Summ), s.charge(std::min(elapsed, s.bookedMs), s.price).amount);
+    fillTimes(row, s, elapsed);
+}
+
 MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note,
                                          const QString &service, double pricePerMinute, int hours,
-                                         int minutes)
+                                         int minutes, Payment payment, bool abonement)
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
@@ -187,7 +214,7 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
                         .arg(QString::number(pricePerMinute, 'g', 6), Formats::generalNumber(MaxPricePerMinute)));
     const Clock &clock = Clock::current();
 
-    RunningSession s;
+    Session s;
     do {
         s.id = QRandomGenerator::system()->generate64();
     } while (s.id == 0 || std::any_of(m_sessions.begin(), m_sessions.end(),
@@ -195,17 +222,18 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
     s.startUtcMs = clock.now().toMSecsSinceEpoch();
     s.startMonoMs = clock.monotonicMs();
     s.bookedMs = dur;
+    s.payment = payment;
+    s.abonement = abonement;
+    s.client = gridText(client);
+    s.service = gridText(service);
+    s.note = gridText(note);
+    s.price = pricePerMinute;
 
     MemTable &t = *m_curLog;
     const MemTable::RowId before = t.currentId();
     const int row = t.insertRow();
     const MemTable::RowId id = t.currentId();
-    t.setField(FIO, client);
-    t.setField(Price, pricePerMinute);
-    t.setField(Summ, 0.0);
-    t.setField(Describe, note);
-    t.setField(PItem, service);
-    fillTimes(row, s, 0);
+    writeRow(row, s, 0);
     m_sessions.emplace(id, s);
     try {
         saveState();
@@ -226,12 +254,12 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
     if (at < 0 || !m_sessions.count(row))
         return false;
     const std::int64_t dur = durationMs(hours, minutes);
-    RunningSession &s = m_sessions.at(row);
+    Session &s = m_sessions.at(row);
     if (s.bookedMs + dur > MaxBookedMs)
         throw Error(QStringLiteral("Сеанс «%1» не может длиться дольше %2 ч.")
-                        .arg(t.value(at, t.fieldIndex(curlog::FIO)).toString())
+                        .arg(s.client)
                         .arg(MaxBookedMs / (60 * MsPerMinute)));
-    const RunningSession old = s;
+    const Session old = s;
     s.bookedMs += dur;
     m_lines.erase(row);
     try {
@@ -242,6 +270,24 @@ bool SessionBoard::extendSession(MemTable::RowId row, int hours, int minutes)
         throw;
     }
     fillTimes(at, s, elapsedMs(row));
+    return true;
+}
+
+bool SessionBoard::setPayment(MemTable::RowId row, Payment payment)
+{
+    const auto it = m_sessions.find(row);
+    if (m_curLog->rowOf(row) < 0 || it == m_sessions.end())
+        return false;
+    const Payment old = it->second.payment;
+    it->second.payment = payment;
+    m_lines.erase(row);
+    try {
+        saveState();
+    } catch (...) {
+        it->second.payment = old;
+        m_lines.erase(row);
+        throw;
+    }
     return true;
 }
 
@@ -260,8 +306,8 @@ bool SessionBoard::togglePause(MemTable::RowId row)
     const int at = m_curLog->rowOf(row);
     if (at < 0 || !m_sessions.count(row))
         return false;
-    RunningSession &s = m_sessions.at(row);
-    const RunningSession old = s;
+    Session &s = m_sessions.at(row);
+    const Session old = s;
     const Clock &clock = Clock::current();
     const std::int64_t mono = clock.monotonicMs();
     if (s.paused) {
@@ -307,7 +353,7 @@ bool SessionBoard::undoStop()
         return false;
     const FinishedSession f = m_undoable.last();
     const std::int64_t mono = Clock::current().monotonicMs();
-    RunningSession s = f.session;
+    Session s = f.session;
     // Its clock goes on from where it stopped: the time stopped is a pause
     // (a session stopped during a pause is back in that pause).
     if (!s.paused)
@@ -323,12 +369,7 @@ bool SessionBoard::undoStop()
         row = t.appendRow();
     }
     const MemTable::RowId id = t.currentId();
-    t.setField(FIO, f.client);
-    t.setField(Price, f.price);
-    t.setField(Describe, f.note);
-    t.setField(PItem, f.service);
-    t.setField(Summ, minuteCharge(std::min(s.runMs(mono), s.bookedMs), f.price).amount);
-    fillTimes(row, s, s.runMs(mono));
+    writeRow(row, s, s.runMs(mono));
     m_sessions.emplace(id, s);
     // Its Stop's record lies there: the next start must see it.
     m_recordFrom[s.id] = f.recordAt;
@@ -342,7 +383,8 @@ bool SessionBoard::undoStop()
     // next start finds the Stop's record standing and leaves the session out.
     // The Stop stands whatever failed: say so, and name the file.
     const auto notUndone = [&](const QString &path, const Error &e) {
-        const QString client = f.client.size() > 60 ? f.client.left(60) + QChar(0x2026) : f.client;
+        const QString &name = f.session.client;
+        const QString client = name.size() > 60 ? name.left(60) + QChar(0x2026) : name;
         return Error(QStringLiteral("Стоп сеанса «%1» не отменён: не удалось записать файл «%2» (%3). "
                                     "Стоп остаётся в силе, сеанс закончен.")
                          .arg(client, QDir::toNativeSeparators(path), reasonText(e)));
@@ -391,6 +433,9 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
 {
     const auto within = [](double v, double from, double to) { return std::isfinite(v) && v >= from && v <= to; };
     // Years 1900 to 9999; at most the longest booking; money as the grid takes it.
+    // An abonement's sale is no session.
+    if (r.abonement && r.status == StatusAbonement)
+        return std::nullopt;
     if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
         || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
         return std::nullopt;
@@ -407,10 +452,12 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
     f.session.startUtcMs = start.toMSecsSinceEpoch();
     f.session.bookedMs = charged;
     f.session.pausedMs = std::max<std::int64_t>(latest.toMSecsSinceEpoch() - f.session.startUtcMs, 0);
-    f.client = r.clientName;
-    f.service = r.service;
-    f.note = r.note;
-    f.price = r.pricePerMin;
+    f.session.payment = r.payment;
+    f.session.abonement = r.abonement;
+    f.session.client = r.clientName;
+    f.session.service = r.service;
+    f.session.note = r.note;
+    f.session.price = r.pricePerMin;
     f.status = r.status;
     f.chargedMs = charged;
     // The amount as the journal holds it: the receipt says what was billed.
@@ -423,7 +470,7 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
 void SessionBoard::endCurrentSession(const QString &status)
 {
     requireCurrent();
-    const RunningSession &s = currentSession();
+    const Session &s = currentSession();
     // Never more than booked: a stop after the end (before the tick came)
     // is charged as the tick would have charged it.
     const std::int64_t charged = std::min(s.runMs(Clock::current().monotonicMs()), s.bookedMs);
@@ -451,7 +498,6 @@ void SessionBoard::tick()
             t.restoreCurrent(remembered);
             t.resumeUpdates();
         });
-        const int priceField = t.fieldIndex(Price);
         const int leftField = t.fieldIndex(TLeft);
         const int summField = t.fieldIndex(Summ);
         TickLook &look = m_tickLook;
@@ -469,7 +515,7 @@ void SessionBoard::tick()
                 const auto found = m_sessions.find(id);
                 if (found == m_sessions.end())
                     throw Error(QStringLiteral("No current record"));
-                const RunningSession &s = found->second;
+                const Session &s = found->second;
                 const std::int64_t elapsed = s.runMs(mono);
                 if (!s.paused && elapsed >= s.bookedMs) {
                     // Deleting the row brings the following one to its
@@ -479,8 +525,7 @@ void SessionBoard::tick()
                     ended = true;
                     continue;
                 }
-                const double price = t.value(row, priceField).toDouble();
-                const double amount = minuteCharge(std::min(elapsed, s.bookedMs), price).amount;
+                const double amount = s.charge(std::min(elapsed, s.bookedMs), s.price).amount;
                 if (s.paused) // its clock stands; only its booked end moves on
                     fillTimes(row, s, elapsed);
                 else
@@ -511,14 +556,10 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     using namespace curlog;
     requireCurrent();
     MemTable &t = *m_curLog;
-    const RunningSession s = currentSession();
-    const MinuteCharge charge = minuteCharge(chargedMs, t.number(Price));
+    const Session s = currentSession();
+    const MinuteCharge charge = s.charge(chargedMs, s.price);
     FinishedSession f;
     f.session = s;
-    f.client = t.text(FIO);
-    f.service = t.text(PItem);
-    f.note = t.text(Describe);
-    f.price = t.number(Price);
     f.status = status;
     f.chargedMs = chargedMs;
     f.charge = charge;
@@ -526,7 +567,7 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
 
     Notice n;
     n.sessionId = s.id;
-    n.customer = t.text(FIO);
+    n.customer = s.client;
     n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
              + Formats::current().currency2(charge.amount);
     n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
@@ -555,11 +596,9 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     emit sessionFinished(f);
 }
 
-LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs,
+LogRecord SessionBoard::writeRecord(const QString &status, const Session &s, std::int64_t chargedMs,
                                     qint64 *at)
 {
-    using namespace curlog;
-    const MemTable &t = *m_curLog;
     const std::int64_t elapsed = std::max<std::int64_t>(chargedMs, 0);
     // The end is the start plus the time measured (its pauses too), never a
     // fresh reading of the wall clock, which may have jumped meanwhile.
@@ -568,14 +607,17 @@ LogRecord SessionBoard::writeRecord(const QString &status, const RunningSession 
 
     LogRecord r;
     r.written = dateTimeValue(end);
-    r.pricePerMin = t.number(Price);
-    r.startTime = t.number(TBeg);
+    r.pricePerMin = s.price;
+    // The start's time of day, as the grid shows it.
+    r.startTime = msToTimeValue(timeOfDayMs(localValue(s.startUtcMs)));
     r.elapsed = msValue(elapsed);
     r.endTime = timeValue(end.time());
-    r.amount = minuteCharge(elapsed, r.pricePerMin).amount;
-    r.clientName = t.text(FIO);
-    r.service = t.text(PItem);
-    r.note = t.text(Describe);
+    r.amount = s.charge(elapsed, r.pricePerMin).amount;
+    r.payment = s.payment;
+    r.abonement = s.abonement;
+    r.clientName = s.client;
+    r.service = s.service;
+    r.note = s.note;
     r.status = status;
     r.sessionId = s.id;
     *at = appendOnce(r, true);
@@ -678,13 +720,11 @@ RestoreReport SessionBoard::restoreSessions()
             refused << sessionName(saved) + QStringLiteral(": ") + why;
             continue;
         }
-        RunningSession s;
-        s.id = saved.id;
-        s.startUtcMs = saved.startUtcMs;
-        s.bookedMs = saved.bookedMs;
-        s.pausedMs = saved.pausedMs;
-        s.paused = saved.paused;
-        s.pauseStartUtcMs = saved.pauseStartUtcMs;
+        // The monotonic readings are set below.
+        Session s = saved;
+        s.client = gridText(saved.client);
+        s.service = gridText(saved.service);
+        s.note = gridText(saved.note);
         // Within one boot the monotonic clock still measures the session,
         // wherever the wall clock has been moved; after a reboot only the
         // instants are left, and a start the clock has not reached yet
@@ -706,12 +746,7 @@ RestoreReport SessionBoard::restoreSessions()
         }
         const std::int64_t elapsed = s.runMs(mono);
         const int row = t.appendRow();
-        t.setField(FIO, saved.client);
-        t.setField(Price, saved.price);
-        t.setField(Describe, saved.note);
-        t.setField(PItem, saved.service);
-        t.setField(Summ, minuteCharge(std::min(elapsed, s.bookedMs), saved.price).amount);
-        fillTimes(row, s, elapsed);
+        writeRow(row, s, elapsed);
         m_sessions.emplace(t.currentId(), s);
         if (!journalRead) {
             m_uncertain.insert(s.id);
@@ -728,16 +763,16 @@ RestoreReport SessionBoard::restoreSessions()
     t.first();
     QString writeError;
     while (!t.eof()) {
-        const RunningSession s = currentSession();
+        const Session s = currentSession();
         if (s.paused || s.runMs(mono) < s.bookedMs) {
             t.next();
             continue;
         }
         EndedAway e;
-        e.client = t.text(FIO);
-        e.service = t.text(PItem);
+        e.client = s.client;
+        e.service = s.service;
         e.end = localValue(s.startUtcMs + s.bookedMs);
-        const MinuteCharge c = minuteCharge(s.bookedMs, t.number(Price));
+        const MinuteCharge c = s.charge(s.bookedMs, s.price);
         e.minutes = c.minutes;
         e.amount = c.amount;
         try {
@@ -799,26 +834,15 @@ void SessionBoard::saveState()
     lines.reserve(t.rowCount());
     for (int r = 0; r < t.rowCount(); ++r) {
         const MemTable::RowId id = t.rowId(r);
-        const RunningSession *s = session(id);
+        const Session *s = session(id);
         if (!s)
             continue;
         auto line = m_lines.find(id);
         if (line == m_lines.end()) {
             SavedSession o;
-            o.id = s->id;
-            o.startUtcMs = s->startUtcMs;
+            static_cast<Session &>(o) = *s;
             o.hasStartMono = !run.isEmpty();
-            o.startMonoMs = s->startMonoMs;
-            o.bookedMs = s->bookedMs;
-            o.pausedMs = s->pausedMs;
-            o.paused = s->paused;
-            o.pauseStartUtcMs = s->pauseStartUtcMs;
             o.hasPauseStartMono = s->paused;
-            o.pauseStartMonoMs = s->pauseStartMonoMs;
-            o.price = t.value(r, t.fieldIndex(Price)).toDouble();
-            o.client = t.value(r, t.fieldIndex(FIO)).toString();
-            o.service = t.value(r, t.fieldIndex(PItem)).toString();
-            o.note = t.value(r, t.fieldIndex(Describe)).toString();
             line = m_lines.emplace(id, serializeSessionLine(o, !run.isEmpty())).first;
         }
         lines.append(&line->second);
@@ -842,7 +866,7 @@ void SessionBoard::saveStateQuietly() noexcept
     }
 }
 
-RunningSession &SessionBoard::currentSession()
+Session &SessionBoard::currentSession()
 {
     const auto it = m_sessions.find(m_curLog->currentId());
     if (it == m_sessions.end())

@@ -30,6 +30,7 @@
 #include "common/core/datetime.h"
 #include "common/core/memtable.h"
 #include "journal/core/logrecord.h"
+#include "session.h"
 #include "sessionstate.h"
 
 #include <QObject>
@@ -63,16 +64,6 @@ inline const QString StatusTimeUp = QStringLiteral("Время вышло");
 inline const QString StatusStop = QStringLiteral("Стоп");
 inline const QString StatusUndo = QStringLiteral("Отмена");
 
-// The minute charge rule: whole minutes of the elapsed time are charged, a
-// started minute is not. A negative elapsed time (the clock set back) is
-// charged nothing.
-struct MinuteCharge
-{
-    std::int64_t minutes = 0;
-    double amount = 0;
-};
-MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute);
-
 // Elapsed time as the notices show it: the long time format, or whole hours
 // beyond 23 followed by ":mm:ss" for sessions longer than a day.
 QString elapsedText(std::int64_t elapsedMs);
@@ -86,32 +77,10 @@ struct Notice
     std::uint64_t sessionId = 0; // a session has one notice open at most
 };
 
-// What the board knows of a running session beyond its row.
-struct RunningSession
-{
-    std::uint64_t id = 0;         // nonzero, random; also in its journal record
-    std::int64_t startUtcMs = 0;  // the start instant
-    std::int64_t startMonoMs = 0; // the monotonic clock's reading at the start
-    std::int64_t bookedMs = 0;    // the booked duration, extensions included
-    std::int64_t pausedMs = 0;    // pauses that are over
-    bool paused = false;          // a pause is going on, since:
-    std::int64_t pauseStartUtcMs = 0;
-    std::int64_t pauseStartMonoMs = 0;
-
-    // The time the session ran up to a monotonic reading: what it is charged.
-    std::int64_t runMs(std::int64_t mono) const;
-    // All its pauses up to that reading, the one going on included.
-    std::int64_t pauseMs(std::int64_t mono) const;
-};
-
 // A session that has ended, as its record and its receipt show it.
 struct FinishedSession
 {
-    RunningSession session;
-    QString client;
-    QString service;
-    QString note;
-    double price = 0;
+    Session session;
     QString status;
     std::int64_t chargedMs = 0;
     MinuteCharge charge;
@@ -151,12 +120,13 @@ struct RestoreReport
     // read or written.
     QStringList problems;
 };
+// A running session and the time it has left, in milliseconds: what the
+// tick finds and the reminder looks at.
+using TimeLeft = std::pair<MemTable::RowId, qint64>;
+
 // What a tick found, for what follows it on the screen without a second
 // walk over the sessions: the time left of every session it left running,
 // in grid order, and the running sessions' count and charge so far.
-// A running session and the time it has left, in milliseconds.
-using TimeLeft = std::pair<MemTable::RowId, qint64>;
-
 struct TickLook
 {
     QList<TimeLeft> left;
@@ -205,7 +175,12 @@ public:
     // durations are refused (Error) before anything is inserted. Throws when
     // the running sessions cannot be saved; nothing is added then.
     MemTable::RowId addSession(const QString &client, const QString &note, const QString &service,
-                               double pricePerMinute, int hours, int minutes);
+                               double pricePerMinute, int hours, int minutes,
+                               Payment payment = Payment::Unknown, bool abonement = false);
+    // The payment method of a running session, as its record will carry
+    // it; false when the row is gone. Throws, changing nothing, when the
+    // sessions cannot be saved.
+    bool setPayment(MemTable::RowId row, Payment payment);
     // Extend: the booked end moves later by the duration; TLeft = end - now.
     // Acts on that row whichever row is current; false when it is gone.
     // Throws, changing nothing, when the sessions cannot be saved.
@@ -247,7 +222,7 @@ public:
     // row deleted, the notice, the sessions saved.
     void endCurrentSession(const QString &status);
 
-    const RunningSession *session(MemTable::RowId row) const;
+    const Session *session(MemTable::RowId row) const;
     // Monotonic milliseconds the session has run, its pauses left out
     // (never negative).
     std::int64_t elapsedMs(MemTable::RowId row) const;
@@ -263,22 +238,24 @@ private:
     // Journal record, row deleted, then the notice (when asked). The charge
     // is chargedMs: the booked duration for a session whose time is up.
     void endCurrent(const QString &status, std::int64_t chargedMs, bool notice);
-    LogRecord writeRecord(const QString &status, const RunningSession &s, std::int64_t chargedMs, qint64 *at);
+    LogRecord writeRecord(const QString &status, const Session &s, std::int64_t chargedMs, qint64 *at);
     // Appends it once; returns where it lies (or a place before it).
     qint64 appendOnce(const LogRecord &r, bool standingAfter);
-    void fillTimes(int row, const RunningSession &s, std::int64_t elapsed);
+    void fillTimes(int row, const Session &s, std::int64_t elapsed);
+    // Every cell of a row from its session, its sum at the time it ran.
+    void writeRow(int row, const Session &s, std::int64_t elapsed);
     void pruneUndoable();
     void forget(MemTable::RowId row);
     void saveState();
     void saveStateQuietly() noexcept;
-    RunningSession &currentSession();
+    Session &currentSession();
     void requireCurrent() const;
 
     MemTable *m_curLog;
     QString m_journalPath;
     SessionStateFile m_stateFile;
     NoticeHook m_noticeHook;
-    std::unordered_map<MemTable::RowId, RunningSession> m_sessions;
+    std::unordered_map<MemTable::RowId, Session> m_sessions;
     // Sessions whose journal append failed: it may have reached the disk
     // anyway, so the journal is looked at before writing them again.
     std::unordered_set<std::uint64_t> m_uncertain;

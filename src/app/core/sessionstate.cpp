@@ -191,6 +191,8 @@ QByteArray serializeSessionLine(const SavedSession &s, bool withMonotonic)
     out += '\t' + s.client.toUtf8().toPercentEncoding();
     out += '\t' + s.service.toUtf8().toPercentEncoding();
     out += '\t' + s.note.toUtf8().toPercentEncoding();
+    out += '\t' + QByteArray::number(static_cast<int>(s.payment));
+    out += '\t' + QByteArray(s.abonement ? "1" : "0");
     out += '\n';
     return out;
 }
@@ -283,7 +285,9 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
         }
         // Version 2 has the three pause fields after the booked duration.
         const int extra = version >= 2 ? 3 : 0;
-        if (f.size() != 9 + extra || f[0] != "session")
+        // Version 3 adds the payment method and the abonement flag at the end.
+        const int tail = version >= 3 ? 2 : 0;
+        if (f.size() != 9 + extra + tail || f[0] != "session")
             return fail(lineProblem(lineNo, QStringLiteral("ожидалась строка сеанса")));
         SavedSession s;
         if (!allLowerHex(f[1], 16))
@@ -319,6 +323,14 @@ bool parseSessionState(const QByteArray &bytes, SessionState &state, QString *pr
             return fail(lineProblem(lineNo, QStringLiteral("неверная цена")));
         if (!readText(f[6 + extra], s.client) || !readText(f[7 + extra], s.service) || !readText(f[8 + extra], s.note))
             return fail(lineProblem(lineNo, QStringLiteral("неверный текст")));
+        if (tail) {
+            const QByteArray &pay = f[9 + extra];
+            const QByteArray &abon = f[10 + extra];
+            if (pay.size() != 1 || pay[0] < '0' || pay[0] > '3' || (abon != "0" && abon != "1"))
+                return fail(lineProblem(lineNo, QStringLiteral("неверный способ оплаты")));
+            s.payment = static_cast<Payment>(pay[0] - '0');
+            s.abonement = abon == "1";
+        }
         st.sessions.append(std::move(s));
     }
     if (count < 2)

@@ -2,26 +2,30 @@
 // The running sessions on disk: the file "Bilmeko.sessions" beside the
 // journal, rewritten whole (atomically) at every change, read at start.
 //
-// Format, version 2: UTF-8 text, lines ending in LF, fields separated by
+// Format, version 3: UTF-8 text, lines ending in LF, fields separated by
 // one TAB.
 //
-//   Bilmeko sessions<TAB>2
+//   Bilmeko sessions<TAB>3
 //   boot<TAB><run of the monotonic clock, or "-">[/<journal bytes>]
-//   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><paused><TAB><pause-start><TAB><pause-start-mono><TAB><price><TAB><client><TAB><service><TAB><note>
+//   session<TAB><id><TAB><start><TAB><start-mono><TAB><booked><TAB><paused><TAB><pause-start><TAB><pause-start-mono><TAB><price><TAB><client><TAB><service><TAB><note><TAB><payment><TAB><abonement>
 //   ... one session line per running session, in the grid's order ...
 //   crc32<TAB><8 lowercase hex digits>
 //
 // journal bytes: the journal's length when the file was saved, less where
 // a record of a listed session may already lie (a Stop taken back, an
 // append that failed): no record of these sessions lies before it, so the
-// start looks at the journal from there on. Without it (files of earlier
-// versions) the whole journal is looked at. It rides on the boot line so
-// that the version before it still reads the file (as one of another boot).
+// start looks at the journal from there on. Without it (earlier files)
+// the whole journal is looked at. A version 2 file may carry it too: it
+// rides on the boot line, which that version's readers took as one of
+// another boot.
 //
 // paused: milliseconds of the pauses already over. pause-start: the instant
 // the pause going on began, "-" while the session runs; pause-start-mono:
 // the monotonic clock's reading then, or "-". Version 1 (written before
-// pauses existed) has none of the three and still loads.
+// pauses existed) has none of the three and still loads. payment: the
+// payment method as the journal record keeps it (0 not given, 1 cash, 2
+// card, 3 transfer); abonement: 1 when the session draws on the client's
+// abonement, else 0. Versions 1 and 2 have neither: 0 and 0.
 //
 // id: 16 lowercase hex digits, not zero, unique in the file. start: the
 // start instant in milliseconds since 1970-01-01 UTC. start-mono: the
@@ -33,6 +37,8 @@
 // crc32: CRC-32 (zlib's) of every byte before the "crc32" line. Nothing may
 // follow that line. Any other content is a damaged file.
 
+#include "session.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -40,22 +46,12 @@
 
 namespace bilmeko {
 
-struct SavedSession
+// A session's line: the Session, and whether its monotonic readings were
+// saved (they are "-" otherwise, and mean nothing).
+struct SavedSession : Session
 {
-    std::uint64_t id = 0;
-    std::int64_t startUtcMs = 0;
     bool hasStartMono = false;
-    std::int64_t startMonoMs = 0;
-    std::int64_t bookedMs = 0;
-    std::int64_t pausedMs = 0; // pauses that are over
-    bool paused = false;       // a pause is going on, since:
-    std::int64_t pauseStartUtcMs = 0;
     bool hasPauseStartMono = false;
-    std::int64_t pauseStartMonoMs = 0;
-    double price = 0;
-    QString client;
-    QString service;
-    QString note;
 
     bool operator==(const SavedSession &) const = default;
 };
@@ -70,7 +66,7 @@ struct SessionState
 };
 
 namespace sessionstate {
-constexpr int Version = 2;
+constexpr int Version = 3;
 // The oldest version still read.
 constexpr int FirstVersion = 1;
 // A file larger than this is not a state file of this program.

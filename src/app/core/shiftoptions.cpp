@@ -17,6 +17,21 @@ QString unusable(const ProfileFile &ini, const QString &key, const QString &valu
 
 } // namespace
 
+Payment paymentFromName(const QString &name)
+{
+    const QString n = name.trimmed().toLower();
+    for (Payment p : ChosenPayments)
+        if (n == paymentText(p))
+            return p;
+    if (n == QLatin1String("cash"))
+        return Payment::Cash;
+    if (n == QLatin1String("card"))
+        return Payment::Card;
+    if (n == QLatin1String("transfer"))
+        return Payment::Transfer;
+    return Payment::Unknown;
+}
+
 ShiftOptions readShiftOptions(const ProfileFile &ini)
 {
     ShiftOptions o;
@@ -48,6 +63,14 @@ ShiftOptions readShiftOptions(const ProfileFile &ini)
         else
             o.messages << unusable(ini, QStringLiteral("ReceiptWidth"), v,
                                    QStringLiteral("ширина ленты в мм: 58 или 80"), QStringLiteral("58"));
+    }
+    if (const QString v = read("Payment"); !v.isEmpty()) {
+        if (const Payment p = paymentFromName(v); p != Payment::Unknown)
+            o.payment = p;
+        else
+            o.messages << unusable(ini, QStringLiteral("Payment"), v,
+                                   QStringLiteral("способ оплаты: наличные, карта или перевод"),
+                                   paymentText(Payment::Cash));
     }
     return o;
 }

@@ -23,6 +23,7 @@
 #include "app/core/sessionboard.h"
 #include "receiptprint.h"
 #include "sessioncommands.h"
+#include "sessiongrid.h"
 
 #include <QAction>
 #include <QApplication>
@@ -64,210 +65,6 @@ constexpr int FormWidth = 728;
 constexpr int FormHeight = 410;
 constexpr int FormMinHeight = 236;
 constexpr int GridWidth = 581;
-
-// The row-indicator column: a small arrow at the current row.
-class RowIndicator : public QHeaderView
-{
-public:
-    explicit RowIndicator(QTableView *view) : QHeaderView(Qt::Vertical, view), m_view(view)
-    {
-        setSectionsClickable(false);
-        setHighlightSections(false);
-        setSectionResizeMode(QHeaderView::Fixed);
-        setFixedWidth(12);
-    }
-
-protected:
-    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
-    {
-        QHeaderView::paintSection(painter, rect, logicalIndex);
-        if (logicalIndex != m_view->currentIndex().row())
-            return;
-        painter->save();
-        // The base painting may leave an empty clip behind.
-        painter->setClipRect(rect);
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(Qt::black);
-        const QPointF c = QRectF(rect).center();
-        painter->drawPolygon(QPolygonF({c + QPointF(-2.5, -4), c + QPointF(2.5, 0), c + QPointF(-2.5, 4)}));
-        painter->restore();
-    }
-
-private:
-    QTableView *m_view;
-};
-
-// Cells as the grid draws them: white on the grid's button-face background,
-// a 2-pixel margin, money right-aligned. A text too long for its cell ends
-// in an ellipsis and shows whole in a tooltip.
-class GridDelegate : public QStyledItemDelegate
-{
-public:
-    GridDelegate(QList<int> rightAligned, std::function<bool(int)> marked, std::function<bool(int)> paused,
-                 QObject *parent)
-        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)), m_marked(std::move(marked)),
-          m_paused(std::move(paused)) {}
-
-    // The "Осталось" column, which reads "пауза" while a session is paused.
-    static constexpr int LeftColumn = 5;
-
-    // A session in its last minutes: a warm background (dark when selected,
-    // with white text, so it stays legible), bold text and a "!" before the
-    // client's name for those who do not tell the colours apart.
-    static QColor markedBackground(bool selected)
-    {
-        return selected ? QColor(150, 55, 0) : QColor(255, 214, 120);
-    }
-
-    // The text a cell shows: the one place that says it, for the painting,
-    // the tooltip and assistive tools alike.
-    static QString cellText(const QModelIndex &index, const QString &text, bool marked, bool paused)
-    {
-        if (index.column() == 0 && marked)
-            return QStringLiteral("! ") + text;
-        if (index.column() == LeftColumn && paused)
-            return QStringLiteral("пауза");
-        return text;
-    }
-    QString cellText(const QModelIndex &index, const QString &text) const
-    {
-        return cellText(index, text, m_marked(index.row()), m_paused(index.row()));
-    }
-
-    // The text as the cell shows it.
-    static QString shownText(const QFontMetrics &fm, const QString &text, const QRect &cell)
-    {
-        return fm.elidedText(text, Qt::ElideRight, cell.width() - 4);
-    }
-
-    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
-                   const QModelIndex &index) override
-    {
-        if (event->type() != QEvent::ToolTip)
-            return QStyledItemDelegate::helpEvent(event, view, option, index);
-        const QString text = cellText(index, index.data(Qt::DisplayRole).toString());
-        if (shownText(option.fontMetrics, text, option.rect) != text)
-            QToolTip::showText(event->globalPos(), text, view, option.rect);
-        else
-            QToolTip::hideText();
-        return true;
-    }
-
-    // A tick redraws a column of cells: only what a cell shows is asked of
-    // the model (not every role the style could use), and the painter's pen
-    // and font are put back by hand rather than its whole state saved.
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override
-    {
-        const bool selected = option.state & QStyle::State_Selected;
-        const bool marked = m_marked(index.row());
-        const bool paused = m_paused(index.row());
-        QString text = index.data(Qt::DisplayRole).toString();
-        QFont font = option.font;
-        QColor pen;
-        if (marked) {
-            painter->fillRect(option.rect, markedBackground(selected));
-            pen = selected ? QColor(Qt::white) : QColor(Qt::black);
-            font.setBold(true);
-        } else {
-            painter->fillRect(option.rect, selected ? option.palette.brush(QPalette::Highlight) : QBrush(Qt::white));
-            pen = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-        }
-        if (paused) {
-            // A paused session: its clock stands, its text is grey and italic.
-            if (!selected)
-                pen = QColor(110, 110, 110);
-            font.setItalic(true);
-        }
-        text = cellText(index, text, marked, paused);
-        const QPen oldPen = painter->pen();
-        painter->setPen(pen);
-        const bool ownFont = marked || paused || painter->font() != font;
-        const QFont oldFont = ownFont ? painter->font() : QFont();
-        if (ownFont)
-            painter->setFont(font);
-        const QFontMetrics fm = marked || paused ? QFontMetrics(font) : option.fontMetrics;
-        const Qt::Alignment align = m_right.contains(index.column())
-                                        ? Qt::AlignRight | Qt::AlignVCenter
-                                        : Qt::AlignLeft | Qt::AlignVCenter;
-        // The elided text fits the cell, so no clip is needed.
-        painter->drawText(option.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
-                          shownText(fm, text, option.rect));
-        painter->setPen(oldPen);
-        if (ownFont)
-            painter->setFont(oldFont);
-    }
-
-private:
-    QList<int> m_right;
-    std::function<bool(int)> m_marked;
-    std::function<bool(int)> m_paused;
-};
-
-// The grid itself: a change to a block of cells (a tick's column of times
-// and amounts) redraws those cells alone. The base view also takes in the
-// grid lines around the block, and with them every cell of the columns on
-// either side. With an assistive tool listening, or an editor open, the
-// base view's handling stands.
-class GridView : public QTableView
-{
-public:
-    using QTableView::QTableView;
-
-protected:
-    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override
-    {
-        if (topLeft == bottomRight || QAccessible::isActive() || state() == EditingState) {
-            QTableView::dataChanged(topLeft, bottomRight, roles);
-            return;
-        }
-        if (!isVisible())
-            return;
-        const QRect cells = (visualRect(topLeft) | visualRect(bottomRight)) & viewport()->rect();
-        if (!cells.isEmpty())
-            viewport()->update(cells);
-    }
-};
-
-// The grid's style: the delegate paints every cell's background whole, so
-// the row panel the style would paint under each cell first is left out.
-class GridStyle : public QProxyStyle
-{
-public:
-    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
-                       const QWidget *widget) const override
-    {
-        if (element == PE_PanelItemViewRow && qobject_cast<const QTableView *>(widget))
-            return;
-        QProxyStyle::drawPrimitive(element, option, painter, widget);
-    }
-};
-
-// Column titles drawn as buttons with the text centred and clipped, so the
-// titles fit the narrow columns.
-class TitleHeader : public QHeaderView
-{
-public:
-    explicit TitleHeader(QWidget *parent) : QHeaderView(Qt::Horizontal, parent) {}
-
-protected:
-    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override
-    {
-        QStyleOptionHeader opt;
-        initStyleOption(&opt);
-        opt.rect = rect;
-        opt.section = logicalIndex;
-        opt.text.clear();
-        style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
-        painter->save();
-        painter->setClipRect(rect);
-        painter->setPen(palette().color(QPalette::ButtonText));
-        const QString title = model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
-        painter->drawText(rect.adjusted(1, 0, -1, 0), int(Qt::AlignCenter | Qt::TextSingleLine), title);
-        painter->restore();
-    }
-};
 
 QString timeCell(const QVariant &v)
 {
@@ -327,6 +124,7 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     TakingsLabel = new QLabel(this);
     TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
     statusBar()->addWidget(TakingsLabel);
+    buildDeskMenu();
 
     Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
     Prices->setObjectName(QStringLiteral("Prices"));
@@ -637,139 +435,12 @@ QString TForm1::makerSite()
     return QStringLiteral("https://www.bilmeko.example/");
 }
 
-void TForm1::SpeedButton1Click()
-{
-    newSessionCommand(this, *m_board, *TPrices);
-    updateReminders();
-    updateSessionActions();
-    refreshTakings();
-}
-
-void TForm1::SpeedButton2Click()
-{
-    extendSessionCommand(this, *m_board);
-    updateReminders();
-    updateSessionActions();
-    refreshTakings();
-}
-
-void TForm1::SpeedButton3Click()
-{
-    stopSessionCommand(this, *m_board);
-    updateReminders();
-    updateSessionActions();
-    refreshTakings();
-}
-
-void TForm1::SpeedButton4Click()
-{
-    const MemTable::RowId row = m_board->curLog().currentId();
-    if (row != 0)
-        m_board->togglePause(row);
-    updateSessionActions();
-    refreshTakings();
-}
-
 void TForm1::N8Click()
 {
+    // Any of today's sessions can have its receipt again from its line.
+    reportWindow()->reprintHook = [this](const LogRecord &r) { reprintReceipt(r); };
     const double today = dateValue(Clock::current().today());
     showPeriodReport(reportWindow(), m_journalPath, today, today);
-}
-
-void TForm1::N10Click()
-{
-    const FinishedSession *undo = m_board->undoableStop();
-    const std::uint64_t id = undo ? undo->session.id : 0;
-    if (!m_board->undoStop())
-        return;
-    // Its notice would say the session is over: it is not any more.
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<TFormbox *>(w); box && box->sessionId() == id)
-            box->close();
-    updateReminders();
-    updateSessionActions();
-    refreshTakings();
-}
-
-Receipt TForm1::lastReceipt() const
-{
-    const FinishedSession *f = m_board->lastFinished();
-    if (!f)
-        throw Error(QStringLiteral("Нет законченного сеанса для чека."));
-    return makeReceipt(*f, m_options.salonName, Clock::current().now());
-}
-
-void TForm1::N11Click()
-{
-    printReceiptLater(lastReceipt());
-}
-
-// Printed by the print helper, so neither the tick nor the operator waits
-// for the print service, and nothing takes the focus: the command returns
-// at once. Only a failure shows, as an error box naming the printer that
-// does not take the keyboard, when the job ends (at the latest at its
-// deadline).
-void TForm1::printReceiptLater(const Receipt &receipt)
-{
-    PrintJob *job = printReceipt(receipt, m_options.receiptWidthMm, this);
-    connect(job, &PrintJob::finished, this, [](const PrintJob::Result &r) {
-        if (r.outcome != PrintJob::Result::Printed)
-            showErrorNotice(r.message(QStringLiteral("Чек")));
-    });
-}
-
-void TForm1::N12Click()
-{
-    const Receipt receipt = lastReceipt();
-    QString path;
-    if (chooseReceiptPath) {
-        path = chooseReceiptPath();
-    } else {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        // The file is named after the client, so the receipts of a day do
-        // not overwrite one another; '/' cannot be in a file's name.
-        QString client = m_board->lastFinished()->client.trimmed();
-        client.replace(QLatin1Char('/'), QLatin1Char('-'));
-        const QString name = client.isEmpty() ? QStringLiteral("Чек.pdf") : QStringLiteral("Чек %1.pdf").arg(client);
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"),
-                                            QDir(folder).filePath(name),
-                                            QStringLiteral("Документ PDF (*.pdf)"));
-    }
-    if (path.isEmpty())
-        return;
-    saveReceiptPdf(receipt, m_options.receiptWidthMm, path);
-}
-
-void TForm1::sessionFinished(const FinishedSession &f)
-{
-    updateSessionActions();
-    if (!m_options.receipt)
-        return;
-    // The tick or the command that ended the session goes on; a job that
-    // cannot even start says so without stopping it.
-    try {
-        printReceiptLater(makeReceipt(f, m_options.salonName, Clock::current().now()));
-    } catch (const Error &e) {
-        showErrorNotice(e.message());
-    }
-}
-
-void TForm1::updateSessionActions()
-{
-    const bool any = m_board->lastFinished() != nullptr;
-    N11->setEnabled(any);
-    N12->setEnabled(any);
-    const FinishedSession *undo = m_board->undoableStop();
-    N10->setEnabled(undo != nullptr);
-    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->client) : QStringLiteral("&Отменить стоп"));
-    const MemTable::RowId row = m_board->curLog().currentId();
-    const bool paused = row != 0 && m_board->isPaused(row);
-    SpeedButton4->setText(paused ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));
-    N9->setText(paused ? QStringLiteral("&Дальше\tF6") : QStringLiteral("&Пауза\tF6"));
-    // Nothing to pause on an empty grid (F6 clicks the button, so it goes
-    // too); the menu's item says the same.
-    SpeedButton4->setEnabled(row != 0);
-    N9->setEnabled(row != 0);
 }
 
 void TForm1::refreshTakings()
@@ -819,6 +490,7 @@ void TForm1::N5Click()
 {
     if (!ZePeriod1->Execute())
         return;
+    reportWindow()->reprintHook = nullptr;
     showPeriodReport(reportWindow(), m_journalPath, ZePeriod1->DateBeg(), ZePeriod1->DateEnd());
 }
 
@@ -881,12 +553,10 @@ void TForm1::updateReminders(const QList<TimeLeft> &left)
     }
     if (fresh.isEmpty())
         return;
-    const MemTable &log = m_board->curLog();
     QStringList clients;
     for (MemTable::RowId id : fresh) {
-        const int row = log.rowOf(id);
-        clients << QStringLiteral("«%1» (%2)").arg(log.value(row, log.fieldIndex(curlog::FIO)).toString(),
-                                                  log.value(row, log.fieldIndex(curlog::PItem)).toString());
+        if (const Session *s = m_board->session(id))
+            clients << QStringLiteral("«%1» (%2)").arg(s->client, s->service);
     }
     QApplication::beep();
     RxTrayIcon1->showMessage(QStringLiteral("Скоро конец сеанса"),
@@ -969,6 +639,7 @@ void TForm1::FormCreate()
     if (!reminder.message.isEmpty())
         showErrorBox(reminder.message);
     m_options = readShiftOptions(*SettingsIni);
+    loadDesk();
     SettingsIni->releaseText();
     // Reading a long price list leaves its passing pieces free in the heap;
     // give those pages back rather than keep them for the whole run.

@@ -4,7 +4,10 @@
 // tray icon. Closing it only hides it; quitting is asked for when hidden.
 
 #include "app/core/daytakings.h"
+#include "app/core/receipt.h"
 #include "app/core/shiftoptions.h"
+#include "cashdesk/core/abonement.h"
+#include "cashdesk/core/shiftbook.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -79,6 +82,31 @@ public:
     // Where "Сохранить чек в PDF" saves; unset, the file dialog asks.
     std::function<QString()> chooseReceiptPath;
 
+    // The cash desk's day (deskcommands.cpp): shifts, numbered receipts,
+    // abonements.
+    ShiftBook &shifts() { return m_shifts; }
+    QString desk() const { return m_desk; }
+    // Where a shift's closing report is saved as PDF, beside the journal.
+    QString shiftPdfPath(int shift) const;
+    // "Смена → Открыть смену…", "Закрыть смену…", "Отчеты смен…",
+    // "Продать абонемент…".
+    void ShiftOpenClick();
+    void ShiftCloseClick();
+    void ShiftReportsClick();
+    void AbonementSellClick();
+    // Prints a finished session's receipt again (a copy when it has a
+    // number already); from "За сегодня".
+    void reprintReceipt(const LogRecord &record);
+    // The receipt of a finished session with its number (taken now unless
+    // it has one), the desk and the operator.
+    Receipt numberedReceipt(const FinishedSession &f);
+    // Where "Отчеты смен → Сохранить в PDF" saves; unset, the file dialog asks.
+    std::function<QString()> chooseShiftPdfPath;
+    // Where the cash desk's slips go (a reprinted receipt, a reversal slip,
+    // a shift's report, an abonement's receipt); unset, to the receipt
+    // printer through the print helper.
+    std::function<void(const Receipt &)> slipPrinter;
+
     // Handlers.
     void SpeedButton1Click();
     void SpeedButton2Click();
@@ -152,9 +180,20 @@ private:
     // sessions are now.
     void updateSessionActions();
     void sessionFinished(const FinishedSession &f);
-    Receipt lastReceipt() const;
+    Receipt lastReceipt();
     void printReceiptLater(const Receipt &receipt);
+    // The same for a slip printed on the way of another command: a job
+    // that cannot start shows as a notice and the command goes on.
+    void printSlipLater(const Receipt &receipt);
     void startLedger();
+    // The cash desk: the shift file, operators, abonements and the desk's
+    // name, read at start; the Shift menu; the status bar's shift.
+    void loadDesk();
+    void buildDeskMenu();
+    void updateShiftLabel();
+    ReceiptHeading headingFor(const LogRecord &record, bool reversal);
+    void printReversalSlip(const FinishedSession &stopped);
+    void printSlip(const Receipt &slip);
 
     QString m_dir;
     QString m_journalPath;
@@ -176,6 +215,15 @@ private:
     MemTableModel *m_model = nullptr;
     DayTakings m_takings;
     ShiftOptions m_options;
+    ShiftBook m_shifts;
+    QString m_desk;
+    QStringList m_operators;
+    QList<AbonementKind> m_abonements;
+    QLabel *ShiftLabel = nullptr;
+    QAction *ShiftOpen = nullptr;
+    QAction *ShiftClose = nullptr;
+    QAction *ShiftReports = nullptr;
+    QAction *AbonementSell = nullptr;
 
     QWidget *m_client = nullptr;
     QTableView *RxDBGrid1 = nullptr;

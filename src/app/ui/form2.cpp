@@ -6,6 +6,7 @@
 #include "common/ui/memtablemodel.h"
 #include "spinfield.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
@@ -57,7 +58,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     QFont f = font();
     f.setPixelSize(FontPixels);
     setFont(f);
-    setFixedSize(374, 158);
+    setFixedSize(374, 184);
 
     // The frame goes first so that the labels inside it are drawn over it.
     Bevel1 = new QFrame(this);
@@ -121,6 +122,19 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
         l->setPalette(p);
     }
 
+    // How the client pays; the default comes from the settings file.
+    LabelPayment = addLabel("LabelPayment", QStringLiteral("Оплата"), 8, 164);
+    PaymentBox = new QComboBox(this);
+    PaymentBox->setObjectName(QStringLiteral("Payment"));
+    PaymentBox->setGeometry(64, 160, 201, 21);
+    for (Payment p : ChosenPayments)
+        PaymentBox->addItem(paymentText(p), static_cast<int>(p));
+
+    Abonement = new QCheckBox(QStringLiteral("По абонементу"), this);
+    Abonement->setObjectName(QStringLiteral("Abonement"));
+    Abonement->setGeometry(272, 160, 101, 21);
+    Abonement->hide();
+
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("Ок"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(272, 4, 101, 25);
@@ -142,6 +156,8 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     setTabOrder(CHours, Desk);
     setTabOrder(Desk, RxLookupEdit1);
     setTabOrder(RxLookupEdit1, Customer);
+    setTabOrder(Customer, PaymentBox);
+    setTabOrder(PaymentBox, Abonement);
 
     connect(RxLookupEdit1, &QComboBox::activated, this, &TForm2::RxLookupEdit1Change);
     connect(CHours, &SpinField::textChanged, this, &TForm2::RxLookupEdit1CloseUp);
@@ -176,6 +192,10 @@ void TForm2::setExtendMode(const QString &fio)
     for (QWidget *w : std::initializer_list<QWidget *>{RxLookupEdit1, Customer, Desk, Label3, Label4, Label8,
                                                         Label9, Label10, Label11, Label1, Label2, Bevel1})
         w->hide();
+    Abonement->hide();
+    // The payment stays, and moves up under the time.
+    LabelPayment->move(8, 84);
+    PaymentBox->move(64, 80);
     setWindowTitle(QStringLiteral("Добавить время Клиент \"") + fio + QLatin1Char('"'));
 }
 
@@ -197,6 +217,27 @@ int TForm2::hours() const
 int TForm2::minutes() const
 {
     return CMinuts->settledValue();
+}
+
+void TForm2::offerAbonement(bool offered)
+{
+    Abonement->setVisible(offered && !m_extend);
+}
+
+bool TForm2::abonement() const
+{
+    return Abonement->isVisibleTo(this) && Abonement->isChecked();
+}
+
+Payment TForm2::payment() const
+{
+    return static_cast<Payment>(PaymentBox->currentData().toInt());
+}
+
+void TForm2::setPayment(Payment p)
+{
+    const int at = PaymentBox->findData(static_cast<int>(p));
+    PaymentBox->setCurrentIndex(at >= 0 ? at : 0);
 }
 
 void TForm2::showEvent(QShowEvent *event)
@@ -237,6 +278,18 @@ void TForm2::FormShow()
     Label2->setText(Formats::current().currency2(0));
     Label2->adjustSize();
     CMinuts->setFocus();
+}
+
+TForm2::Service TForm2::service() const
+{
+    Service s;
+    const int row = RxLookupEdit1->currentIndex();
+    if (!m_prices || row < 0 || row >= m_prices->rowCount())
+        return s;
+    s.name = m_prices->value(row, m_prices->fieldIndex(QStringLiteral("PItem"))).toString();
+    const QVariant price = m_prices->value(row, m_prices->fieldIndex(QStringLiteral("PPrice")));
+    s.price = price.isNull() ? 0.0 : price.toDouble();
+    return s;
 }
 
 void TForm2::RxLookupEdit1Change(int index)

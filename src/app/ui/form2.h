@@ -2,8 +2,11 @@
 // The client dialog: service, client, duration and note for a new session,
 // or only the duration when a running session is lengthened.
 
+#include "journal/core/logrecord.h"
+
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -34,6 +37,21 @@ public:
     QString note() const;
     int hours() const;
     int minutes() const;
+    // "Оплата": the method the session is paid by (shown in both modes).
+    Payment payment() const;
+    void setPayment(Payment p);
+    // "По абонементу": offered when the desk sells abonements; the session
+    // then draws on the client's.
+    void offerAbonement(bool offered);
+    bool abonement() const;
+    // "Услуга": the service chosen in the list and its price per minute;
+    // an empty name and 0 when nothing is chosen.
+    struct Service
+    {
+        QString name;
+        double price = 0;
+    };
+    Service service() const;
 
     // Handlers.
     void FormShow();
@@ -57,6 +75,9 @@ private:
     QLabel *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9, *Label10, *Label11;
     QLabel *Label1, *Label2;
     QComboBox *RxLookupEdit1;
+    QLabel *LabelPayment;
+    QComboBox *PaymentBox;
+    QCheckBox *Abonement;
     QLineEdit *Customer, *Desk;
     SpinField *CHours, *CMinuts;
     QFrame *Bevel1;

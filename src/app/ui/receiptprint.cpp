@@ -18,7 +18,11 @@ namespace bilmeko {
 
 namespace {
 
-constexpr double MarginMm = 3;
+// The roll's margin on each side: what a roll printer cannot print on.
+double marginMm(int widthMm)
+{
+    return (widthMm - receiptPrintableMm(widthMm)) / 2;
+}
 constexpr double FontPt = 8;
 
 struct Placed
@@ -40,7 +44,8 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
     bold.setBold(true);
     const QFontMetricsF fm(bold, &printer);
     const double perMm = printer.logicalDpiX() / 25.4;
-    const double width = (widthMm - 2 * MarginMm) * perMm;
+    const double MarginMm = marginMm(widthMm);
+    const double width = receiptPrintableMm(widthMm) * perMm;
 
     // A label and its value share a line when both fit, else the value
     // goes on a line of its own.
@@ -56,6 +61,19 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
             rows.append({{fm.elidedText(value, Qt::ElideRight, width), true}});
         }
     }
+    // The footer, centred, broken between words where the roll is narrow.
+    QString part;
+    for (const QString &word : receipt.footer.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString longer = part.isEmpty() ? word : part + QLatin1Char(' ') + word;
+        if (part.isEmpty() || fm.horizontalAdvance(longer) <= width) {
+            part = longer;
+            continue;
+        }
+        rows.append({{fm.elidedText(part, Qt::ElideRight, width), false, false, true}});
+        part = word;
+    }
+    if (!part.isEmpty())
+        rows.append({{fm.elidedText(part, Qt::ElideRight, width), false, false, true}});
     const double line = fm.lineSpacing();
     const double heightMm = 2 * MarginMm + (rows.size() + 1) * line / perMm;
 
@@ -99,6 +117,7 @@ void writeReceiptJob(QDataStream &out, const Receipt &receipt, int widthMm)
     out << qint32(widthMm) << receipt.salon << receipt.title << qint32(receipt.lines.size());
     for (const auto &[label, value] : receipt.lines)
         out << label << value;
+    out << receipt.footer;
 }
 
 bool readReceiptJob(QDataStream &in, Receipt &receipt, int &widthMm)
@@ -116,6 +135,7 @@ bool readReceiptJob(QDataStream &in, Receipt &receipt, int &widthMm)
         in >> label >> value;
         receipt.lines.append({label, value});
     }
+    in >> receipt.footer;
     widthMm = width;
     return in.status() == QDataStream::Ok;
 }

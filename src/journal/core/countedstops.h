@@ -45,7 +45,7 @@ public:
     // sums count it.
     bool counts(const char *stored)
     {
-        const auto mark = static_cast<unsigned char>(stored[record::SealMark]) & record::MarkBits;
+        const auto mark = static_cast<unsigned char>(stored[record::SealMark]) & record::SealMarkMask;
         if (mark != record::ReversalMarkValue) {
             if (mark == record::SealMarkValue)
                 remember(stored);

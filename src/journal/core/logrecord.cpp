@@ -61,7 +61,11 @@ RecordBytes serializeRecord(const LogRecord &r)
     if (r.sessionId != 0) {
         for (int i = 0; i < 8; ++i)
             out[record::SessionId + i] = static_cast<char>((r.sessionId >> (8 * i)) & 0xFF);
-        out[record::SealMark] = static_cast<char>(r.reversal ? record::ReversalMarkValue : record::SealMarkValue);
+        const auto method = static_cast<std::uint8_t>(static_cast<std::uint8_t>(r.payment) & 3);
+        const std::uint8_t mark = (r.reversal ? record::ReversalMarkValue : record::SealMarkValue)
+                                  | static_cast<std::uint8_t>(method << record::PaymentShift)
+                                  | (r.abonement ? record::AbonementFlag : 0);
+        out[record::SealMark] = static_cast<char>(mark);
     }
     return out;
 }
@@ -81,6 +85,8 @@ LogRecord deserializeRecord(const char *bytes)
     r.status = getShortString(bytes, record::Status, record::ShortMax);
     r.sessionId = storedSessionId(bytes);
     r.reversal = isReversalRecord(bytes);
+    r.payment = storedPayment(bytes);
+    r.abonement = isAbonementRecord(bytes);
     return r;
 }
 
@@ -331,17 +337,54 @@ std::uint32_t crc32Bytewise(const char *data, std::size_t size)
 
 namespace {
 
+unsigned char markByte(const char *stored)
+{
+    return static_cast<unsigned char>(stored[record::SealMark]);
+}
+
 bool sealed(const char *stored)
 {
-    const auto mark = static_cast<unsigned char>(stored[record::SealMark]) & record::MarkBits;
+    const unsigned char mark = markByte(stored) & record::SealMarkMask;
     return mark == record::SealMarkValue || mark == record::ReversalMarkValue;
 }
 
 } // namespace
 
+QString paymentText(Payment p)
+{
+    switch (p) {
+    case Payment::Cash:
+        return QStringLiteral("наличные");
+    case Payment::Card:
+        return QStringLiteral("карта");
+    case Payment::Transfer:
+        return QStringLiteral("перевод");
+    case Payment::Unknown:
+        break;
+    }
+    return QStringLiteral("не указано");
+}
+
+QString paymentShortText(Payment p)
+{
+    return p == Payment::Cash ? QStringLiteral("нал.") : paymentText(p);
+}
+
 bool isReversalRecord(const char *stored)
 {
-    return (static_cast<unsigned char>(stored[record::SealMark]) & record::MarkBits) == record::ReversalMarkValue;
+    return (markByte(stored) & record::SealMarkMask) == record::ReversalMarkValue;
+}
+
+Payment storedPayment(const char *stored)
+{
+    if (!sealed(stored))
+        return Payment::Unknown;
+    return static_cast<Payment>((markByte(stored) & record::PaymentMask) >> record::PaymentShift);
+}
+
+bool isAbonementRecord(const char *stored)
+{
+    return sealed(stored) && (markByte(stored) & record::AbonementFlag) != 0;
 }
 
 std::uint64_t storedSessionId(const char *stored)

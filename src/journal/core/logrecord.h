@@ -28,10 +28,7 @@ constexpr int EndTime = 32;
 constexpr int Amount = 40;
 constexpr int Reserved = 48; // 9 bytes: the session's identifier and a mark
 constexpr int SessionId = 48;  // 8 bytes, little-endian; 0 in old records
-constexpr int SealMark = 56;   // 1 (2 for a reversal) when the identifier and checksum are there
-// The mark is the byte's low four bits; the bits above carry the payment
-// method and flags, covered by the checksum like the rest.
-constexpr std::uint8_t MarkBits = 0x0F;
+constexpr int SealMark = 56;   // the mark byte: seal mark, payment method, abonement flag (below)
 constexpr int ClientName = 57; // 1 + 40
 constexpr int Service = 98;    // 1 + 20
 constexpr int Note = 119;      // 1 + 20
@@ -42,11 +39,30 @@ constexpr std::uint8_t SealMarkValue = 1;
 // The mark of a record that takes back an earlier record of the same
 // session (an undone Stop): its amount and time carry the opposite sign.
 constexpr std::uint8_t ReversalMarkValue = 2;
+// The mark byte: its low four bits are the seal mark (1 sealed, 2 a
+// reversal), bits 4..5 the payment method, bit 6 the abonement flag, bit 7
+// is 0. The checksum covers it; old records have only the seal mark there.
+constexpr std::uint8_t SealMarkMask = 0x0F;
+constexpr int PaymentShift = 4;
+constexpr std::uint8_t PaymentMask = 0x30;
+constexpr std::uint8_t AbonementFlag = 0x40;
 constexpr int ClientNameMax = 40;
 constexpr int ShortMax = 20;
 constexpr int ScrambleFirst = 57;
 constexpr int ScrambleLast = 157;
 } // namespace record
+
+// How a session was paid, as the record's mark byte keeps it. Unknown is
+// every record written before the method was kept.
+enum class Payment : std::uint8_t { Unknown = 0, Cash = 1, Card = 2, Transfer = 3 };
+constexpr int PaymentCount = 4;
+
+// "не указано", "наличные", "карта", "перевод".
+QString paymentText(Payment p);
+// The short form the status bar uses: "нал.", "карта", "перевод".
+QString paymentShortText(Payment p);
+// The methods an operator chooses from, in the order the dialogs list them.
+constexpr Payment ChosenPayments[] = {Payment::Cash, Payment::Card, Payment::Transfer};
 
 struct LogRecord
 {
@@ -65,6 +81,10 @@ struct LogRecord
     std::uint64_t sessionId = 0;
     // Takes back the session's earlier record (sealed with ReversalMarkValue).
     bool reversal = false;
+    // Kept only in a sealed record (one with an identifier).
+    Payment payment = Payment::Unknown;
+    // An abonement's sale (status "Абонемент"), or a session drawn on one.
+    bool abonement = false;
 };
 
 using RecordBytes = std::array<char, RecordSize>;
@@ -94,6 +114,11 @@ RecordSeal recordSeal(const char *stored);
 std::uint64_t storedSessionId(const char *stored);
 // Whether a stored record is a reversal of an earlier one.
 bool isReversalRecord(const char *stored);
+// The payment method of a stored (or plain: the byte is not scrambled)
+// record; Unknown for an old one.
+Payment storedPayment(const char *stored);
+// Whether the abonement flag is set in a sealed record.
+bool isAbonementRecord(const char *stored);
 
 // Beyond these a number is not a value the program wrote but noise. Money
 // of 1e13 and more has no exact cents in a double any more.

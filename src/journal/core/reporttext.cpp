@@ -81,6 +81,33 @@ const CodeTables &codeTables()
     return t;
 }
 
+// The payment methods' texts, made once: every line and row writes one.
+const std::array<QString, PaymentCount> &paymentTexts()
+{
+    static const std::array<QString, PaymentCount> t = {paymentText(Payment::Unknown), paymentText(Payment::Cash),
+                                                        paymentText(Payment::Card), paymentText(Payment::Transfer)};
+    return t;
+}
+
+// The status of an abonement's sale, as the journal keeps it.
+const QByteArray &abonementSaleStatus()
+{
+    static const QByteArray s = cp1251::encode(QStringLiteral("Абонемент"));
+    return s;
+}
+
+const QString &drawnText()
+{
+    static const QString t = QStringLiteral("абонемент");
+    return t;
+}
+
+// A session drawn on an abonement, not the abonement's sale.
+bool drawnOnAbonement(const RecordFields &r)
+{
+    return r.abonement && QByteArrayView(r.status.data(), qsizetype(r.status.size())) != abonementSaleStatus();
+}
+
 // Writes the pieces of one line into a buffer; a line longer than it
 // (a strange time format) goes on in a string.
 class LineBuffer
@@ -428,7 +455,16 @@ RecordFields RecordFields::fromPlain(const char *plain)
     f.service = shortString(plain, record::Service, record::ShortMax);
     f.note = shortString(plain, record::Note, record::ShortMax);
     f.status = shortString(plain, record::Status, record::ShortMax);
+    f.payment = storedPayment(plain);
+    f.abonement = isAbonementRecord(plain);
     return f;
+}
+
+QStringView RecordFields::paymentShown() const
+{
+    if (abonement && drawnOnAbonement(*this))
+        return drawnText();
+    return paymentTexts()[static_cast<size_t>(payment) & 3];
 }
 
 OwnedFields::OwnedFields(const LogRecord &r)
@@ -595,6 +631,8 @@ QStringView LineWriter::format(const RecordFields &r)
     line.putShortString(r.status);
     if (r.uncounted)
         line.put(QStringView(UncountedMark));
+    line.put(u'\t');
+    line.put(r.paymentShown());
     return line.text();
 }
 
@@ -675,9 +713,10 @@ inline char *csvHms(char *p, int secs)
     return pair(p, rest - m * 60);
 }
 
-// The longest row without its last column: 40 + 3 * 20 characters of at
-// most three bytes, quoted, two amounts, three times, a date.
-constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16 + 32;
+// The longest row without a source column: 40 + 3 * 20 characters of at
+// most three bytes, quoted, two amounts, three times, a date, the mark of
+// an uncounted reversal, the payment.
+constexpr int CsvRowMax = 3 * 100 + 2 * 4 + 2 * MoneyTextMax + 3 * 9 + 24 + 16 + 32 + 24;
 
 } // namespace
 
@@ -716,6 +755,16 @@ void CsvWriter::fields(const RecordFields &r)
         p += mark.size();
         if (quoted)
             *p++ = '"';
+    }
+    *p++ = ';';
+    for (const QChar c : r.paymentShown()) {
+        // Cyrillic and ASCII letters, a blank and a dot: two bytes or one.
+        if (c.unicode() < 0x80) {
+            *p++ = static_cast<char>(c.unicode());
+        } else {
+            *p++ = static_cast<char>(0xC0 | (c.unicode() >> 6));
+            *p++ = static_cast<char>(0x80 | (c.unicode() & 0x3F));
+        }
     }
     m_out.commit(static_cast<int>(p - start));
 }
@@ -801,7 +850,7 @@ int writeMoney(double v, char *out)
 
 QString reportHeader()
 {
-    return QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус");
+    return QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата");
 }
 
 QString reportLine(const LogRecord &r)

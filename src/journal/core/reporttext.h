@@ -41,6 +41,12 @@ struct RecordFields
     // A reversal the totals leave out (CountedStops): its status is
     // followed by UncountedMark.
     bool uncounted = false;
+    Payment payment = Payment::Unknown;
+    bool abonement = false; // the abonement flag of the mark byte
+
+    // The payment column's text: the method, or "абонемент" for a session
+    // drawn on one (an abonement's sale shows how it was paid).
+    QStringView paymentShown() const;
 
     // Views into unscrambled journal bytes (a length byte above its
     // field's maximum is taken as the maximum).
@@ -188,7 +194,7 @@ private:
 // window, the printout and the CSV.
 inline constexpr char16_t UncountedMark[] = u" (не учтена)";
 
-// "Время", three tabs, then the other nine column titles one tab apart.
+// "Время", three tabs, then the other ten column titles one tab apart.
 QString reportHeader();
 // One record as the window lists it.
 QString reportLine(const LogRecord &r);

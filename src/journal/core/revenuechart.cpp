@@ -39,6 +39,9 @@ bool RevenueChart::add(const LogRecord &r)
         break;
     }
     m_services[serviceLabel(r.service)] += r.amount;
+    const auto method = static_cast<size_t>(r.payment) & 3;
+    m_methods[method] += r.amount;
+    ++m_methodCounts[method];
     m_total += r.amount;
     ++m_count;
     return true;
@@ -85,6 +88,17 @@ QList<RevenueBar> RevenueChart::byService() const
             rest.amount += bars[i].amount;
         bars.resize(MaxServices - 1);
         bars.append(rest);
+    }
+    return bars;
+}
+
+QList<RevenueBar> RevenueChart::byMethod() const
+{
+    QList<RevenueBar> bars;
+    for (Payment p : {Payment::Cash, Payment::Card, Payment::Transfer, Payment::Unknown}) {
+        const auto m = static_cast<size_t>(p);
+        if (m_methodCounts[m] > 0)
+            bars.append({paymentText(p), m_methods[m]});
     }
     return bars;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The revenue of a period as the chart shows it: the amounts of the journal
 // records summed by day (by hour for a period of one day, by month for a
-// period longer than a year) and by service, largest first. A record counts
+// period longer than a year), by service, largest first, and by payment
+// method. A record counts
 // by its date of writing, as the report selects it.
 
 #include "common/core/datetime.h"
@@ -46,6 +47,9 @@ public:
     // Services by revenue, largest first (equal ones by name); beyond
     // MaxServices the rest as "Прочие услуги".
     QList<RevenueBar> byService() const;
+    // Takings by payment method: cash, card, transfer, then "не указано",
+    // each that any counted record has.
+    QList<RevenueBar> byMethod() const;
 
     double total() const { return m_total; }
     int recordCount() const { return m_count; }
@@ -61,6 +65,8 @@ private:
     QMap<qint64, double> m_days;   // Julian day -> amount
     QMap<int, double> m_months;    // year * 12 + month - 1 -> amount
     QMap<QString, double> m_services;
+    std::array<double, PaymentCount> m_methods {};
+    std::array<int, PaymentCount> m_methodCounts {};
     double m_total = 0;
     int m_count = 0;
 };

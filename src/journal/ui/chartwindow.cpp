@@ -103,11 +103,11 @@ QChart *timeChart(const RevenueChart &revenue, const QString &period)
     return chart;
 }
 
-QChart *serviceChart(const RevenueChart &revenue)
+QChart *rankedChart(const QList<RevenueBar> &bars, const QString &title, const QString &totalTitle,
+                    const char *seriesName, double total)
 {
-    const QList<RevenueBar> bars = revenue.byService();
-    QChart *chart = newChart(QStringLiteral("Выручка по услугам"));
-    auto *set = new QBarSet(QStringLiteral("Итого по услугам: ") + Formats::money(revenue.total()));
+    QChart *chart = newChart(title);
+    auto *set = new QBarSet(totalTitle + Formats::money(total));
     QStringList labels;
     // Horizontal bars are laid out from the bottom: the largest goes last,
     // so it stands on top.
@@ -116,7 +116,7 @@ QChart *serviceChart(const RevenueChart &revenue)
         labels << bars[i].label + QStringLiteral(" — ") + Formats::money(bars[i].amount);
     }
     auto *series = new QHorizontalBarSeries;
-    series->setObjectName(QStringLiteral("SeriesServices"));
+    series->setObjectName(QLatin1String(seriesName));
     series->append(set);
     series->setBarWidth(0.7);
     chart->addSeries(series);
@@ -131,6 +131,18 @@ QChart *serviceChart(const RevenueChart &revenue)
     chart->addAxis(x, Qt::AlignBottom);
     series->attachAxis(x);
     return chart;
+}
+
+QChart *serviceChart(const RevenueChart &revenue)
+{
+    return rankedChart(revenue.byService(), QStringLiteral("Выручка по услугам"), QStringLiteral("Итого по услугам: "),
+                       "SeriesServices", revenue.total());
+}
+
+QChart *methodChart(const RevenueChart &revenue)
+{
+    return rankedChart(revenue.byMethod(), QStringLiteral("Выручка по способам оплаты"),
+                       QStringLiteral("Итого по способам оплаты: "), "SeriesMethods", revenue.total());
 }
 
 QChartView *chartView(QChart *chart, const char *name, QWidget *parent)
@@ -168,8 +180,12 @@ TChartWindow::TChartWindow(const RevenueChart &revenue, QWidget *parent)
     // The axis shortens names that do not get a row of their own height.
     const int services = static_cast<int>(revenue.byService().size());
     ChartServices->setMinimumHeight(std::max(ChartServices->minimumHeight(), 130 + ServiceRowHeight * services));
+    auto *chartMethods = chartView(methodChart(revenue), "ChartMethods", m_charts);
+    const int methods = static_cast<int>(revenue.byMethod().size());
+    chartMethods->setMinimumHeight(std::max(chartMethods->minimumHeight(), 100 + ServiceRowHeight * methods));
     charts->addWidget(ChartTime, 3);
     charts->addWidget(ChartServices, 2 + services / 4);
+    charts->addWidget(chartMethods, 2);
 
     BtnSavePng = new QPushButton(QStringLiteral("Сохранить PNG…"), this);
     BtnSavePng->setObjectName(QStringLiteral("BtnSavePng"));

@@ -11,6 +11,7 @@
 #include "reporttextedit.h"
 
 #include <QCoreApplication>
+#include <QMenu>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -111,8 +112,8 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     ReportColumns::Extent e;
     const QStringList titles = reportHeader().split(QLatin1Char('\t'));
     e.headerFirst = columns.width(titles[0]);
-    e.widest.assign(10, 0);
-    for (int k = 1; k < 10; ++k)
+    e.widest.assign(11, 0);
+    for (int k = 1; k < 11; ++k)
         e.widest[static_cast<size_t>(k)] = columns.width(titles[k + 2]);
     const QString totals = report.totalsLine();
     const qsizetype tab = totals.indexOf(QLatin1Char('\t'));
@@ -142,9 +143,12 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     auto money = [&](double a, double b) {
         return std::max(digitsWidth(columns, Formats::money(a), wide), digitsWidth(columns, Formats::money(b), wide));
     };
-    const qreal at[10] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
-                          money(x.minAmount, x.maxAmount), texts[2], texts[3]};
-    for (int k = 0; k < 10; ++k)
+    qreal payment = columns.width(QStringLiteral("абонемент"));
+    for (int m = 0; m < PaymentCount; ++m)
+        payment = std::max(payment, columns.width(paymentText(static_cast<Payment>(m))));
+    const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
+                          money(x.minAmount, x.maxAmount), texts[2], texts[3], payment};
+    for (int k = 0; k < 11; ++k)
         e.widest[static_cast<size_t>(k)] = std::max(e.widest[static_cast<size_t>(k)], at[k]);
     return e;
 }
@@ -171,6 +175,10 @@ TForm5::TForm5(QWidget *parent)
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A finished session's receipt again, from its line (today's report).
+    // (A scroll area gives the point in its viewport's coordinates.)
+    RichEdit1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(RichEdit1, &QWidget::customContextMenuRequested, this, &TForm5::recordMenu);
 
     LabelSum = makeLabel(this, "LabelSum", QStringLiteral("LabelSum"), QRect(184, 352, 81, 20), 16, true);
     Label2 = makeLabel(this, "Label2", QStringLiteral("Время"), QRect(288, 348, 63, 24), 19, false);
@@ -275,6 +283,35 @@ CharWidths TForm5::charWidths() const
         w[static_cast<size_t>(b)] = static_cast<float>(metrics.horizontalAdvance(ch));
     }
     return w;
+}
+
+bool TForm5::recordOnLine(int line, LogRecord &out) const
+{
+    const qsizetype i = line - 1;
+    return i >= 0 && i < m_report.recordCount() && m_report.readRecord(i, out) && !out.reversal;
+}
+
+bool TForm5::reprintLine(int line)
+{
+    LogRecord r;
+    if (!reprintHook || !recordOnLine(line, r))
+        return false;
+    guard([&] { reprintHook(r); });
+    return true;
+}
+
+void TForm5::recordMenu(const QPoint &at)
+{
+    if (!reprintHook)
+        return;
+    const int line = RichEdit1->positionAt(at).line;
+    LogRecord r;
+    QMenu menu(this);
+    QAction *reprint = menu.addAction(QStringLiteral("Напечатать чек"));
+    reprint->setObjectName(QStringLiteral("ReprintReceipt"));
+    reprint->setEnabled(recordOnLine(line, r));
+    connect(reprint, &QAction::triggered, this, [this, line] { reprintLine(line); });
+    menu.exec(RichEdit1->viewport()->mapToGlobal(at));
 }
 
 void TForm5::setReport(const PeriodReport &report)

@@ -52,6 +52,17 @@ public:
     // unless replaced (tests).
     std::function<QString()> chooseSavePath;
 
+    // Prints a listed record's receipt again: set by the main window for
+    // today's report; unset, the text's menu has no such item.
+    std::function<void(const LogRecord &)> reprintHook;
+    // The record shown on a line of the text (0 is the column titles), for
+    // the menu's "Напечатать чек"; false for a line that is no finished
+    // session's (a title, the totals, a reversal, a record the journal no
+    // longer holds).
+    bool recordOnLine(int line, LogRecord &out) const;
+    // The menu's "Напечатать чек" on that line; false when it has no record.
+    bool reprintLine(int line);
+
     // The widths the report measures its text columns with, in this
     // window's text font.
     CharWidths charWidths() const;
@@ -72,6 +83,7 @@ protected:
     void hideEvent(QHideEvent *e) override;
 
 private:
+    void recordMenu(const QPoint &at);
     QString askSavePath();
     void placeControls();
     int placeTotals(int windowWidth, int dy);

@@ -230,9 +230,9 @@ using Rows = std::vector<std::vector<Cell>>;
 // paper: the price and the amount of a record line, and their titles.
 bool flushRight(const QList<QStringView> &parts, qsizetype i)
 {
-    if (parts.size() == 12) // the column titles: "Время" and two empty pieces first
+    if (parts.size() == 13) // the column titles: "Время" and two empty pieces first
         return i == 5 || i == 9;
-    if (parts.size() != 10 || (i != 3 && i != 7))
+    if (parts.size() != 11 || (i != 3 && i != 7))
         return false;
     for (QChar c : parts[i])
         if (!c.isDigit() && c != QLatin1Char(',') && c != QLatin1Char('-'))

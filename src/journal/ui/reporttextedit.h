@@ -66,6 +66,8 @@ public:
     };
     // The line drawn in a row of the view (row 0: always the first line).
     int lineAtRow(int row) const;
+    // The text position under a point of the viewport.
+    Position positionAt(const QPoint &viewportPoint) const;
 
     const QList<qreal> &tabStops() const { return m_stops; }
     // Where the pieces of a line start, left to right, as they are drawn
@@ -114,7 +116,6 @@ private:
     void wakeCaret();
     QRectF caretRect() const;
     Position clampPosition(Position p) const;
-    Position positionAt(const QPoint &viewportPoint) const;
     int columnAtX(int line, qreal x) const;
     qreal xAt(int line, int column) const;
     int visibleLines() const;
