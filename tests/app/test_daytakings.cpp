@@ -125,12 +125,12 @@ private slots:
         QFETCH(QStringList, records);
         QFETCH(QString, text);
         QByteArray bytes;
-        for (const QString &spec : records) {
-            const double amount = spec.mid(2).toDouble();
-            RecordBytes b = serializeRecord(entry(at(7, 9), amount, spec.left(1).toULongLong(), spec.at(1) == u'R'));
+        for (const QString &row : records) {
+            const double amount = row.mid(2).toDouble();
+            RecordBytes b = serializeRecord(entry(at(7, 9), amount, row.left(1).toULongLong(), row.at(1) == u'R'));
             ScrambleRecord(b);
             sealRecord(b);
-            if (spec.at(1) == u'D')
+            if (row.at(1) == u'D')
                 b[record::Status + 2] = static_cast<char>(b[record::Status + 2] ^ 1);
             bytes.append(b.data(), RecordSize);
         }

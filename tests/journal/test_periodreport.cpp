@@ -313,11 +313,11 @@ private slots:
             bytes.append(b.data(), RecordSize);
         };
         for (qsizetype k = 0; k < records.size(); ++k) {
-            const QString &spec = records[k];
-            const QChar kind = spec.at(1);
-            const double amount = spec.mid(2).toDouble();
+            const QString &row = records[k];
+            const QChar kind = row.at(1);
+            const double amount = row.mid(2).toDouble();
             LogRecord r = sampleRecord(at(2026, 12, 3, 12), amount, amount / 2.5 / 1440);
-            r.sessionId = spec.left(1).toULongLong();
+            r.sessionId = row.left(1).toULongLong();
             r.reversal = kind == u'R';
             r.status = r.reversal ? QStringLiteral("Отмена") : QStringLiteral("Стоп");
             if (k + 1 == records.size())
