@@ -64,7 +64,7 @@ void TestLedgerIndicator::indicatorAndShipping()
 {
     const QString info = freshLedger(*m_server, QStringLiteral("deskwindow"));
     m_server->stop();
-    const QString dir = deskDir("[Ledger]\r\nConnection=" + info.toUtf8() + "\r\nDesk=front\r\n");
+    const QString dir = deskDir("[Ledger]\r\nConnection=" + deskLogin(info, QStringLiteral("front")).toUtf8() + "\r\n");
     // A backlog from before: 30 records.
     writeFile(dir + QStringLiteral("Bilmeko.log"), deskJournal(30, at(2026, 9, 1, 9), 1));
 

@@ -7,7 +7,9 @@
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +33,8 @@ private slots:
     void refused_data();
     void refused();
     void deskKilledWhileShipping();
+    void serverStalls_data();
+    void serverStalls();
 
 private:
     std::unique_ptr<PgServer> m_server;
@@ -52,8 +56,9 @@ void TestLedgerShipper::serverDownAtStartThenUp()
     QByteArray journal = deskJournal(40, at(2026, 6, 1, 9), 0, 3) + deskJournal(500, at(2026, 6, 2, 9), 1, 4);
     writeFile(path, journal);
 
+    const QString login = deskLogin(info, QStringLiteral("desk"));
     m_server->stop();
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({login, QString()}, path);
     shipper.start();
     QTRY_VERIFY_WITH_TIMEOUT(!shipper.state().reason.isEmpty() && shipper.state().retryInSeconds > 0, 20'000);
     QVERIFY(!shipper.state().connected);
@@ -86,7 +91,7 @@ void TestLedgerShipper::serverStoppedWhileShipping()
     writeFile(path, journal);
     const qint64 total = journal.size() / RecordSize;
 
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({deskLogin(info, QStringLiteral("desk")), QStringLiteral("desk")}, path);
     shipper.start();
     // Cut off once some of the backlog is in and the rest is on its way.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().pending > 0 && shipper.state().pending < total, 60'000);
@@ -128,7 +133,7 @@ void TestLedgerShipper::refused()
     const QString path = m_tmp.filePath(QStringLiteral("refused.log"));
     writeFile(path, deskJournal(5, at(2026, 8, 1, 9), 1));
 
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({info, QString()}, path);
     shipper.start();
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds > 0, 30'000);
     QVERIFY(!shipper.state().connected);
@@ -150,7 +155,8 @@ void TestLedgerShipper::deskKilledWhileShipping()
                                + deskJournal(8 * ledger::BatchRecords, at(2025, 2, 1, 9), 1, 12);
     writeFile(journalPath, journal);
     writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
-              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=").append(info.toUtf8())
+              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
+                  .append(deskLogin(info, QStringLiteral("killed-desk")).toUtf8())
                   + "\r\nDesk=killed-desk\r\n");
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -182,6 +188,74 @@ void TestLedgerShipper::deskKilledWhileShipping()
         QVERIFY(desk.waitForFinished());
     }
     QCOMPARE(ledgerRows(c, QStringLiteral("killed-desk")), shippable(journal));
+}
+
+void TestLedgerShipper::serverStalls_data()
+{
+    // What happens: the shipper destroyed in the middle of a batch, or the
+    // server stalling (its backend stopped: no reset, no answer, a black
+    // hole) in a batch or while idle.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("stall");
+    QTest::newRow("destroyed mid-batch") << "destroy" << false;
+    QTest::newRow("destroyed mid-batch, server stalled") << "destroy" << true;
+    QTest::newRow("stalled mid-batch: abandoned, retried") << "batch" << true;
+    QTest::newRow("stalled while idle: not shown as connected") << "idle" << true;
+}
+
+void TestLedgerShipper::serverStalls()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, stall);
+    const QString info = freshLedger(*m_server, QStringLiteral("stalls"));
+    const QString path = m_tmp.filePath(QStringLiteral("stalls.log"));
+    const QByteArray journal = deskJournal(when == QLatin1String("idle") ? 50 : 5 * ledger::BatchRecords, at(2026, 7, 1, 9), 1, 21);
+    writeFile(path, journal);
+    PgConnection admin(info);
+    const auto deskBackend = [&](const char *state) {
+        const PgResult r = admin.exec("SELECT pid FROM pg_stat_activity WHERE usename = 'desk' AND state = $1", {QLatin1String(state)});
+        return r.rows() ? int(r.number(0, 0)) : 0;
+    };
+    const auto held = [&] { return admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0); };
+
+    auto shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, path);
+    shipper->setTiming({2'000, 1'000, 300, 180'000});
+    shipper->start();
+    int pid = 0;
+    if (when == QLatin1String("idle")) {
+        QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 30'000);
+        QTRY_VERIFY_WITH_TIMEOUT((pid = deskBackend("idle")) != 0, 10'000);
+    } else {
+        // A COPY (or the INSERT after it) of a batch under way.
+        QTRY_VERIFY_WITH_TIMEOUT((pid = deskBackend("active")) != 0, 60'000);
+    }
+    if (stall)
+        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    const auto resume = qScopeGuard([&] {
+        if (stall)
+            ::kill(pid_t(pid), SIGCONT);
+    });
+    if (when == QLatin1String("destroy")) {
+        QElapsedTimer took;
+        took.start();
+        shipper.reset();
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    } else {
+        // The deadline passes: the connection is dropped and said so.
+        QTRY_VERIFY_WITH_TIMEOUT(!shipper->state().connected, 10'000);
+        QVERIFY2(shipper->state().reason.contains(QStringLiteral("не ответил вовремя")), qPrintable(shipper->state().reason));
+    }
+    if (stall)
+        ::kill(pid_t(pid), SIGCONT);
+    // Whatever was cut off left nothing of its batch; shipping again
+    // (the same shipper retrying, or a new one) completes the journal.
+    QTRY_COMPARE_WITH_TIMEOUT(held() % ledger::BatchRecords, 0, 20'000);
+    if (!shipper) {
+        shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, path);
+        shipper->start();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 120'000);
+    QCOMPARE(ledgerRows(admin, QStringLiteral("desk")), shippable(journal));
 }
 
 QTEST_GUILESS_MAIN(TestLedgerShipper)
