@@ -3,6 +3,7 @@
 // killed while it catches up a backlog. Each time the ledger ends up
 // holding the journal's records, each once.
 
+#include "ledger/core/ledgerboard.h"
 #include "ledger/core/ledgershipper.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,6 +37,7 @@ private slots:
     void deskKilledWhileShipping();
     void serverStalls_data();
     void serverStalls();
+    void liveStateReachesTheBoard();
 
 private:
     std::unique_ptr<PgServer> m_server;
@@ -111,6 +114,8 @@ void TestLedgerShipper::refused_data()
     QTest::newRow("wrong password") << "password" << "не принял пароль";
     QTest::newRow("newer schema") << "newer" << "новее";
     QTest::newRow("no schema") << "none" << "bilmeko-ledger init";
+    QTest::newRow("Desk= names another desk") << "otherdesk" << "в настройках стойка «front», а вход в базу под ролью «back»";
+    QTest::newRow("password in a broken string") << "secret" << "строка соединения не читается";
 }
 
 void TestLedgerShipper::refused()
@@ -125,6 +130,10 @@ void TestLedgerShipper::refused()
         admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_pw')"
                    " THEN CREATE ROLE bilmeko_pw LOGIN PASSWORD 'right'; END IF; END $$");
         info = m_server->conninfo(PgServer::PasswordRole) + QStringLiteral(" password=wrong");
+    } else if (setup == QLatin1String("secret")) {
+        info = QStringLiteral("host=x password=SECRET2 tail2SECRET");
+    } else if (setup == QLatin1String("otherdesk")) {
+        info = deskLogin(freshLedger(*m_server, QStringLiteral("refused")), QStringLiteral("back"));
     } else {
         info = freshLedger(*m_server, QStringLiteral("refused"), setup == QLatin1String("newer"));
         if (setup == QLatin1String("newer"))
@@ -133,12 +142,15 @@ void TestLedgerShipper::refused()
     const QString path = m_tmp.filePath(QStringLiteral("refused.log"));
     writeFile(path, deskJournal(5, at(2026, 8, 1, 9), 1));
 
-    LedgerShipper shipper({info, QString()}, path);
+    LedgerShipper shipper({info, setup == QLatin1String("otherdesk") ? QStringLiteral("front") : QString()}, path);
     shipper.start();
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds > 0, 30'000);
+    QVERIFY(!shipper.state().reason.contains(QLatin1String("SECRET")));
     QVERIFY(!shipper.state().connected);
     QVERIFY2(shipper.state().reason.contains(reason), qPrintable(shipper.state().reason));
     QVERIFY(LedgerShipper::describe(shipper.state(), shipper.settings()).contains(reason));
+    if (setup == QLatin1String("otherdesk"))
+        QCOMPARE(PgConnection(m_server->conninfo()).exec("SELECT count(*) FROM pg_database WHERE datname = 'refused'").number(0, 0), 1);
     // It keeps trying, with a longer pause each time.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds >= 2, 30'000);
 }
@@ -249,13 +261,70 @@ void TestLedgerShipper::serverStalls()
         ::kill(pid_t(pid), SIGCONT);
     // Whatever was cut off left nothing of its batch; shipping again
     // (the same shipper retrying, or a new one) completes the journal.
-    QTRY_COMPARE_WITH_TIMEOUT(held() % ledger::BatchRecords, 0, 20'000);
+    if (when != QLatin1String("idle"))
+        QTRY_COMPARE_WITH_TIMEOUT(held() % ledger::BatchRecords, 0, 20'000);
     if (!shipper) {
         shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, path);
         shipper->start();
     }
     QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 120'000);
     QCOMPARE(ledgerRows(admin, QStringLiteral("desk")), shippable(journal));
+}
+
+void TestLedgerShipper::liveStateReachesTheBoard()
+{
+    // A desk's running sessions replace its rows at every change, the
+    // board hears of each change, and reads the desk's row and today's
+    // figures from the summary.
+    const QString info = freshLedger(*m_server, QStringLiteral("live"));
+    const QString path = m_tmp.filePath(QStringLiteral("live.log"));
+    const QDate day(2026, 9, 1);
+    writeFile(path, deskJournal(3, dateValue(day) + 9.0 / 24, 1, 31));
+    PgConnection admin(info);
+    admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'boss')"
+               " THEN CREATE ROLE boss LOGIN IN ROLE bilmeko_owner; END IF; END $$");
+    const QString owner = withUser(info, QStringLiteral("boss"));
+    LedgerListener listener(owner);
+    QSignalSpy heard(&listener, &LedgerListener::changed);
+    PgConnection board(owner);
+
+    LedgerShipper shipper({deskLogin(info, QStringLiteral("salon-1")), {}}, path);
+    shipper.start();
+    const QDateTime start(day, QTime(10, 0));
+    QList<LiveSession> live{{(std::uint64_t(1) << 63) + 5, QStringLiteral("Иванова"), QStringLiteral("Солярий"), 2.5, start,
+                             start.addSecs(1800), false, 25},
+                            {7, QStringLiteral("Петров \"П\""), QStringLiteral("Массаж"), 10, start.addSecs(600), {}, true, 100}};
+    // Changes piled up: only the last is sent.
+    shipper.publishLive({});
+    shipper.publishLive(live.mid(0, 1));
+    shipper.publishLive(live);
+    QTRY_COMPARE_WITH_TIMEOUT(readBoardRunning(board).size(), 2, 20'000);
+    QTRY_VERIFY_WITH_TIMEOUT(heard.contains(QVariantList{QStringLiteral("salon-1")}), 5'000);
+    const QList<BoardSession> seen = readBoardRunning(board);
+    QCOMPARE(seen[0].session.id, live[0].id);
+    QCOMPARE(seen[0].session.bookedEnd, live[0].bookedEnd);
+    QCOMPARE(seen[1].session.client, live[1].client);
+    QVERIFY(seen[1].session.paused && !seen[1].session.bookedEnd.isValid());
+
+    // A Stop: one session left, and it shows in the desk's row.
+    heard.clear();
+    shipper.publishLive(live.mid(1));
+    QTRY_COMPARE_WITH_TIMEOUT(readBoardRunning(board).size(), 1, 10'000);
+    QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty(), 5'000);
+    const QList<BoardDesk> desks = readBoardDesks(board, day);
+    QCOMPARE(desks.size(), 1);
+    QCOMPARE(desks[0].desk, QStringLiteral("salon-1"));
+    QCOMPARE(desks[0].running, 1);
+    QCOMPARE(desks[0].runningDue, 100.0);
+    QCOMPARE(desks[0].todaySessions, 3);
+    QCOMPARE(desks[0].pending, 0);
+    QVERIFY(desks[0].connected);
+    QVERIFY(desks[0].secondsSinceSeen >= 0 && desks[0].secondsSinceSeen < 60);
+    QCOMPARE(desks[0].todayTakings, admin.exec("SELECT sum(amount)::float8 FROM bilmeko.records").real(0, 0));
+    const QList<DeskPeriod> periods = readDeskPeriods(board, day, day);
+    QCOMPARE(periods.size(), 1);
+    QCOMPARE(periods[0].sessions, 3);
+    QCOMPARE(periods[0].previousSessions, 0);
 }
 
 QTEST_GUILESS_MAIN(TestLedgerShipper)
