@@ -112,6 +112,7 @@ void TestLedgerShipper::refused_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("unknown host") << "host" << "неизвестный сервер";
     QTest::newRow("wrong password") << "password" << "не принял пароль";
+    QTest::newRow("wrong password, server speaking Russian") << "russian" << "не принял пароль";
     QTest::newRow("newer schema") << "newer" << "новее";
     QTest::newRow("no schema") << "none" << "bilmeko-ledger init";
     QTest::newRow("Desk= names another desk") << "otherdesk" << "в настройках стойка «front», а вход в базу под ролью «back»";
@@ -125,7 +126,17 @@ void TestLedgerShipper::refused()
     QString info;
     if (setup == QLatin1String("host")) {
         info = QStringLiteral("host=nonexistent.invalid dbname=x connect_timeout=5");
-    } else if (setup == QLatin1String("password")) {
+    } else if (setup == QLatin1String("password") || setup == QLatin1String("russian")) {
+        if (setup == QLatin1String("russian")) {
+            // The server's own messages in Russian: told apart by SQLSTATE all the same.
+            PgConnection admin(m_server->conninfo());
+            try {
+                admin.exec("ALTER SYSTEM SET lc_messages = 'ru_RU.UTF-8'");
+            } catch (const LedgerError &) {
+                QSKIP("the ru_RU.UTF-8 locale is not installed on this machine (locale-gen ru_RU.UTF-8 adds it)");
+            }
+            admin.exec("SELECT pg_reload_conf()");
+        }
         PgConnection admin(m_server->conninfo());
         admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_pw')"
                    " THEN CREATE ROLE bilmeko_pw LOGIN PASSWORD 'right'; END IF; END $$");
@@ -153,6 +164,11 @@ void TestLedgerShipper::refused()
         QCOMPARE(PgConnection(m_server->conninfo()).exec("SELECT count(*) FROM pg_database WHERE datname = 'refused'").number(0, 0), 1);
     // It keeps trying, with a longer pause each time.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds >= 2, 30'000);
+    if (setup == QLatin1String("russian")) {
+        PgConnection admin(m_server->conninfo());
+        admin.exec("ALTER SYSTEM RESET lc_messages");
+        admin.exec("SELECT pg_reload_conf()");
+    }
 }
 
 void TestLedgerShipper::deskKilledWhileShipping()
