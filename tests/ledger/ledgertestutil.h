@@ -84,4 +84,16 @@ inline QString withUser(QString info, const QString &user)
     return info.replace(QStringLiteral("user=postgres"), QStringLiteral("user=") + user);
 }
 
+// A desk's login role (roles are the server's, shared by its databases),
+// and the connection string of the ledger as that desk.
+inline QString deskLogin(const QString &info, const QString &desk)
+{
+    PgConnection admin(info);
+    admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk')"
+               " THEN CREATE ROLE bilmeko_desk NOLOGIN; END IF; END $$");
+    if (admin.exec("SELECT count(*) FROM pg_roles WHERE rolname = $1", {desk}).number(0, 0) == 0)
+        admin.exec(QStringLiteral("CREATE ROLE \"%1\" LOGIN IN ROLE bilmeko_desk").arg(desk).toUtf8().constData());
+    return withUser(info, QLatin1Char('\'') + desk + QLatin1Char('\''));
+}
+
 } // namespace bilmeko::test

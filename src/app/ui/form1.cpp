@@ -1003,6 +1003,24 @@ void TForm1::startLedger()
         return;
     m_ledger = new LedgerShipper(settings, m_journalPath, this);
     connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
+    // The running sessions to the owner's board, looked at every second and
+    // posted when they changed (the worker sends only the latest).
+    auto *live = new QTimer(this);
+    connect(live, &QTimer::timeout, m_ledger, [this, sent = std::make_shared<QList<LiveSession>>()]() mutable {
+        QList<LiveSession> now;
+        const MemTable &t = m_board->curLog();
+        for (int row = 0; row < t.rowCount(); ++row)
+            if (const RunningSession *s = m_board->session(t.rowId(row)))
+                now.append({s->id, t.value(row, t.fieldIndex(curlog::FIO)).toString(),
+                            t.value(row, t.fieldIndex(curlog::PItem)).toString(), t.value(row, t.fieldIndex(curlog::Price)).toDouble(),
+                            QDateTime::fromMSecsSinceEpoch(s->startUtcMs), QDateTime::fromMSecsSinceEpoch(s->startUtcMs + s->bookedMs),
+                            s->paused, t.value(row, t.fieldIndex(curlog::Summ)).toDouble()});
+        if (now.size() != sent->size() || !std::equal(now.cbegin(), now.cend(), sent->cbegin(), [](const LiveSession &a, const LiveSession &b) {
+                return a.id == b.id && a.paused == b.paused && a.amountDue == b.amountDue && a.bookedEnd == b.bookedEnd;
+            }))
+            m_ledger->publishLive(*sent = now);
+    });
+    live->start(1000);
     statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
     m_ledger->start();
 }

@@ -356,11 +356,11 @@ private:
         if (!m_conn)
             return;
         try {
-            const QStringList names = m_conn->takeNotifications();
-            if (names.isEmpty())
+            const QList<PgNotification> heard = m_conn->notifications();
+            if (heard.isEmpty())
                 return;
-            for (const QString &n : names)
-                m_named.insert(n);
+            for (const PgNotification &n : heard)
+                m_named.insert(n.payload);
         } catch (const Error &e) {
             drop(e.message());
             return;
