@@ -35,6 +35,18 @@ inline QByteArray deskJournal(int count, DateTimeValue first, std::uint64_t firs
     return out;
 }
 
+// One record as the desk stores it: scrambled and sealed; `payment` the
+// method in bits 4..5 of the mark byte (0 not said, 1 cash, 2 card, 3
+// transfer).
+inline QByteArray storedRecord(const LogRecord &r, int payment = 0)
+{
+    RecordBytes b = serializeRecord(r);
+    b[record::SealMark] = char(b[record::SealMark] | (payment << 4));
+    ScrambleRecord(b);
+    sealRecord(b);
+    return QByteArray(b.data(), RecordSize);
+}
+
 inline void appendFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

@@ -3,15 +3,14 @@
 // killed while it catches up a backlog. Each time the ledger ends up
 // holding the journal's records, each once.
 
-#include "ledger/core/ledgerboard.h"
 #include "ledger/core/ledgershipper.h"
+#include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -291,7 +290,8 @@ void TestLedgerShipper::liveStateReachesTheBoard()
 {
     // A desk's running sessions replace its rows at every change, the
     // board hears of each change, and reads the desk's row and today's
-    // figures from the summary.
+    // figures from the summary; a quiet desk lets its connection go and
+    // is still seen at every beat.
     const QString info = freshLedger(*m_server, QStringLiteral("live"));
     const QString path = m_tmp.filePath(QStringLiteral("live.log"));
     const QDate day(2026, 9, 1);
@@ -300,47 +300,76 @@ void TestLedgerShipper::liveStateReachesTheBoard()
     admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'boss')"
                " THEN CREATE ROLE boss LOGIN IN ROLE bilmeko_owner; END IF; END $$");
     const QString owner = withUser(info, QStringLiteral("boss"));
-    LedgerListener listener(owner);
-    QSignalSpy heard(&listener, &LedgerListener::changed);
     PgConnection board(owner);
+    board.listen(LiveChannel);
+    const auto heard = [&board] {
+        QStringList desks;
+        for (const PgNotification &n : board.notifications(5000))
+            desks << n.payload;
+        return desks;
+    };
 
     LedgerShipper shipper({deskLogin(info, QStringLiteral("salon-1")), {}}, path);
+    shipper.setTiming({60'000, 10'000, 300, 1'500});
     shipper.start();
     const QDateTime start(day, QTime(10, 0));
-    QList<LiveSession> live{{(std::uint64_t(1) << 63) + 5, QStringLiteral("Иванова"), QStringLiteral("Солярий"), 2.5, start,
-                             start.addSecs(1800), false, 25},
-                            {7, QStringLiteral("Петров \"П\""), QStringLiteral("Массаж"), 10, start.addSecs(600), {}, true, 100}};
+    LiveSession a{(std::uint64_t(1) << 63) + 5, QStringLiteral("Иванова"), QStringLiteral("Солярий"), 2.5, start,
+                  start.addSecs(1800 + 120), false, 25, 600'000, 120'000, {}};
+    LiveSession b{7, QStringLiteral("Петров \"П\""), QStringLiteral("Массаж"), 10, start.addSecs(600), {}, true, 100,
+                  900'000, 0, start.addSecs(1500)};
     // Changes piled up: only the last is sent.
     shipper.publishLive({});
-    shipper.publishLive(live.mid(0, 1));
-    shipper.publishLive(live);
-    QTRY_COMPARE_WITH_TIMEOUT(readBoardRunning(board).size(), 2, 20'000);
-    QTRY_VERIFY_WITH_TIMEOUT(heard.contains(QVariantList{QStringLiteral("salon-1")}), 5'000);
-    const QList<BoardSession> seen = readBoardRunning(board);
-    QCOMPARE(seen[0].session.id, live[0].id);
-    QCOMPARE(seen[0].session.bookedEnd, live[0].bookedEnd);
-    QCOMPARE(seen[1].session.client, live[1].client);
-    QVERIFY(seen[1].session.paused && !seen[1].session.bookedEnd.isValid());
+    shipper.publishLive({a});
+    shipper.publishLive({a, b});
+    QTRY_COMPARE_WITH_TIMEOUT(readLive(board, day).running.size(), 2, 20'000);
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(QStringLiteral("salon-1")), 5'000);
+    LiveReading seen = readLive(board, day);
+    std::sort(seen.running.begin(), seen.running.end(),
+              [](const RunningLive &x, const RunningLive &y) { return x.start < y.start; });
+    QCOMPARE(quint64(seen.running[0].sessionId), a.id);
+    QCOMPARE(seen.running[0].start, start);
+    // Booked: the end less the pauses that are over; run: the desk's
+    // time, run on by the server since (the paused one stands).
+    QCOMPARE(seen.running[0].bookedMs, 1'800'000);
+    QVERIFY2(seen.running[0].ranMs >= 600'000 && seen.running[0].ranMs < 660'000,
+             qPrintable(QString::number(seen.running[0].ranMs)));
+    QCOMPARE(seen.running[1].client, b.client);
+    QVERIFY(seen.running[1].paused);
+    QCOMPARE(seen.running[1].ranMs, 900'000);
+    QCOMPARE(seen.running[1].bookedMs, 900'000); // open-ended: booked as far as it ran
 
     // A Stop: one session left, and it shows in the desk's row.
-    heard.clear();
-    shipper.publishLive(live.mid(1));
-    QTRY_COMPARE_WITH_TIMEOUT(readBoardRunning(board).size(), 1, 10'000);
-    QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty(), 5'000);
-    const QList<BoardDesk> desks = readBoardDesks(board, day);
+    shipper.publishLive({b});
+    QTRY_COMPARE_WITH_TIMEOUT(readLive(board, day).running.size(), 1, 10'000);
+    const QList<DeskLive> desks = readLive(board, day).desks;
     QCOMPARE(desks.size(), 1);
     QCOMPARE(desks[0].desk, QStringLiteral("salon-1"));
-    QCOMPARE(desks[0].running, 1);
-    QCOMPARE(desks[0].runningDue, 100.0);
     QCOMPARE(desks[0].todaySessions, 3);
-    QCOMPARE(desks[0].pending, 0);
-    QVERIFY(desks[0].connected);
-    QVERIFY(desks[0].secondsSinceSeen >= 0 && desks[0].secondsSinceSeen < 60);
+    QCOMPARE(desks[0].waiting(), 0);
+    const QString newest =
+        admin.exec("SELECT to_char(max(written), 'YYYY-MM-DD\"T\"HH24:MI:SS') FROM bilmeko.records").text(0, 0);
+    QCOMPARE(desks[0].lastRecord, QDateTime::fromString(newest, Qt::ISODate));
+    QVERIFY(desks[0].seenAgoMs >= 0 && desks[0].seenAgoMs < 60'000);
     QCOMPARE(desks[0].todayTakings, admin.exec("SELECT sum(amount)::float8 FROM bilmeko.records").real(0, 0));
     const QList<DeskPeriod> periods = readDeskPeriods(board, day, day);
     QCOMPARE(periods.size(), 1);
     QCOMPARE(periods[0].sessions, 3);
     QCOMPARE(periods[0].previousSessions, 0);
+
+    // Quiet now: after the idle time the connection is let go, and each
+    // beat connects again just long enough to say the desk is there.
+    const auto connected = [&] {
+        return admin.exec("SELECT count(*) FROM pg_stat_activity WHERE usename = 'salon-1'").number(0, 0) > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!connected(), 10'000);
+    int away = 0;
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(100);
+        away += connected() ? 0 : 1;
+        QVERIFY2(readLive(board, day).desks[0].seenAgoMs < 1'500, qPrintable(QString::number(i)));
+    }
+    QVERIFY2(away >= 10, qPrintable(QString::number(away)));
+    QVERIFY(shipper.state().connected);
 }
 
 QTEST_GUILESS_MAIN(TestLedgerShipper)

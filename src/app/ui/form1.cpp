@@ -1009,15 +1009,32 @@ void TForm1::startLedger()
     connect(live, &QTimer::timeout, m_ledger, [this, sent = std::make_shared<QList<LiveSession>>()]() mutable {
         QList<LiveSession> now;
         const MemTable &t = m_board->curLog();
-        for (int row = 0; row < t.rowCount(); ++row)
-            if (const RunningSession *s = m_board->session(t.rowId(row)))
-                now.append({s->id, t.value(row, t.fieldIndex(curlog::FIO)).toString(),
-                            t.value(row, t.fieldIndex(curlog::PItem)).toString(), t.value(row, t.fieldIndex(curlog::Price)).toDouble(),
-                            QDateTime::fromMSecsSinceEpoch(s->startUtcMs), QDateTime::fromMSecsSinceEpoch(s->startUtcMs + s->bookedMs),
-                            s->paused, t.value(row, t.fieldIndex(curlog::Summ)).toDouble()});
-        if (now.size() != sent->size() || !std::equal(now.cbegin(), now.cend(), sent->cbegin(), [](const LiveSession &a, const LiveSession &b) {
-                return a.id == b.id && a.paused == b.paused && a.amountDue == b.amountDue && a.bookedEnd == b.bookedEnd;
-            }))
+        const std::int64_t mono = Clock::current().monotonicMs();
+        const auto local = [](std::int64_t utcMs) { return QDateTime::fromMSecsSinceEpoch(utcMs); };
+        for (int row = 0; row < t.rowCount(); ++row) {
+            const RunningSession *s = m_board->session(t.rowId(row));
+            if (!s)
+                continue;
+            LiveSession l;
+            l.id = s->id;
+            l.client = t.value(row, t.fieldIndex(curlog::FIO)).toString();
+            l.service = t.value(row, t.fieldIndex(curlog::PItem)).toString();
+            l.pricePerMin = t.value(row, t.fieldIndex(curlog::Price)).toDouble();
+            l.start = local(s->startUtcMs);
+            l.bookedEnd = local(s->startUtcMs + s->bookedMs + s->pausedMs);
+            l.paused = s->paused;
+            l.amountDue = t.value(row, t.fieldIndex(curlog::Summ)).toDouble();
+            l.ranMs = s->runMs(mono);
+            l.pausedMs = s->pausedMs;
+            if (s->paused)
+                l.pauseSince = local(s->pauseStartUtcMs);
+            now.append(l);
+        }
+        // The time run goes on by itself; what the board cannot know is sent.
+        const auto same = [](const LiveSession &a, const LiveSession &b) {
+            return a.id == b.id && a.paused == b.paused && a.amountDue == b.amountDue && a.bookedEnd == b.bookedEnd;
+        };
+        if (now.size() != sent->size() || !std::equal(now.cbegin(), now.cend(), sent->cbegin(), same))
             m_ledger->publishLive(*sent = now);
     });
     live->start(1000);

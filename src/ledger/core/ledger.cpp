@@ -123,6 +123,9 @@ const char *const SchemaV2[] = {
     " service text NOT NULL,"
     " note text NOT NULL,"
     " status text NOT NULL,"
+    // How it was paid, from bits 4..5 of the mark byte: 0 not said (every
+    // record of an older desk), 1 cash, 2 card, 3 transfer.
+    " payment smallint NOT NULL,"
     " shipped timestamptz NOT NULL DEFAULT now())",
     // Only the same record (the same desk, the same 168 bytes) collides:
     // a journal restored from a backup or replaced is offered whole, and
@@ -158,6 +161,7 @@ const char *const SchemaV2[] = {
     "  NEW.service := bilmeko.record_service(r);"
     "  NEW.note := bilmeko.record_note(r);"
     "  NEW.status := bilmeko.record_status(r);"
+    "  NEW.payment := (get_byte(r, 56) >> 4) & 3;"
     // A reversal counts only against an earlier Stop of the same session
     // from the same desk that no counted reversal took back yet.
     "  NEW.counted := true;"
@@ -180,20 +184,34 @@ const char *const SchemaV2[] = {
     " takings numeric NOT NULL,"   // the counted rows' money
     " reversals bigint NOT NULL,"  // counted reversals
     " uncounted bigint NOT NULL,"  // reversals listed but not summed
+    // The takings split by how they were paid (the rest: not said).
+    " takings_cash numeric NOT NULL DEFAULT 0,"
+    " takings_card numeric NOT NULL DEFAULT 0,"
+    " takings_transfer numeric NOT NULL DEFAULT 0,"
+    // The newest record's written time (local, as recorded): the desk's
+    // last record is its newest day's, one index probe away.
+    " last_written timestamp,"
     " PRIMARY KEY (desk, day))",
     // Kept in the same statement as the rows, so it never disagrees with
     // them; its owner's rights, since no desk writes it.
     "CREATE OR REPLACE FUNCTION bilmeko.records_added() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
     " SET search_path = pg_catalog, pg_temp AS $f$ BEGIN"
-    "  INSERT INTO bilmeko.day_summary AS s (desk, day, sessions, seconds, takings, reversals, uncounted)"
+    "  INSERT INTO bilmeko.day_summary AS s (desk, day, sessions, seconds, takings, reversals, uncounted,"
+    "   takings_cash, takings_card, takings_transfer, last_written)"
     "  SELECT desk, written::date, count(*) FILTER (WHERE NOT reversal),"
     "   coalesce(sum(extract(epoch FROM elapsed)) FILTER (WHERE counted), 0),"
     "   coalesce(sum(amount) FILTER (WHERE counted), 0),"
-    "   count(*) FILTER (WHERE reversal AND counted), count(*) FILTER (WHERE NOT counted)"
+    "   count(*) FILTER (WHERE reversal AND counted), count(*) FILTER (WHERE NOT counted),"
+    "   coalesce(sum(amount) FILTER (WHERE counted AND payment = 1), 0),"
+    "   coalesce(sum(amount) FILTER (WHERE counted AND payment = 2), 0),"
+    "   coalesce(sum(amount) FILTER (WHERE counted AND payment = 3), 0), max(written)"
     "  FROM added GROUP BY desk, written::date"
     "  ON CONFLICT (desk, day) DO UPDATE SET sessions = s.sessions + excluded.sessions,"
     "   seconds = s.seconds + excluded.seconds, takings = s.takings + excluded.takings,"
-    "   reversals = s.reversals + excluded.reversals, uncounted = s.uncounted + excluded.uncounted;"
+    "   reversals = s.reversals + excluded.reversals, uncounted = s.uncounted + excluded.uncounted,"
+    "   takings_cash = s.takings_cash + excluded.takings_cash, takings_card = s.takings_card + excluded.takings_card,"
+    "   takings_transfer = s.takings_transfer + excluded.takings_transfer,"
+    "   last_written = greatest(s.last_written, excluded.last_written);"
     "  PERFORM pg_notify('bilmeko_live', d) FROM (SELECT DISTINCT desk AS d FROM added) x;"
     "  RETURN NULL;"
     " END $f$",
@@ -230,12 +248,23 @@ const char *const SchemaV2[] = {
     " client_name text NOT NULL,"
     " service text NOT NULL,"
     " price_per_min numeric NOT NULL,"
+    // Instants as the desk's clock shows them (local); only their
+    // differences are used for time.
     " start_time timestamp NOT NULL,"
-    " booked_end timestamp,"
+    " booked_end timestamp,"       // the start, the booked time and the pauses that are over; NULL: open
     " paused boolean NOT NULL DEFAULT false,"
+    " paused_ms bigint NOT NULL DEFAULT 0,"  // pauses that are over
+    " pause_since timestamp,"      // the pause going on began
+    // The time charged at the update, by the desk's monotonic clock: the
+    // board runs it on from `updated`, so no wall clock moves a charge.
+    " ran_ms bigint NOT NULL DEFAULT 0,"
     " amount_due numeric NOT NULL,"
     " updated timestamptz NOT NULL DEFAULT now(),"
     " PRIMARY KEY (desk, session_id))",
+    "CREATE OR REPLACE FUNCTION bilmeko.running_stamp() RETURNS trigger LANGUAGE plpgsql AS $f$"
+    " BEGIN NEW.updated := now(); RETURN NEW; END $f$",
+    "CREATE TRIGGER running_stamp BEFORE INSERT OR UPDATE ON bilmeko.running FOR EACH ROW"
+    " EXECUTE FUNCTION bilmeko.running_stamp()",
 };
 
 // Rights, row-level security and role settings: checked and set again by
@@ -293,19 +322,6 @@ const char StageTable[] =
     " desk text, session_id bigint, reversal boolean, journal_offset bigint, written timestamp, price_per_min numeric,"
     " start_time interval, elapsed interval, end_time interval, amount numeric,"
     " client_name text, service text, note text, status text, raw bytea) ON COMMIT DELETE ROWS";
-
-// A character table as an E'' literal (backslashes and quotes doubled,
-// whatever standard_conforming_strings says).
-QByteArray sqlLiteral(const QString &text)
-{
-    QByteArray out = "E'";
-    for (char ch : text.toUtf8()) {
-        if (ch == '\\' || ch == '\'')
-            out += ch;
-        out += ch;
-    }
-    return out + '\'';
-}
 
 // The decoders of a record's texts, one SQL expression each (inlined by
 // the planner, a few microseconds a row): every byte of the field through a
@@ -677,7 +693,7 @@ QList<DeskStatus> ledgerStatus(PgConnection &c)
         " EXISTS (SELECT FROM pg_stat_activity a WHERE a.usename = d.desk AND a.application_name = 'bilmeko'),"
         " d.program_version, d.running"
         " FROM bilmeko.desks d LEFT JOIN LATERAL (SELECT sum(sessions + reversals + uncounted)::bigint AS records,"
-        "  (SELECT max(written) FROM bilmeko.records x WHERE x.desk = d.desk AND x.written >= max(y.day)) AS last_written"
+        "  max(y.last_written) AS last_written"
         "  FROM bilmeko.day_summary y WHERE y.desk = d.desk) s ON true ORDER BY d.desk");
     QList<DeskStatus> out;
     for (int i = 0; i < r.rows(); ++i) {

@@ -51,13 +51,16 @@ QString money(double v)
 // in one transaction), then the board told.
 const char LiveSql[] =
     "WITH s AS (SELECT * FROM unnest($2::bigint[], $3::text[], $4::text[], $5::numeric[], $6::timestamp[],"
-    "  $7::timestamp[], $8::boolean[], $9::numeric[]) AS u(id, client, service, price, start, booked, paused, due)),"
+    "  $7::timestamp[], $8::boolean[], $9::numeric[], $13::bigint[], $14::bigint[], $15::timestamp[])"
+    "  AS u(id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since)),"
     " gone AS (DELETE FROM bilmeko.running r WHERE r.desk = $1 AND r.session_id <> ALL ($2::bigint[])),"
     " put AS (INSERT INTO bilmeko.running AS r (desk, session_id, client_name, service, price_per_min, start_time,"
-    "  booked_end, paused, amount_due, updated) SELECT $1, id, client, service, price, start, booked, paused, due, now()"
+    "  booked_end, paused, amount_due, ran_ms, paused_ms, pause_since)"
+    "  SELECT $1, id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since"
     "  FROM s ON CONFLICT (desk, session_id) DO UPDATE SET client_name = excluded.client_name,"
     "  service = excluded.service, price_per_min = excluded.price_per_min, start_time = excluded.start_time,"
-    "  booked_end = excluded.booked_end, paused = excluded.paused, amount_due = excluded.amount_due, updated = now()),"
+    "  booked_end = excluded.booked_end, paused = excluded.paused, amount_due = excluded.amount_due,"
+    "  ran_ms = excluded.ran_ms, paused_ms = excluded.paused_ms, pause_since = excluded.pause_since),"
     " d AS (INSERT INTO bilmeko.desks AS d (desk, program_version, records_written, records_shipped, running,"
     "  running_due) VALUES ($1, $10, $11, $12, cardinality($2::bigint[]), (SELECT coalesce(sum(due), 0) FROM s))"
     "  ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version,"
@@ -101,6 +104,7 @@ public slots:
     {
         m_live = sessions;
         m_liveDirty = true;
+        m_liveAge.start();
         if (!m_liveQueued) {
             m_liveQueued = true;
             QMetaObject::invokeMethod(this, [this] {
@@ -114,12 +118,9 @@ public slots:
     {
         if (m_busy || m_retry->isActive())
             return;
-        if (!m_conn) {
-            // Let go while idle: come back now and then to say the desk is there.
-            if (m_idle.hasExpired(m_timing.idleReleaseMs))
-                work();
-            return;
-        }
+        // Every beat says the desk is there, so the owner's board shows a
+        // quiet desk green (seen within a minute); a connection let go
+        // while idle is made again for it and let go right after.
         m_seenDue = true;
         work();
     }
@@ -212,7 +213,7 @@ private:
     {
         const bool waiting = recordsWaiting() || m_liveDirty || m_seenDue;
         if (!m_conn) {
-            if (!waiting && !m_idle.hasExpired(m_timing.idleReleaseMs))
+            if (!waiting)
                 return;
             connectNow();
             publish();
@@ -239,7 +240,8 @@ private:
             if (m_liveDirty) {
                 const QList<LiveSession> live = std::exchange(m_live, {});
                 m_liveDirty = false;
-                QList<QString> ids, clients, services, prices, starts, ends, paused, due;
+                QList<QString> ids, clients, services, prices, starts, ends, paused, due, ran, pausedMs, pauseSince;
+                const qint64 waited = m_liveAge.elapsed();
                 for (const LiveSession &l : live) {
                     ids.append(QString::number(qint64(l.id)));
                     clients.append(l.client.isNull() ? QStringLiteral("") : l.client);
@@ -249,11 +251,14 @@ private:
                     ends.append(stamp(l.bookedEnd));
                     paused.append(l.paused ? QStringLiteral("t") : QStringLiteral("f"));
                     due.append(money(l.amountDue));
+                    ran.append(QString::number(l.ranMs + (l.paused ? 0 : waited)));
+                    pausedMs.append(QString::number(l.pausedMs));
+                    pauseSince.append(stamp(l.pauseSince));
                 }
                 m_conn->exec(LiveSql, {m_desk, arrayLiteral(ids), arrayLiteral(clients), arrayLiteral(services),
                                        arrayLiteral(prices), arrayLiteral(starts), arrayLiteral(ends),
                                        arrayLiteral(paused), arrayLiteral(due), version, QString::number(written),
-                                       shipped});
+                                       shipped, arrayLiteral(ran), arrayLiteral(pausedMs), arrayLiteral(pauseSince)});
                 m_idle.start();
             } else {
                 m_conn->exec(SeenSql, {m_desk, version, QString::number(written), shipped});
@@ -273,11 +278,10 @@ private:
             m_liveDirty = false;
         }
         // Nothing sent for a while: let the connection go (a thousand
-        // desks need not hold a thousand of the server's connections).
-        if (m_idle.hasExpired(m_timing.idleReleaseMs) && !recordsWaiting()) {
+        // desks need not hold a thousand of the server's connections); the
+        // next beat or change connects again for as long as it takes.
+        if (m_idle.hasExpired(m_timing.idleReleaseMs) && !recordsWaiting())
             m_conn.reset();
-            m_idle.start();
-        }
     }
 
     LedgerSettings m_settings;
@@ -291,6 +295,7 @@ private:
     QTimer *m_retry = nullptr;
     QTimer *m_beat = nullptr;
     QElapsedTimer m_idle; // since something was last sent
+    QElapsedTimer m_liveAge; // since m_live was taken
     QList<LiveSession> m_live;
     bool m_liveDirty = false;
     bool m_liveQueued = false;

@@ -15,9 +15,11 @@
 // Deadlines: a batch not committed within 60 s is abandoned and its
 // connection closed (the server rolls it back); a look at an idle
 // connection not answered within 10 s closes it. Every 30 s the desk's row
-// is refreshed, which is that look; a connection idle for 3 minutes is let
-// go and made again when there is something to send (and every 3 minutes
-// to say the desk is there). A server that is down, unreachable, refusing
+// is refreshed (the owner's board shows a desk seen within a minute
+// green), which is that look. A connection that sent nothing but those
+// for 3 minutes is let go; from then on each beat or change connects
+// again and, with nothing more to send, lets go right after, so a quiet
+// desk holds a server connection for milliseconds every 30 s. A server that is down, unreachable, refusing
 // or of another schema is retried with growing pauses (1 s doubling to a
 // minute); the journal stays the source of truth, so nothing is lost
 // meanwhile. A version-1 ledger still takes the records; the state then
@@ -39,6 +41,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class QThread;
@@ -64,9 +67,13 @@ struct LiveSession
     QString service;
     double pricePerMin = 0;
     QDateTime start;      // local, as the desk shows it
-    QDateTime bookedEnd;  // invalid: open-ended
+    QDateTime bookedEnd;  // start + booked time + the pauses that are over; invalid: open-ended
     bool paused = false;
     double amountDue = 0; // at this update
+    std::int64_t ranMs = 0;    // time charged when taken (the monotonic clock's); the worker adds
+                               // how long the state waited to be sent
+    std::int64_t pausedMs = 0; // pauses that are over
+    QDateTime pauseSince;      // the pause going on began; invalid: none
 };
 
 // The waits and pauses of the worker; tests make them short.
