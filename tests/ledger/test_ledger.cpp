@@ -354,14 +354,6 @@ void TestLedger::reportMatchesJournals()
 
 namespace {
 
-QByteArray stored(LogRecord r)
-{
-    RecordBytes b = serializeRecord(r);
-    ScrambleRecord(b);
-    sealRecord(b);
-    return QByteArray(b.data(), RecordSize);
-}
-
 // Ships the whole journal as the desk program does: from where the
 // ledger says shipping resumes.
 qint64 shipFromResume(PgConnection &c, const QString &desk, const QString &path)
@@ -409,7 +401,7 @@ void TestLedger::restoredAndReplacedJournals()
         now = later + deskJournal(600, at(2026, 3, 2, 9), high + 9000, 7) + before;
     else { // the last record's bytes differ where shipping resumes
         now = before + later;
-        now.replace(now.size() - RecordSize, RecordSize, stored(sampleRecord(at(2026, 3, 3, 9), 77)));
+        now.replace(now.size() - RecordSize, RecordSize, storedRecord(sampleRecord(at(2026, 3, 3, 9), 77)));
     }
     writeFile(path, now);
     shipFromResume(c, QStringLiteral("d"), path);
@@ -436,12 +428,13 @@ void TestLedger::reversalsAndSummary()
     // A Stop and its reversal (counted); a reversal with no Stop before it
     // (forged); a damaged Stop (not shipped) and its intact reversal; a
     // second reversal of one Stop; then a Stop ending the undone session
-    // again; old records without ids.
+    // again; old records without ids. Paid by cash, card or transfer
+    // (a session's reversal as its Stop) or not said.
     const auto rec = [](std::uint64_t id, DateTimeValue when, double amount, bool reversal) {
         LogRecord r = sampleRecord(when, amount, (reversal ? -1 : 1) * 30.0 / 1440);
         r.sessionId = id;
         r.reversal = reversal;
-        return stored(r);
+        return storedRecord(r, int(id % 4));
     };
     QByteArray journal = deskJournal(5, at(2026, 4, 1, 8), 0, 9);
     journal += rec(1, at(2026, 4, 1, 10), 60, false) + rec(1, at(2026, 4, 1, 10, 5), -60, true);
@@ -467,14 +460,18 @@ void TestLedger::reversalsAndSummary()
     const char *sums = "SELECT written::date, count(*) FILTER (WHERE NOT reversal),"
                        " sum(extract(epoch FROM elapsed)) FILTER (WHERE counted),"
                        " sum(amount) FILTER (WHERE counted), count(*) FILTER (WHERE reversal AND counted),"
-                       " count(*) FILTER (WHERE NOT counted) FROM bilmeko.records GROUP BY 1 ORDER BY 1";
-    const char *summary = "SELECT day, sessions, seconds, takings, reversals, uncounted FROM bilmeko.day_summary ORDER BY 1";
+                       " count(*) FILTER (WHERE NOT counted), sum(amount) FILTER (WHERE counted AND payment = 1),"
+                       " sum(amount) FILTER (WHERE counted AND payment = 2),"
+                       " sum(amount) FILTER (WHERE counted AND payment = 3), extract(epoch FROM max(written))"
+                       " FROM bilmeko.records GROUP BY 1 ORDER BY 1";
+    const char *summary = "SELECT day, sessions, seconds, takings, reversals, uncounted, takings_cash, takings_card,"
+                          " takings_transfer, extract(epoch FROM last_written) FROM bilmeko.day_summary ORDER BY 1";
     const auto table = [&](const char *sql) {
         const PgResult r = c.exec(sql);
         QStringList out;
         for (int i = 0; i < r.rows(); ++i) {
             QStringList row;
-            for (int k = 0; k < 6; ++k)
+            for (int k = 0; k < 10; ++k)
                 row.append(r.isNull(i, k) ? QStringLiteral("0") : QString::number(r.text(i, k).toDouble()));
             out.append(row.join(QLatin1Char(' ')));
         }

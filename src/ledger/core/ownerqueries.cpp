@@ -150,7 +150,7 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
             s.client = r.text(i, 2);
             s.service = r.text(i, 3);
             s.pricePerMin = numeric(r, i, 4);
-            s.start = QDateTime::fromMSecsSinceEpoch(r.number(i, 5));
+            s.start = localTime(r, i, 5);
             s.ranMs = r.number(i, 6);
             s.bookedMs = r.number(i, 7);
             s.paused = r.text(i, 8) == QLatin1String("t");
