@@ -6,6 +6,7 @@
 // report its own journal gives. The schema is bilmeko-ledger init's; a
 // desk's live state comes from the desk's own shipper under its role.
 
+#include "app/core/sessionstate.h"
 #include "common/core/formats.h"
 #include "journal/ui/form5.h"
 #include "ledger/core/ledgershipper.h"
@@ -24,8 +25,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
+
 #ifndef BILMEKO_REPORT_EXE
 #error "BILMEKO_REPORT_EXE must name the report command"
+#endif
+#ifndef BILMEKO_EXE
+#error "BILMEKO_EXE must name the desk program"
 #endif
 
 using namespace bilmeko;
@@ -83,6 +89,7 @@ private slots:
     void liveBoardFollowsTheDesks();
     void periodSummaryExportsAndCommand();
     void deskReportIsItsJournals();
+    void deskProgramReachesTheBoard();
 
 private:
     std::unique_ptr<TOwnerBoard> board(int offlineMs = 10 * 60'000);
@@ -267,6 +274,65 @@ void TestOwnerWindow::deskReportIsItsJournals()
     QCOMPARE(b->reportWindow()->LabelSum->text(), own.sumText());
     QCOMPARE(b->reportWindow()->LabelTime->text(), own.timeText());
     QVERIFY(b->reportWindow()->windowTitle().contains(QStringLiteral("«desk3»")));
+}
+
+void TestOwnerWindow::deskProgramReachesTheBoard()
+{
+    // The desk program itself, in a data folder of its own under its
+    // login role: the session it finds running at its start and today's
+    // takings reach the board; killed with kill -9, it turns red after the
+    // time-out, with one alert.
+    QTemporaryDir data(m_tmp.filePath(QStringLiteral("desk-XXXXXX")));
+    QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
+    LogRecord done = sampleRecord(dateTimeValue(QDate::currentDate(), QTime(8, 0)), 80, 32.0 / 1440);
+    done.sessionId = 4000;
+    writeFile(data.filePath(QStringLiteral("Bilmeko.log")), storedRecord(done, 1));
+    SavedSession running;
+    running.id = (std::uint64_t(1) << 63) + 4001;
+    running.startUtcMs = QDateTime::currentMSecsSinceEpoch() - 5 * 60'000;
+    running.bookedMs = 60 * 60'000;
+    running.price = 2.5;
+    running.client = QStringLiteral("Сидорова");
+    running.service = QStringLiteral("Солярий");
+    SessionStateFile(data.filePath(QStringLiteral("Bilmeko.sessions"))).save({{}, -1, {running}});
+    writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
+              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
+                  .append(deskLogin(m_info, QStringLiteral("desk4")).toUtf8())
+                  + "\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QProcess desk;
+    desk.setProcessEnvironment(env);
+    desk.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path()});
+    QVERIFY(desk.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        if (desk.state() != QProcess::NotRunning) {
+            ::kill(pid_t(desk.processId()), SIGKILL);
+            desk.waitForFinished();
+        }
+    });
+
+    const auto b = board(5000);
+    QAbstractItemModel *desks = b->DeskGrid->model();
+    QAbstractItemModel *sessions = b->SessionGrid->model();
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(sessions, QStringLiteral("desk4")) >= 0, 20'000);
+    const int session = rowOf(sessions, QStringLiteral("desk4"));
+    QCOMPARE(cell(sessions, session, SessionModel::Client), QStringLiteral("Сидорова"));
+    QVERIFY2(cell(sessions, session, SessionModel::Left).startsWith(QStringLiteral("0:5")),
+             qPrintable(cell(sessions, session, SessionModel::Left)));
+    const int row = rowOf(desks, QStringLiteral("desk4"));
+    QTRY_COMPARE_WITH_TIMEOUT(cell(desks, row, DeskModel::Takings), Formats::current().currency(80), 5000);
+    QCOMPARE(cell(desks, row, DeskModel::Link), QStringLiteral("на связи"));
+
+    ::kill(pid_t(desk.processId()), SIGKILL);
+    QVERIFY(desk.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link)
+                                 .startsWith(QStringLiteral("нет связи с")),
+                             15'000);
+    QVERIFY2(b->LastAlert->text().contains(QStringLiteral("«desk4»: нет связи с")), qPrintable(b->LastAlert->text()));
+    // Its session stays on the board: it resumes with the desk.
+    QVERIFY(rowOf(sessions, QStringLiteral("desk4")) >= 0);
 }
 
 QTEST_MAIN(TestOwnerWindow)
