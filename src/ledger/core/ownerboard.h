@@ -85,7 +85,7 @@ struct RunningLive
     QString client;
     QString service;
     double pricePerMin = 0;
-    QDateTime start;            // as the desk's clock shows it
+    QDateTime start;            // as the desk's clock shows it (its date and time; no zone, held as UTC)
     std::int64_t ranMs = 0;     // time run at the reading, pauses left out
     std::int64_t bookedMs = 0;  // booked time
     bool paused = false;

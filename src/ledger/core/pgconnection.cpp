@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -83,8 +84,21 @@ PgResult::PgResult(pg_result *r) : m_r(r, PQclear) {}
 int PgResult::rows() const { return m_r ? PQntuples(m_r.get()) : 0; }
 bool PgResult::isNull(int row, int col) const { return PQgetisnull(m_r.get(), row, col); }
 QString PgResult::text(int row, int col) const { return QString::fromUtf8(PQgetvalue(m_r.get(), row, col)); }
-qint64 PgResult::number(int row, int col) const { return QByteArray(PQgetvalue(m_r.get(), row, col)).toLongLong(); }
-double PgResult::real(int row, int col) const { return QByteArray(PQgetvalue(m_r.get(), row, col)).toDouble(); }
+// Parsed in place: a board's reading has tens of thousands of values.
+qint64 PgResult::number(int row, int col) const
+{
+    const std::string_view v = raw(row, col);
+    qint64 n = 0;
+    std::from_chars(v.data(), v.data() + v.size(), n);
+    return n;
+}
+double PgResult::real(int row, int col) const
+{
+    const std::string_view v = raw(row, col);
+    double d = 0;
+    std::from_chars(v.data(), v.data() + v.size(), d);
+    return d;
+}
 
 qint64 PgResult::affected() const { return QByteArray(PQcmdTuples(m_r.get())).toLongLong(); }
 
