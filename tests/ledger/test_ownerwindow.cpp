@@ -281,7 +281,8 @@ void TestOwnerWindow::deskProgramReachesTheBoard()
     // The desk program itself, in a data folder of its own under its
     // login role: the session it finds running at its start and today's
     // takings reach the board; killed with kill -9, it turns red after the
-    // time-out, with one alert.
+    // time-out, with one alert; started again with nothing running, it
+    // clears its sessions from the board.
     QTemporaryDir data(m_tmp.filePath(QStringLiteral("desk-XXXXXX")));
     QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
     LogRecord done = sampleRecord(dateTimeValue(QDate::currentDate(), QTime(8, 0)), 80, 32.0 / 1440);
@@ -333,6 +334,15 @@ void TestOwnerWindow::deskProgramReachesTheBoard()
     QVERIFY2(b->LastAlert->text().contains(QStringLiteral("«desk4»: нет связи с")), qPrintable(b->LastAlert->text()));
     // Its session stays on the board: it resumes with the desk.
     QVERIFY(rowOf(sessions, QStringLiteral("desk4")) >= 0);
+
+    // Started again with nothing running (its sessions file gone), the
+    // desk clears what it left and is on again.
+    QVERIFY(QFile::remove(data.filePath(QStringLiteral("Bilmeko.sessions"))));
+    desk.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path()});
+    QVERIFY(desk.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(sessions, QStringLiteral("desk4")) < 0, 20'000);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link),
+                              QStringLiteral("на связи"), 5000);
 }
 
 QTEST_MAIN(TestOwnerWindow)

@@ -55,6 +55,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
+#include <optional>
 
 namespace bilmeko {
 
@@ -1004,9 +1005,11 @@ void TForm1::startLedger()
     m_ledger = new LedgerShipper(settings, m_journalPath, this);
     connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
     // The running sessions to the owner's board, looked at every second and
-    // posted when they changed (the worker sends only the latest).
+    // posted when they changed (the worker sends only the latest), and the
+    // first look always: rows a desk left in the ledger that no longer run
+    // go even when nothing runs now.
     auto *live = new QTimer(this);
-    connect(live, &QTimer::timeout, m_ledger, [this, sent = std::make_shared<QList<LiveSession>>()]() mutable {
+    connect(live, &QTimer::timeout, m_ledger, [this, sent = std::make_shared<std::optional<QList<LiveSession>>>()] {
         QList<LiveSession> now;
         const MemTable &t = m_board->curLog();
         const std::int64_t mono = Clock::current().monotonicMs();
@@ -1034,8 +1037,10 @@ void TForm1::startLedger()
         const auto same = [](const LiveSession &a, const LiveSession &b) {
             return a.id == b.id && a.paused == b.paused && a.amountDue == b.amountDue && a.bookedEnd == b.bookedEnd;
         };
-        if (now.size() != sent->size() || !std::equal(now.cbegin(), now.cend(), sent->cbegin(), same))
-            m_ledger->publishLive(*sent = now);
+        if (!*sent || now.size() != (*sent)->size() || !std::equal(now.cbegin(), now.cend(), (*sent)->cbegin(), same)) {
+            *sent = now;
+            m_ledger->publishLive(now);
+        }
     });
     live->start(1000);
     statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
