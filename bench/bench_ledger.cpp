@@ -2,7 +2,8 @@
 // socket, syncing to the disk as in real use): a backlog of 1,000,000
 // records caught up against psql's \copy of the same rows, one record from
 // the journal's flush to its commit, the tick while a backlog ships, and
-// the report over 1,000,000 rows against psql running the same aggregate.
+// the report over 1,000,000 rows against psql running the same aggregate,
+// and the owner's board's readings over 1,000 desks.
 
 #include "bench.h"
 
@@ -14,6 +15,7 @@
 #include "journal/core/periodreport.h"
 #include "ledger/core/ledger.h"
 #include "ledger/core/ledgershipper.h"
+#include "ledger/core/ownerqueries.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -128,7 +130,7 @@ BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against
         const QByteArray all = in.readAll();
         const QByteArray desk = copyField(QStringLiteral("desk"));
         for (qsizetype i = 0; i < Backlog; ++i)
-            out.write(ledgerCopyLine(desk, all.constData() + i * RecordSize, i * RecordSize));
+            out.write(recordCopyLine(desk, all.constData() + i * RecordSize, i * RecordSize));
     }
 
     const QString shipDb = database(*srv, QStringLiteral("backlog"));
@@ -136,9 +138,7 @@ BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against
     const QString copyDb = database(*srv, QStringLiteral("copied"));
     const Timing copy = once([&] {
         psql(*srv, copyDb,
-             QStringLiteral("\\copy bilmeko.records (desk, session_id, reversal, journal_offset, written, price_per_min,"
-                            " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)"
-                            " FROM '%1'")
+             QStringLiteral("\\copy bilmeko.records (desk, journal_offset, raw) FROM '%1'")
                  .arg(copyFile));
     });
     if (PgConnection(shipDb).exec("SELECT count(*) FROM bilmeko.records").number(0, 0) != Backlog)
@@ -246,4 +246,61 @@ BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, agai
     figure(QStringLiteral("bilmeko-report --ledger, 1,000,000 lines written"), report);
     figure(QStringLiteral("psql: the same sums"), aggregate);
     figure(QStringLiteral("psql: the same rows, unformatted"), rows);
+}
+
+BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks and 20,000 running sessions, and a year's "
+                            "per-desk summary, against libpq fetching the bare rows")
+{
+    auto srv = server();
+    const QString info = database(*srv, QStringLiteral("board"));
+    PgConnection c(info);
+    // Generated inside PostgreSQL: two years of per-(desk, day) summary
+    // rows (what 200 records a day would leave) and 20 running sessions a
+    // desk, as the desks' triggers and updates keep them.
+    c.exec("INSERT INTO bilmeko.desks (desk, program_version, records_written, records_shipped)"
+           " SELECT 'desk' || lpad(i::text, 4, '0'), '1.0.0', 73000, 73000 FROM generate_series(1, 1000) i");
+    c.exec("INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted, takings_cash,"
+           " takings_card, takings_transfer, last_written)"
+           " SELECT 'desk' || lpad(i::text, 4, '0'), d::date, 200, 200 * 1800, 200 * 250 + i, 1, 0, 100 * 250,"
+           " 50 * 250, 25 * 250, d + interval '20 hours'"
+           " FROM generate_series(1, 1000) i, generate_series(date '2025-01-01', date '2026-12-31', interval '1 day') d");
+    c.exec("INSERT INTO bilmeko.running (desk, session_id, client_name, service, price_per_min, start_time, booked_end,"
+           " paused, paused_ms, ran_ms, amount_due)"
+           " SELECT 'desk' || lpad(i::text, 4, '0'), j, 'Клиент ' || j, 'Солярий', 2.5, localtimestamp - j * interval"
+           " '1 minute', localtimestamp + interval '1 hour', j % 5 = 0, 0, j * 60000, j * 2.5"
+           " FROM generate_series(1, 1000) i, generate_series(1, 20) j");
+    c.exec("VACUUM ANALYZE");
+
+    const QDate today(2026, 12, 7);
+    Samples refresh, bare;
+    for (int i = 0; i < 40; ++i) {
+        LiveReading r;
+        refresh.add(once([&] { r = readLive(c, today); }));
+        if (r.desks.size() != 1000 || r.running.size() != 20'000)
+            throw std::runtime_error("the board's reading is not whole");
+        bare.add(once([&] {
+            c.exec("SELECT * FROM bilmeko.desks");
+            c.exec("SELECT * FROM bilmeko.running");
+        }));
+    }
+    figure(QStringLiteral("board refresh: every desk and every running session"), refresh);
+    figure(QStringLiteral("libpq: the bare rows of both tables"), bare);
+    target(QStringLiteral("board refresh (median)"), refresh.wallMs(0.5), QStringLiteral("ms"), 100,
+           QStringLiteral("<= 100 ms"));
+
+    Samples year;
+    for (int i = 0; i < 10; ++i) {
+        QList<DeskPeriod> p;
+        year.add(once([&] { p = readDeskPeriods(c, QDate(2026, 1, 1), QDate(2026, 12, 31)); }));
+        if (p.size() != 1000 || p[0].sessions != 365 * 199)
+            throw std::runtime_error("the year's summary is wrong");
+    }
+    const Timing sums = best(5, [&] {
+        c.exec("SELECT desk, sum(sessions), sum(takings) FROM bilmeko.day_summary"
+               " WHERE day BETWEEN '2026-01-01' AND '2026-12-31' GROUP BY desk");
+    });
+    figure(QStringLiteral("a year's per-desk summary and the year before"), year);
+    figure(QStringLiteral("libpq: the year's bare sums per desk"), sums);
+    target(QStringLiteral("a year's per-desk summary (median)"), year.wallMs(0.5), QStringLiteral("ms"), 1000,
+           QStringLiteral("<= 1 s"));
 }

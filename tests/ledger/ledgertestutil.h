@@ -35,6 +35,18 @@ inline QByteArray deskJournal(int count, DateTimeValue first, std::uint64_t firs
     return out;
 }
 
+// One record as the desk stores it: scrambled and sealed; `payment` the
+// method in bits 4..5 of the mark byte (0 not said, 1 cash, 2 card, 3
+// transfer).
+inline QByteArray storedRecord(const LogRecord &r, int payment = 0)
+{
+    RecordBytes b = serializeRecord(r);
+    b[record::SealMark] = char(b[record::SealMark] | (payment << 4));
+    ScrambleRecord(b);
+    sealRecord(b);
+    return QByteArray(b.data(), RecordSize);
+}
+
 inline void appendFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -82,6 +94,18 @@ inline QString freshLedger(PgServer &server, const QString &name, bool init = tr
 inline QString withUser(QString info, const QString &user)
 {
     return info.replace(QStringLiteral("user=postgres"), QStringLiteral("user=") + user);
+}
+
+// A desk's login role (roles are the server's, shared by its databases),
+// and the connection string of the ledger as that desk.
+inline QString deskLogin(const QString &info, const QString &desk)
+{
+    PgConnection admin(info);
+    admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk')"
+               " THEN CREATE ROLE bilmeko_desk NOLOGIN; END IF; END $$");
+    if (admin.exec("SELECT count(*) FROM pg_roles WHERE rolname = $1", {desk}).number(0, 0) == 0)
+        admin.exec(QStringLiteral("CREATE ROLE \"%1\" LOGIN IN ROLE bilmeko_desk").arg(desk).toUtf8().constData());
+    return withUser(info, QLatin1Char('\'') + desk + QLatin1Char('\''));
 }
 
 } // namespace bilmeko::test

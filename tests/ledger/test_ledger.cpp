@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,6 +36,10 @@ private slots:
     void commandLine_data();
     void commandLine();
     void reportMatchesJournals();
+    void restoredAndReplacedJournals_data();
+    void restoredAndReplacedJournals();
+    void reversalsAndSummary();
+    void initRepairsAndMigrates();
 
 private:
     struct Run
@@ -167,10 +172,24 @@ void TestLedger::rights_data()
     QTest::addColumn<QString>("role");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("allowed");
-    const QString insert = QStringLiteral("INSERT INTO bilmeko.records (desk, session_id, journal_offset, raw)"
-                                          " VALUES ('%1', %2, 0, decode(repeat('00', 168), 'hex'))");
+    // A record of zeros but for one byte of its note, so each is new.
+    const QString insert = QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw)"
+                                          " VALUES ('%1', 0, decode(repeat('00', 130) || '%2' || repeat('00', 37), 'hex'))");
     QTest::newRow("desk adds its own row") << "desk1" << insert.arg("desk1").arg(77) << true;
     QTest::newRow("desk adds another desk's row") << "desk1" << insert.arg("desk2").arg(78) << false;
+    QTest::newRow("desk as another role") << "desk1" << QStringLiteral("SET ROLE bilmeko_desk; ") + insert.arg("bilmeko_desk").arg(76) << false;
+    QTest::newRow("desk sets the amount") << "desk1" << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, amount)"
+                                                                       " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), 1e9)") << false;
+    QTest::newRow("desk sets the shipped time") << "desk1" << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, shipped)"
+                                                                             " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), '2099-01-01')") << false;
+    QTest::newRow("desk writes the summary") << "desk1" << QStringLiteral("UPDATE bilmeko.day_summary SET takings = 0") << false;
+    QTest::newRow("desk changes another's live row") << "desk1" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0 WHERE desk = 'desk2'") << false;
+    QTest::newRow("desk adds a live row for another") << "desk1" << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
+        " price_per_min, start_time, amount_due) VALUES ('desk2', 5, 'x', 'y', 1, now(), 0)") << false;
+    QTest::newRow("desk adds its own live row") << "desk1" << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
+        " price_per_min, start_time, amount_due) VALUES ('desk1', 5, 'x', 'y', 1, now(), 0)") << true;
+    QTest::newRow("owner writes a live row") << "owner" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0") << false;
+    QTest::newRow("owner writes a desk's state") << "owner" << QStringLiteral("UPDATE bilmeko.desks SET running = 0") << false;
     QTest::newRow("desk changes a row") << "desk1" << QStringLiteral("UPDATE bilmeko.records SET amount = 0") << false;
     QTest::newRow("desk deletes a row") << "desk1" << QStringLiteral("DELETE FROM bilmeko.records") << false;
     QTest::newRow("desk empties the table") << "desk1" << QStringLiteral("TRUNCATE bilmeko.records") << false;
@@ -205,7 +224,9 @@ void TestLedger::rights()
     const qint64 before = PgConnection(info).exec("SELECT count(*) FROM bilmeko.records").number(0, 0);
     bool ran = true;
     try {
-        const PgResult r = c.exec(sql.toUtf8().constData());
+        if (sql.startsWith(QLatin1String("SET ROLE ")))
+            c.exec(sql.section(QLatin1Char(';'), 0, 0).toUtf8().constData());
+        const PgResult r = c.exec(sql.section(QLatin1String("; "), -1).toUtf8().constData());
         // Row security hides other desks' rows instead of refusing: a
         // change that reaches no row is refused all the same.
         if (sql.startsWith(QLatin1String("UPDATE")) || sql.startsWith(QLatin1String("DELETE")))
@@ -218,7 +239,7 @@ void TestLedger::rights()
     }
     QCOMPARE(ran, allowed);
     const qint64 after = PgConnection(info).exec("SELECT count(*) FROM bilmeko.records").number(0, 0);
-    QCOMPARE(after, before + (allowed && sql.startsWith(QLatin1String("INSERT")) ? 1 : 0));
+    QCOMPARE(after, before + (allowed && sql.startsWith(QLatin1String("INSERT INTO bilmeko.records")) ? 1 : 0));
     // A desk sees its own rows only.
     if (role == QLatin1String("desk1"))
         QCOMPARE(c.exec("SELECT count(DISTINCT desk) FROM bilmeko.records").number(0, 0), 1);
@@ -241,6 +262,8 @@ void TestLedger::commandLine_data()
                                     << 2 << "не принял пароль";
     QTest::newRow("status") << QStringList{"status", m_server->conninfo()} << 0 << "Стойка\tЗаписей";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "bilmeko-ledger 1.0.0";
+    QTest::newRow("password in a broken string") << QStringList{"status", "host=x password=SECRET2 tail2SECRET"} << 2 << "не читается";
+    QTest::newRow("password in a broken URI") << QStringList{"status", "postgresql://u:SECRET3%zz@h/db"} << 2 << "не читается";
 }
 
 void TestLedger::commandLine()
@@ -260,6 +283,7 @@ void TestLedger::commandLine()
     QVERIFY2((r.out + r.err).contains(says), qPrintable(r.out + r.err));
     if (code == 2)
         QVERIFY2(r.err.startsWith(QLatin1String("bilmeko-ledger: ")) && r.out.isEmpty(), qPrintable(r.out + r.err));
+    QVERIFY2(!(r.out + r.err).contains(QLatin1String("SECRET")), qPrintable(r.err));
 }
 
 void TestLedger::reportMatchesJournals()
@@ -326,6 +350,195 @@ void TestLedger::reportMatchesJournals()
     auto [downCode, down] = report(QStringList{QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent dbname=x")} + period);
     QCOMPARE(downCode, 2);
     QCOMPARE(down, QStringList{QString()});
+}
+
+namespace {
+
+// Ships the whole journal as the desk program does: from where the
+// ledger says shipping resumes.
+qint64 shipFromResume(PgConnection &c, const QString &desk, const QString &path)
+{
+    qint64 offset = resumeOffset(c, desk, path), inserted = 0;
+    for (;;) {
+        const ShipOutcome o = shipBatch(c, desk, path, offset);
+        offset = o.nextOffset;
+        inserted += o.inserted;
+        if (o.atEnd || o.offered == 0)
+            return inserted;
+    }
+}
+
+} // namespace
+
+void TestLedger::restoredAndReplacedJournals_data()
+{
+    // Half the ids above 2^63; old records without ids among them.
+    QTest::addColumn<QString>("how");
+    QTest::newRow("restored from a backup, then new records") << "restored";
+    QTest::newRow("replaced by another journal of the desk") << "replaced";
+    QTest::newRow("bytes at the resume offset changed") << "changed";
+}
+
+void TestLedger::restoredAndReplacedJournals()
+{
+    QFETCH(QString, how);
+    const QString info = freshLedger(*m_server, QStringLiteral("restored"));
+    const QString path = m_tmp.filePath(QStringLiteral("restored.log"));
+    const std::uint64_t high = (std::uint64_t(1) << 63) + 1000;
+    const QByteArray before = deskJournal(20, at(2026, 2, 1, 9), 0, 3) + deskJournal(200, at(2026, 2, 2, 9), high, 4);
+    const QByteArray later = deskJournal(150, at(2026, 2, 5, 9), 1, 5);
+    writeFile(path, before + later);
+    PgConnection c(info);
+    QCOMPARE(shipFromResume(c, QStringLiteral("d"), path), 370);
+    // Every id kept, as the signed pattern of the unsigned one.
+    QCOMPARE(c.exec("SELECT count(*) FROM bilmeko.records WHERE session_id IS NULL").number(0, 0), 20);
+    QCOMPARE(c.exec("SELECT min(session_id) FROM bilmeko.records").number(0, 0), qint64(high));
+
+    QByteArray now;
+    if (how == QLatin1String("restored")) // the backup had `before`; the desk went on from there
+        now = before + deskJournal(200, at(2026, 3, 1, 9), 5000, 6);
+    else if (how == QLatin1String("replaced")) // another order, and records of its own
+        now = later + deskJournal(600, at(2026, 3, 2, 9), high + 9000, 7) + before;
+    else { // the last record's bytes differ where shipping resumes
+        now = before + later;
+        now.replace(now.size() - RecordSize, RecordSize, storedRecord(sampleRecord(at(2026, 3, 3, 9), 77)));
+    }
+    writeFile(path, now);
+    shipFromResume(c, QStringLiteral("d"), path);
+    // Everything either journal held is in the ledger, each record once.
+    QSet<QByteArray> expected;
+    for (const QByteArray *j : {&before, &later, static_cast<const QByteArray *>(&now)})
+        for (const auto &[at, bytes] : shippable(*j))
+            expected.insert(bytes);
+    QSet<QByteArray> held;
+    for (const auto &[at, bytes] : ledgerRows(c, QStringLiteral("d")))
+        held.insert(bytes);
+    QCOMPARE(held.size(), ledgerRows(c, QStringLiteral("d")).size());
+    QCOMPARE(held, expected);
+    // Shipping again adds nothing and starts where it ended.
+    QCOMPARE(resumeOffset(c, QStringLiteral("d"), path), now.size());
+    QCOMPARE(shipFromResume(c, QStringLiteral("d"), path), 0);
+}
+
+void TestLedger::reversalsAndSummary()
+{
+    const QString info = freshLedger(*m_server, QStringLiteral("reversals"));
+    const QString desk = QStringLiteral("rev-desk");
+    const QString login = deskLogin(info, desk);
+    // A Stop and its reversal (counted); a reversal with no Stop before it
+    // (forged); a damaged Stop (not shipped) and its intact reversal; a
+    // second reversal of one Stop; then a Stop ending the undone session
+    // again; old records without ids. Paid by cash, card or transfer
+    // (a session's reversal as its Stop) or not said.
+    const auto rec = [](std::uint64_t id, DateTimeValue when, double amount, bool reversal) {
+        LogRecord r = sampleRecord(when, amount, (reversal ? -1 : 1) * 30.0 / 1440);
+        r.sessionId = id;
+        r.reversal = reversal;
+        return storedRecord(r, int(id % 4));
+    };
+    QByteArray journal = deskJournal(5, at(2026, 4, 1, 8), 0, 9);
+    journal += rec(1, at(2026, 4, 1, 10), 60, false) + rec(1, at(2026, 4, 1, 10, 5), -60, true);
+    journal += rec(2, at(2026, 4, 1, 11), -1'000'000, true);
+    QByteArray damaged = rec(3, at(2026, 4, 2, 10), 30, false);
+    damaged[100] = char(damaged[100] ^ 1);
+    journal += damaged + rec(3, at(2026, 4, 2, 10, 1), -30, true);
+    journal += rec(4, at(2026, 4, 2, 12), 45, false) + rec(4, at(2026, 4, 2, 12, 1), -45, true)
+               + rec(4, at(2026, 4, 2, 12, 2), -45, true);
+    journal += rec(1, at(2026, 4, 3, 9), 80, false);
+    const QString path = m_tmp.filePath(QStringLiteral("reversals.log"));
+    writeFile(path, journal);
+    PgConnection d(login);
+    QCOMPARE(shipFromResume(d, desk, path), 13);
+    // Shipped again from the start (a journal offered whole): nothing changes.
+    QCOMPARE(shipBatch(d, desk, path, 0).inserted, 0);
+
+    PgConnection c(info);
+    QCOMPARE(c.exec("SELECT string_agg(session_id || ':' || amount::float8, ' ' ORDER BY journal_offset)"
+                    " FROM bilmeko.records WHERE reversal AND NOT counted").text(0, 0),
+             QStringLiteral("2:-1000000 3:-30 4:-45"));
+    // The summary is the sums over the rows, day by day and in all.
+    const char *sums = "SELECT written::date, count(*) FILTER (WHERE NOT reversal),"
+                       " sum(extract(epoch FROM elapsed)) FILTER (WHERE counted),"
+                       " sum(amount) FILTER (WHERE counted), count(*) FILTER (WHERE reversal AND counted),"
+                       " count(*) FILTER (WHERE NOT counted), sum(amount) FILTER (WHERE counted AND payment = 1),"
+                       " sum(amount) FILTER (WHERE counted AND payment = 2),"
+                       " sum(amount) FILTER (WHERE counted AND payment = 3), extract(epoch FROM max(written))"
+                       " FROM bilmeko.records GROUP BY 1 ORDER BY 1";
+    const char *summary = "SELECT day, sessions, seconds, takings, reversals, uncounted, takings_cash, takings_card,"
+                          " takings_transfer, extract(epoch FROM last_written) FROM bilmeko.day_summary ORDER BY 1";
+    const auto table = [&](const char *sql) {
+        const PgResult r = c.exec(sql);
+        QStringList out;
+        for (int i = 0; i < r.rows(); ++i) {
+            QStringList row;
+            for (int k = 0; k < 10; ++k)
+                row.append(r.isNull(i, k) ? QStringLiteral("0") : QString::number(r.text(i, k).toDouble()));
+            out.append(row.join(QLatin1Char(' ')));
+        }
+        return out;
+    };
+    QCOMPARE(table(summary), table(sums));
+    QCOMPARE(table(summary).size(), 3);
+    QCOMPARE(c.exec("SELECT sum(takings)::float8 FROM bilmeko.day_summary").real(0, 0),
+             c.exec("SELECT sum(amount)::float8 FROM bilmeko.records WHERE counted").real(0, 0));
+    // The report's total is the sum of the counted rows it lists.
+    const PgResult listed = c.exec("SELECT sum(amount) FILTER (WHERE counted)::float8,"
+                                   " sum(extract(epoch FROM elapsed)) FILTER (WHERE counted)::float8 FROM bilmeko.records");
+    QProcess p;
+    p.start(QStringLiteral(BILMEKO_REPORT_EXE), {QStringLiteral("--ledger"), info, QStringLiteral("01.04.2026"), QStringLiteral("03.04.2026")});
+    QVERIFY(p.waitForFinished(60'000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    QCOMPARE(out.count(QLatin1Char('\n')), 1 + 13 + 1);
+    QVERIFY2(out.endsWith(totalsText(listed.real(0, 0), listed.real(0, 1) / 86400.0L) + QLatin1Char('\n')), qPrintable(out));
+}
+
+void TestLedger::initRepairsAndMigrates()
+{
+    // A version-1 ledger, shipped to by a new desk as version 1, with an
+    // id above 2^63.
+    const QString info = freshLedger(*m_server, QStringLiteral("migrates"), false);
+    PgConnection c(info);
+    QCOMPARE(initLedger(c, 1).versionAfter, 1);
+    const QString path = m_tmp.filePath(QStringLiteral("migrates.log"));
+    const QByteArray journal = deskJournal(30, at(2026, 1, 1, 9), 0, 13) + deskJournal(300, at(2026, 1, 2, 9), (std::uint64_t(1) << 63) + 7, 14);
+    writeFile(path, journal);
+    QCOMPARE(shipBatch(c, QStringLiteral("old"), path, 0, ledger::BatchRecords, 1).inserted, 330);
+    const QStringList shippedV1 = c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records").text(0, 0).split(QLatin1Char(','));
+
+    const InitOutcome o = initLedger(c);
+    QCOMPARE(o.versionBefore, 1);
+    QCOMPARE(o.versionAfter, 2);
+    QCOMPARE(o.keptAside, 0);
+    QCOMPARE(ledgerRows(c, QStringLiteral("old")), shippable(journal));
+    QCOMPARE(c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records").text(0, 0).split(QLatin1Char(',')), shippedV1);
+    QCOMPARE(c.exec("SELECT sum(sessions) FROM bilmeko.day_summary").number(0, 0), 330);
+    QCOMPARE(resumeOffset(c, QStringLiteral("old"), path), 0); // offered whole once more; the keys keep it once
+    QCOMPARE(shipBatch(c, QStringLiteral("old"), path, 0).inserted, 0);
+
+    // A ledger whose rights were lost (restored without its roles, or
+    // changed by hand): init sets them all again, and a second run changes
+    // nothing.
+    const QString login = deskLogin(info, QStringLiteral("fixed"));
+    c.exec("DO $$ DECLARE p record; BEGIN FOR p IN SELECT policyname, tablename FROM pg_policies"
+           " WHERE schemaname = 'bilmeko' LOOP EXECUTE format('DROP POLICY %I ON bilmeko.%I', p.policyname, p.tablename);"
+           " END LOOP; END $$");
+    c.exec("REVOKE ALL ON ALL TABLES IN SCHEMA bilmeko FROM bilmeko_desk");
+    c.exec("REVOKE USAGE ON SCHEMA bilmeko FROM bilmeko_desk");
+    {
+        PgConnection d(login);
+        QVERIFY_THROWS_EXCEPTION(LedgerError, shipBatch(d, QStringLiteral("fixed"), path, 0));
+    }
+    for (int run = 0; run < 2; ++run) {
+        const Run r = ledgerCommand({QStringLiteral("init"), info});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("права и правила доступа проверены")), qPrintable(r.out));
+    }
+    PgConnection d(login);
+    QCOMPARE(shipBatch(d, QStringLiteral("fixed"), path, 0).inserted, 330);
+    QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 9);
+    QCOMPARE(c.exec("SELECT setconfig::text FROM pg_db_role_setting s JOIN pg_roles r ON r.oid = s.setrole"
+                    " WHERE r.rolname = 'fixed'").text(0, 0),
+             QStringLiteral("{idle_in_transaction_session_timeout=60s}"));
 }
 
 QTEST_GUILESS_MAIN(TestLedger)

@@ -63,8 +63,9 @@ void TestLedgerIndicator::noLedgerNoIndicator()
 void TestLedgerIndicator::indicatorAndShipping()
 {
     const QString info = freshLedger(*m_server, QStringLiteral("deskwindow"));
+    const QString login = deskLogin(info, QStringLiteral("front"));
     m_server->stop();
-    const QString dir = deskDir("[Ledger]\r\nConnection=" + info.toUtf8() + "\r\nDesk=front\r\n");
+    const QString dir = deskDir("[Ledger]\r\nConnection=" + login.toUtf8() + "\r\n");
     // A backlog from before: 30 records.
     writeFile(dir + QStringLiteral("Bilmeko.log"), deskJournal(30, at(2026, 9, 1, 9), 1));
 
@@ -75,7 +76,6 @@ void TestLedgerIndicator::indicatorAndShipping()
     QVERIFY(QTest::qWaitForWindowActive(&f));
     QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("нет подключения")), 20'000);
     QVERIFY2(label->toolTip().contains(QStringLiteral("не запущен")), qPrintable(label->toolTip()));
-    QVERIFY(label->toolTip().contains(QStringLiteral("«front»")));
     QCOMPARE(label->text(), QStringLiteral("Центр: нет связи"));
 
     // The window is the operator's meanwhile: a session starts and stops.
@@ -92,14 +92,28 @@ void TestLedgerIndicator::indicatorAndShipping()
     answerNextMessageBox(QMessageBox::Yes);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
     QVERIFY(f.board().curLog().isEmpty());
+    // Another begins and runs on.
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    grid->setFocus();
+    onNextModal([&](QWidget *dialog) {
+        retype(dialog->findChild<QWidget *>("CMinuts"), "45");
+        QTest::mouseClick(dialog->findChild<QPushButton *>("BitBtn1"), Qt::LeftButton);
+    });
+    QTest::keyClick(grid, Qt::Key_Insert);
+    QCOMPARE(f.board().curLog().rowCount(), 1);
 
     m_server->start();
     QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("подключено")), 60'000);
     QTRY_VERIFY_WITH_TIMEOUT(label->toolTip().contains(QStringLiteral("Еще не отправлено записей: 0")), 20'000);
     QCOMPARE(label->text(), QStringLiteral("Центр: ✓"));
+    // The desk's name is its login role, known once connected.
+    QVERIFY(label->toolTip().contains(QStringLiteral("«front»")));
     PgConnection c(info);
     QCOMPARE(ledgerRows(c, QStringLiteral("front")), shippable(readFile(dir + QStringLiteral("Bilmeko.log"))));
     QCOMPARE(ledgerRows(c, QStringLiteral("front")).size(), 31);
+    // The session begun meanwhile reached the owner's board.
+    QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT count(*) FROM bilmeko.running WHERE desk = 'front'").number(0, 0), 1, 10'000);
 }
 
 QTEST_MAIN(TestLedgerIndicator)

@@ -4,10 +4,13 @@
 // holding the journal's records, each once.
 
 #include "ledger/core/ledgershipper.h"
+#include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +34,9 @@ private slots:
     void refused_data();
     void refused();
     void deskKilledWhileShipping();
+    void serverStalls_data();
+    void serverStalls();
+    void liveStateReachesTheBoard();
 
 private:
     std::unique_ptr<PgServer> m_server;
@@ -52,8 +58,9 @@ void TestLedgerShipper::serverDownAtStartThenUp()
     QByteArray journal = deskJournal(40, at(2026, 6, 1, 9), 0, 3) + deskJournal(500, at(2026, 6, 2, 9), 1, 4);
     writeFile(path, journal);
 
+    const QString login = deskLogin(info, QStringLiteral("desk"));
     m_server->stop();
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({login, QString()}, path);
     shipper.start();
     QTRY_VERIFY_WITH_TIMEOUT(!shipper.state().reason.isEmpty() && shipper.state().retryInSeconds > 0, 20'000);
     QVERIFY(!shipper.state().connected);
@@ -86,7 +93,7 @@ void TestLedgerShipper::serverStoppedWhileShipping()
     writeFile(path, journal);
     const qint64 total = journal.size() / RecordSize;
 
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({deskLogin(info, QStringLiteral("desk")), QStringLiteral("desk")}, path);
     shipper.start();
     // Cut off once some of the backlog is in and the rest is on its way.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().pending > 0 && shipper.state().pending < total, 60'000);
@@ -104,8 +111,11 @@ void TestLedgerShipper::refused_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("unknown host") << "host" << "неизвестный сервер";
     QTest::newRow("wrong password") << "password" << "не принял пароль";
+    QTest::newRow("wrong password, server speaking Russian") << "russian" << "не принял пароль";
     QTest::newRow("newer schema") << "newer" << "новее";
     QTest::newRow("no schema") << "none" << "bilmeko-ledger init";
+    QTest::newRow("Desk= names another desk") << "otherdesk" << "в настройках стойка «front», а вход в базу под ролью «back»";
+    QTest::newRow("password in a broken string") << "secret" << "строка соединения не читается";
 }
 
 void TestLedgerShipper::refused()
@@ -115,11 +125,25 @@ void TestLedgerShipper::refused()
     QString info;
     if (setup == QLatin1String("host")) {
         info = QStringLiteral("host=nonexistent.invalid dbname=x connect_timeout=5");
-    } else if (setup == QLatin1String("password")) {
+    } else if (setup == QLatin1String("password") || setup == QLatin1String("russian")) {
+        if (setup == QLatin1String("russian")) {
+            // The server's own messages in Russian: told apart by SQLSTATE all the same.
+            PgConnection admin(m_server->conninfo());
+            try {
+                admin.exec("ALTER SYSTEM SET lc_messages = 'ru_RU.UTF-8'");
+            } catch (const LedgerError &) {
+                QSKIP("the ru_RU.UTF-8 locale is not installed on this machine (locale-gen ru_RU.UTF-8 adds it)");
+            }
+            admin.exec("SELECT pg_reload_conf()");
+        }
         PgConnection admin(m_server->conninfo());
         admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_pw')"
                    " THEN CREATE ROLE bilmeko_pw LOGIN PASSWORD 'right'; END IF; END $$");
         info = m_server->conninfo(PgServer::PasswordRole) + QStringLiteral(" password=wrong");
+    } else if (setup == QLatin1String("secret")) {
+        info = QStringLiteral("host=x password=SECRET2 tail2SECRET");
+    } else if (setup == QLatin1String("otherdesk")) {
+        info = deskLogin(freshLedger(*m_server, QStringLiteral("refused")), QStringLiteral("back"));
     } else {
         info = freshLedger(*m_server, QStringLiteral("refused"), setup == QLatin1String("newer"));
         if (setup == QLatin1String("newer"))
@@ -128,14 +152,22 @@ void TestLedgerShipper::refused()
     const QString path = m_tmp.filePath(QStringLiteral("refused.log"));
     writeFile(path, deskJournal(5, at(2026, 8, 1, 9), 1));
 
-    LedgerShipper shipper({info, QStringLiteral("desk")}, path);
+    LedgerShipper shipper({info, setup == QLatin1String("otherdesk") ? QStringLiteral("front") : QString()}, path);
     shipper.start();
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds > 0, 30'000);
+    QVERIFY(!shipper.state().reason.contains(QLatin1String("SECRET")));
     QVERIFY(!shipper.state().connected);
     QVERIFY2(shipper.state().reason.contains(reason), qPrintable(shipper.state().reason));
     QVERIFY(LedgerShipper::describe(shipper.state(), shipper.settings()).contains(reason));
+    if (setup == QLatin1String("otherdesk"))
+        QCOMPARE(PgConnection(m_server->conninfo()).exec("SELECT count(*) FROM pg_database WHERE datname = 'refused'").number(0, 0), 1);
     // It keeps trying, with a longer pause each time.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds >= 2, 30'000);
+    if (setup == QLatin1String("russian")) {
+        PgConnection admin(m_server->conninfo());
+        admin.exec("ALTER SYSTEM RESET lc_messages");
+        admin.exec("SELECT pg_reload_conf()");
+    }
 }
 
 void TestLedgerShipper::deskKilledWhileShipping()
@@ -150,7 +182,8 @@ void TestLedgerShipper::deskKilledWhileShipping()
                                + deskJournal(8 * ledger::BatchRecords, at(2025, 2, 1, 9), 1, 12);
     writeFile(journalPath, journal);
     writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
-              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=").append(info.toUtf8())
+              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
+                  .append(deskLogin(info, QStringLiteral("killed-desk")).toUtf8())
                   + "\r\nDesk=killed-desk\r\n");
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -182,6 +215,168 @@ void TestLedgerShipper::deskKilledWhileShipping()
         QVERIFY(desk.waitForFinished());
     }
     QCOMPARE(ledgerRows(c, QStringLiteral("killed-desk")), shippable(journal));
+}
+
+void TestLedgerShipper::serverStalls_data()
+{
+    // What happens: the shipper destroyed in the middle of a batch, or the
+    // server stalling (its backend stopped: no reset, no answer, a black
+    // hole) in a batch or while idle.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("stall");
+    QTest::newRow("destroyed mid-batch") << "destroy" << false;
+    QTest::newRow("destroyed mid-batch, server stalled") << "destroy" << true;
+    QTest::newRow("stalled mid-batch: abandoned, retried") << "batch" << true;
+    QTest::newRow("stalled while idle: not shown as connected") << "idle" << true;
+}
+
+void TestLedgerShipper::serverStalls()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, stall);
+    const QString info = freshLedger(*m_server, QStringLiteral("stalls"));
+    const QString path = m_tmp.filePath(QStringLiteral("stalls.log"));
+    const QByteArray journal = deskJournal(when == QLatin1String("idle") ? 50 : 5 * ledger::BatchRecords, at(2026, 7, 1, 9), 1, 21);
+    writeFile(path, journal);
+    PgConnection admin(info);
+    const auto deskBackend = [&](const char *state) {
+        const PgResult r = admin.exec("SELECT pid FROM pg_stat_activity WHERE usename = 'desk' AND state = $1", {QLatin1String(state)});
+        return r.rows() ? int(r.number(0, 0)) : 0;
+    };
+    const auto held = [&] { return admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0); };
+
+    auto shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, path);
+    // A batch's deadline short enough to see a stall soon, long enough for a
+    // batch of the trigger-derived rows on a loaded machine.
+    shipper->setTiming({5'000, 1'000, 300, 180'000});
+    shipper->start();
+    // The backend, once seen (QTRY looks again after its wait, and a
+    // batch may have ended by then).
+    int pid = 0;
+    const auto found = [&](const char *state) { return pid != 0 || (pid = deskBackend(state)) != 0; };
+    if (when == QLatin1String("idle")) {
+        QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 30'000);
+        QTRY_VERIFY_WITH_TIMEOUT(found("idle"), 10'000);
+    } else {
+        // A COPY (or the INSERT after it) of a batch under way.
+        QTRY_VERIFY_WITH_TIMEOUT(found("active"), 60'000);
+        QTRY_VERIFY(shipper->state().connected); // the shipper's word of it may still be on its way
+    }
+    if (stall)
+        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    const auto resume = qScopeGuard([&] {
+        if (stall)
+            ::kill(pid_t(pid), SIGCONT);
+    });
+    if (when == QLatin1String("destroy")) {
+        QElapsedTimer took;
+        took.start();
+        shipper.reset();
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    } else {
+        // The deadline passes: the connection is dropped and said so.
+        QTRY_VERIFY_WITH_TIMEOUT(!shipper->state().connected, 10'000);
+        QVERIFY2(shipper->state().reason.contains(QStringLiteral("не ответил вовремя")), qPrintable(shipper->state().reason));
+    }
+    if (stall)
+        ::kill(pid_t(pid), SIGCONT);
+    // Whatever was cut off left nothing of its batch; shipping again
+    // (the same shipper retrying, or a new one) completes the journal.
+    if (when != QLatin1String("idle"))
+        QTRY_COMPARE_WITH_TIMEOUT(held() % ledger::BatchRecords, 0, 20'000);
+    if (!shipper) {
+        shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, path);
+        shipper->start();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 120'000);
+    QCOMPARE(ledgerRows(admin, QStringLiteral("desk")), shippable(journal));
+}
+
+void TestLedgerShipper::liveStateReachesTheBoard()
+{
+    // A desk's running sessions replace its rows at every change, the
+    // board hears of each change, and reads the desk's row and today's
+    // figures from the summary; a quiet desk lets its connection go and
+    // is still seen at every beat.
+    const QString info = freshLedger(*m_server, QStringLiteral("live"));
+    const QString path = m_tmp.filePath(QStringLiteral("live.log"));
+    const QDate day(2026, 9, 1);
+    writeFile(path, deskJournal(3, dateValue(day) + 9.0 / 24, 1, 31));
+    PgConnection admin(info);
+    admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'boss')"
+               " THEN CREATE ROLE boss LOGIN IN ROLE bilmeko_owner; END IF; END $$");
+    const QString owner = withUser(info, QStringLiteral("boss"));
+    PgConnection board(owner);
+    board.listen(LiveChannel);
+    const auto heard = [&board] {
+        QStringList desks;
+        for (const PgNotification &n : board.notifications(5000))
+            desks << n.payload;
+        return desks;
+    };
+
+    LedgerShipper shipper({deskLogin(info, QStringLiteral("salon-1")), {}}, path);
+    shipper.setTiming({60'000, 10'000, 300, 1'500});
+    shipper.start();
+    const QDateTime start(day, QTime(10, 0));
+    LiveSession a{(std::uint64_t(1) << 63) + 5, QStringLiteral("Иванова"), QStringLiteral("Солярий"), 2.5, start,
+                  start.addSecs(1800 + 120), false, 25, 600'000, 120'000, {}};
+    LiveSession b{7, QStringLiteral("Петров \"П\""), QStringLiteral("Массаж"), 10, start.addSecs(600), {}, true, 100,
+                  900'000, 0, start.addSecs(1500)};
+    // Changes piled up: only the last is sent.
+    shipper.publishLive({});
+    shipper.publishLive({a});
+    shipper.publishLive({a, b});
+    QTRY_COMPARE_WITH_TIMEOUT(readLive(board, day).running.size(), 2, 20'000);
+    QTRY_VERIFY_WITH_TIMEOUT(heard().contains(QStringLiteral("salon-1")), 5'000);
+    LiveReading seen = readLive(board, day);
+    std::sort(seen.running.begin(), seen.running.end(),
+              [](const RunningLive &x, const RunningLive &y) { return x.start < y.start; });
+    QCOMPARE(quint64(seen.running[0].sessionId), a.id);
+    QCOMPARE(seen.running[0].start.date(), start.date());
+    QCOMPARE(seen.running[0].start.time(), start.time());
+    // Booked: the end less the pauses that are over; run: the desk's
+    // time, run on by the server since (the paused one stands).
+    QCOMPARE(seen.running[0].bookedMs, 1'800'000);
+    QVERIFY2(seen.running[0].ranMs >= 600'000 && seen.running[0].ranMs < 660'000,
+             qPrintable(QString::number(seen.running[0].ranMs)));
+    QCOMPARE(seen.running[1].client, b.client);
+    QVERIFY(seen.running[1].paused);
+    QCOMPARE(seen.running[1].ranMs, 900'000);
+    QCOMPARE(seen.running[1].bookedMs, 900'000); // open-ended: booked as far as it ran
+
+    // A Stop: one session left, and it shows in the desk's row.
+    shipper.publishLive({b});
+    QTRY_COMPARE_WITH_TIMEOUT(readLive(board, day).running.size(), 1, 10'000);
+    const QList<DeskLive> desks = readLive(board, day).desks;
+    QCOMPARE(desks.size(), 1);
+    QCOMPARE(desks[0].desk, QStringLiteral("salon-1"));
+    QCOMPARE(desks[0].todaySessions, 3);
+    QCOMPARE(desks[0].waiting(), 0);
+    const QString newest =
+        admin.exec("SELECT to_char(max(written), 'YYYY-MM-DD\"T\"HH24:MI:SS') FROM bilmeko.records").text(0, 0);
+    QCOMPARE(desks[0].lastRecord, QDateTime::fromString(newest, Qt::ISODate));
+    QVERIFY(desks[0].seenAgoMs >= 0 && desks[0].seenAgoMs < 60'000);
+    QCOMPARE(desks[0].todayTakings, admin.exec("SELECT sum(amount)::float8 FROM bilmeko.records").real(0, 0));
+    const QList<DeskPeriod> periods = readDeskPeriods(board, day, day);
+    QCOMPARE(periods.size(), 1);
+    QCOMPARE(periods[0].sessions, 3);
+    QCOMPARE(periods[0].previousSessions, 0);
+
+    // Quiet now: after the idle time the connection is let go, and each
+    // beat connects again just long enough to say the desk is there.
+    const auto connected = [&] {
+        return admin.exec("SELECT count(*) FROM pg_stat_activity WHERE usename = 'salon-1'").number(0, 0) > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!connected(), 10'000);
+    int away = 0;
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(100);
+        away += connected() ? 0 : 1;
+        QVERIFY2(readLive(board, day).desks[0].seenAgoMs < 1'500, qPrintable(QString::number(i)));
+    }
+    QVERIFY2(away >= 10, qPrintable(QString::number(away)));
+    QVERIFY(shipper.state().connected);
 }
 
 QTEST_GUILESS_MAIN(TestLedgerShipper)

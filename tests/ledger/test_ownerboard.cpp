@@ -297,8 +297,8 @@ void TestOwnerBoard::summaryFigures()
     QFETCH(QString, average);
     QFETCH(QString, share);
     QFETCH(QString, change);
-    DeskPeriod a{QStringLiteral("a"), sessions, 60, takings, 0, 2, previous};
-    DeskPeriod b{QStringLiteral("b"), 3, 90, 750, 1, 3, 750};
+    DeskPeriod a{QStringLiteral("a"), sessions, 60, takings, 0, 2, previous, 0, 0, 0};
+    DeskPeriod b{QStringLiteral("b"), 3, 90, 750, 1, 3, 750, 0, 0, 0};
     const DeskSummary s(QDate(2026, 12, 1), QDate(2026, 12, 31), {b, a});
     QCOMPARE(s.rows()[0].figures.desk, QStringLiteral("a"));
     const QStringList cells = s.line(s.rows()[0]).split(QLatin1Char('\t'));
@@ -314,23 +314,24 @@ void TestOwnerBoard::summaryTextAndCsv()
     QCOMPARE(DeskSummary::previousFrom(QDate(2026, 3, 1), QDate(2026, 3, 31)), QDate(2026, 1, 29));
     QCOMPARE(DeskSummary::previousFrom(QDate(2026, 12, 7), QDate(2026, 12, 7)), QDate(2026, 12, 6));
     const DeskSummary s(QDate(2026, 12, 1), QDate(2026, 12, 31),
-                        {{QStringLiteral("Зал; 2"), 2, 90.5, 1000, 1, 1, 800},
-                         {QStringLiteral("desk1"), 3, 120, 3000, 0, 0, 0}});
+                        {{QStringLiteral("Зал; 2"), 2, 90.5, 1000, 1, 1, 800, 600, 0, 0},
+                         {QStringLiteral("desk1"), 3, 120, 3000, 0, 0, 0, 1000, 1500, 0.5}});
     StringOutput text;
     QVERIFY(s.write(text, false));
     QCOMPARE(QString::fromUtf8(text.bytes),
-             QStringLiteral("Стойка\tСеансов\tМинут\tВыручка\tСредний чек\tДоля\tК прошлому периоду\n"
-                            "desk1\t3\t120\t3000,00\t1000,00\t75,0 %\t—\n"
-                            "Зал; 2\t2\t90,5\t1000,00\t500,00\t25,0 %\t+25,0 %\n"
-                            "Итого\t5\t210,5\t4000,00\t800,00\t100,0 %\t+400,0 %\n"));
+             QStringLiteral("Стойка\tСеансов\tМинут\tВыручка\tСредний чек\tДоля\tК прошлому периоду"
+                            "\tНаличные\tКарта\tПеревод\n"
+                            "desk1\t3\t120\t3000,00\t1000,00\t75,0 %\t—\t1000,00\t1500,00\t0,50\n"
+                            "Зал; 2\t2\t90,5\t1000,00\t500,00\t25,0 %\t+25,0 %\t600,00\t0,00\t0,00\n"
+                            "Итого\t5\t210,5\t4000,00\t800,00\t100,0 %\t+400,0 %\t1600,00\t1500,00\t0,50\n"));
     StringOutput csv;
     QVERIFY(s.write(csv, true));
     QVERIFY(csv.bytes.startsWith("\xEF\xBB\xBF"));
     QCOMPARE(QString::fromUtf8(csv.bytes.mid(3)),
              QStringLiteral("Стойка;Сеансов;Минут;Выручка;Средний чек;Доля, %;К прошлому периоду, %;"
-                            "Выручка в прошлом периоде\r\n"
-                            "desk1;3;120;3000,00;1000,00;75,0;;0,00\r\n"
-                            "\"Зал; 2\";2;90,5;1000,00;500,00;25,0;25,0;800,00\r\n"));
+                            "Выручка в прошлом периоде;Наличные;Карта;Перевод\r\n"
+                            "desk1;3;120;3000,00;1000,00;75,0;;0,00;1000,00;1500,00;0,50\r\n"
+                            "\"Зал; 2\";2;90,5;1000,00;500,00;25,0;25,0;800,00;600,00;0,00;0,00\r\n"));
     QCOMPARE(s.title(), QStringLiteral("Сводка по стойкам: 01.12.2026 – 31.12.2026"));
 }
 

@@ -3,11 +3,13 @@
 // Stop moves the session out and today's takings up, a desk that stops
 // updating turns red with one alert; the period's summary, its CSV and PDF
 // and bilmeko-report --by-desk agree; a double click on a desk gives the
-// report its own journal gives. The desks' live rows are written here as a
-// desk writes them: its role's tables, then NOTIFY.
+// report its own journal gives. The schema is bilmeko-ledger init's; a
+// desk's live state comes from the desk's own shipper under its role.
 
+#include "app/core/sessionstate.h"
 #include "common/core/formats.h"
 #include "journal/ui/form5.h"
+#include "ledger/core/ledgershipper.h"
 #include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
 #include "owner/ui/ownermodels.h"
@@ -23,8 +25,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
+
 #ifndef BILMEKO_REPORT_EXE
 #error "BILMEKO_REPORT_EXE must name the report command"
+#endif
+#ifndef BILMEKO_EXE
+#error "BILMEKO_EXE must name the desk program"
 #endif
 
 using namespace bilmeko;
@@ -32,47 +39,30 @@ using namespace bilmeko::test;
 
 namespace {
 
-// The desks' live tables as the ledger's schema defines them, where the
-// schema in use does not have them yet.
-void liveTables(PgConnection &c)
-{
-    c.exec("CREATE TABLE IF NOT EXISTS bilmeko.desks (desk text PRIMARY KEY, version text,"
-           " last_seen timestamptz, records_written bigint, records_shipped bigint, running_count int,"
-           " running_amount numeric, last_record timestamp)");
-    c.exec("CREATE TABLE IF NOT EXISTS bilmeko.running (desk text, session_id bigint, client text, service text,"
-           " price_per_min numeric, start_at timestamptz, booked_end timestamptz, paused boolean, paused_ms bigint,"
-           " pause_since timestamptz, amount_due numeric, updated timestamptz DEFAULT now(),"
-           " PRIMARY KEY (desk, session_id))");
-    c.exec("CREATE TABLE IF NOT EXISTS bilmeko.day_summary (desk text, day date, sessions bigint, minutes numeric,"
-           " takings numeric, reversals bigint, reversal_amount numeric, takings_cash numeric,"
-           " takings_card numeric, takings_transfer numeric, PRIMARY KEY (desk, day))");
-    c.exec("GRANT SELECT ON bilmeko.desks, bilmeko.running, bilmeko.day_summary TO bilmeko_owner");
-    c.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'owner1')"
-           " THEN CREATE ROLE owner1 LOGIN IN ROLE bilmeko_owner; END IF; END $$");
-}
-
+// A desk that said it is there (its row of bilmeko.desks; the server
+// stamps the time).
 void seen(PgConnection &c, const QString &desk)
 {
-    c.exec("INSERT INTO bilmeko.desks (desk, version, last_seen, records_written, records_shipped, running_count,"
-           " running_amount) VALUES ($1, '1.0.0', now(), 0, 0, 0, 0)"
-           " ON CONFLICT (desk) DO UPDATE SET last_seen = now()",
+    c.exec("INSERT INTO bilmeko.desks (desk, program_version, records_written, records_shipped)"
+           " VALUES ($1, '1.0.0', 0, 0) ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version",
            {desk});
 }
 
-void takings(PgConnection &c, const QString &desk, const QDate &day, int sessions, double amount, int reversals = 0)
+// `sessions` records of the desk on `day`, of 30 minutes each, together
+// `amount`, shipped as the desk ships them; the summary is the server's.
+void takings(PgConnection &c, const QString &desk, const QDate &day, int sessions, double amount, int payment = 0)
 {
-    c.exec("INSERT INTO bilmeko.day_summary (desk, day, sessions, minutes, takings, reversals)"
-           " VALUES ($1, $2::date, $3::bigint, $3::bigint * 30, $4::numeric, $5::bigint)"
-           " ON CONFLICT (desk, day) DO UPDATE SET sessions = day_summary.sessions + EXCLUDED.sessions,"
-           " minutes = day_summary.minutes + EXCLUDED.minutes, takings = day_summary.takings + EXCLUDED.takings,"
-           " reversals = day_summary.reversals + EXCLUDED.reversals",
-           {desk, day.toString(Qt::ISODate), QString::number(sessions), QString::number(amount, 'f', 2),
-            QString::number(reversals)});
-}
-
-void notify(PgConnection &c, const QString &desk)
-{
-    c.exec("SELECT pg_notify('bilmeko_live', $1)", {desk});
+    static std::uint64_t nextId = 1000;
+    static QTemporaryDir dir;
+    QByteArray journal;
+    for (int i = 0; i < sessions; ++i) {
+        LogRecord r = sampleRecord(dateTimeValue(day, QTime(10, 0).addSecs(60 * i)), amount / sessions, 30.0 / 1440);
+        r.sessionId = nextId++;
+        journal += storedRecord(r, payment);
+    }
+    const QString path = dir.filePath(QStringLiteral("takings.log"));
+    writeFile(path, journal);
+    QCOMPARE(shipBatch(c, desk, path, 0).inserted, sessions);
 }
 
 QString cell(QAbstractItemModel *m, int row, int col)
@@ -99,6 +89,7 @@ private slots:
     void liveBoardFollowsTheDesks();
     void periodSummaryExportsAndCommand();
     void deskReportIsItsJournals();
+    void deskProgramReachesTheBoard();
 
 private:
     std::unique_ptr<TOwnerBoard> board(int offlineMs = 10 * 60'000);
@@ -115,7 +106,8 @@ void TestOwnerWindow::initTestCase()
         QSKIP(qPrintable(m_server->missing()));
     m_info = freshLedger(*m_server, QStringLiteral("board"));
     PgConnection c(m_info);
-    liveTables(c);
+    c.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'owner1')"
+           " THEN CREATE ROLE owner1 LOGIN IN ROLE bilmeko_owner; END IF; END $$");
 }
 
 std::unique_ptr<TOwnerBoard> TestOwnerWindow::board(int offlineMs)
@@ -130,29 +122,45 @@ std::unique_ptr<TOwnerBoard> TestOwnerWindow::board(int offlineMs)
 
 void TestOwnerWindow::liveBoardFollowsTheDesks()
 {
-    PgConnection desk(m_info);
+    // desk1 is a desk's own shipper under its login role, beating every
+    // second; desk2 said once that it is there and then nothing.
+    PgConnection admin(m_info);
+    seen(admin, QStringLiteral("desk2"));
     const QDate today = QDate::currentDate();
-    seen(desk, QStringLiteral("desk1"));
-    seen(desk, QStringLiteral("desk2"));
-    takings(desk, QStringLiteral("desk1"), today, 2, 500);
+    const QString journalPath = m_tmp.filePath(QStringLiteral("desk1.log"));
+    QByteArray journal;
+    for (int i = 0; i < 2; ++i) {
+        LogRecord r = sampleRecord(dateTimeValue(today, QTime(9, i)), 250, 20.0 / 1440);
+        r.sessionId = 500 + std::uint64_t(i);
+        journal += storedRecord(r);
+    }
+    writeFile(journalPath, journal);
+    LedgerShipper desk1({deskLogin(m_info, QStringLiteral("desk1")), {}}, journalPath);
+    desk1.setTiming({60'000, 10'000, 1'000, 180'000});
+    desk1.start();
 
-    // desk2 stops updating; a short time-out turns it red.
+    // A short time-out turns desk2 red.
     const auto b = board(4000);
     QAbstractItemModel *desks = b->DeskGrid->model();
     QAbstractItemModel *sessions = b->SessionGrid->model();
     QTRY_COMPARE_WITH_TIMEOUT(desks->rowCount(), 3, 10'000); // two desks and the totals
     QTRY_COMPARE(b->FeedState->text(), QStringLiteral("Общая книга: на связи"));
     const int row1 = rowOf(desks, QStringLiteral("desk1"));
+    QTRY_COMPARE_WITH_TIMEOUT(cell(desks, row1, DeskModel::Takings), Formats::current().currency(500), 5000);
     QCOMPARE(cell(desks, row1, DeskModel::Link), QStringLiteral("на связи"));
-    QCOMPARE(cell(desks, row1, DeskModel::Takings), Formats::current().currency(500));
     QCOMPARE(cell(desks, 2, DeskModel::Desk), QStringLiteral("Итого"));
 
     // A New at desk1: within two seconds, without a poll.
-    desk.exec("INSERT INTO bilmeko.running (desk, session_id, client, service, price_per_min, start_at, booked_end,"
-              " paused, paused_ms, amount_due) VALUES ('desk1', -5, 'Иванова', 'Стрижка', 12.5,"
-              " now() - interval '10 minutes 30 seconds', now() + interval '49 minutes 30 seconds', false, 0, 125)");
-    seen(desk, QStringLiteral("desk1"));
-    notify(desk, QStringLiteral("desk1"));
+    LiveSession s;
+    s.id = (std::uint64_t(1) << 63) + 5;
+    s.client = QStringLiteral("Иванова");
+    s.service = QStringLiteral("Стрижка");
+    s.pricePerMin = 12.5;
+    s.start = QDateTime::currentDateTime().addSecs(-630);
+    s.bookedEnd = s.start.addSecs(3600);
+    s.amountDue = 125;
+    s.ranMs = 630'000;
+    desk1.publishLive({s});
     QTRY_COMPARE_WITH_TIMEOUT(sessions->rowCount(), 1, 2000);
     QCOMPARE(cell(sessions, 0, SessionModel::Desk), QStringLiteral("desk1"));
     QCOMPARE(cell(sessions, 0, SessionModel::Client), QStringLiteral("Иванова"));
@@ -161,23 +169,23 @@ void TestOwnerWindow::liveBoardFollowsTheDesks()
     QCOMPARE(cell(desks, row1, DeskModel::Running), QStringLiteral("1"));
 
     // Its Stop: the session leaves, today's takings go up by its amount.
-    desk.exec("BEGIN");
-    desk.exec("DELETE FROM bilmeko.running WHERE desk = 'desk1'");
-    takings(desk, QStringLiteral("desk1"), today, 1, 125);
-    seen(desk, QStringLiteral("desk1"));
-    desk.exec("COMMIT");
-    notify(desk, QStringLiteral("desk1"));
+    LogRecord stop = sampleRecord(dateTimeValue(today, QTime(9, 30)), 125, 10.0 / 1440);
+    stop.sessionId = s.id;
+    appendFile(journalPath, storedRecord(stop));
+    desk1.journalGrew();
+    desk1.publishLive({});
     QTRY_COMPARE_WITH_TIMEOUT(sessions->rowCount(), 0, 2000);
     QTRY_COMPARE_WITH_TIMEOUT(cell(desks, row1, DeskModel::Takings), Formats::current().currency(625), 2000);
     QCOMPARE(cell(desks, row1, DeskModel::Sessions), QStringLiteral("3"));
 
-    // desk2 is red after the time-out, said once and marked on its row.
+    // desk2 is red after the time-out, said once and marked on its row;
+    // desk1, beating, stays on.
     const int row2 = rowOf(desks, QStringLiteral("desk2"));
     QTRY_VERIFY_WITH_TIMEOUT(cell(desks, row2, DeskModel::Link).startsWith(QStringLiteral("нет связи с")), 8000);
     QCOMPARE(cell(desks, row2, DeskModel::Desk), QStringLiteral("! desk2"));
     QVERIFY(desks->data(desks->index(row2, 0), Qt::ToolTipRole).toString().startsWith(QStringLiteral("нет связи с")));
-    // (desk1 may follow it by now: the last alert is either's.)
-    QVERIFY2(b->LastAlert->text().contains(QStringLiteral("»: нет связи с")), qPrintable(b->LastAlert->text()));
+    QVERIFY2(b->LastAlert->text().contains(QStringLiteral("«desk2»: нет связи с")), qPrintable(b->LastAlert->text()));
+    QCOMPARE(cell(desks, row1, DeskModel::Link), QStringLiteral("на связи"));
 }
 
 void TestOwnerWindow::periodSummaryExportsAndCommand()
@@ -186,8 +194,8 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
     const QDate from(2026, 3, 1), to(2026, 3, 31);
     seen(desk, QStringLiteral("desk1"));
     seen(desk, QStringLiteral("desk2"));
-    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 2), 3, 300);
-    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 31), 1, 100);
+    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 2), 3, 300, 1);  // cash
+    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 31), 1, 100, 2); // card
     takings(desk, QStringLiteral("desk2"), QDate(2026, 3, 15), 4, 1200);
     takings(desk, QStringLiteral("desk1"), QDate(2026, 2, 1), 2, 320); // the 31 days before
     takings(desk, QStringLiteral("desk2"), QDate(2026, 1, 28), 9, 9999); // one day too early
@@ -210,9 +218,9 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
             cells << grid->item(r, c)->text();
         return cells.join(QLatin1Char('\t'));
     };
-    QCOMPARE(rowText(0), QStringLiteral("desk1\t4\t120\t400,00\t100,00\t25,0 %\t+25,0 %"));
-    QCOMPARE(rowText(1), QStringLiteral("desk2\t4\t120\t1200,00\t300,00\t75,0 %\t—"));
-    QCOMPARE(rowText(2), QStringLiteral("Итого\t8\t240\t1600,00\t200,00\t100,0 %\t+400,0 %"));
+    QCOMPARE(rowText(0), QStringLiteral("desk1\t4\t120\t400,00\t100,00\t25,0 %\t+25,0 %\t300,00\t100,00\t0,00"));
+    QCOMPARE(rowText(1), QStringLiteral("desk2\t4\t120\t1200,00\t300,00\t75,0 %\t—\t0,00\t0,00\t0,00"));
+    QCOMPARE(rowText(2), QStringLiteral("Итого\t8\t240\t1600,00\t200,00\t100,0 %\t+400,0 %\t300,00\t100,00\t0,00"));
 
     // The same summary for scripts.
     QProcess cmd;
@@ -232,7 +240,7 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
     }
     const QByteArray csvBytes = readFile(csv);
     QVERIFY(csvBytes.startsWith("\xEF\xBB\xBF"));
-    QVERIFY2(csvBytes.contains("\r\ndesk1;4;120;400,00;100,00;25,0;25,0;320,00\r\n"), csvBytes.constData());
+    QVERIFY2(csvBytes.contains("\r\ndesk1;4;120;400,00;100,00;25,0;25,0;320,00;300,00;100,00;0,00\r\n"), csvBytes.constData());
     QVERIFY(readFile(pdf).startsWith("%PDF"));
 }
 
@@ -266,6 +274,75 @@ void TestOwnerWindow::deskReportIsItsJournals()
     QCOMPARE(b->reportWindow()->LabelSum->text(), own.sumText());
     QCOMPARE(b->reportWindow()->LabelTime->text(), own.timeText());
     QVERIFY(b->reportWindow()->windowTitle().contains(QStringLiteral("«desk3»")));
+}
+
+void TestOwnerWindow::deskProgramReachesTheBoard()
+{
+    // The desk program itself, in a data folder of its own under its
+    // login role: the session it finds running at its start and today's
+    // takings reach the board; killed with kill -9, it turns red after the
+    // time-out, with one alert; started again with nothing running, it
+    // clears its sessions from the board.
+    QTemporaryDir data(m_tmp.filePath(QStringLiteral("desk-XXXXXX")));
+    QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
+    LogRecord done = sampleRecord(dateTimeValue(QDate::currentDate(), QTime(8, 0)), 80, 32.0 / 1440);
+    done.sessionId = 4000;
+    writeFile(data.filePath(QStringLiteral("Bilmeko.log")), storedRecord(done, 1));
+    SavedSession running;
+    running.id = (std::uint64_t(1) << 63) + 4001;
+    running.startUtcMs = QDateTime::currentMSecsSinceEpoch() - 5 * 60'000;
+    running.bookedMs = 60 * 60'000;
+    running.price = 2.5;
+    running.client = QStringLiteral("Сидорова");
+    running.service = QStringLiteral("Солярий");
+    SessionStateFile(data.filePath(QStringLiteral("Bilmeko.sessions"))).save({{}, -1, {running}});
+    writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
+              QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
+                  .append(deskLogin(m_info, QStringLiteral("desk4")).toUtf8())
+                  + "\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QProcess desk;
+    desk.setProcessEnvironment(env);
+    desk.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path()});
+    QVERIFY(desk.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        if (desk.state() != QProcess::NotRunning) {
+            ::kill(pid_t(desk.processId()), SIGKILL);
+            desk.waitForFinished();
+        }
+    });
+
+    const auto b = board(5000);
+    QAbstractItemModel *desks = b->DeskGrid->model();
+    QAbstractItemModel *sessions = b->SessionGrid->model();
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(sessions, QStringLiteral("desk4")) >= 0, 20'000);
+    const int session = rowOf(sessions, QStringLiteral("desk4"));
+    QCOMPARE(cell(sessions, session, SessionModel::Client), QStringLiteral("Сидорова"));
+    QVERIFY2(cell(sessions, session, SessionModel::Left).startsWith(QStringLiteral("0:5")),
+             qPrintable(cell(sessions, session, SessionModel::Left)));
+    const int row = rowOf(desks, QStringLiteral("desk4"));
+    QTRY_COMPARE_WITH_TIMEOUT(cell(desks, row, DeskModel::Takings), Formats::current().currency(80), 5000);
+    QCOMPARE(cell(desks, row, DeskModel::Link), QStringLiteral("на связи"));
+
+    ::kill(pid_t(desk.processId()), SIGKILL);
+    QVERIFY(desk.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link)
+                                 .startsWith(QStringLiteral("нет связи с")),
+                             15'000);
+    QVERIFY2(b->LastAlert->text().contains(QStringLiteral("«desk4»: нет связи с")), qPrintable(b->LastAlert->text()));
+    // Its session stays on the board: it resumes with the desk.
+    QVERIFY(rowOf(sessions, QStringLiteral("desk4")) >= 0);
+
+    // Started again with nothing running (its sessions file gone), the
+    // desk clears what it left and is on again.
+    QVERIFY(QFile::remove(data.filePath(QStringLiteral("Bilmeko.sessions"))));
+    desk.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path()});
+    QVERIFY(desk.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(sessions, QStringLiteral("desk4")) < 0, 20'000);
+    QTRY_COMPARE_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link),
+                              QStringLiteral("на связи"), 5000);
 }
 
 QTEST_MAIN(TestOwnerWindow)

@@ -809,6 +809,8 @@ RestoreReport SessionBoard::restoreSessions()
         } catch (const Error &err) {
             report.problems << err.message();
         }
+    } else if (m_curLog->rowCount() > 0) {
+        emit sessionsChanged();
     }
     return report;
 }
@@ -822,6 +824,9 @@ void SessionBoard::forget(MemTable::RowId row)
 void SessionBoard::saveState()
 {
     using namespace curlog;
+    // Every change is saved: the listeners hear of it here, whatever the
+    // save's fate.
+    emit sessionsChanged();
     if (!m_stateFile.isSet())
         return;
     const QByteArray run = Clock::current().monotonicRun();

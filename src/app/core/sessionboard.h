@@ -233,6 +233,9 @@ signals:
     void recordAppended(const bilmeko::LogRecord &record);
     // A session ended at a Stop or when its time was up.
     void sessionFinished(const bilmeko::FinishedSession &finished);
+    // The running sessions changed: one began, ended, was extended, paused,
+    // resumed or taken back, or the saved ones were restored.
+    void sessionsChanged();
 
 private:
     // Journal record, row deleted, then the notice (when asked). The charge

@@ -56,6 +56,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
+#include <optional>
 
 namespace bilmeko {
 
@@ -693,8 +694,40 @@ void TForm1::startLedger()
         return;
     m_ledger = new LedgerShipper(settings, m_journalPath, this);
     connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
+    // The running sessions to the owner's board, at every change and at
+    // start (rows a desk left in the ledger that no longer run go even when
+    // nothing runs now). The worker sends only the latest.
+    const auto publish = [this] {
+        QList<LiveSession> now;
+        now.reserve(m_board->runningCount());
+        const MemTable &t = m_board->curLog();
+        const std::int64_t mono = Clock::current().monotonicMs();
+        const auto local = [](std::int64_t utcMs) { return QDateTime::fromMSecsSinceEpoch(utcMs); };
+        for (int row = 0; row < t.rowCount(); ++row) {
+            const Session *s = m_board->session(t.rowId(row));
+            if (!s)
+                continue;
+            LiveSession l;
+            l.id = s->id;
+            l.client = s->client;
+            l.service = s->service;
+            l.pricePerMin = s->price;
+            l.start = local(s->startUtcMs);
+            l.bookedEnd = local(s->startUtcMs + s->bookedMs + s->pausedMs);
+            l.paused = s->paused;
+            l.ranMs = s->runMs(mono);
+            l.amountDue = s->charge(l.ranMs, s->price).amount;
+            l.pausedMs = s->pausedMs;
+            if (s->paused)
+                l.pauseSince = local(s->pauseStartUtcMs);
+            now.append(l);
+        }
+        m_ledger->publishLive(now);
+    };
+    connect(m_board, &SessionBoard::sessionsChanged, m_ledger, publish);
     statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
     m_ledger->start();
+    publish();
 }
 
 void TForm1::restoreSessions()

@@ -29,9 +29,11 @@ const char Usage[] =
     "берется из ~/.pgpass, в строку его не пишут.\n"
     "\n"
     "  init    создает схему (таблицы, роли bilmeko_desk и bilmeko_owner) или\n"
-    "          переводит ее на версию программы; повторный запуск ничего не меняет.\n"
-    "  status  по каждой стойке: число записей, время последней записи и когда\n"
-    "          стойка последний раз отправляла записи.\n"
+    "          переводит ее на версию программы, сохраняя все записи; каждый раз\n"
+    "          заново выставляет права и правила доступа.\n"
+    "  status  по каждой стойке: число записей, время последней записи, когда\n"
+    "          стойка была на связи, сколько записей ждут отправки, подключена ли\n"
+    "          она сейчас, сколько сеансов идет.\n"
     "  import  отправляет записи журнала ЖУРНАЛ стойки СТОЙКА; то, что уже есть\n"
     "          в базе, повторно не добавляется.\n"
     "\n"
@@ -60,11 +62,14 @@ int runInit(const QString &conninfo)
     PgConnection c(conninfo);
     const InitOutcome o = initLedger(c);
     if (o.versionBefore == o.versionAfter)
-        say(QStringLiteral("Схема уже версии %1: ничего не изменено.").arg(o.versionAfter));
+        say(QStringLiteral("Схема уже версии %1; права и правила доступа проверены.").arg(o.versionAfter));
     else if (o.versionBefore == 0)
         say(QStringLiteral("Схема создана, версия %1.").arg(o.versionAfter));
     else
         say(QStringLiteral("Схема переведена с версии %1 на %2.").arg(o.versionBefore).arg(o.versionAfter));
+    if (o.keptAside > 0)
+        complain(QStringLiteral("записей, которые сервер не может прочитать, отложено в bilmeko.records_v1: %1")
+                     .arg(o.keptAside));
     return Ok;
 }
 
@@ -72,9 +77,16 @@ int runStatus(const QString &conninfo)
 {
     PgConnection c(conninfo);
     const QList<DeskStatus> desks = ledgerStatus(c);
-    say(QStringLiteral("Стойка\tЗаписей\tПоследняя запись\tПоследняя отправка"));
+    say(QStringLiteral("Стойка\tЗаписей\tПоследняя запись\tНа связи\tЖдут отправки\tПодключена\tСеансов идет\tВерсия"));
     for (const DeskStatus &d : desks)
-        say(QStringLiteral("%1\t%2\t%3\t%4").arg(d.desk).arg(d.records).arg(when(d.lastWritten), when(d.lastShipped)));
+        say(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8")
+                .arg(d.desk)
+                .arg(d.records)
+                .arg(when(d.lastWritten), when(d.lastSeen),
+                     d.pending < 0 ? QStringLiteral("-") : QString::number(d.pending),
+                     d.connected ? QStringLiteral("да") : QStringLiteral("нет"))
+                .arg(d.running)
+                .arg(d.version.isEmpty() ? QStringLiteral("-") : d.version));
     if (desks.isEmpty())
         say(QStringLiteral("В базе пока нет записей."));
     return Ok;
@@ -88,10 +100,10 @@ int runImport(const QString &conninfo, const QString &desk, const QString &journ
         return Refused;
     }
     PgConnection c(conninfo);
-    checkLedgerSchema(c);
+    const int schema = checkLedgerSchema(c);
     qint64 offset = 0, offered = 0, inserted = 0, damaged = 0;
     for (;;) {
-        const ShipOutcome o = shipBatch(c, desk, journal, offset);
+        const ShipOutcome o = shipBatch(c, desk, journal, offset, ledger::BatchRecords, schema);
         offset = o.nextOffset;
         offered += o.offered;
         inserted += o.inserted;

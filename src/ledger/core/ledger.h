@@ -2,13 +2,25 @@
 // The central ledger: every desk's journal records in one PostgreSQL
 // database, one row per record, exactly once.
 //
-// A row holds the record's fields as typed columns, the desk, the session
-// id, the record's offset in its journal and the 168 stored bytes. A record
-// is identified by (desk, session id), an old record without an id by
-// (desk, offset); rows go in through a COPY into a staging table and an
-// INSERT ... ON CONFLICT DO NOTHING, so shipping the same records again
-// adds nothing. The schema is versioned; a desk role may insert its own
-// desk's rows only (the desk is the role's name) and change none.
+// A desk gives (desk, offset in its journal, the 168 stored bytes); the
+// server derives everything else of the row from those bytes in a
+// trigger: the typed columns, the session id (an unsigned 64-bit id is
+// kept as the signed bigint of the same bits: ids above 2^63 read
+// negative), whether the record is a reversal and whether it counts (a
+// reversal counts only against an earlier Stop of the same session from
+// the same desk that no counted reversal took back), and the shipped time
+// (the server's now()). A record is keyed by (desk, md5 of its bytes):
+// only the same record collides, so a journal offered again, restored
+// from a backup or replaced adds each record once, wherever it lies.
+// Rows go in through a COPY (into a staging table and INSERT ... ON
+// CONFLICT DO NOTHING when one is already there or row security forbids
+// COPY). A per-(desk, day) summary is kept by a statement trigger in the
+// same transaction as the rows.
+//
+// Rights, checked and set again by every init: a desk's login role
+// (session_user, not a role it SET ROLEs to) adds its own records, reads
+// them, and keeps its own rows of bilmeko.desks and bilmeko.running; the
+// owner reads everything and writes nothing; nobody changes a record.
 
 #include "pgconnection.h"
 
@@ -21,7 +33,7 @@ namespace bilmeko {
 
 namespace ledger {
 // The schema this program creates and understands.
-constexpr int SchemaVersion = 1;
+constexpr int SchemaVersion = 2;
 // Records per COPY and transaction while catching up.
 constexpr int BatchRecords = 20'000;
 } // namespace ledger
@@ -30,21 +42,29 @@ struct InitOutcome
 {
     int versionBefore = 0; // 0: there was no schema
     int versionAfter = 0;
+    // Rows of version 1 the server cannot read (forged), kept aside in
+    // bilmeko.records_v1 rather than dropped.
+    qint64 keptAside = 0;
 };
-// Creates or migrates the schema and the roles bilmeko_desk and
-// bilmeko_owner. A second run changes nothing. Throws LedgerError(Schema)
-// for a schema newer than the program's.
-InitOutcome initLedger(PgConnection &c);
+// Creates or migrates the schema (every row kept) and the roles
+// bilmeko_desk and bilmeko_owner, then sets the grants, the policies and
+// the desk roles' idle_in_transaction_session_timeout (60 s) again.
+// Idempotent. upTo: the version to stop at (older versions are made only
+// to be stepped up from). Throws LedgerError(Schema) for a schema newer
+// than the program's.
+InitOutcome initLedger(PgConnection &c, int upTo = ledger::SchemaVersion);
 
-// Checks that the ledger's schema is one this program can ship to; throws
-// LedgerError(Schema) with the operator's message otherwise.
-void checkLedgerSchema(PgConnection &c);
+// The ledger's schema version, if it is one this program can ship to (1 or
+// 2); throws LedgerError(Schema) with the operator's message otherwise.
+int checkLedgerSchema(PgConnection &c);
 
 // Where shipping a desk's journal resumes: the offset after the last record
 // the ledger holds of the desk, if the journal still holds that record's
 // bytes there; otherwise 0 (a journal replaced or cut: everything is
 // offered again, and the keys keep it once).
-qint64 resumeOffset(PgConnection &c, const QString &desk, const QString &journalPath);
+// In version 2 the record is the one bilmeko.desks keeps for the desk.
+qint64 resumeOffset(PgConnection &c, const QString &desk, const QString &journalPath,
+                    int schema = ledger::SchemaVersion);
 
 struct ShipOutcome
 {
@@ -56,22 +76,32 @@ struct ShipOutcome
 };
 // Ships the records from `offset` (up to maxRecords) in one transaction.
 // Throws LedgerError; nothing of the batch is then in the ledger.
+// schema: the ledger's version (a version-1 ledger gets the typed columns
+// from the desk, as before).
 ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journalPath, qint64 offset,
-                      int maxRecords = ledger::BatchRecords);
+                      int maxRecords = ledger::BatchRecords, int schema = ledger::SchemaVersion);
 
-// The COPY line of one stored record (without the desk); empty when it is
-// not shipped (damaged). Exposed for the benchmark, which feeds psql the
-// same rows.
+// The COPY line of one stored record; empty when it is not shipped
+// (damaged). Exposed for the benchmark, which feeds psql the same rows.
+// recordCopyLine: (desk, journal_offset, raw) of version 2;
+// ledgerCopyLine: every typed column, for a version-1 ledger.
+QByteArray recordCopyLine(const QByteArray &deskField, const char *stored, qint64 offset);
 QByteArray ledgerCopyLine(const QByteArray &deskField, const char *stored, qint64 offset);
 // The desk name as a COPY text field.
 QByteArray copyField(const QString &text);
 
+// What bilmeko-ledger status shows of a desk, read from bilmeko.desks and
+// the day summary (never a scan of the records).
 struct DeskStatus
 {
     QString desk;
-    qint64 records = 0;
+    qint64 records = 0;    // in the ledger
     QDateTime lastWritten; // the last record's time (local, as recorded)
-    QDateTime lastShipped;
+    QDateTime lastSeen;    // the desk's last update (the server's clock)
+    qint64 pending = -1;   // records the desk has not shipped yet; -1: unknown
+    bool connected = false;
+    QString version;
+    int running = 0;
 };
 QList<DeskStatus> ledgerStatus(PgConnection &c);
 

@@ -36,13 +36,14 @@ const char Where[] = " FROM bilmeko.records WHERE written >= $1::date AND writte
 LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue dateEnd, const QStringList &desks,
                           const std::function<bool(const QString &desk, const char *plain)> &row)
 {
-    checkLedgerSchema(c);
+    // A reversal with no Stop of its own before it is listed, not summed.
+    const QByteArray counted = checkLedgerSchema(c) >= 2 ? " FILTER (WHERE counted)" : "";
     const QList<QString> params = {dayText(dateBeg), dayText(dateEnd), desks.isEmpty() ? QString() : textArray(desks)};
     LedgerTotals t;
     c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
     try {
-        const PgResult sums = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount), 0)::text,"
-                                                        " coalesce(extract(epoch FROM sum(elapsed)), 0)::text")
+        const PgResult sums = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount)") + counted
+                                      + ", 0)::text, coalesce(extract(epoch FROM sum(elapsed)" + counted + "), 0)::text"
                                       + Where).constData(),
                                      params);
         t.records = sums.number(0, 0);

@@ -3,7 +3,9 @@
 // or of those named, selected and summed by the database (the index on the
 // written time does the selection). The lines are the journal report's,
 // the desk added as the last column; the totals are the database's sums
-// over numeric money and interval times.
+// over numeric money and interval times of exactly the rows listed, a
+// reversal that counts against no Stop (the server marks it) listed and
+// not summed.
 
 #include "pgconnection.h"
 

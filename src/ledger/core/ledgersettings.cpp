@@ -2,7 +2,6 @@
 
 #include "prices/core/profilefile.h"
 
-#include <QSysInfo>
 
 namespace bilmeko {
 
@@ -11,8 +10,6 @@ LedgerSettings readLedgerSettings(const ProfileFile &ini)
     LedgerSettings s;
     s.connection = ini.readString(LedgerSection, QStringLiteral("Connection")).trimmed();
     s.desk = ini.readString(LedgerSection, QStringLiteral("Desk")).trimmed();
-    if (s.desk.isEmpty())
-        s.desk = QSysInfo::machineHostName();
     return s;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The [Ledger] section of Bilmeko.ini: Connection= (a libpq connection
-// string; empty: no ledger) and Desk= (this desk's name in the ledger,
-// the host name when empty). Passwords belong in ~/.pgpass, not here.
+// string; empty: no ledger) and Desk= (optional: the desk's name in the
+// ledger is its login role; a Desk= that names another is refused).
+// Passwords belong in ~/.pgpass, not here.
 
 #include <QString>
 
@@ -12,7 +13,7 @@ class ProfileFile;
 struct LedgerSettings
 {
     QString connection;
-    QString desk;
+    QString desk; // empty: whatever the role is
     bool enabled() const { return !connection.isEmpty(); }
 };
 

@@ -1,22 +1,47 @@
 #pragma once
-// Shipping a desk's journal to the ledger without ever making the desk
-// wait: one worker thread owns the connection. At its start it asks the
-// ledger what it holds of this desk and catches up in batches; after that
-// every journalGrew() ships what was appended. A server that is down,
-// unreachable, refusing the password or of another schema is retried with
-// growing pauses (1 s doubling to a minute); the journal stays the source
-// of truth, so nothing is lost meanwhile.
+// Shipping a desk's journal and its live state to the ledger without ever
+// making the desk wait: one worker thread owns the connection; the window's
+// thread only posts to it.
+//
+// At its start the worker connects, learns the desk's name (its login
+// role, session_user: a Desk= that differs is refused, naming both, and
+// nothing is shipped), asks the ledger where this desk's shipping ended and
+// catches up in batches; after that every journalGrew() ships what was
+// appended. publishLive() hands it the running sessions; only the latest
+// state is sent (states that piled up meanwhile are dropped), in one
+// transaction that replaces the desk's rows of bilmeko.running and its row
+// of bilmeko.desks, then NOTIFY bilmeko_live.
+//
+// Deadlines: a batch not committed within 60 s is abandoned and its
+// connection closed (the server rolls it back); a look at an idle
+// connection not answered within 10 s closes it. Every 30 s the desk's row
+// is refreshed (the owner's board shows a desk seen within a minute
+// green), which is that look. A connection that sent nothing but those
+// for 3 minutes is let go; from then on each beat or change connects
+// again and, with nothing more to send, lets go right after, so a quiet
+// desk holds a server connection for milliseconds every 30 s. A server that is down, unreachable, refusing
+// or of another schema is retried with growing pauses (1 s doubling to a
+// minute); the journal stays the source of truth, so nothing is lost
+// meanwhile. A version-1 ledger still takes the records; the state then
+// says to run init.
+//
+// Destroying the shipper returns within a fraction of a second whatever
+// the server does: the worker is asked to stop, its waits end within
+// 100 ms, its connection is closed, not rolled back.
 //
 //     LedgerShipper s(settings, journalPath);
 //     connect(&s, &LedgerShipper::stateChanged, label, ...);
 //     s.start();
-//     s.journalGrew(); // after each record is on disk
+//     s.journalGrew();              // after each record is on disk
+//     s.publishLive(sessionsNow);   // after each change of the running sessions
 
 #include "ledgersettings.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 class QThread;
@@ -25,11 +50,39 @@ namespace bilmeko {
 
 struct LedgerState
 {
-    bool connected = false;
+    bool connected = false;  // the server answered within the deadline
     QString reason;          // why not connected; empty while connected or connecting
     qint64 pending = -1;     // whole records not yet in the ledger; -1: unknown
     qint64 damaged = 0;      // records not shipped: checksum wrong
     int retryInSeconds = 0;  // when not connected: the next attempt
+    QString desk;            // the desk's name in the ledger (its role), once known
+    bool needsInit = false;  // the ledger's schema is older: run bilmeko-ledger init
+};
+
+// One running session as the ledger shows it to the owner.
+struct LiveSession
+{
+    quint64 id = 0;
+    QString client;
+    QString service;
+    double pricePerMin = 0;
+    QDateTime start;      // local, as the desk shows it
+    QDateTime bookedEnd;  // start + booked time + the pauses that are over; invalid: open-ended
+    bool paused = false;
+    double amountDue = 0; // at this update
+    std::int64_t ranMs = 0;    // time charged when taken (the monotonic clock's); the worker adds
+                               // how long the state waited to be sent
+    std::int64_t pausedMs = 0; // pauses that are over
+    QDateTime pauseSince;      // the pause going on began; invalid: none
+};
+
+// The waits and pauses of the worker; tests make them short.
+struct LedgerTiming
+{
+    int batchDeadlineMs = 60'000;
+    int answerDeadlineMs = 10'000;
+    int heartbeatMs = 30'000;
+    int idleReleaseMs = 180'000;
 };
 
 class LedgerWorker;
@@ -42,6 +95,8 @@ public:
     // Stops the worker: at most a fraction of a second, whatever the server does.
     ~LedgerShipper() override;
 
+    // Before start().
+    void setTiming(const LedgerTiming &t) { m_timing = t; }
     void start();
     const LedgerSettings &settings() const { return m_settings; }
     LedgerState state() const { return m_state; }
@@ -51,14 +106,18 @@ public:
 public slots:
     // A record was appended to the journal (and flushed).
     void journalGrew();
+    // The running sessions now; returns at once (a copy is posted).
+    void publishLive(const QList<bilmeko::LiveSession> &sessions);
 
 signals:
     void stateChanged(const bilmeko::LedgerState &state);
     void wake();
+    void live(const QList<bilmeko::LiveSession> &sessions);
 
 private:
     LedgerSettings m_settings;
     QString m_journalPath;
+    LedgerTiming m_timing;
     LedgerState m_state;
     QThread *m_thread = nullptr;
     LedgerWorker *m_worker = nullptr;
@@ -67,3 +126,4 @@ private:
 } // namespace bilmeko
 
 Q_DECLARE_METATYPE(bilmeko::LedgerState)
+Q_DECLARE_METATYPE(bilmeko::LiveSession)

@@ -286,7 +286,7 @@ DeskSummary::DeskSummary(const QDate &from, const QDate &to, QList<DeskPeriod> d
     });
     DeskPeriod all;
     all.desk = QStringLiteral("Итого");
-    long double takings = 0, previous = 0, minutes = 0;
+    long double takings = 0, previous = 0, minutes = 0, cash = 0, card = 0, transfer = 0;
     for (const DeskPeriod &d : desks) {
         all.sessions += d.sessions;
         minutes += d.minutes;
@@ -294,10 +294,16 @@ DeskSummary::DeskSummary(const QDate &from, const QDate &to, QList<DeskPeriod> d
         all.reversals += d.reversals;
         all.previousSessions += d.previousSessions;
         previous += d.previousTakings;
+        cash += d.cash;
+        card += d.card;
+        transfer += d.transfer;
     }
     all.takings = double(takings);
     all.minutes = double(minutes);
     all.previousTakings = double(previous);
+    all.cash = double(cash);
+    all.card = double(card);
+    all.transfer = double(transfer);
     for (const DeskPeriod &d : desks)
         m_rows.append(summaryRow(d, all.takings));
     m_total = summaryRow(all, all.takings);
@@ -311,7 +317,8 @@ QString DeskSummary::title() const
 
 QString DeskSummary::headerLine()
 {
-    return QStringLiteral("Стойка\tСеансов\tМинут\tВыручка\tСредний чек\tДоля\tК прошлому периоду");
+    return QStringLiteral("Стойка\tСеансов\tМинут\tВыручка\tСредний чек\tДоля\tК прошлому периоду"
+                          "\tНаличные\tКарта\tПеревод");
 }
 
 QString DeskSummary::line(const DeskSummaryRow &r) const
@@ -323,7 +330,10 @@ QString DeskSummary::line(const DeskSummaryRow &r) const
                        Formats::money(f.takings),
                        std::isfinite(r.average) ? Formats::money(r.average) : QStringLiteral("—"),
                        percentText(r.share, false),
-                       percentText(r.change, true)}
+                       percentText(r.change, true),
+                       Formats::money(f.cash),
+                       Formats::money(f.card),
+                       Formats::money(f.transfer)}
         .join(QLatin1Char('\t'));
 }
 
@@ -356,7 +366,7 @@ bool DeskSummary::write(ByteOutput &out, bool csv) const
     };
     out.put("\xEF\xBB\xBF");
     out.putUtf8(QStringLiteral("Стойка;Сеансов;Минут;Выручка;Средний чек;Доля, %;К прошлому периоду, %;"
-                               "Выручка в прошлом периоде\r\n"));
+                               "Выручка в прошлом периоде;Наличные;Карта;Перевод\r\n"));
     for (const DeskSummaryRow &r : m_rows) {
         const DeskPeriod &f = r.figures;
         const QByteArray desk = CsvWriter::sourceField(f.desk);
@@ -365,7 +375,8 @@ bool DeskSummary::write(ByteOutput &out, bool csv) const
                     + minutesText(f.minutes) + QLatin1Char(';') + number(f.takings, 2) + QLatin1Char(';')
                     + number(r.average, 2) + QLatin1Char(';') + number(r.share * 100, 1) + QLatin1Char(';')
                     + number(r.change * 100, 1) + QLatin1Char(';') + number(f.previousTakings, 2)
-                    + QStringLiteral("\r\n"));
+                    + QLatin1Char(';') + number(f.cash, 2) + QLatin1Char(';') + number(f.card, 2) + QLatin1Char(';')
+                    + number(f.transfer, 2) + QStringLiteral("\r\n"));
     }
     return out.flush();
 }

@@ -85,7 +85,7 @@ struct RunningLive
     QString client;
     QString service;
     double pricePerMin = 0;
-    QDateTime start;            // local time of the board's machine
+    QDateTime start;            // as the desk's clock shows it (its date and time; no zone, held as UTC)
     std::int64_t ranMs = 0;     // time run at the reading, pauses left out
     std::int64_t bookedMs = 0;  // booked time
     bool paused = false;
@@ -203,6 +203,10 @@ struct DeskPeriod
     qint64 reversals = 0;
     qint64 previousSessions = 0;
     double previousTakings = 0;
+    // The takings by how they were paid; the rest of them: not said.
+    double cash = 0;
+    double card = 0;
+    double transfer = 0;
 };
 
 struct DeskSummaryRow

@@ -5,9 +5,11 @@
 #include "common/core/clock.h"
 #include "journal/core/logrecord.h"
 
+#include <QHash>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimeZone>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -54,48 +56,66 @@ QDateTime localTime(const PgResult &r, int row, int col)
     return r.isNull(row, col) ? QDateTime() : QDateTime::fromString(r.text(row, col), Qt::ISODate);
 }
 
+// A desk's wall time, sent as its milliseconds counted as if from 1970
+// UTC, kept without a zone (as UTC): no zone of the board's applies, and
+// placing 20,000 of them in the local zone would cost 20 ms.
+QDateTime wallTime(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+}
+
 bool hasTable(PgConnection &c, const char *name)
 {
     return c.exec("SELECT to_regclass($1) IS NOT NULL", {QString::fromLatin1(name)}).text(0, 0) == QLatin1String("t");
 }
 
-// The desks read, with today's figures and whether a session of the
-// desk's role is open now. Only desks that keep a live row: finding the
-// others among the day's summary rows would read the whole summary (it is
-// keyed by desk first), a thousand desks' years, at every reading.
+// The desks read, with today's figures, their newest record (the newest
+// summary day's, one probe of its key each) and whether the desk program
+// has a connection open now. Sessions are net: a counted reversal takes
+// its Stop back.
 const char DesksSql[] =
-    "WITH named AS (SELECT desk FROM bilmeko.desks),"
-    " online AS (SELECT DISTINCT usename::text AS desk FROM pg_stat_activity WHERE usename IS NOT NULL)"
-    " SELECT n.desk, coalesce(d.version, ''),"
-    " CASE WHEN d.last_seen IS NULL THEN -1"
-    "  ELSE greatest((extract(epoch FROM now() - d.last_seen) * 1000)::bigint, 0) END,"
+    "WITH online AS (SELECT DISTINCT usename::text AS desk FROM pg_stat_activity"
+    "  WHERE usename IS NOT NULL AND application_name = 'bilmeko')"
+    " SELECT d.desk, coalesce(d.program_version, ''),"
+    " greatest((extract(epoch FROM now() - d.last_seen) * 1000)::bigint, 0),"
     " coalesce(d.records_written, 0), coalesce(d.records_shipped, 0),"
-    " to_char(d.last_record, 'YYYY-MM-DD\"T\"HH24:MI:SS'), o.desk IS NOT NULL,"
-    " coalesce(s.sessions, 0), coalesce(s.takings, 0)::text, coalesce(s.reversals, 0)"
-    " FROM named n LEFT JOIN bilmeko.desks d ON d.desk = n.desk"
-    " LEFT JOIN bilmeko.day_summary s ON s.desk = n.desk AND s.day = $1::date"
-    " LEFT JOIN online o ON o.desk = n.desk"
-    " WHERE $2::text[] IS NULL OR n.desk = ANY($2::text[])";
+    " to_char((SELECT y.last_written FROM bilmeko.day_summary y WHERE y.desk = d.desk ORDER BY y.day DESC LIMIT 1),"
+    "  'YYYY-MM-DD\"T\"HH24:MI:SS'),"
+    " o.desk IS NOT NULL,"
+    " coalesce(s.sessions - s.reversals, 0), coalesce(s.takings, 0)::text, coalesce(s.reversals, 0)"
+    " FROM bilmeko.desks d"
+    " LEFT JOIN bilmeko.day_summary s ON s.desk = d.desk AND s.day = $1::date"
+    " LEFT JOIN online o ON o.desk = d.desk"
+    " WHERE $2::text[] IS NULL OR d.desk = ANY($2::text[])";
 
-// Times run and booked on the server's clock; a paused session stands at
-// its pause's start.
+// The time run is the desk's (its monotonic clock) at its update, run on
+// by the server's clock since unless paused; the booked time is what the
+// desk's booked end says less the pauses that are over. No two clocks are
+// compared. An open-ended session is booked as far as it ran. The start
+// comes as the milliseconds of its wall time counted as if from 1970 UTC:
+// date_part's double, not extract's numeric nor to_char, reads 20,000
+// rows in 30 ms instead of 45 to 60.
 const char RunningSql[] =
-    "SELECT desk, session_id, client, service, price_per_min::text,"
-    " (extract(epoch FROM start_at) * 1000)::bigint,"
-    " (extract(epoch FROM (CASE WHEN paused THEN coalesce(pause_since, now()) ELSE now() END) - start_at) * 1000)::bigint"
-    "  - coalesce(paused_ms, 0),"
-    " (extract(epoch FROM booked_end - start_at) * 1000)::bigint - coalesce(paused_ms, 0),"
+    "SELECT desk, session_id, client_name, service, price_per_min::text,"
+    " (date_part('epoch', start_time) * 1000)::bigint, r.ran,"
+    " coalesce(((date_part('epoch', booked_end) - date_part('epoch', start_time)) * 1000)::bigint - paused_ms, r.ran),"
     " paused"
-    " FROM bilmeko.running WHERE $1::text[] IS NULL OR desk = ANY($1::text[])";
+    " FROM bilmeko.running,"
+    " LATERAL (SELECT ran_ms + CASE WHEN paused THEN 0"
+    "  ELSE greatest(((date_part('epoch', now()) - date_part('epoch', updated)) * 1000)::bigint, 0) END AS ran) r"
+    " WHERE $1::text[] IS NULL OR desk = ANY($1::text[])";
 
 const char PeriodSql[] =
-    "WITH cur AS (SELECT desk, sum(sessions) AS sessions, sum(minutes) AS minutes, sum(takings) AS takings,"
-    "  sum(reversals) AS reversals FROM bilmeko.day_summary WHERE day BETWEEN $1::date AND $2::date GROUP BY desk),"
-    " prev AS (SELECT desk, sum(sessions) AS sessions, sum(takings) AS takings FROM bilmeko.day_summary"
+    "WITH cur AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(seconds) / 60 AS minutes,"
+    "  sum(takings) AS takings, sum(reversals) AS reversals, sum(takings_cash) AS cash, sum(takings_card) AS card,"
+    "  sum(takings_transfer) AS transfer FROM bilmeko.day_summary WHERE day BETWEEN $1::date AND $2::date"
+    "  GROUP BY desk),"
+    " prev AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(takings) AS takings FROM bilmeko.day_summary"
     "  WHERE day BETWEEN $3::date AND $4::date GROUP BY desk),"
     " named AS (SELECT desk FROM bilmeko.desks UNION SELECT desk FROM cur UNION SELECT desk FROM prev)"
     " SELECT n.desk, coalesce(c.sessions, 0), coalesce(c.minutes, 0)::text, coalesce(c.takings, 0)::text,"
-    " coalesce(c.reversals, 0), coalesce(p.sessions, 0), coalesce(p.takings, 0)::text"
+    " coalesce(c.reversals, 0), coalesce(p.sessions, 0), coalesce(p.takings, 0)::text,"
+    " coalesce(c.cash, 0)::text, coalesce(c.card, 0)::text, coalesce(c.transfer, 0)::text"
     " FROM named n LEFT JOIN cur c ON c.desk = n.desk LEFT JOIN prev p ON p.desk = n.desk"
     " WHERE $5::text[] IS NULL OR n.desk = ANY($5::text[])";
 
@@ -103,12 +123,9 @@ const char PeriodSql[] =
 
 void checkOwnerTables(PgConnection &c)
 {
-    checkLedgerSchema(c);
-    for (const char *table : {"bilmeko.desks", "bilmeko.running", "bilmeko.day_summary"})
-        if (!hasTable(c, table))
-            throw LedgerError(LedgerError::Schema,
-                              QStringLiteral("в общей книге нет таблицы %1: выполните bilmeko-ledger init")
-                                  .arg(QString::fromLatin1(table)));
+    if (checkLedgerSchema(c) < 2)
+        throw LedgerError(LedgerError::Schema,
+                          QStringLiteral("в общей книге нет таблиц стоек (схема версии 1): выполните bilmeko-ledger init"));
 }
 
 LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &desks)
@@ -138,18 +155,28 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
             l.todayReversals = d.number(i, 9);
             out.desks.append(l);
         }
+        // Desks and services repeat from row to row: one string each.
+        QHash<QByteArrayView, QString> names;
+        const auto name = [&](int row, int col) {
+            const std::string_view v = r.raw(row, col);
+            const QByteArrayView key(v.data(), qsizetype(v.size()));
+            auto it = names.constFind(key);
+            if (it == names.constEnd())
+                it = names.insert(key, QString::fromUtf8(key));
+            return *it;
+        };
         out.running.reserve(r.rows());
         for (int i = 0; i < r.rows(); ++i) {
             RunningLive s;
-            s.desk = r.text(i, 0);
+            s.desk = name(i, 0);
             s.sessionId = r.number(i, 1);
             s.client = r.text(i, 2);
-            s.service = r.text(i, 3);
-            s.pricePerMin = numeric(r, i, 4);
-            s.start = QDateTime::fromMSecsSinceEpoch(r.number(i, 5));
+            s.service = name(i, 3);
+            s.pricePerMin = r.real(i, 4);
+            s.start = wallTime(r.number(i, 5));
             s.ranMs = r.number(i, 6);
             s.bookedMs = r.number(i, 7);
-            s.paused = r.text(i, 8) == QLatin1String("t");
+            s.paused = r.raw(i, 8) == "t";
             out.running.append(s);
         }
     } catch (...) {
@@ -176,6 +203,9 @@ QList<DeskPeriod> readDeskPeriods(PgConnection &c, const QDate &from, const QDat
         p.reversals = r.number(i, 4);
         p.previousSessions = r.number(i, 5);
         p.previousTakings = numeric(r, i, 6);
+        p.cash = numeric(r, i, 7);
+        p.card = numeric(r, i, 8);
+        p.transfer = numeric(r, i, 9);
         out.append(p);
     }
     return out;
@@ -356,11 +386,11 @@ private:
         if (!m_conn)
             return;
         try {
-            const QStringList names = m_conn->takeNotifications();
-            if (names.isEmpty())
+            const QList<PgNotification> heard = m_conn->notifications();
+            if (heard.isEmpty())
                 return;
-            for (const QString &n : names)
-                m_named.insert(n);
+            for (const PgNotification &n : heard)
+                m_named.insert(n.payload);
         } catch (const Error &e) {
             drop(e.message());
             return;

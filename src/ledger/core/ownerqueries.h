@@ -2,15 +2,16 @@
 // What the owner's board reads from the ledger, and the feed that keeps it
 // live.
 //
-// The queries read the desks' own tables: bilmeko.desks (a row per desk,
-// written by the desk every 30 s and at every change), bilmeko.running
-// (its running sessions; booked_end is the start plus the booked time plus
-// the pauses that are over, paused_ms those pauses) and
+// The queries read the tables of the ledger's schema 2 (ledger.h):
+// bilmeko.desks (a row per desk, written by the desk every 30 s and at
+// every change), bilmeko.running (its running sessions: the time run by
+// the desk's monotonic clock at its update, booked_end the start plus the
+// booked time plus the pauses that are over, paused_ms those pauses) and
 // bilmeko.day_summary (per desk and day, kept with the records), so a
 // year over a thousand desks is a sum over the summary, never over the
 // records. Durations come out measured on the server's clock ("seen 40 s
-// ago"), which no desk's or owner's wrong clock can shift. The owner's role
-// reads and writes nothing else.
+// ago", "ran 25 min"), which no desk's or owner's wrong clock can shift.
+// The owner's role reads and writes nothing else.
 //
 // OwnerFeed: one worker thread owns the connection. It LISTENs on
 // bilmeko_live, where every desk NOTIFYs its name after a change, and waits
@@ -44,7 +45,8 @@ namespace bilmeko {
 // The channel every desk NOTIFYs with its name after a change.
 inline constexpr char LiveChannel[] = "bilmeko_live";
 
-// Throws LedgerError(Schema) when the ledger has no desks' tables yet.
+// Throws LedgerError(Schema) when the ledger has no desks' tables yet
+// (a schema older than 2).
 void checkOwnerTables(PgConnection &c);
 
 // The desks (all when `desks` is empty) with today's figures, and their

@@ -21,6 +21,8 @@ void LedgerIndicator::show(const LedgerState &s)
         text = QStringLiteral("Центр: отправка %1").arg(s.pending);
     else
         text = QStringLiteral("Центр: ✓");
+    if (s.connected && s.needsInit)
+        text += QStringLiteral(" (нужен init)");
     setText(text);
     setStyleSheet(s.connected || s.reason.isEmpty() ? QString() : QStringLiteral("color: #a00000"));
     setToolTip(LedgerShipper::describe(s, m_settings));

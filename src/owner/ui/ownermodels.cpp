@@ -110,7 +110,8 @@ QVariant DeskModel::data(const QModelIndex &index, int role) const
             tip << QStringLiteral("Версия программы: %1").arg(r.live.version);
         if (!totals)
             tip << (r.live.connected ? QStringLiteral("Соединение с общей книгой открыто")
-                                     : QStringLiteral("Соединения с общей книгой сейчас нет"));
+                                     : QStringLiteral("Соединения с общей книгой сейчас нет (стойка без дела "
+                                                      "подключается на миг раз в 30 секунд)"));
         return tip.join(QLatin1Char('\n'));
     }
     default: break;
