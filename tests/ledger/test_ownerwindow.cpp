@@ -22,9 +22,13 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 #ifndef BILMEKO_REPORT_EXE
 #error "BILMEKO_REPORT_EXE must name the report command"
+#endif
+#ifndef BILMEKO_EXE
+#error "BILMEKO_EXE must name the desk program"
 #endif
 
 using namespace bilmeko;
@@ -99,6 +103,7 @@ private slots:
     void liveBoardFollowsTheDesks();
     void periodSummaryExportsAndCommand();
     void deskReportIsItsJournals();
+    void programLoadsTheBoardAtNeed();
 
 private:
     std::unique_ptr<TOwnerBoard> board(int offlineMs = 10 * 60'000);
@@ -266,6 +271,41 @@ void TestOwnerWindow::deskReportIsItsJournals()
     QCOMPARE(b->reportWindow()->LabelSum->text(), own.sumText());
     QCOMPARE(b->reportWindow()->LabelTime->text(), own.timeText());
     QVERIFY(b->reportWindow()->windowTitle().contains(QStringLiteral("«desk3»")));
+}
+
+// `bilmeko --owner` loads the board and libpq from a module; the program
+// itself maps neither until then.
+void TestOwnerWindow::programLoadsTheBoardAtNeed()
+{
+    QTemporaryDir data(m_tmp.filePath(QStringLiteral("owner-XXXXXX")));
+    QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
+    QDir().mkpath(data.filePath(QStringLiteral("Owner")));
+    writeFile(data.filePath(QStringLiteral("Owner/Bilmeko.ini")),
+              QByteArray("[Ledger]\r\nConnection=") + withUser(m_info, QStringLiteral("owner1")).toUtf8() + "\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QProcess owner;
+    owner.setProcessEnvironment(env);
+    owner.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path(), QStringLiteral("--owner")});
+    QVERIFY(owner.waitForStarted());
+    const auto maps = [&] {
+        QFile f(QStringLiteral("/proc/%1/maps").arg(owner.processId()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(maps().contains("/bilmeko-owner.so"), 20'000);
+    QVERIFY(maps().contains("/libpq.so"));
+    // Its channel answers: a second start shows this board and ends.
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path(), QStringLiteral("--owner")});
+    QVERIFY(second.waitForFinished(20'000));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(owner.state(), QProcess::Running);
+    ::kill(pid_t(owner.processId()), SIGTERM);
+    QVERIFY(owner.waitForFinished(10'000));
+    QCOMPARE(owner.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(owner.exitCode(), 0);
 }
 
 QTEST_MAIN(TestOwnerWindow)

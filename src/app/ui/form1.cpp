@@ -10,9 +10,7 @@
 #include "formbox.h"
 #include "glyphs.h"
 #include "journal/ui/form5.h"
-#include "ledger/core/ledgersettings.h"
-#include "ledger/core/ledgershipper.h"
-#include "ledger/ui/ledgerindicator.h"
+#include "ledger/ui/deskledger.h"
 #include "period/ui/zeperiod.h"
 #include "prices/ui/fprices.h"
 #include "prices/core/pricelist.h"
@@ -1015,15 +1013,13 @@ void TForm1::loadPriceList()
 
 // The journal also goes to the ledger when [Ledger] names one: shipped by
 // a thread of its own, so the desk never waits for the network.
+// The shipper and libpq come with a module loaded only then; a module that
+// cannot be loaded is reported and the desk works on without the ledger.
 void TForm1::startLedger()
 {
-    const LedgerSettings settings = readLedgerSettings(*SettingsIni);
-    if (!settings.enabled())
-        return;
-    m_ledger = new LedgerShipper(settings, m_journalPath, this);
-    connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
-    statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
-    m_ledger->start();
+    guard([&] { m_ledger = startDeskLedger(*SettingsIni, m_journalPath, statusBar(), this); });
+    if (m_ledger)
+        connect(m_board, &SessionBoard::recordAppended, this, [this] { m_ledger->journalGrew(); });
 }
 
 void TForm1::restoreSessions()
