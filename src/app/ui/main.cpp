@@ -235,14 +235,18 @@ int main(int argc, char **argv)
         // The board and libpq under it come with a module, so a desk
         // starts without them.
         bilmeko::OwnerBoardWindow board;
-        const bool opened = bilmeko::guard([&] {
+        try {
             const auto open = bilmeko::loadLedgerEntry<bilmeko::OpenOwnerBoardFn>(bilmeko::OwnerBoardModule,
                                                                                     bilmeko::OpenOwnerBoardSymbol);
             const bilmeko::LedgerHost host = bilmeko::LedgerHost::ofThisProgram();
             if (!open(&host, &data.path, &board))
                 bilmeko::throwLedgerModuleRefused(QString::fromLatin1(bilmeko::OwnerBoardModule));
-        });
-        if (!opened || !board.window)
+        } catch (const bilmeko::Error &e) {
+            std::fputs(qPrintable(e.message() + QLatin1Char('\n')), stderr);
+            bilmeko::showErrorBox(e.message());
+            return 1;
+        }
+        if (!board.window) // the module showed why
             return 1;
         const std::unique_ptr<QMainWindow> window(board.window);
         window->show();
