@@ -1012,9 +1012,9 @@ void TForm1::loadPriceList()
 }
 
 // The journal also goes to the ledger when [Ledger] names one: shipped by
-// a thread of its own, so the desk never waits for the network.
-// The shipper and libpq come with a module loaded only then; a module that
-// cannot be loaded is reported and the desk works on without the ledger.
+// a thread of its own, so the desk never waits for the network. The shipper
+// and libpq come with a module loaded only then; a module that cannot be
+// loaded is reported and the desk works on without the ledger.
 void TForm1::startLedger()
 {
     guard([&] { m_ledger = startDeskLedger(*SettingsIni, m_journalPath, statusBar(), this); });
