@@ -436,6 +436,10 @@ void TestSingleInstance::terminationSignalsEndTheProgramCleanly_data()
     // ends the program, not only the box.
     QTest::newRow("SIGTERM during a box of the start")
         << int(SIGTERM) << QByteArray("[Options]\r\nReminderMinutes=abc\r\nUndoStopMinutes=abc\r\n");
+    // A ledger set up but its module not beside this copy of the program:
+    // said in a box, and the desk runs on without it.
+    QTest::newRow("SIGTERM during the box of a missing ledger module")
+        << int(SIGTERM) << QByteArray("[Ledger]\r\nConnection=host=/nonexistent\r\n");
 }
 
 void TestSingleInstance::terminationSignalsEndTheProgramCleanly()
