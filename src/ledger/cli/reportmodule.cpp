@@ -34,10 +34,12 @@ int run(const LedgerReportRequest &r)
         if (r.byDesk)
             checkOwnerTables(c);
         FdOutput out(STDOUT_FILENO);
-        const bool written = r.byDesk ? DeskSummary(r.from, r.to, readDeskPeriods(c, r.from, r.to, r.desks)).write(out, r.csv)
-                                      : writeLedgerReport(out, c, dateValue(r.from), dateValue(r.to), r.desks, r.csv);
+        const bool written = r.byDesk
+            ? DeskSummary(r.from, r.to, readDeskPeriods(c, r.from, r.to, r.desks)).write(out, r.csv)
+            : writeLedgerReport(out, c, dateValue(r.from), dateValue(r.to), r.desks, r.csv);
         if (!written) {
-            complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
+            complain(
+                QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
             return Refused;
         }
     } catch (const Error &e) {

@@ -56,8 +56,7 @@ QStringList ledgerModulePlaces(const QString &module);
 // naming the module's file when it is missing, does not load (libpq not
 // installed) or has no such entry.
 void *loadLedgerModule(const QString &module, const char *symbol);
-template<typename Fn>
-Fn loadLedgerEntry(const char *module, const char *symbol)
+template <typename Fn> Fn loadLedgerEntry(const char *module, const char *symbol)
 {
     return reinterpret_cast<Fn>(loadLedgerModule(QString::fromLatin1(module), symbol));
 }

@@ -10,7 +10,8 @@
 
 using namespace bilmeko;
 
-extern "C" Q_DECL_EXPORT bool bilmekoOpenOwnerBoard(const LedgerHost *host, const QString *folder, OwnerBoardWindow *out)
+extern "C" Q_DECL_EXPORT bool bilmekoOpenOwnerBoard(const LedgerHost *host, const QString *folder,
+                                                    OwnerBoardWindow *out)
 {
     if (!host || !host->adopt() || !folder || !out)
         return false;
