@@ -1,6 +1,7 @@
 #include "ledgermodule.h"
 
 #include "common/core/errors.h"
+#include "common/core/printjob.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,14 +16,19 @@ LedgerHost LedgerHost::ofThisProgram()
     host.formats = &Formats::current();
     host.showErrorBox = &bilmeko::showErrorBox;
     host.showErrorNotice = &bilmeko::showErrorNotice;
+    host.printHelper = PrintJob::helperProgram();
+    host.printDeadlineMs = PrintJob::deadlineMs();
     return host;
 }
 
 bool LedgerHost::adopt() const
 {
-    if (version != CurrentVersion || size != int(sizeof(LedgerHost)) || !formats || !showErrorBox || !showErrorNotice)
+    if (version != CurrentVersion || size != int(sizeof(LedgerHost)) || !formats || !showErrorBox || !showErrorNotice
+        || printDeadlineMs <= 0)
         return false;
     Formats::setCurrent(*formats);
+    PrintJob::setHelperProgram(printHelper);
+    PrintJob::setDeadlineMs(printDeadlineMs);
     // Through the program's own routing, so its test sink or its box shows
     // what happens in here.
     setErrorPresenter([show = showErrorBox](const QString &text) { show(text); });

@@ -36,11 +36,15 @@ struct LedgerHost
     // The program's error box and notice: errors inside the module end up here.
     void (*showErrorBox)(const QString &message) = nullptr;
     void (*showErrorNotice)(const QString &message) = nullptr;
+    // The print helper the program found and its deadline: the report
+    // window inside a module prints through them too.
+    QString printHelper;
+    int printDeadlineMs = 0;
 
     // The program's own formats and error routing.
     static LedgerHost ofThisProgram();
     // In a module: whether the host is of this build; when it is, takes
-    // over its formats and error routing.
+    // over its formats, error routing and print helper.
     bool adopt() const;
 };
 
