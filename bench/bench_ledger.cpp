@@ -1,6 +1,7 @@
 // The central ledger on a PostgreSQL server of the bench's own (a Unix
 // socket, syncing to the disk as in real use): a backlog of 1,000,000
-// records caught up against psql's \copy of the same rows, one record from
+// records caught up against psql's \copy of the same rows (and imported by
+// bilmeko-ledger import), one record from
 // the journal's flush to its commit, the tick while a backlog ships, and
 // the report over 1,000,000 rows against psql running the same aggregate,
 // and the owner's board's readings over 1,000 desks.
@@ -151,6 +152,23 @@ BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against
     // Again: everything is there, nothing is added.
     const Timing again = once([&] { shipAll(shipDb, QStringLiteral("desk"), journal); });
     figure(QStringLiteral("catching up again with nothing new"), again);
+
+    // The same journal through the administrator's command, a program of
+    // its own as psql is, into a fresh database.
+    const QString importDb = database(*srv, QStringLiteral("imported"));
+    const Timing imported = once([&] {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-ledger"),
+                {QStringLiteral("import"), importDb, QStringLiteral("--desk"), QStringLiteral("desk"), journal});
+        if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            throw std::runtime_error("bilmeko-ledger import failed: " + p.readAll().toStdString());
+    });
+    if (PgConnection(importDb).exec("SELECT count(*) FROM bilmeko.records").number(0, 0) != Backlog)
+        throw std::runtime_error("the import did not arrive whole");
+    figure(QStringLiteral("bilmeko-ledger import of the same journal"), imported);
+    target(QStringLiteral("import against \\copy"), imported.wallMs / copy.wallMs, QStringLiteral("x"), 1.3,
+           QStringLiteral("1.3x"), 2);
 }
 
 BILMEKO_BENCH(ledger_one_record, "one record from the journal's flush to its commit in the ledger")

@@ -63,6 +63,8 @@ struct Start
     double peakMiB = 0;
     double privateMiB = 0;
     double fileMiB = 0;
+    int libraries = 0;
+    bool libpq = false;
 };
 
 // The environment of every start: the offscreen platform and a runtime
@@ -70,7 +72,7 @@ struct Start
 class Launcher
 {
 public:
-    Launcher(QString folder, const QString &runtimeDir) : m_folder(std::move(folder))
+    Launcher(QString folder, const QString &runtimeDir, const QByteArray &extraEnv = {}) : m_folder(std::move(folder))
     {
         for (char **e = environ; *e; ++e) {
             const QByteArray v(*e);
@@ -79,6 +81,8 @@ public:
         }
         m_env.push_back("QT_QPA_PLATFORM=offscreen");
         m_env.push_back("XDG_RUNTIME_DIR=" + QFile::encodeName(runtimeDir));
+        if (!extraEnv.isEmpty())
+            m_env.push_back(extraEnv);
         for (QByteArray &v : m_env)
             m_envp.push_back(v.data());
         m_envp.push_back(nullptr);
@@ -133,7 +137,7 @@ public:
             ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
         const QList<QByteArray> parts = line.trimmed().split(' ');
-        if (parts.size() != 6 || parts[0] != "shown" || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        if (parts.size() != 8 || parts[0] != "shown" || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
             throw std::runtime_error(std::string(name) + " did not show its window: " + line.toStdString()
                                      + messagesText());
         Start s;
@@ -142,6 +146,8 @@ public:
         s.peakMiB = parts[3].toLongLong() / 1024.0;
         s.privateMiB = parts[4].toLongLong() / 1024.0;
         s.fileMiB = parts[5].toLongLong() / 1024.0;
+        s.libraries = parts[6].toInt();
+        s.libpq = parts[7] == "1";
         return s;
     }
 
@@ -215,8 +221,12 @@ qint64 writePriceList(const QString &folder, int lines = 6)
 struct Runs
 {
     std::vector<double> wall, cpu, peak, priv, file;
+    int libraries = 0;
+    bool libpq = false;
     void add(const Start &s)
     {
+        libraries = s.libraries;
+        libpq = s.libpq;
         wall.push_back(s.wallMs);
         cpu.push_back(s.cpuMs);
         peak.push_back(s.peakMiB);
@@ -256,25 +266,32 @@ BILMEKO_BENCH(startup, "start-up to the main window's first frame and its peak m
     writePriceList(folder);
 
     Launcher launcher(folder, runtime);
+    // The main window with PostgreSQL's client library loaded before it, as
+    // a program linking the ledger's code had it: the same start, the cost
+    // of that library and the ones under it.
+    Launcher withLibpq(folder, runtime, "LD_PRELOAD=libpq.so.5");
     // Files and fonts into the system's caches first.
     const char *const programs[] = {EmptyWindow, TextWindow, MainWindow};
     for (const char *name : programs)
         launcher.measure(name);
+    withLibpq.measure(MainWindow);
 
     // Turns, each in another order, so that a busy moment of the machine
     // falls on all alike.
-    Runs runs[3];
+    Runs runs[4];
     for (int i = 0; i < Rounds; ++i)
-        for (int k = 0; k < 3; ++k) {
-            const int which = (i + k) % 3;
-            runs[which].add(launcher.measure(programs[which]));
+        for (int k = 0; k < 4; ++k) {
+            const int which = (i + k) % 4;
+            runs[which].add(which == 3 ? withLibpq.measure(MainWindow) : launcher.measure(programs[which]));
         }
     const Runs &empty = runs[0];
     const Runs &text = runs[1];
     const Runs &main = runs[2];
+    const Runs &preloaded = runs[3];
     show(QStringLiteral("empty window"), empty);
     show(QStringLiteral("window with one line of text"), text);
     show(QStringLiteral("main window"), main);
+    show(QStringLiteral("main window with libpq loaded, as when it was linked"), preloaded);
 
     const double wallRatio = quantile(main.wall, 0.5) / quantile(empty.wall, 0.5);
     const double cpuRatio = quantile(main.cpu, 0.5) / quantile(empty.cpu, 0.5);
@@ -295,6 +312,19 @@ BILMEKO_BENCH(startup, "start-up to the main window's first frame and its peak m
            QStringLiteral("%1 x, %2 x")
                .arg(quantile(main.cpu, 0.5) / quantile(text.cpu, 0.5), 0, 'f', 2)
                .arg(quantile(main.peak, 0.5) / quantile(text.peak, 0.5), 0, 'f', 2));
+    target(QStringLiteral("main window / text window, processor medians"),
+           quantile(main.cpu, 0.5) / quantile(text.cpu, 0.5), QStringLiteral("x"), 1.3, QStringLiteral("<= 1.3 x"), 2);
+    figure(QStringLiteral("main window with libpq / text window, processor and memory medians"),
+           QStringLiteral("%1 x, %2 x")
+               .arg(quantile(preloaded.cpu, 0.5) / quantile(text.cpu, 0.5), 0, 'f', 2)
+               .arg(quantile(preloaded.peak, 0.5) / quantile(text.peak, 0.5), 0, 'f', 2));
+    figure(QStringLiteral("shared libraries mapped at the first frame"),
+           QStringLiteral("empty window %1, text window %2, main window %3 (libpq %4), with libpq %5")
+               .arg(empty.libraries)
+               .arg(text.libraries)
+               .arg(main.libraries)
+               .arg(main.libpq ? QStringLiteral("mapped") : QStringLiteral("not mapped"))
+               .arg(preloaded.libraries));
 
     // The program itself, to see that the start-up program above stands
     // for it: its peak memory once its window has long been up.

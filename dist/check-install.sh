@@ -38,6 +38,14 @@ file -L "$root/usr/bin/bilmeko" | grep -q ELF || fail "bilmeko is not a program"
 chart=$(grep '/bilmeko/bilmeko-chart\.so$' "$expected")
 file -L "$root/usr/$chart" | grep -q 'ELF.*shared object' || fail "the chart module is not a library"
 if ldd "$root/usr/bin/bilmeko" | grep -q libQt6Charts; then fail "the program links Qt Charts"; fi
+# The ledger's modules likewise: the programs start without libpq.
+for module in bilmeko-ledger-desk bilmeko-owner bilmeko-ledger-report; do
+  path=$(grep "/bilmeko/$module\.so\$" "$expected")
+  file -L "$root/usr/$path" | grep -q 'ELF.*shared object' || fail "$module is not a library"
+done
+for program in bilmeko bilmeko-report; do
+  if ldd "$root/usr/bin/$program" | grep -q libpq; then fail "$program links libpq"; fi
+done
 
 # The package: the same files under /usr, dependencies from dpkg-shlibdeps
 # plus the run-time plugins and font.

@@ -5,7 +5,8 @@
 // the process's own high-water mark: the one wait4 reports also holds the
 // parent's from before exec) and of what is resident then, the private part
 // and the part mapped from files (libraries and fonts, shared with every
-// other program using them), in kB.
+// other program using them), in kB; then how many shared libraries are
+// mapped and whether PostgreSQL's client library is among them (1 or 0).
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -43,6 +44,28 @@ inline QByteArray memoryKb()
     return out;
 }
 
+// "41 0": the shared libraries in /proc/self/maps, and 1 when libpq is one.
+inline QByteArray librariesMapped()
+{
+    QFile f(QStringLiteral("/proc/self/maps"));
+    if (!f.open(QIODevice::ReadOnly))
+        return "-1 -1";
+    QList<QByteArray> seen;
+    bool libpq = false;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const qsizetype slash = line.indexOf('/');
+        if (slash < 0)
+            continue;
+        const QByteArray path = line.mid(slash);
+        const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+        if (!name.contains(".so") || seen.contains(path))
+            continue;
+        seen.append(path);
+        libpq = libpq || name.startsWith("libpq.so");
+    }
+    return QByteArray::number(seen.size()) + (libpq ? " 1" : " 0");
+}
+
 // The first paint of the window itself comes in the pass that draws the
 // whole first frame; the report waits until that pass is over.
 class ShownReporter : public QObject
@@ -65,7 +88,7 @@ private:
     {
         const long long wall = clockNs(CLOCK_MONOTONIC);
         const long long cpu = clockNs(CLOCK_PROCESS_CPUTIME_ID);
-        std::printf("shown %lld %lld %s\n", wall, cpu, memoryKb().constData());
+        std::printf("shown %lld %lld %s %s\n", wall, cpu, memoryKb().constData(), librariesMapped().constData());
         std::fflush(stdout);
         // Tearing the window down is no part of the start-up.
         _exit(0);

@@ -110,6 +110,7 @@ private slots:
     void ofTwoSimultaneousStartsOneRuns();
     void unusableLockIsReportedNotSilent_data();
     void unusableLockIsReportedNotSilent();
+    void ownerBoardWithoutItsModuleIsReported();
     void commandLineAnsweredWithoutADisplay_data();
     void commandLineAnsweredWithoutADisplay();
     void terminationSignalsEndTheProgramCleanly_data();
@@ -118,7 +119,8 @@ private slots:
 private:
     // A folder with a copy of the program in it.
     QString installCopy(QTemporaryDir &dir);
-    std::unique_ptr<QProcess> start(const QString &exe, const QString &runtimeDir = QString());
+    std::unique_ptr<QProcess> start(const QString &exe, const QString &runtimeDir = QString(),
+                                    const QStringList &args = {});
     bool waitForLock(QProcess &p, const QString &folder);
 
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -147,7 +149,8 @@ QString TestSingleInstance::installCopy(QTemporaryDir &dir)
     return exe;
 }
 
-std::unique_ptr<QProcess> TestSingleInstance::start(const QString &exe, const QString &runtimeDir)
+std::unique_ptr<QProcess> TestSingleInstance::start(const QString &exe, const QString &runtimeDir,
+                                                    const QStringList &args)
 {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -157,7 +160,7 @@ std::unique_ptr<QProcess> TestSingleInstance::start(const QString &exe, const QS
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     p->setProcessEnvironment(env);
-    p->start(exe, {});
+    p->start(exe, args);
     return p;
 }
 
@@ -387,6 +390,26 @@ void TestSingleInstance::unusableLockIsReportedNotSilent()
     QVERIFY(finished(*p));
 }
 
+// The owner's board comes from a module this copy of the program has not
+// beside it: said naming the file, in a box and on standard error.
+void TestSingleInstance::ownerBoardWithoutItsModuleIsReported()
+{
+    auto p = start(m_exe, m_runtime->path(), {QStringLiteral("--owner")});
+    QElapsedTimer t;
+    t.start();
+    QByteArray err;
+    while (t.elapsed() < 20000 && !err.contains("bilmeko-owner.so")) {
+        p->waitForReadyRead(100);
+        err += p->readAllStandardError();
+    }
+    QVERIFY2(QString::fromLocal8Bit(err).contains(QStringLiteral("Не найден модуль общей книги")), err.constData());
+    QVERIFY2(err.contains("/bilmeko/bilmeko-owner.so"), err.constData());
+    // It waits with its error box open instead of vanishing.
+    QCOMPARE(p->state(), QProcess::Running);
+    p->kill();
+    QVERIFY(finished(*p));
+}
+
 void TestSingleInstance::commandLineAnsweredWithoutADisplay_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -436,6 +459,10 @@ void TestSingleInstance::terminationSignalsEndTheProgramCleanly_data()
     // ends the program, not only the box.
     QTest::newRow("SIGTERM during a box of the start")
         << int(SIGTERM) << QByteArray("[Options]\r\nReminderMinutes=abc\r\nUndoStopMinutes=abc\r\n");
+    // A ledger set up but its module not beside this copy of the program:
+    // said in a box, and the desk runs on without it.
+    QTest::newRow("SIGTERM during the box of a missing ledger module")
+        << int(SIGTERM) << QByteArray("[Ledger]\r\nConnection=host=/nonexistent\r\n");
 }
 
 void TestSingleInstance::terminationSignalsEndTheProgramCleanly()

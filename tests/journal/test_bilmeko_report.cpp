@@ -207,6 +207,17 @@ private slots:
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[1].contains(QStringLiteral("Петров")));
         QVERIFY(!QFile::exists(root.filePath(QStringLiteral("bin/Bilmeko.log"))));
+
+        // Without its ledger module beside it or installed, --ledger is
+        // refused naming the module; the journal's report above needed none.
+        p.start(exe, {QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent"), QStringLiteral("31.12.2026"),
+                      QStringLiteral("31.12.2026")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 2);
+        QCOMPARE(p.readAllStandardOutput(), QByteArray());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(QStringLiteral("Не найден модуль общей книги")) && err.contains(QStringLiteral("bilmeko-ledger-report.so")),
+                 qPrintable(err));
     }
 
     // Many desks, each journal read in the order given; a Stop and its
@@ -303,17 +314,29 @@ private slots:
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
     }
 
-    // Nothing of a window system is linked in.
+    // Nothing of a window system is linked in, by the program or by the
+    // module of its --ledger paths; PostgreSQL's client comes only with
+    // that module.
+    void linksNoWidgetsOrGui_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("libpq");
+        QTest::newRow("program") << QStringLiteral("bilmeko-report") << false;
+        QTest::newRow("ledger module") << QStringLiteral("bilmeko-ledger-report.so") << true;
+    }
     void linksNoWidgetsOrGui()
     {
+        QFETCH(QString, file);
+        QFETCH(bool, libpq);
         QProcess ldd;
-        ldd.start(QStringLiteral("ldd"), {QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report")});
+        ldd.start(QStringLiteral("ldd"), {QCoreApplication::applicationDirPath() + QLatin1Char('/') + file});
         if (!ldd.waitForFinished(30000) || ldd.exitCode() != 0)
             QSKIP("ldd cannot read the program");
         const QString libs = QString::fromUtf8(ldd.readAllStandardOutput());
         QVERIFY(libs.contains(QStringLiteral("libQt6Core")));
         for (const char *gui : {"libQt6Gui", "libQt6Widgets", "libQt6PrintSupport", "libX11", "libxcb", "libwayland"})
             QVERIFY2(!libs.contains(QLatin1String(gui)), gui);
+        QCOMPARE(libs.contains(QStringLiteral("libpq.so")), libpq);
     }
 
     void help()

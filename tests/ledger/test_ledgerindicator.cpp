@@ -1,7 +1,8 @@
 // The main window with [Ledger] set: the indicator in the status bar says
 // whether the desk is connected and what is left to ship, and a session
 // stopped with the window's own buttons reaches the ledger. Without
-// [Ledger] the window has no indicator and no shipping.
+// [Ledger] the window has no indicator and no shipping, and the ledger's
+// module is not even loaded.
 
 #include "../app/formtestutil.h"
 #include "app/core/sessionboard.h"
@@ -32,6 +33,11 @@ private slots:
 
 private:
     QString deskDir(const QByteArray &ledgerSection);
+    static bool deskModuleLoaded()
+    {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/bilmeko-ledger-desk.so");
+    }
     std::unique_ptr<PgServer> m_server;
     QTemporaryDir m_tmp;
     int m_dirs = 0;
@@ -58,6 +64,7 @@ void TestLedgerIndicator::noLedgerNoIndicator()
     TrayForm f(deskDir("[Ledger]\r\nConnection=\r\nDesk=x\r\n"));
     QVERIFY(!f.ledger());
     QVERIFY(!f.findChild<QLabel *>("LedgerState"));
+    QVERIFY(!deskModuleLoaded());
 }
 
 void TestLedgerIndicator::indicatorAndShipping()
@@ -70,6 +77,7 @@ void TestLedgerIndicator::indicatorAndShipping()
     writeFile(dir + QStringLiteral("Bilmeko.log"), deskJournal(30, at(2026, 9, 1, 9), 1));
 
     TrayForm f(dir);
+    QVERIFY(deskModuleLoaded());
     auto *label = f.statusBar()->findChild<QLabel *>("LedgerState");
     QVERIFY(label);
     f.showCentred();

@@ -210,6 +210,11 @@ void TestLedgerShipper::deskKilledWhileShipping()
             QTest::qWait(int(rng.bounded(1000)));
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(held() == total, 180'000);
+            // The shipper came with its module, libpq with it.
+            QFile maps(QStringLiteral("/proc/%1/maps").arg(desk.processId()));
+            QVERIFY(maps.open(QIODevice::ReadOnly));
+            const QByteArray mapped = maps.readAll();
+            QVERIFY(mapped.contains("/bilmeko-ledger-desk.so") && mapped.contains("/libpq.so"));
         }
         ::kill(pid_t(desk.processId()), SIGKILL);
         QVERIFY(desk.waitForFinished());

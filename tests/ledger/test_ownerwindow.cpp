@@ -24,6 +24,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 #include <signal.h>
 
@@ -90,6 +91,7 @@ private slots:
     void periodSummaryExportsAndCommand();
     void deskReportIsItsJournals();
     void deskProgramReachesTheBoard();
+    void programLoadsTheBoardAtNeed();
 
 private:
     std::unique_ptr<TOwnerBoard> board(int offlineMs = 10 * 60'000);
@@ -343,6 +345,41 @@ void TestOwnerWindow::deskProgramReachesTheBoard()
     QTRY_VERIFY_WITH_TIMEOUT(rowOf(sessions, QStringLiteral("desk4")) < 0, 20'000);
     QTRY_COMPARE_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link),
                               QStringLiteral("на связи"), 5000);
+}
+
+// `bilmeko --owner` loads the board and libpq from a module; the program
+// itself maps neither until then.
+void TestOwnerWindow::programLoadsTheBoardAtNeed()
+{
+    QTemporaryDir data(m_tmp.filePath(QStringLiteral("owner-XXXXXX")));
+    QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
+    QDir().mkpath(data.filePath(QStringLiteral("Owner")));
+    writeFile(data.filePath(QStringLiteral("Owner/Bilmeko.ini")),
+              QByteArray("[Ledger]\r\nConnection=") + withUser(m_info, QStringLiteral("owner1")).toUtf8() + "\r\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QProcess owner;
+    owner.setProcessEnvironment(env);
+    owner.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path(), QStringLiteral("--owner")});
+    QVERIFY(owner.waitForStarted());
+    const auto maps = [&] {
+        QFile f(QStringLiteral("/proc/%1/maps").arg(owner.processId()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(maps().contains("/bilmeko-owner.so"), 20'000);
+    QVERIFY(maps().contains("/libpq.so"));
+    // Its channel answers: a second start shows this board and ends.
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(BILMEKO_EXE), {QStringLiteral("--data-dir"), data.path(), QStringLiteral("--owner")});
+    QVERIFY(second.waitForFinished(20'000));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(owner.state(), QProcess::Running);
+    ::kill(pid_t(owner.processId()), SIGTERM);
+    QVERIFY(owner.waitForFinished(10'000));
+    QCOMPARE(owner.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(owner.exitCode(), 0);
 }
 
 QTEST_MAIN(TestOwnerWindow)

@@ -1,14 +1,14 @@
 // bilmeko-report: the period report without a window, for one journal or
 // for several desks (one journal each), as text or CSV on standard output.
-// Links the libraries without widgets only, so it runs with no display.
+// Links the libraries without widgets only, so it runs with no display;
+// the --ledger paths come with a module (libpq) loaded only for them.
 
 #include "app/core/datafolder.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "journal/core/periodreport.h"
 #include "journal/core/reportcsv.h"
-#include "ledger/core/ledgerreport.h"
-#include "ledger/core/ownerqueries.h"
+#include "ledger/core/ledgermodule.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -204,30 +204,27 @@ int main(int argc, char *argv[])
         return Refused;
     }
     if (!ledger.isEmpty()) {
-        // The selection and the sums run in the database; nothing is
-        // printed when it cannot be reached.
+        // libpq and the queries come with a module loaded only here, so a
+        // report of journals starts without them.
+        LedgerReportRequest request;
+        request.connection = ledger;
+        request.desks = ledgerDesks;
+        request.from = *from;
+        request.to = *to;
+        request.csv = csv;
+        request.byDesk = byDesk;
+        request.complain = &complain;
         try {
-            PgConnection c(ledger);
-            // A desk named wrongly would give an empty report that looks
-            // like a quiet desk.
-            if (const QStringList unknown = unknownDesks(c, ledgerDesks); !unknown.isEmpty()) {
-                complain(QStringLiteral("общая книга не знает стойки «%1»").arg(unknown.join(QStringLiteral("», «"))));
-                return Damaged;
-            }
-            if (byDesk)
-                checkOwnerTables(c);
-            FdOutput out(STDOUT_FILENO);
-            const bool written = byDesk ? DeskSummary(*from, *to, readDeskPeriods(c, *from, *to, ledgerDesks)).write(out, csv)
-                                        : writeLedgerReport(out, c, dateValue(*from), dateValue(*to), ledgerDesks, csv);
-            if (!written) {
-                complain(QStringLiteral("отчет не выведен: %1").arg(QString::fromLocal8Bit(std::strerror(out.errorNumber()))));
-                return Refused;
-            }
+            const auto runReport = loadLedgerEntry<RunLedgerReportFn>(LedgerReportModule, RunLedgerReportSymbol);
+            const LedgerHost host = LedgerHost::ofThisProgram();
+            const int status = runReport(&host, &request);
+            if (status < 0)
+                throwLedgerModuleRefused(QString::fromLatin1(LedgerReportModule));
+            return status;
         } catch (const Error &e) {
-            complain(QStringLiteral("общая книга: %1").arg(e.message()));
+            complain(e.message());
             return Refused;
         }
-        return Ok;
     }
     if (journals.isEmpty())
         journals << defaultJournal();

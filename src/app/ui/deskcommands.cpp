@@ -14,7 +14,7 @@
 #include "journal/core/journalfile.h"
 #include "journal/ui/form5.h"
 #include "ledger/core/ledgersettings.h"
-#include "ledger/core/ledgershipper.h"
+#include "ledger/ui/deskledger.h"
 #include "prices/core/profilefile.h"
 #include "receiptprint.h"
 

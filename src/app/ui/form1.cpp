@@ -10,9 +10,7 @@
 #include "formbox.h"
 #include "glyphs.h"
 #include "journal/ui/form5.h"
-#include "ledger/core/ledgersettings.h"
-#include "ledger/core/ledgershipper.h"
-#include "ledger/ui/ledgerindicator.h"
+#include "ledger/ui/deskledger.h"
 #include "period/ui/zeperiod.h"
 #include "prices/ui/fprices.h"
 #include "prices/core/pricelist.h"
@@ -686,17 +684,18 @@ void TForm1::loadPriceList()
 }
 
 // The journal also goes to the ledger when [Ledger] names one: shipped by
-// a thread of its own, so the desk never waits for the network.
+// a thread of its own, so the desk never waits for the network. The shipper
+// and libpq come with a module loaded only then; a module that cannot be
+// loaded is reported and the desk works on without the ledger.
 void TForm1::startLedger()
 {
-    const LedgerSettings settings = readLedgerSettings(*SettingsIni);
-    if (!settings.enabled())
+    guard([&] { m_ledger = startDeskLedger(*SettingsIni, m_journalPath, statusBar(), this); });
+    if (!m_ledger)
         return;
-    m_ledger = new LedgerShipper(settings, m_journalPath, this);
-    connect(m_board, &SessionBoard::recordAppended, m_ledger, [this] { m_ledger->journalGrew(); });
+    connect(m_board, &SessionBoard::recordAppended, this, [this] { m_ledger->journalGrew(); });
     // The running sessions to the owner's board, at every change and at
     // start (rows a desk left in the ledger that no longer run go even when
-    // nothing runs now). The worker sends only the latest.
+    // nothing runs now). The shipper sends only the latest.
     const auto publish = [this] {
         QList<LiveSession> now;
         now.reserve(m_board->runningCount());
@@ -724,9 +723,7 @@ void TForm1::startLedger()
         }
         m_ledger->publishLive(now);
     };
-    connect(m_board, &SessionBoard::sessionsChanged, m_ledger, publish);
-    statusBar()->addPermanentWidget(new LedgerIndicator(m_ledger, this));
-    m_ledger->start();
+    connect(m_board, &SessionBoard::sessionsChanged, this, publish);
     publish();
 }
 

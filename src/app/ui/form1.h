@@ -28,7 +28,7 @@ namespace bilmeko {
 
 class MemTable;
 class MemTableModel;
-class LedgerShipper;
+class DeskLedger;
 struct Notice;
 class ProfileFile;
 class SessionBoard;
@@ -57,7 +57,7 @@ public:
     QString journalPath() const { return m_journalPath; }
     QString settingsPath() const { return m_settingsPath; }
     // Ships the journal to the ledger; nullptr when none is configured.
-    LedgerShipper *ledger() const { return m_ledger; }
+    DeskLedger *ledger() const { return m_ledger.get(); }
 
     // The narrowest grid column a time of day fits in whole, marked or not.
     static int timeCellWidth(const QFont &gridFont);
@@ -199,7 +199,7 @@ private:
     QString m_journalPath;
     QString m_settingsPath;
     bool m_closeWithoutQuestion = false;
-    LedgerShipper *m_ledger = nullptr;
+    std::unique_ptr<DeskLedger> m_ledger;
 
     SessionBoard *m_board;
     std::unique_ptr<SessionReminder> m_reminder;

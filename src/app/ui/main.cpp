@@ -8,7 +8,8 @@
 #include "app/core/datafolder.h"
 #include "app/core/quitsignals.h"
 #include "app/core/singleinstance.h"
-#include "owner/ui/ownerwindow.h"
+#include "ledger/core/ledgermodule.h"
+#include "owner/ui/ownermodule.h"
 #include "common/core/printjob.h"
 
 #include <QApplication>
@@ -16,10 +17,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMainWindow>
 #include <QSessionManager>
 #include <QThread>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -229,11 +232,27 @@ int main(int argc, char **argv)
     findPrintHelper();
 
     if (ownerBoard) {
-        bilmeko::TOwnerBoard board(data.path);
-        board.show();
+        // The board and libpq under it come with a module, so a desk
+        // starts without them.
+        bilmeko::OwnerBoardWindow board;
+        try {
+            const auto open = bilmeko::loadLedgerEntry<bilmeko::OpenOwnerBoardFn>(bilmeko::OwnerBoardModule,
+                                                                                    bilmeko::OpenOwnerBoardSymbol);
+            const bilmeko::LedgerHost host = bilmeko::LedgerHost::ofThisProgram();
+            if (!open(&host, &data.path, &board))
+                bilmeko::throwLedgerModuleRefused(QString::fromLatin1(bilmeko::OwnerBoardModule));
+        } catch (const bilmeko::Error &e) {
+            std::fputs(qPrintable(e.message() + QLatin1Char('\n')), stderr);
+            bilmeko::showErrorBox(e.message());
+            return 1;
+        }
+        if (!board.window) // the module showed why
+            return 1;
+        const std::unique_ptr<QMainWindow> window(board.window);
+        window->show();
         bilmeko::InstanceChannel channel(data.path);
-        QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, &board,
-                         &bilmeko::TOwnerBoard::bringToFront);
+        QObject::connect(&channel, &bilmeko::InstanceChannel::showRequested, window.get(),
+                         [&board] { board.bringToFront(board.window); });
         channel.listen();
         return app.exec();
     }

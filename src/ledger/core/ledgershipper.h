@@ -36,6 +36,7 @@
 //     s.publishLive(sessionsNow);   // after each change of the running sessions
 
 #include "ledgersettings.h"
+#include "livesession.h"
 
 #include <QDateTime>
 #include <QList>
@@ -57,23 +58,6 @@ struct LedgerState
     int retryInSeconds = 0;  // when not connected: the next attempt
     QString desk;            // the desk's name in the ledger (its role), once known
     bool needsInit = false;  // the ledger's schema is older: run bilmeko-ledger init
-};
-
-// One running session as the ledger shows it to the owner.
-struct LiveSession
-{
-    quint64 id = 0;
-    QString client;
-    QString service;
-    double pricePerMin = 0;
-    QDateTime start;      // local, as the desk shows it
-    QDateTime bookedEnd;  // start + booked time + the pauses that are over; invalid: open-ended
-    bool paused = false;
-    double amountDue = 0; // at this update
-    std::int64_t ranMs = 0;    // time charged when taken (the monotonic clock's); the worker adds
-                               // how long the state waited to be sent
-    std::int64_t pausedMs = 0; // pauses that are over
-    QDateTime pauseSince;      // the pause going on began; invalid: none
 };
 
 // The waits and pauses of the worker; tests make them short.
