@@ -18,10 +18,11 @@ SUDO  := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 RUN_PACKAGES := g++ make cmake qt6-base-dev libgl-dev qt6-qpa-plugins qt6-svg-dev qt6-charts-dev \
             qt6-translations-l10n fonts-dejavu-core librsvg2-bin libpq-dev
 # The tests and CI besides: a virtual display for screenshots, a PDF text
-# reader, a print server with a PDF queue, the PostgreSQL server the ledger's
-# tests start, the package tools and validators (the install test builds and
-# checks the Debian package).
-TEST_PACKAGES := dpkg-dev file poppler-utils xvfb xauth \
+# reader, the Russian locale (a ledger server answering in Russian), the
+# formatter the sources are checked with, a print server with a PDF queue,
+# the PostgreSQL server the ledger's tests start, the package tools and
+# validators (the install test builds and checks the Debian package).
+TEST_PACKAGES := dpkg-dev file poppler-utils xvfb xauth locales clang-format \
             cups cups-client cups-bsd printer-driver-cups-pdf postgresql \
             desktop-file-utils appstream lintian
 # The fuzz targets: clang and its sanitizer runtime.
@@ -50,6 +51,10 @@ deps-run:
 
 deps: deps-run
 	$(call install_missing,$(TEST_PACKAGES))
+	@locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8' || { \
+	  echo "Generating the ru_RU.UTF-8 locale with sudo locale-gen"; \
+	  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ru_RU.UTF-8 UTF-8' | $(SUDO) tee -a /etc/locale.gen >/dev/null; \
+	  $(SUDO) locale-gen; }
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
