@@ -4,12 +4,15 @@
 // bilmeko-ledger import), one record from
 // the journal's flush to its commit, the tick while a backlog ships, and
 // the report over 1,000,000 rows against psql running the same aggregate,
-// and the owner's board's readings over 1,000 desks.
+// and the owner's board's readings over 1,000 desks; a desk's live-state
+// change: its processor time, and the time until the board shows it.
 
 #include "bench.h"
 
 #include "../tests/ledger/pgserver.h"
+#include "app/core/livestate.h"
 #include "app/core/sessionboard.h"
+#include "common/core/clock.h"
 #include "common/core/datetime.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
@@ -17,14 +20,18 @@
 #include "ledger/core/ledger.h"
 #include "ledger/core/ledgershipper.h"
 #include "ledger/core/ownerqueries.h"
+#include "owner/ui/ownerwindow.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTableView>
 #include <QThread>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
 
 using namespace bilmeko;
@@ -320,5 +327,111 @@ BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks and 20
     figure(QStringLiteral("a year's per-desk summary and the year before"), year);
     figure(QStringLiteral("libpq: the year's bare sums per desk"), sums);
     target(QStringLiteral("a year's per-desk summary (median)"), year.wallMs(0.5), QStringLiteral("ms"), 1000,
+           QStringLiteral("<= 1 s"));
+}
+
+namespace {
+
+// Waits, handling events, until done() holds; throws after 10 s.
+void waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.hasExpired(10'000))
+            throw std::runtime_error("waited 10 s in vain");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+}
+
+} // namespace
+
+BILMEKO_BENCH(ledger_live, "a live-state change of a desk with 20 running sessions: the desk's processor time, and "
+                           "from the change to the owner's board showing it")
+{
+    auto srv = server();
+    const QString info = database(*srv, QStringLiteral("live"));
+    {
+        PgConnection admin(info);
+        admin.exec("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'live_desk')"
+                   " THEN CREATE ROLE live_desk LOGIN IN ROLE bilmeko_desk; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'live_owner')"
+                   " THEN CREATE ROLE live_owner LOGIN IN ROLE bilmeko_owner; END IF; END $$");
+    }
+    const auto as = [&](const char *role) {
+        return QString(info).replace(QStringLiteral("user=postgres"), QStringLiteral("user=") + QLatin1String(role));
+    };
+    const QString journal = scratchDir() + QStringLiteral("/live.log");
+    writeJournal(journal, 10);
+    SessionBoard desk(journal);
+    for (int i = 0; i < 20; ++i)
+        desk.addSession(QStringLiteral("Клиент %1").arg(i), QString(), QStringLiteral("Солярий"), 2.5, 1, 0);
+
+    LedgerShipper shipper({as("live_desk"), {}}, journal);
+    shipper.start();
+    waitFor([&] { return shipper.state().connected && shipper.state().pending == 0; });
+    PgConnection listener(info);
+    listener.listen(LiveChannel);
+    const auto heard = [&] {
+        QElapsedTimer t;
+        t.start();
+        while (listener.notifications(1000).isEmpty())
+            if (t.hasExpired(10'000))
+                throw std::runtime_error("no notification within 10 s");
+    };
+
+    // The desk's side alone: the window's share (the sessions read and
+    // handed over) on its own thread's clock, and the whole process's
+    // processor time from the change to the notification (the shipper's
+    // thread sending it; the listener's own share is a poll and a read).
+    const auto processCpuMs = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+    };
+    constexpr int Changes = 200;
+    Samples window, notified;
+    double processMs = 0;
+    for (int i = 0; i < Changes; ++i) {
+        desk.togglePause(desk.curLog().rowId(i % 20));
+        Timing w;
+        const double before = processCpuMs();
+        notified.add(once([&] {
+            w = once([&] { shipper.publishLive(liveSessions(desk, Clock::current().monotonicMs())); });
+            heard();
+        }));
+        processMs += processCpuMs() - before;
+        window.add(w);
+    }
+    figure(QStringLiteral("window's thread: the sessions read and handed to the shipper"), window);
+    figure(QStringLiteral("from the change to its notification at a listener"), notified);
+    target(QStringLiteral("the process's processor time per live change, every thread (mean)"), processMs / Changes,
+           QStringLiteral("ms"), 0.5, QStringLiteral("<= 0.5 ms"));
+
+    // To the owner's board on the screen: from the change to the sessions
+    // grid of a board (the real window) showing the new number of rows.
+    OwnerSettings owner;
+    owner.connection = as("live_owner");
+    TOwnerBoard board(owner, scratchDir() + QStringLiteral("/Owner.ini"));
+    board.show();
+    QAbstractItemModel *grid = board.SessionGrid->model();
+    waitFor([&] { return grid->rowCount() == 20; });
+    Samples toScreen;
+    QList<MemTable::RowId> added;
+    for (int i = 0; i < 50; ++i) {
+        const bool add = i % 2 == 0;
+        if (add)
+            added.append(desk.addSession(QStringLiteral("Новая %1").arg(i), QString(), QStringLiteral("Солярий"),
+                                         2.5, 1, 0));
+        else
+            desk.stopSession(added.takeLast());
+        const int rows = add ? 21 : 20;
+        toScreen.add(once([&] {
+            shipper.publishLive(liveSessions(desk, Clock::current().monotonicMs()));
+            waitFor([&] { return grid->rowCount() == rows; });
+        }));
+    }
+    figure(QStringLiteral("from the change to the board's grid"), toScreen);
+    target(QStringLiteral("change to the board's grid (median)"), toScreen.wallMs(0.5), QStringLiteral("ms"), 1000,
            QStringLiteral("<= 1 s"));
 }

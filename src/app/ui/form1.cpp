@@ -18,6 +18,7 @@
 #include "prices/core/profilefile.h"
 #include "app/core/reminder.h"
 #include "app/core/receipt.h"
+#include "app/core/livestate.h"
 #include "app/core/sessionboard.h"
 #include "receiptprint.h"
 #include "sessioncommands.h"
@@ -696,33 +697,7 @@ void TForm1::startLedger()
     // The running sessions to the owner's board, at every change and at
     // start (rows a desk left in the ledger that no longer run go even when
     // nothing runs now). The shipper sends only the latest.
-    const auto publish = [this] {
-        QList<LiveSession> now;
-        now.reserve(m_board->runningCount());
-        const MemTable &t = m_board->curLog();
-        const std::int64_t mono = Clock::current().monotonicMs();
-        const auto local = [](std::int64_t utcMs) { return QDateTime::fromMSecsSinceEpoch(utcMs); };
-        for (int row = 0; row < t.rowCount(); ++row) {
-            const Session *s = m_board->session(t.rowId(row));
-            if (!s)
-                continue;
-            LiveSession l;
-            l.id = s->id;
-            l.client = s->client;
-            l.service = s->service;
-            l.pricePerMin = s->price;
-            l.start = local(s->startUtcMs);
-            l.bookedEnd = local(s->startUtcMs + s->bookedMs + s->pausedMs);
-            l.paused = s->paused;
-            l.ranMs = s->runMs(mono);
-            l.amountDue = s->charge(l.ranMs, s->price).amount;
-            l.pausedMs = s->pausedMs;
-            if (s->paused)
-                l.pauseSince = local(s->pauseStartUtcMs);
-            now.append(l);
-        }
-        m_ledger->publishLive(now);
-    };
+    const auto publish = [this] { m_ledger->publishLive(liveSessions(*m_board, Clock::current().monotonicMs())); };
     connect(m_board, &SessionBoard::sessionsChanged, this, publish);
     publish();
 }
