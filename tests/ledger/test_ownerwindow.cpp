@@ -6,7 +6,10 @@
 // report its own journal gives. The schema is bilmeko-ledger init's; a
 // desk's live state comes from the desk's own shipper under its role.
 
+#include "app/core/sessionboard.h"
 #include "app/core/sessionstate.h"
+#include "app/ui/form1.h"
+#include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "journal/ui/form5.h"
 #include "ledger/core/ledgershipper.h"
@@ -18,11 +21,13 @@
 
 #include <QAbstractItemModel>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <csignal>
 
@@ -92,6 +97,7 @@ private slots:
     void deskReportIsItsJournals();
     void deskProgramReachesTheBoard();
     void programLoadsTheBoardAtNeed();
+    void twoDeskWindowsOnTheBoard();
 
 private:
     std::unique_ptr<TOwnerBoard> board(int offlineMs = 10 * 60'000);
@@ -380,6 +386,61 @@ void TestOwnerWindow::programLoadsTheBoardAtNeed()
     QVERIFY(owner.waitForFinished(10'000));
     QCOMPARE(owner.exitStatus(), QProcess::NormalExit);
     QCOMPARE(owner.exitCode(), 0);
+}
+
+void TestOwnerWindow::twoDeskWindowsOnTheBoard()
+{
+    // Two desks' main windows, each under its own login role: a New at
+    // one, through its client dialog, is on the board within two seconds
+    // under that desk alone; its Stop takes it off and puts its amount into
+    // that desk's takings.
+    QTemporaryDir dirs[2] = {QTemporaryDir(m_tmp.filePath(QStringLiteral("two-XXXXXX"))),
+                             QTemporaryDir(m_tmp.filePath(QStringLiteral("two-XXXXXX")))};
+    const QString names[2] = {QStringLiteral("desk5"), QStringLiteral("desk6")};
+    FixedClock clock(QDateTime::currentDateTime());
+    const ScopedClock use(&clock);
+    std::unique_ptr<TForm1> form[2];
+    for (int i = 0; i < 2; ++i) {
+        writeFile(dirs[i].filePath(QStringLiteral("Bilmeko.ini")),
+                  QByteArray("[Price]\r\nСтрижка=12,5\r\n[Ledger]\r\nConnection=")
+                      .append(deskLogin(m_info, names[i]).toUtf8())
+                      + "\r\n");
+        form[i] = std::make_unique<TForm1>(dirs[i].path() + QLatin1Char('/'));
+        form[i]->show();
+    }
+    const auto b = board();
+    QAbstractItemModel *desks = b->DeskGrid->model();
+    QAbstractItemModel *sessions = b->SessionGrid->model();
+    for (const QString &desk : names)
+        QTRY_COMPARE_WITH_TIMEOUT(cell(desks, rowOf(desks, desk), DeskModel::Link), QStringLiteral("на связи"), 10'000);
+    const int row5 = rowOf(desks, names[0]);
+    const QString takingsBefore = cell(desks, row5, DeskModel::Takings);
+
+    test::onNextModal([](QWidget *w) {
+        test::retype(w->findChild<QWidget *>(QStringLiteral("Customer")), QStringLiteral("Котова"));
+        test::retype(w->findChild<QWidget *>(QStringLiteral("CHours")), QStringLiteral("1"));
+        test::retype(w->findChild<QWidget *>(QStringLiteral("CMinuts")), QStringLiteral("0"));
+        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+    });
+    QTest::mouseClick(form[0]->findChild<QToolButton *>(QStringLiteral("SpeedButton1")), Qt::LeftButton);
+    QCOMPARE(form[0]->board().runningCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(sessions->rowCount(), 1, 2000);
+    QCOMPARE(cell(sessions, 0, SessionModel::Desk), names[0]);
+    QCOMPARE(cell(sessions, 0, SessionModel::Client), QStringLiteral("Котова"));
+    QCOMPARE(cell(desks, rowOf(desks, names[1]), DeskModel::Running), QStringLiteral("0"));
+
+    // Twelve minutes later, as the desk's clock has it, the operator stops it.
+    test::onNextModal([](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        QVERIFY(box);
+        QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+    });
+    clock.advanceSecs(12 * 60);
+    QTest::mouseClick(form[0]->findChild<QToolButton *>(QStringLiteral("SpeedButton3")), Qt::LeftButton);
+    QCOMPARE(form[0]->board().runningCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(sessions->rowCount(), 0, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(cell(desks, rowOf(desks, names[0]), DeskModel::Takings) != takingsBefore, 5000);
+    QCOMPARE(cell(desks, rowOf(desks, names[0]), DeskModel::Takings), Formats::current().currency(12 * 12.5));
 }
 
 QTEST_MAIN(TestOwnerWindow)
