@@ -461,15 +461,15 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
         throw std::runtime_error(srv.missing().toStdString());
     const QString info = database(srv, QStringLiteral("chain"));
     PgConnection c(info);
-    // Generating and indexing 73 million rows takes far longer than a
-    // statement is given.
-    c.setDeadline(QDeadlineTimer(std::chrono::hours(6)));
-    c.exec("ALTER TABLE bilmeko.records DISABLE TRIGGER USER");
-    c.exec("DROP INDEX bilmeko.records_key");
-    c.exec("DROP INDEX bilmeko.records_session");
-    c.exec("DROP INDEX bilmeko.records_written");
+    // Generating and indexing 73 million rows takes far longer than the
+    // program gives a statement: psql runs them.
+    const auto run = [&](const QString &sql) { psql(srv, info, sql); };
+    run(QStringLiteral("ALTER TABLE bilmeko.records DISABLE TRIGGER USER"));
+    run(QStringLiteral("DROP INDEX bilmeko.records_key"));
+    run(QStringLiteral("DROP INDEX bilmeko.records_session"));
+    run(QStringLiteral("DROP INDEX bilmeko.records_written"));
     const Timing generate = once([&] {
-        c.exec(QStringLiteral(
+        run(QStringLiteral(
                    "INSERT INTO bilmeko.records (desk, journal_offset, raw, raw_hash, session_id, reversal, counted,"
                    " written, price_per_min, start_time, elapsed, end_time, amount, client_name, service, note,"
                    " status, payment)"
@@ -481,13 +481,11 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
                    " 'Клиент ' || k, 'Солярий', '', 'Время вышло', 1 + k % 3"
                    " FROM generate_series(1, 1000) d, generate_series(0, 364) day, generate_series(0, %2) k")
                    .arg(perDay)
-                   .arg(perDay - 1)
-                   .toUtf8()
-                   .constData());
-        c.exec("CREATE UNIQUE INDEX records_key ON bilmeko.records (desk, raw_hash)");
-        c.exec("CREATE INDEX records_session ON bilmeko.records (desk, session_id) WHERE session_id IS NOT NULL");
-        c.exec("CREATE INDEX records_written ON bilmeko.records (written)");
-        c.exec("INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted,"
+                   .arg(perDay - 1));
+        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE UNIQUE INDEX records_key ON bilmeko.records (desk, raw_hash)"));
+        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE INDEX records_session ON bilmeko.records (desk, session_id) WHERE session_id IS NOT NULL"));
+        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE INDEX records_written ON bilmeko.records (written)"));
+        run(QStringLiteral("INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted,"
                " takings_cash, takings_card, takings_transfer, last_written)"
                " SELECT desk, written::date, count(*) FILTER (WHERE NOT reversal),"
                " coalesce(sum(extract(epoch FROM elapsed)) FILTER (WHERE counted), 0),"
@@ -496,12 +494,11 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
                " coalesce(sum(amount) FILTER (WHERE counted AND payment = 1), 0),"
                " coalesce(sum(amount) FILTER (WHERE counted AND payment = 2), 0),"
                " coalesce(sum(amount) FILTER (WHERE counted AND payment = 3), 0), max(written)"
-               " FROM bilmeko.records GROUP BY desk, written::date");
-        c.exec("ALTER TABLE bilmeko.records ENABLE TRIGGER USER");
-        c.exec("VACUUM ANALYZE");
+               " FROM bilmeko.records GROUP BY desk, written::date"));
+        run(QStringLiteral("ALTER TABLE bilmeko.records ENABLE TRIGGER USER"));
+        run(QStringLiteral("VACUUM ANALYZE"));
     });
-    const qint64 rows = c.exec("SELECT count(*) FROM bilmeko.records").number(0, 0);
-    c.setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+    const qint64 rows = c.exec("SELECT sum(sessions) FROM bilmeko.day_summary").number(0, 0);
     const qint64 bytes = c.exec("SELECT pg_total_relation_size('bilmeko.records')").number(0, 0);
     figure(QStringLiteral("records generated"), double(rows), QStringLiteral("rows"), 0);
     figure(QStringLiteral("the records' table with its indexes"), double(bytes) / (1 << 30), QStringLiteral("GiB"), 2);
@@ -518,7 +515,7 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
            QStringLiteral("<= 1 s"));
     // The same year's figures from the rows (two runs: the second with
     // whatever of the table the page cache kept).
-    for (int run = 1; run <= 2; ++run) {
+    for (int pass = 1; pass <= 2; ++pass) {
         const Timing rowsSum = once([&] {
             psql(srv, info,
                  QStringLiteral("SELECT desk, count(*) FILTER (WHERE NOT reversal), sum(extract(epoch FROM elapsed))"
@@ -526,6 +523,6 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
                                 " count(*) FILTER (WHERE reversal AND counted) FROM bilmeko.records"
                                 " WHERE written >= '2026-01-01' AND written < '2027-01-01' GROUP BY desk"));
         });
-        figure(QStringLiteral("psql: the same year's figures from the rows, run %1").arg(run), rowsSum);
+        figure(QStringLiteral("psql: the same year's figures from the rows, run %1").arg(pass), rowsSum);
     }
 }
