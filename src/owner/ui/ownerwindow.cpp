@@ -61,6 +61,16 @@ QTableView *grid(const QString &name, QWidget *parent)
     return v;
 }
 
+// Every column at least as wide as its heading ("Выручка сегодня" whole);
+// the rows never widen them (measuring 20,000 rows at each reading would
+// cost more than the reading), the owner can.
+void fitHeadings(QTableView *v)
+{
+    QHeaderView *h = v->horizontalHeader();
+    for (int i = 0; i < h->count(); ++i)
+        h->resizeSection(i, std::max(h->sectionSize(i), h->sectionSizeHint(i)));
+}
+
 } // namespace
 
 // --- the period's summary -------------------------------------------------
@@ -261,9 +271,11 @@ void TOwnerBoard::build()
     DeskGrid = grid(QStringLiteral("DeskGrid"), central);
     m_desks = new DeskModel(m_board, this);
     DeskGrid->setModel(m_desks);
+    fitHeadings(DeskGrid);
     SessionGrid = grid(QStringLiteral("SessionGrid"), central);
     m_sessions = new SessionModel(m_board, this);
     SessionGrid->setModel(m_sessions);
+    fitHeadings(SessionGrid);
     connect(DeskGrid, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
         const QString desk = m_desks->deskAt(i.row());
         const QDate today = Clock::current().today();
