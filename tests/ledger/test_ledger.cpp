@@ -535,7 +535,7 @@ void TestLedger::initRepairsAndMigrates()
     }
     PgConnection d(login);
     QCOMPARE(shipBatch(d, QStringLiteral("fixed"), path, 0).inserted, 330);
-    QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 9);
+    QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 12);
     QCOMPARE(c.exec("SELECT setconfig::text FROM pg_db_role_setting s JOIN pg_roles r ON r.oid = s.setrole"
                     " WHERE r.rolname = 'fixed'").text(0, 0),
              QStringLiteral("{idle_in_transaction_session_timeout=60s}"));
