@@ -338,7 +338,7 @@ const char *const ShiftsV2[] = {
     "     NEW.event_time := to_timestamp(ms / 1000) + (ms % 1000) * interval '1 millisecond';"
     "     NEW.journal_length := m[2]::bigint;"
     "     NEW.cash := m[3]::numeric;"
-    "     NEW.operator_name := bilmeko.percent_decoded(m[4]);"
+    "     NEW.operator_name := CASE WHEN m[1] = 'open' THEN bilmeko.percent_decoded(m[4]) END;"
     "     NEW.kind := m[1];"
     "    END IF;"
     "   END IF;"
