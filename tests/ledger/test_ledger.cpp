@@ -582,7 +582,7 @@ void TestLedger::shiftLinesShippedOnce()
         clock.advanceSecs(3600);
         book.takeReceiptNumber({7, 3'974'000'100'000, true});
         book.close(1e9, 10 * RecordSize);
-        book.open(QString(), 0, 10 * RecordSize);
+        book.open(QStringLiteral("Борис"), 0, 10 * RecordSize);
     }
     QByteArray bytes = readFile(path);
     QByteArray damaged = shiftFileLine("close\t2\t1\t0\t1") + '\n';
@@ -625,7 +625,7 @@ void TestLedger::shiftLinesShippedOnce()
         QStringLiteral("receipt|1|3974000000123|%1|S").arg(qint64(high)),
         QStringLiteral("receipt|2|3974000100000|7|R"),
         QStringLiteral("close|1|%1|%2|%3").arg(first.closedUtcMs).arg(first.journalTo).arg(cash(first.countedCash)),
-        QStringLiteral("open|2|%1|%2|0|").arg(second.openedUtcMs).arg(second.journalFrom),
+        QStringLiteral("open|2|%1|%2|0|Борис").arg(second.openedUtcMs).arg(second.journalFrom),
         QStringLiteral("-"),
     };
     const PgResult rows = c.exec(
@@ -639,6 +639,11 @@ void TestLedger::shiftLinesShippedOnce()
         if (i + 1 < rows.rows())
             QCOMPARE(bytes.mid(rows.number(i, 2), rows.text(i, 1).toUtf8().size() + 1), rows.text(i, 1).toUtf8() + '\n');
     }
+
+    // bilmeko-ledger status names the desk's open shift and its operator.
+    const Run status = ledgerCommand({QStringLiteral("status"), info});
+    QVERIFY2(status.out.contains(QStringLiteral("\tСмена\n")) && status.out.contains(QStringLiteral("\t2 (Борис)\n")),
+             qPrintable(status.out));
 
     // Forged typed values and shipped time are the server's all the same.
     c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw, kind, number, cash, operator_name, shipped)"

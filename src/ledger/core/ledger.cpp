@@ -885,6 +885,20 @@ QList<DeskStatus> ledgerStatus(PgConnection &c)
         s.running = int(r.number(i, 8));
         out.append(s);
     }
+    // Each desk's open shift: its latest opening or closing, one probe of
+    // the index on (desk, event_time) a desk.
+    if (ledgerKeepsShifts(c)) {
+        const PgResult open = c.exec(
+            "SELECT d.desk, s.number, s.operator_name FROM bilmeko.desks d CROSS JOIN LATERAL (SELECT kind, number,"
+            " operator_name FROM bilmeko.shifts s WHERE s.desk = d.desk AND s.kind IN ('open', 'close')"
+            " ORDER BY event_time DESC, number DESC, kind = 'close' DESC LIMIT 1) s WHERE s.kind = 'open'");
+        for (int i = 0; i < open.rows(); ++i)
+            for (DeskStatus &s : out)
+                if (s.desk == open.text(i, 0)) {
+                    s.openShift = int(open.number(i, 1));
+                    s.shiftOperator = open.text(i, 2);
+                }
+    }
     return out;
 }
 

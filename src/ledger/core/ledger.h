@@ -125,6 +125,8 @@ struct DeskStatus
     bool connected = false;
     QString version;
     int running = 0;
+    int openShift = 0;      // the shift open now by its shift file; 0: none (or not known)
+    QString shiftOperator;  // and its operator
 };
 QList<DeskStatus> ledgerStatus(PgConnection &c);
 
