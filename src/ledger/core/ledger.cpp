@@ -820,6 +820,24 @@ qint64 shiftResumeOffset(PgConnection &c, const QString &desk, const QString &sh
     return offset + held.size();
 }
 
+QHash<QString, OpenShift> readOpenShifts(PgConnection &c, const QString &desks)
+{
+    QHash<QString, OpenShift> out;
+    if (!ledgerKeepsShifts(c))
+        return out;
+    // A closing and the next opening in the same millisecond: the opening,
+    // a later number, is the latest.
+    const PgResult r = c.exec(
+        "SELECT d.desk, h.number, h.operator_name FROM bilmeko.desks d CROSS JOIN LATERAL (SELECT kind, number,"
+        " operator_name FROM bilmeko.shifts h WHERE h.desk = d.desk AND h.kind IN ('open', 'close')"
+        " ORDER BY event_time DESC, number DESC, kind = 'close' DESC LIMIT 1) h"
+        " WHERE h.kind = 'open' AND ($1::text[] IS NULL OR d.desk = ANY($1::text[]))",
+        {desks});
+    for (int i = 0; i < r.rows(); ++i)
+        out.insert(r.text(i, 0), {int(r.number(i, 1)), r.text(i, 2)});
+    return out;
+}
+
 ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &shiftPath, qint64 offset,
                            int maxLines)
 {
@@ -844,8 +862,10 @@ ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &
                             " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
                             {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
                          .affected();
-        c.exec("INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
-               " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line",
+        // The owner's board shows a desk's open shift: told at once.
+        c.exec("WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
+               " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
+               " SELECT pg_notify('bilmeko_live', $1)",
                {desk, QString::number(read.lines.last().offset), lines.last()});
         c.exec("COMMIT");
     } catch (...) {
@@ -885,19 +905,11 @@ QList<DeskStatus> ledgerStatus(PgConnection &c)
         s.running = int(r.number(i, 8));
         out.append(s);
     }
-    // Each desk's open shift: its latest opening or closing, one probe of
-    // the index on (desk, event_time) a desk.
-    if (ledgerKeepsShifts(c)) {
-        const PgResult open = c.exec(
-            "SELECT d.desk, s.number, s.operator_name FROM bilmeko.desks d CROSS JOIN LATERAL (SELECT kind, number,"
-            " operator_name FROM bilmeko.shifts s WHERE s.desk = d.desk AND s.kind IN ('open', 'close')"
-            " ORDER BY event_time DESC, number DESC, kind = 'close' DESC LIMIT 1) s WHERE s.kind = 'open'");
-        for (int i = 0; i < open.rows(); ++i)
-            for (DeskStatus &s : out)
-                if (s.desk == open.text(i, 0)) {
-                    s.openShift = int(open.number(i, 1));
-                    s.shiftOperator = open.text(i, 2);
-                }
+    const QHash<QString, OpenShift> open = readOpenShifts(c);
+    for (DeskStatus &s : out) {
+        const OpenShift shift = open.value(s.desk);
+        s.openShift = shift.number;
+        s.shiftOperator = shift.operatorName;
     }
     return out;
 }

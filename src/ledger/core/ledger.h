@@ -25,6 +25,7 @@
 #include "pgconnection.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -98,6 +99,15 @@ bool ledgerKeepsShifts(PgConnection &c);
 // Where shipping the shift file resumes: after the last line shipped (kept
 // in bilmeko.desks) if the file still holds it there, otherwise 0.
 qint64 shiftResumeOffset(PgConnection &c, const QString &desk, const QString &shiftPath);
+// Each desk's open shift (its latest opening or closing is an opening), by
+// desk: one index probe a desk; none on a ledger that keeps no shifts.
+// desks: a text[] literal of the desks to read, or null for all.
+struct OpenShift
+{
+    int number = 0;
+    QString operatorName;
+};
+QHash<QString, OpenShift> readOpenShifts(PgConnection &c, const QString &desks = QString());
 // Ships the sound lines from `offset` (up to maxLines) in one transaction;
 // damaged ones (a wrong checksum, a line of another program) are counted
 // and left out, and a line cut short at the end waits. Throws Error.
