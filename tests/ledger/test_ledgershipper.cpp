@@ -10,6 +10,7 @@
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -390,9 +391,10 @@ void TestLedgerShipper::liveStateReachesTheBoard()
 
 void TestLedgerShipper::shiftFileShippedOnce_data()
 {
-    QTest::addColumn<int>("schema");
+    QTest::addColumn<int>("schema"); // 0: version 2, the shift file unreadable
     QTest::newRow("version 2: every sound line once, across a restart") << 2;
     QTest::newRow("version 1: the records only, and nothing fails") << 1;
+    QTest::newRow("the shift file a folder: the records go on, the tooltip says why") << 0;
 }
 
 void TestLedgerShipper::shiftFileShippedOnce()
@@ -400,7 +402,7 @@ void TestLedgerShipper::shiftFileShippedOnce()
     QFETCH(int, schema);
     const QString info = freshLedger(*m_server, QStringLiteral("shiftfile"), false);
     PgConnection admin(info);
-    initLedger(admin, schema);
+    initLedger(admin, schema == 1 ? 1 : 2);
     QTemporaryDir dir(m_tmp.filePath(QStringLiteral("shifts-XXXXXX")));
     const QString journal = dir.filePath(QStringLiteral("Bilmeko.log"));
     const QString shifts = dir.filePath(QLatin1String(ShiftFileName));
@@ -408,8 +410,12 @@ void TestLedgerShipper::shiftFileShippedOnce()
     FixedClock clock(QDateTime(QDate(2026, 10, 1), QTime(9, 0)));
     ScopedClock scoped(&clock);
     ShiftBook book(shifts);
-    book.open(QStringLiteral("Анна"), 1000, 0);
-    book.takeReceiptNumber({1, 1000, false});
+    if (schema == 0) {
+        QVERIFY(QDir().mkpath(shifts));
+    } else {
+        book.open(QStringLiteral("Анна"), 1000, 0);
+        book.takeReceiptNumber({1, 1000, false});
+    }
 
     const auto held = [&] {
         return schema < 2 ? 0 : admin.exec("SELECT count(*) FROM bilmeko.shifts").number(0, 0);
@@ -420,6 +426,14 @@ void TestLedgerShipper::shiftFileShippedOnce()
     shipper->setTiming(slow);
     shipper->start();
     QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 30'000);
+    if (schema == 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(!shipper->state().shiftProblem.isEmpty(), 10'000);
+        const QString tip = LedgerShipper::describe(shipper->state(), shipper->settings());
+        QVERIFY2(tip.contains(QStringLiteral("Смены не отправляются: Файл смен \"%1\"").arg(shifts)), qPrintable(tip));
+        QVERIFY(shipper->state().connected);
+        QCOMPARE(admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0), 5);
+        return;
+    }
     if (schema < 2) {
         QTest::qWait(500);
         QVERIFY(shipper->state().connected);

@@ -232,7 +232,25 @@ private:
             m_shiftPosition = 0;
         while (size != m_shiftEnd && !stopping()) {
             m_conn->setDeadline(QDeadlineTimer(m_timing.batchDeadlineMs));
-            const ShipOutcome o = shipShiftBatch(*m_conn, m_desk, m_shiftPath, m_shiftPosition);
+            ShipOutcome o;
+            try {
+                o = shipShiftBatch(*m_conn, m_desk, m_shiftPath, m_shiftPosition);
+            } catch (const LedgerError &) {
+                throw;
+            } catch (const Error &e) {
+                // The file, not the server: said, and tried again when it
+                // changes; the records and the live state go on.
+                m_shiftEnd = size;
+                if (m_state.shiftProblem != e.message()) {
+                    m_state.shiftProblem = e.message();
+                    publish();
+                }
+                break;
+            }
+            if (!m_state.shiftProblem.isEmpty()) {
+                m_state.shiftProblem.clear();
+                publish();
+            }
             m_conn->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
             m_shiftPosition = o.nextOffset;
             if (o.offered > 0)
@@ -410,6 +428,8 @@ QString LedgerShipper::describe(const LedgerState &s, const LedgerSettings &sett
          + (s.pending < 0 ? QStringLiteral("неизвестно") : QString::number(s.pending));
     if (s.damaged > 0)
         t += QStringLiteral("\nНе отправлено поврежденных записей: %1").arg(s.damaged);
+    if (!s.shiftProblem.isEmpty())
+        t += QStringLiteral("\nСмены не отправляются: ") + s.shiftProblem;
     if (s.needsInit && s.schema < 2)
         t += QStringLiteral("\nСхема базы старее программы: выполните bilmeko-ledger init "
                             "(записи пока отправляются, идущие сеансы и смены - нет)");

@@ -63,6 +63,7 @@ struct LedgerState
     QString desk;            // the desk's name in the ledger (its role), once known
     bool needsInit = false;  // the ledger's schema is older: run bilmeko-ledger init
     int schema = 0;          // the ledger's version, once known
+    QString shiftProblem;    // why the shift file is not read (records and live state go on)
 };
 
 // The waits and pauses of the worker; tests make them short.
