@@ -240,6 +240,7 @@ private:
             } catch (const Error &e) {
                 // The file, not the server: said, and tried again when it
                 // changes; the records and the live state go on.
+                m_conn->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
                 m_shiftEnd = size;
                 if (m_state.shiftProblem != e.message()) {
                     m_state.shiftProblem = e.message();
