@@ -5,13 +5,15 @@
 // the journal's flush to its commit, the tick while a backlog ships, and
 // the report over 1,000,000 rows against psql running the same aggregate,
 // and the owner's board's readings over 1,000 desks; a desk's live-state
-// change: its processor time, and the time until the board shows it.
+// change: its processor time, and the time until the board shows it; a
+// year's shift file shipped, against psql's \copy of the same lines.
 
 #include "bench.h"
 
 #include "../tests/ledger/pgserver.h"
 #include "app/core/livestate.h"
 #include "app/core/sessionboard.h"
+#include "cashdesk/core/shiftbook.h"
 #include "common/core/clock.h"
 #include "common/core/datetime.h"
 #include "journal/core/journalfile.h"
@@ -275,8 +277,8 @@ BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, agai
     figure(QStringLiteral("psql: the same rows, unformatted"), rows);
 }
 
-BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks and 20,000 running sessions, and a year's "
-                            "per-desk summary, against libpq fetching the bare rows")
+BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks, 20,000 running sessions and 2.9 million "
+                            "shift lines, and a year's per-desk summary, against libpq fetching the bare rows")
 {
     auto srv = server();
     const QString info = database(*srv, QStringLiteral("board"));
@@ -296,6 +298,15 @@ BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks and 20
            " SELECT 'desk' || lpad(i::text, 4, '0'), j, 'Клиент ' || j, 'Солярий', 2.5, localtimestamp - j * interval"
            " '1 minute', localtimestamp + interval '1 hour', j % 5 = 0, 0, j * 60000, j * 2.5"
            " FROM generate_series(1, 1000) i, generate_series(1, 20) j");
+    // Two years of two shifts a day a desk, the last one open (typed
+    // directly, the trigger set aside: the readings use the typed columns).
+    c.exec("ALTER TABLE bilmeko.shifts DISABLE TRIGGER shifts_derive");
+    c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw, raw_hash, kind, number, event_time, operator_name)"
+           " SELECT 'desk' || lpad(i::text, 4, '0'), j * 60, j::text, md5(j::text)::uuid,"
+           " CASE WHEN j % 2 = 1 THEN 'open' ELSE 'close' END, (j + 1) / 2,"
+           " timestamptz '2025-01-01 09:00' + j * interval '6 hours', CASE WHEN j % 2 = 1 THEN 'Оператор ' || i END"
+           " FROM generate_series(1, 1000) i, generate_series(1, 2919) j");
+    c.exec("ALTER TABLE bilmeko.shifts ENABLE TRIGGER shifts_derive");
     c.exec("VACUUM ANALYZE");
 
     const QDate today(2026, 12, 7);
@@ -303,7 +314,7 @@ BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks and 20
     for (int i = 0; i < 40; ++i) {
         LiveReading r;
         refresh.add(once([&] { r = readLive(c, today); }));
-        if (r.desks.size() != 1000 || r.running.size() != 20'000)
+        if (r.desks.size() != 1000 || r.running.size() != 20'000 || r.desks[0].openShift != 1460)
             throw std::runtime_error("the board's reading is not whole");
         bare.add(once([&] {
             c.exec("SELECT * FROM bilmeko.desks");
@@ -525,4 +536,83 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
         });
         figure(QStringLiteral("psql: the same year's figures from the rows, run %1").arg(pass), rowsSum);
     }
+
+BILMEKO_BENCH(ledger_shifts, "a year's shift file (2 shifts and 200 receipts a day) shipped, against psql's \\copy of "
+                             "the same lines; one line appended to its commit")
+{
+    auto srv = server();
+    const QString path = scratchDir() + QLatin1Char('/') + QLatin1String(ShiftFileName);
+    // The lines as the desk writes them, without a flush each.
+    const auto line = [](const QByteArray &fields) {
+        const QByteArray body = fields + '\t';
+        return body + QByteArray::number(crc32(body.constData(), std::size_t(body.size())), 16).rightJustified(8, '0')
+               + '\n';
+    };
+    QByteArray file, copy;
+    const qint64 firstMs = QDateTime(QDate(2026, 1, 1), QTime(9, 0)).toMSecsSinceEpoch();
+    int shift = 0, receipt = 0;
+    for (int day = 0; day < 365; ++day) {
+        for (int half = 0; half < 2; ++half) {
+            const qint64 at = firstMs + day * 86'400'000LL + half * 21'600'000LL;
+            QList<QByteArray> lines{line("open\t" + QByteArray::number(++shift) + '\t' + QByteArray::number(at)
+                                         + "\t0\t1500\t%D0%90%D0%BD%D0%BD%D0%B0")};
+            for (int i = 0; i < 100; ++i, ++receipt)
+                lines << line("receipt\t" + QByteArray::number(receipt + 1) + '\t'
+                              + QByteArray::number(3'974'000'000'000LL + receipt * 60'000LL) + '\t'
+                              + QByteArray::number((quint64(receipt) + 1) * 0x9E3779B97F4A7C15ULL, 16).rightJustified(16, '0')
+                              + "\tS");
+            lines << line("close\t" + QByteArray::number(shift) + '\t' + QByteArray::number(at + 21'000'000) + "\t0\t9000.5");
+            for (const QByteArray &l : lines) {
+                copy += "desk\t" + QByteArray::number(file.size()) + '\t' + QByteArray(l).replace('\t', "\\t");
+                file += l;
+            }
+        }
+    }
+    const qint64 count = file.count('\n');
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(file) != file.size())
+        throw std::runtime_error("cannot write the shift file");
+    f.close();
+    const QString copyFile = scratchDir() + QStringLiteral("/shifts.copy");
+    QFile c(copyFile);
+    if (!c.open(QIODevice::WriteOnly | QIODevice::Truncate) || c.write(copy) != copy.size())
+        throw std::runtime_error("cannot write the COPY lines");
+    c.close();
+
+    const QString shipDb = database(*srv, QStringLiteral("shifts"));
+    PgConnection conn(shipDb);
+    const auto shipFrom = [&](qint64 offset) {
+        for (;;) {
+            const ShipOutcome o = shipShiftBatch(conn, QStringLiteral("desk"), path, offset);
+            offset = o.nextOffset;
+            if (o.atEnd)
+                return offset;
+        }
+    };
+    qint64 end = 0;
+    const Timing ship = once([&] { end = shipFrom(0); });
+    if (conn.exec("SELECT count(*) FROM bilmeko.shifts WHERE kind IS NOT NULL").number(0, 0) != count)
+        throw std::runtime_error("the shift file did not arrive whole");
+    const QString copyDb = database(*srv, QStringLiteral("shiftscopied"));
+    const Timing copied = once([&] {
+        psql(*srv, copyDb, QStringLiteral("\\copy bilmeko.shifts (desk, line_offset, raw) FROM '%1'").arg(copyFile));
+    });
+    figure(QStringLiteral("lines in the year's file"), double(count), QString(), 0);
+    figure(QStringLiteral("shift file shipped"), ship);
+    figure(QStringLiteral("psql \\copy of the same lines"), copied);
+    figure(QStringLiteral("lines per second, shipped"), count / (ship.wallMs / 1000), QStringLiteral("/s"), 0);
+    const Timing again = once([&] { shipFrom(0); });
+    figure(QStringLiteral("offered again whole, nothing new"), again);
+
+    Samples one;
+    ShiftBook book(path);
+    book.load();
+    for (int i = 0; i < 200; ++i) {
+        const Timing t = once([&] {
+            book.takeReceiptNumber({quint64(i) + 1, 3'990'000'000'000LL + i, false});
+            end = shipFrom(end);
+        });
+        one.add(t);
+    }
+    figure(QStringLiteral("one receipt line, from its flush to its commit"), one);
 }

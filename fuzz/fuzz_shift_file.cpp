@@ -1,7 +1,9 @@
 // Arbitrary bytes as the shift file: the start reads what it can and
 // reports the rest, never crashes; a line the desk appends afterwards
 // always reads back, and the damage found stays the same but for a line
-// cut short at the end, which the new line replaces.
+// cut short at the end, which the new line replaces. What the ledger is
+// sent is each sound line where it lies, the same read at once or a few
+// at a time from where the last read ended.
 
 #include "cashdesk/core/shiftbook.h"
 #include "common/core/clock.h"
@@ -40,6 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             || f.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size)) != qint64(size))
             std::abort();
     }
+    const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const ShiftFileLines all = readShiftFileLines(path, 0, 1 << 30);
+    qint64 at = 0;
+    qsizetype k = 0;
+    for (ShiftFileLines part; !part.atEnd; at = part.next) {
+        part = readShiftFileLines(path, at, 3);
+        for (const ShiftFileLine &l : part.lines)
+            if (k >= all.lines.size() || all.lines[k].offset != l.offset || all.lines[k++].text != l.text)
+                std::abort();
+    }
+    if (k != all.lines.size() || at != all.next)
+        std::abort();
+    for (const ShiftFileLine &l : all.lines)
+        if (bytes.sliced(l.offset).first(l.text.size() + 1) != QByteArray(l.text + '\n'))
+            std::abort();
+
     ShiftBook book(path);
     const QString first = book.load();
     const int last = book.lastReceiptNumber();

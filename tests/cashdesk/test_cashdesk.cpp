@@ -104,11 +104,12 @@ void TestCashDesk::damageIsReportedAndSkipped_data()
     QTest::addColumn<QString>("lines");
     QTest::addColumn<int>("shifts");
     QTest::addColumn<int>("damaged"); // lines still damaged after the next line is written
+    QTest::addColumn<int>("sound");   // lines the ledger is sent: a closing of no shift open is one
     // The file as written: open 1, receipt 1, close 1, open 2.
-    QTest::newRow("a checksum that does not match") << QByteArray("open\t1\t") << QByteArray("open\t1\t1") << "1, 3" << 1 << 2;
-    QTest::newRow("the last line cut short by a crash") << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 0;
-    QTest::newRow("another program's line") << QByteArray("receipt\t1") << QByteArray("[Price]\nreceipt\t1") << "2" << 2 << 1;
-    QTest::newRow("a closing of no shift open") << QByteArray("close\t1") << QByteArray("close\t9") << "3" << 2 << 1;
+    QTest::newRow("a checksum that does not match") << QByteArray("open\t1\t") << QByteArray("open\t1\t1") << "1, 3" << 1 << 2 << 3;
+    QTest::newRow("the last line cut short by a crash") << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 0 << 3;
+    QTest::newRow("another program's line") << QByteArray("receipt\t1") << QByteArray("[Price]\nreceipt\t1") << "2" << 2 << 1 << 4;
+    QTest::newRow("a closing of no shift open") << QByteArray("close\t1") << QByteArray("close\t9") << "3" << 2 << 1 << 3;
 }
 
 void TestCashDesk::damageIsReportedAndSkipped()
@@ -118,6 +119,7 @@ void TestCashDesk::damageIsReportedAndSkipped()
     QFETCH(QString, lines);
     QFETCH(int, shifts);
     QFETCH(int, damaged);
+    QFETCH(int, sound);
     const QString file = path("Bilmeko.shifts");
     {
         ShiftBook book(file);
@@ -140,6 +142,15 @@ void TestCashDesk::damageIsReportedAndSkipped()
              qPrintable(message));
     QCOMPARE(int(book.shifts().size()), shifts - (lines.isEmpty() ? 1 : 0));
     QCOMPARE(test::readFile(file), bytes); // left as it is
+    // What the ledger is sent: the sound lines, byte for byte where they lie;
+    // a line cut short waits.
+    const ShiftFileLines sent = readShiftFileLines(file, 0, 100);
+    QCOMPARE(int(sent.lines.size()), sound);
+    QCOMPARE(sent.damaged, bytes.count('\n') - sound);
+    for (const ShiftFileLine &l : sent.lines)
+        QCOMPARE(bytes.mid(l.offset, l.text.size() + 1), l.text + '\n');
+    QCOMPARE(sent.next, bytes.lastIndexOf('\n') + 1);
+    QVERIFY(sent.atEnd);
 
     // Whatever the damage, the book goes on: the next line on a line of its
     // own, or in the place of a line cut short (never acknowledged).
@@ -152,6 +163,11 @@ void TestCashDesk::damageIsReportedAndSkipped()
     else
         QVERIFY2(after.contains(QStringLiteral("(%1)").arg(damaged)), qPrintable(after)); // the same, no more
     QCOMPARE(again.receiptNumber({2, 1000, false}), number);
+    // Shipping resumes where it ended: the new line and nothing else.
+    const ShiftFileLines next = readShiftFileLines(file, sent.next, 100);
+    QCOMPARE(next.lines.size(), 1);
+    QVERIFY(next.lines[0].text.startsWith("receipt\t" + QByteArray::number(number) + '\t'));
+    QCOMPARE(next.damaged, 0);
 }
 
 // A child opens a shift and takes receipt numbers, then is killed with

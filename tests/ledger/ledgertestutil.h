@@ -47,6 +47,13 @@ inline QByteArray storedRecord(const LogRecord &r, int payment = 0)
     return QByteArray(b.data(), RecordSize);
 }
 
+// A line of a shift file with its checksum, without its line end.
+inline QByteArray shiftFileLine(const QByteArray &fields)
+{
+    const QByteArray body = fields + '\t';
+    return body + QByteArray::number(crc32(body.constData(), std::size_t(body.size())), 16).rightJustified(8, '0');
+}
+
 inline void appendFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

@@ -4,6 +4,8 @@
 // the command it is.
 
 #include "ledger/core/ledger.h"
+#include "cashdesk/core/shiftbook.h"
+#include "common/core/clock.h"
 #include "journal/core/periodreport.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
@@ -40,6 +42,7 @@ private slots:
     void restoredAndReplacedJournals();
     void reversalsAndSummary();
     void initRepairsAndMigrates();
+    void shiftLinesShippedOnce();
 
 private:
     struct Run
@@ -197,6 +200,19 @@ void TestLedger::rights_data()
     QTest::newRow("owner adds a row") << "owner" << insert.arg("owner").arg(79) << false;
     QTest::newRow("owner deletes a row") << "owner" << QStringLiteral("DELETE FROM bilmeko.records") << false;
     QTest::newRow("owner reads") << "owner" << QStringLiteral("SELECT count(*) FROM bilmeko.records") << true;
+    // The shift file's lines: a desk adds its own, sound ones, and sets
+    // nothing the server derives.
+    const QString shift = QStringLiteral("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ('%1', 0, '%2')");
+    const auto line = [](int n) { return QString::fromLatin1(shiftFileLine("open\t" + QByteArray::number(n) + "\t1\t0\t5\tX")); };
+    QTest::newRow("desk adds its own shift line") << "desk1" << shift.arg("desk1", line(1)) << true;
+    QTest::newRow("desk adds another desk's shift line") << "desk1" << shift.arg("desk2", line(2)) << false;
+    QTest::newRow("desk adds a damaged shift line") << "desk1" << shift.arg("desk1", line(3).chopped(1) + QLatin1Char(line(3).endsWith(QLatin1Char('0')) ? '1' : '0')) << false;
+    QTest::newRow("desk sets a shift's operator") << "desk1" << QStringLiteral("INSERT INTO bilmeko.shifts (desk, line_offset, raw, operator_name)"
+                                                                              " VALUES ('desk1', 0, '%1', 'Y')").arg(line(4)) << false;
+    QTest::newRow("desk changes a shift line") << "desk1" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
+    QTest::newRow("desk deletes shift lines") << "desk1" << QStringLiteral("DELETE FROM bilmeko.shifts") << false;
+    QTest::newRow("owner adds a shift line") << "owner" << shift.arg("owner", line(5)) << false;
+    QTest::newRow("owner changes a shift line") << "owner" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
 }
 
 void TestLedger::rights()
@@ -509,6 +525,7 @@ void TestLedger::initRepairsAndMigrates()
     QCOMPARE(o.versionBefore, 1);
     QCOMPARE(o.versionAfter, 2);
     QCOMPARE(o.keptAside, 0);
+    QVERIFY(ledgerKeepsShifts(c));
     QCOMPARE(ledgerRows(c, QStringLiteral("old")), shippable(journal));
     QCOMPARE(c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records").text(0, 0).split(QLatin1Char(',')), shippedV1);
     QCOMPARE(c.exec("SELECT sum(sessions) FROM bilmeko.day_summary").number(0, 0), 330);
@@ -524,6 +541,10 @@ void TestLedger::initRepairsAndMigrates()
            " END LOOP; END $$");
     c.exec("REVOKE ALL ON ALL TABLES IN SCHEMA bilmeko FROM bilmeko_desk");
     c.exec("REVOKE USAGE ON SCHEMA bilmeko FROM bilmeko_desk");
+    // And a version-2 ledger made before it kept the shift file.
+    c.exec("DROP TABLE bilmeko.shifts");
+    c.exec("ALTER TABLE bilmeko.desks DROP COLUMN shift_offset, DROP COLUMN shift_line");
+    QVERIFY(!ledgerKeepsShifts(c));
     {
         PgConnection d(login);
         QVERIFY_THROWS_EXCEPTION(LedgerError, shipBatch(d, QStringLiteral("fixed"), path, 0));
@@ -535,10 +556,108 @@ void TestLedger::initRepairsAndMigrates()
     }
     PgConnection d(login);
     QCOMPARE(shipBatch(d, QStringLiteral("fixed"), path, 0).inserted, 330);
-    QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 9);
+    QVERIFY(ledgerKeepsShifts(d));
+    QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 12);
     QCOMPARE(c.exec("SELECT setconfig::text FROM pg_db_role_setting s JOIN pg_roles r ON r.oid = s.setrole"
                     " WHERE r.rolname = 'fixed'").text(0, 0),
              QStringLiteral("{idle_in_transaction_session_timeout=60s}"));
+}
+
+void TestLedger::shiftLinesShippedOnce()
+{
+    // The desk's own writer: two shifts and two receipts, one of them for
+    // an id above 2^63; then a damaged line, a later program's line with a
+    // sound checksum, and a line cut short at the end.
+    const QString info = freshLedger(*m_server, QStringLiteral("shiftlines"));
+    const QString desk = QStringLiteral("shift-desk");
+    QTemporaryDir dir(m_tmp.filePath(QStringLiteral("shifts-XXXXXX")));
+    const QString path = dir.filePath(QLatin1String(ShiftFileName));
+    const std::uint64_t high = (std::uint64_t(1) << 63) + 5;
+    {
+        FixedClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0, 123)));
+        ScopedClock scoped(&clock);
+        ShiftBook book(path);
+        book.open(QStringLiteral("Анна-Мария 100% \"А\"\tБ"), 1500.5, 3 * RecordSize);
+        book.takeReceiptNumber({high, 3'974'000'000'123, false});
+        clock.advanceSecs(3600);
+        book.takeReceiptNumber({7, 3'974'000'100'000, true});
+        book.close(1e9, 10 * RecordSize);
+        book.open(QStringLiteral("Борис"), 0, 10 * RecordSize);
+    }
+    QByteArray bytes = readFile(path);
+    QByteArray damaged = shiftFileLine("close\t2\t1\t0\t1") + '\n';
+    damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+    bytes.insert(bytes.indexOf('\n') + 1, damaged);
+    const QByteArray later = shiftFileLine("pause\t2\t1765000000000");
+    bytes += later + '\n';
+    writeFile(path, bytes + "receipt\t3\t17");
+
+    PgConnection d(deskLogin(info, desk));
+    QCOMPARE(shiftResumeOffset(d, desk, path), 0);
+    const ShipOutcome o = shipShiftBatch(d, desk, path, 0);
+    QCOMPARE(o.offered, 5);
+    QCOMPARE(o.inserted, 5);
+    QCOMPARE(o.damaged, 2); // the desk does not know the later line either
+    QCOMPARE(o.nextOffset, bytes.size()); // the line cut short waits
+    QVERIFY(o.atEnd);
+    // Offered again from the start, or from where it ended: nothing new.
+    QCOMPARE(shipShiftBatch(d, desk, path, 0).inserted, 0);
+    // Resumed after the last line shipped (a damaged one after it is read
+    // again, and left out again).
+    QCOMPARE(shiftResumeOffset(d, desk, path), bytes.size() - later.size() - 1);
+    QCOMPARE(shipShiftBatch(d, desk, path, bytes.size() - later.size() - 1).offered, 0);
+
+    // A line with a sound checksum of a kind the server does not know (a
+    // later desk's) is kept untyped; a damaged one is refused.
+    d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 99999, $2)", {desk, QString::fromUtf8(later)});
+    QVERIFY_THROWS_EXCEPTION(LedgerError, d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 0, $2)",
+                                                 {desk, QString::fromUtf8(damaged.trimmed())}));
+
+    // Each row is its line as shipped, and its typed columns are what the
+    // desk reads of it.
+    PgConnection c(info);
+    ShiftBook book(path);
+    QVERIFY(!book.load().isEmpty()); // the damage, reported at the desk
+    const auto cash = [](double v) { return QString::number(v, 'g', 17); };
+    const Shift &first = book.shifts()[0], &second = book.shifts()[1];
+    const QStringList expected = {
+        QStringLiteral("open|1|%1|%2|%3|%4").arg(first.openedUtcMs).arg(first.journalFrom).arg(cash(first.openingCash), first.operatorName),
+        QStringLiteral("receipt|1|3974000000123|%1|S").arg(qint64(high)),
+        QStringLiteral("receipt|2|3974000100000|7|R"),
+        QStringLiteral("close|1|%1|%2|%3").arg(first.closedUtcMs).arg(first.journalTo).arg(cash(first.countedCash)),
+        QStringLiteral("open|2|%1|%2|0|Борис").arg(second.openedUtcMs).arg(second.journalFrom),
+        QStringLiteral("-"),
+    };
+    const PgResult rows = c.exec(
+        "SELECT concat_ws('|', coalesce(kind, '-'), number, (extract(epoch FROM event_time) * 1000)::bigint,"
+        " (extract(epoch FROM written - timestamp '1899-12-30') * 1000)::bigint, journal_length, session_id, cash,"
+        " operator_name, CASE reversal WHEN true THEN 'R' WHEN false THEN 'S' END), raw, line_offset"
+        " FROM bilmeko.shifts ORDER BY line_offset");
+    QCOMPARE(rows.rows(), int(expected.size()));
+    for (int i = 0; i < rows.rows(); ++i) {
+        QCOMPARE(rows.text(i, 0), expected[i]);
+        if (i + 1 < rows.rows())
+            QCOMPARE(bytes.mid(rows.number(i, 2), rows.text(i, 1).toUtf8().size() + 1), rows.text(i, 1).toUtf8() + '\n');
+    }
+
+    // bilmeko-ledger status names the desk's open shift and its operator.
+    const Run status = ledgerCommand({QStringLiteral("status"), info});
+    QVERIFY2(status.out.contains(QStringLiteral("\tСмена\n")) && status.out.contains(QStringLiteral("\t2 (Борис)\n")),
+             qPrintable(status.out));
+
+    // Forged typed values and shipped time are the server's all the same.
+    c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw, kind, number, cash, operator_name, shipped)"
+           " SELECT 'forger', 0, raw, 'close', 99, 1e12, 'X', '2099-01-01' FROM bilmeko.shifts ORDER BY line_offset LIMIT 1");
+    QCOMPARE(c.exec("SELECT concat_ws('|', kind, number, cash, operator_name, shipped <= now()) FROM bilmeko.shifts"
+                    " WHERE desk = 'forger'").text(0, 0),
+             QStringLiteral("open|1|%1|%2|t").arg(cash(first.openingCash), first.operatorName));
+
+    // A file replaced by a shorter one is offered whole: its new line goes
+    // in, the lines the ledger held stay once.
+    writeFile(path, bytes.left(bytes.indexOf('\n') + 1) + shiftFileLine("receipt\t9\t5\t0000000000000009\tS") + '\n');
+    QCOMPARE(shiftResumeOffset(d, desk, path), 0);
+    QCOMPARE(shipShiftBatch(d, desk, path, 0).inserted, 1);
+    QCOMPARE(c.exec("SELECT count(*) FROM bilmeko.shifts WHERE desk = $1", {desk}).number(0, 0), 7);
 }
 
 QTEST_GUILESS_MAIN(TestLedger)

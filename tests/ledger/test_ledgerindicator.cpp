@@ -11,7 +11,9 @@
 #include "ledgertestutil.h"
 #include "testsupport_ui.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -122,6 +124,20 @@ void TestLedgerIndicator::indicatorAndShipping()
     QCOMPARE(ledgerRows(c, QStringLiteral("front")).size(), 31);
     // The session begun meanwhile reached the owner's board.
     QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT count(*) FROM bilmeko.running WHERE desk = 'front'").number(0, 0), 1, 10'000);
+
+    // A shift opened through the menu reaches the ledger at once, not at
+    // the next 30-second beat, with its operator.
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    onNextModal([](QWidget *dialog) {
+        retype(dialog->findChild<QComboBox *>("ShiftOperator")->lineEdit(), QStringLiteral("Анна Б."));
+        retype(dialog->findChild<QLineEdit *>("ShiftCash"), QStringLiteral("500"));
+        QTest::mouseClick(dialog->findChild<QPushButton *>("ShiftOk"), Qt::LeftButton);
+    });
+    f.findChild<QAction *>("ShiftOpen")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT concat_ws('|', kind, number, operator_name, cash) FROM bilmeko.shifts"
+                                     " WHERE desk = 'front'").text(0, 0),
+                              QStringLiteral("open|1|Анна Б.|500"), 5'000);
 }
 
 QTEST_MAIN(TestLedgerIndicator)

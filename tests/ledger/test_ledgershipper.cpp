@@ -4,10 +4,13 @@
 // holding the journal's records, each once.
 
 #include "ledger/core/ledgershipper.h"
+#include "cashdesk/core/shiftbook.h"
+#include "common/core/clock.h"
 #include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
@@ -37,6 +40,8 @@ private slots:
     void serverStalls_data();
     void serverStalls();
     void liveStateReachesTheBoard();
+    void shiftFileShippedOnce_data();
+    void shiftFileShippedOnce();
 
 private:
     std::unique_ptr<PgServer> m_server;
@@ -382,6 +387,89 @@ void TestLedgerShipper::liveStateReachesTheBoard()
     }
     QVERIFY2(away >= 10, qPrintable(QString::number(away)));
     QVERIFY(shipper.state().connected);
+}
+
+void TestLedgerShipper::shiftFileShippedOnce_data()
+{
+    QTest::addColumn<int>("schema"); // 0: version 2, the shift file unreadable
+    QTest::newRow("version 2: every sound line once, across a restart") << 2;
+    QTest::newRow("version 1: the records only, and nothing fails") << 1;
+    QTest::newRow("the shift file a folder: the records go on, the tooltip says why") << 0;
+}
+
+void TestLedgerShipper::shiftFileShippedOnce()
+{
+    QFETCH(int, schema);
+    const QString info = freshLedger(*m_server, QStringLiteral("shiftfile"), false);
+    PgConnection admin(info);
+    initLedger(admin, schema == 1 ? 1 : 2);
+    QTemporaryDir dir(m_tmp.filePath(QStringLiteral("shifts-XXXXXX")));
+    const QString journal = dir.filePath(QStringLiteral("Bilmeko.log"));
+    const QString shifts = dir.filePath(QLatin1String(ShiftFileName));
+    writeFile(journal, deskJournal(5, at(2026, 10, 1, 9), 1, 41));
+    FixedClock clock(QDateTime(QDate(2026, 10, 1), QTime(9, 0)));
+    ScopedClock scoped(&clock);
+    ShiftBook book(shifts);
+    if (schema == 0) {
+        QVERIFY(QDir().mkpath(shifts));
+    } else {
+        book.open(QStringLiteral("Анна"), 1000, 0);
+        book.takeReceiptNumber({1, 1000, false});
+    }
+
+    const auto held = [&] {
+        return schema < 2 ? 0 : admin.exec("SELECT count(*) FROM bilmeko.shifts").number(0, 0);
+    };
+    // The beat far off: only journalGrew() wakes the worker.
+    const LedgerTiming slow{60'000, 10'000, 600'000, 600'000};
+    auto shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, journal);
+    shipper->setTiming(slow);
+    shipper->start();
+    QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 30'000);
+    if (schema == 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(!shipper->state().shiftProblem.isEmpty(), 10'000);
+        const QString tip = LedgerShipper::describe(shipper->state(), shipper->settings());
+        QVERIFY2(tip.contains(QStringLiteral("Смены не отправляются: Файл смен \"%1\"").arg(shifts)), qPrintable(tip));
+        QVERIFY(shipper->state().connected);
+        QCOMPARE(admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0), 5);
+        return;
+    }
+    if (schema < 2) {
+        QTest::qWait(500);
+        QVERIFY(shipper->state().connected);
+        QVERIFY(shipper->state().needsInit);
+        QVERIFY(LedgerShipper::describe(shipper->state(), shipper->settings()).contains(QStringLiteral("смены - нет")));
+        QCOMPARE(admin.exec("SELECT to_regclass('bilmeko.shifts') IS NULL").text(0, 0), QStringLiteral("t"));
+        QCOMPARE(admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0), 5);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(held(), 2, 10'000);
+    QVERIFY(!shipper->state().needsInit);
+    clock.advanceSecs(3600);
+    book.close(1200, 0);
+    shipper->journalGrew();
+    QTRY_COMPARE_WITH_TIMEOUT(held(), 3, 5'000);
+
+    // Stopped; meanwhile a damaged line and a new shift; started again:
+    // the new sound lines once, the damaged one left out.
+    shipper.reset();
+    appendFile(shifts, "open\t2\t1\t0\t1\tX\t00000000\n");
+    book.open(QStringLiteral("Борис"), 1200, 0);
+    shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, journal);
+    shipper->setTiming(slow);
+    shipper->start();
+    QTRY_COMPARE_WITH_TIMEOUT(held(), 4, 10'000);
+    QTest::qWait(300);
+    const ShiftFileLines sound = readShiftFileLines(shifts, 0, 100);
+    QCOMPARE(sound.damaged, 1);
+    const PgResult rows = admin.exec("SELECT line_offset, raw FROM bilmeko.shifts WHERE desk = 'desk' ORDER BY line_offset");
+    QCOMPARE(rows.rows(), int(sound.lines.size()));
+    for (int i = 0; i < rows.rows(); ++i) {
+        QCOMPARE(rows.number(i, 0), sound.lines[i].offset);
+        QCOMPARE(rows.text(i, 1).toUtf8(), sound.lines[i].text);
+    }
+    QCOMPARE(admin.exec("SELECT operator_name FROM bilmeko.shifts WHERE kind = 'open' AND number = 2").text(0, 0),
+             QStringLiteral("Борис"));
 }
 
 QTEST_GUILESS_MAIN(TestLedgerShipper)

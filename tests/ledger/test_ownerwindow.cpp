@@ -12,6 +12,7 @@
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "journal/ui/form5.h"
+#include "cashdesk/core/shiftbook.h"
 #include "ledger/core/ledgershipper.h"
 #include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
@@ -143,6 +144,8 @@ void TestOwnerWindow::liveBoardFollowsTheDesks()
         journal += storedRecord(r);
     }
     writeFile(journalPath, journal);
+    // Its shift file beside the journal: a shift open.
+    ShiftBook(m_tmp.filePath(QLatin1String(ShiftFileName))).open(QStringLiteral("Анна"), 500, journal.size());
     LedgerShipper desk1({deskLogin(m_info, QStringLiteral("desk1")), {}}, journalPath);
     desk1.setTiming({60'000, 10'000, 1'000, 180'000});
     desk1.start();
@@ -157,6 +160,8 @@ void TestOwnerWindow::liveBoardFollowsTheDesks()
     QTRY_COMPARE_WITH_TIMEOUT(cell(desks, row1, DeskModel::Takings), Formats::current().currency(500), 5000);
     QCOMPARE(cell(desks, row1, DeskModel::Link), QStringLiteral("на связи"));
     QCOMPARE(cell(desks, 2, DeskModel::Desk), QStringLiteral("Итого"));
+    // Who works the desk: in its row's tooltip.
+    QTRY_VERIFY_WITH_TIMEOUT(desks->data(desks->index(row1, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("Смена 1: Анна")), 5000);
 
     // A New at desk1: within two seconds, without a poll.
     LiveSession s;

@@ -63,7 +63,7 @@ void TForm1::buildDeskMenu()
 
 void TForm1::loadDesk()
 {
-    m_shifts = ShiftBook(m_dir + QStringLiteral("Bilmeko.shifts"));
+    m_shifts = ShiftBook(m_dir + QLatin1String(ShiftFileName));
     if (const QString problem = m_shifts.load(); !problem.isEmpty())
         showErrorBox(problem);
     m_desk = readLedgerSettings(*SettingsIni).desk;
@@ -93,6 +93,13 @@ void TForm1::updateShiftLabel()
     AbonementSell->setEnabled(!m_abonements.isEmpty());
 }
 
+void TForm1::shiftLineWritten()
+{
+    // The shipper looks at the shift file whenever it wakes.
+    if (m_ledger)
+        m_ledger->journalGrew();
+}
+
 void TForm1::ShiftOpenClick()
 {
     if (m_shifts.openShift())
@@ -102,6 +109,7 @@ void TForm1::ShiftOpenClick()
         return;
     m_shifts.open(dialog.operatorName(), dialog.cash(), journalRecordsLength(m_journalPath));
     updateShiftLabel();
+    shiftLineWritten();
 }
 
 void TForm1::ShiftCloseClick()
@@ -114,6 +122,7 @@ void TForm1::ShiftCloseClick()
         return;
     const Shift closed = m_shifts.close(dialog.countedCash(), journalRecordsLength(m_journalPath));
     updateShiftLabel();
+    shiftLineWritten();
     // Read again: a session may have ended while the dialog was open.
     const ShiftSummary summary = summarizeShift(closed, m_journalPath);
     const Receipt slip = shiftReceipt(shiftSlip(summary, m_desk), m_options.salonName);
@@ -188,6 +197,7 @@ ReceiptHeading TForm1::headingFor(const LogRecord &record, bool reversal)
         // given twice; a file that cannot be written gives no number.
         try {
             h.number = m_shifts.takeReceiptNumber(key);
+            shiftLineWritten();
         } catch (const Error &e) {
             showErrorBox(e.message());
         }

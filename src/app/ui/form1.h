@@ -191,6 +191,8 @@ private:
     void loadDesk();
     void buildDeskMenu();
     void updateShiftLabel();
+    // A line was appended to the shift file: the ledger ships it.
+    void shiftLineWritten();
     ReceiptHeading headingFor(const LogRecord &record, bool reversal);
     void printReversalSlip(const FinishedSession &stopped);
     void printSlip(const Receipt &slip);

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <cerrno>
 #include <array>
+#include <optional>
 #include <cmath>
 #include <vector>
 #include <fcntl.h>
@@ -93,6 +94,113 @@ QString lineList(const QList<int> &lines, qint64 count)
     return out.join(QStringLiteral(", "));
 }
 
+// The lines of the file from an offset, one at a time, each at most
+// MaxLine long: a longer one, and a last one cut short, are not whole.
+class LineReader
+{
+public:
+    LineReader(QFile &file, qint64 from) : m_file(file), m_pos(from), m_buffer(ShiftBook::MaxLine + 2)
+    {
+        m_ok = m_file.seek(from);
+    }
+    bool next()
+    {
+        if (!m_ok || m_file.atEnd())
+            return false;
+        m_offset = m_pos;
+        const qint64 cap = qint64(m_buffer.size()) - 1;
+        qint64 n = m_file.readLine(m_buffer.data(), cap + 1);
+        if (n <= 0)
+            return false;
+        m_pos += n;
+        m_whole = m_buffer[size_t(n) - 1] == '\n';
+        m_length = m_whole ? n - 1 : n;
+        // Longer than any line of ours: skipped up to its end.
+        m_ended = m_whole;
+        for (qint64 more = n; !m_ended && more == cap;) {
+            more = m_file.readLine(m_buffer.data(), cap + 1);
+            if (more <= 0)
+                break;
+            m_pos += more;
+            m_ended = m_buffer[size_t(more) - 1] == '\n';
+        }
+        return true;
+    }
+    qint64 offset() const { return m_offset; }
+    // After the line and its end.
+    qint64 end() const { return m_pos; }
+    // Ended by a line end and not too long: line() is then the line without its end.
+    bool whole() const { return m_whole; }
+    // Ended by a line end at all (false: the file ends inside it).
+    bool ended() const { return m_ended; }
+    QByteArrayView line() const { return QByteArrayView(m_buffer.data(), m_length); }
+
+private:
+    QFile &m_file;
+    qint64 m_pos = 0;
+    qint64 m_offset = 0;
+    qint64 m_length = 0;
+    bool m_ok = false;
+    bool m_whole = false;
+    bool m_ended = false;
+    std::vector<char> m_buffer;
+};
+
+// A line (without its end) whose checksum matches, read field by field;
+// nothing for damage or a line of another program.
+struct ShiftLineFields
+{
+    enum Kind { Open, Close, Receipt } kind = Open;
+    int number = 0;
+    qint64 utcMs = 0;
+    qint64 journalLength = 0;
+    double cash = 0;
+    QString operatorName;
+    ReceiptKey receipt;
+};
+
+std::optional<ShiftLineFields> readShiftLine(QByteArrayView line)
+{
+    const qsizetype lastTab = line.lastIndexOf('\t');
+    std::uint64_t stored = 0;
+    if (lastTab < 0 || !readHex(line.sliced(lastTab + 1), 8, stored)
+        || stored != crc32(line.data(), static_cast<std::size_t>(lastTab + 1)))
+        return std::nullopt;
+    // At most six fields before the checksum; a seventh marks a foreign line.
+    std::array<QByteArrayView, 7> f;
+    qsizetype fields = 0;
+    for (qsizetype from = 0; from <= lastTab && fields < qsizetype(f.size());) {
+        const qsizetype tab = line.indexOf('\t', from);
+        f[size_t(fields++)] = line.sliced(from, tab - from);
+        from = tab + 1;
+    }
+    qint64 number = 0;
+    ShiftLineFields out;
+    if (fields < 4 || fields >= 7 || !readWhole(f[1], ShiftBook::MaxNumber, number) || number <= 0
+        || !readWhole(f[2], 253'402'300'799'999LL, out.utcMs))
+        return std::nullopt;
+    out.number = static_cast<int>(number);
+    if (f[0] == "open" && fields == 6 && readWhole(f[3], Q_INT64_C(1) << 60, out.journalLength)) {
+        out.kind = ShiftLineFields::Open;
+        const QByteArray name = QByteArray::fromPercentEncoding(f[5].toByteArray());
+        out.operatorName = QString::fromUtf8(name);
+        if (readCash(f[4], out.cash) && out.operatorName.toUtf8() == name)
+            return out;
+    } else if (f[0] == "close" && fields == 5 && readWhole(f[3], Q_INT64_C(1) << 60, out.journalLength)) {
+        out.kind = ShiftLineFields::Close;
+        if (readCash(f[4], out.cash))
+            return out;
+    } else if (f[0] == "receipt" && fields == 5 && (f[4] == "S" || f[4] == "R")) {
+        out.kind = ShiftLineFields::Receipt;
+        if (readHex(f[3], 16, out.receipt.sessionId)) {
+            out.receipt.writtenMs = out.utcMs;
+            out.receipt.reversal = f[4] == "R";
+            return out;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 QByteArray cashField(double cash)
@@ -150,88 +258,43 @@ QString ShiftBook::load()
     };
     bool tooLarge = false;
     int lineNo = 0;
-    qint64 read = 0;
-    std::vector<char> buffer(MaxLine + 2);
-    while (!file.atEnd()) {
-        if (read > MaxBytes) {
+    LineReader lines(file, 0);
+    while (lines.next()) {
+        ++lineNo;
+        if (lines.offset() > MaxBytes) {
             tooLarge = true;
             break;
         }
-        const qint64 n = file.readLine(buffer.data(), qint64(buffer.size()));
-        if (n <= 0)
-            break;
-        read += n;
-        ++lineNo;
-        if (buffer[size_t(n) - 1] != '\n') {
-            // Cut short by a crash (or longer than any line of ours): the
-            // rest of an overlong one is skipped up to its end.
-            damage(lineNo);
-            for (qint64 more = n; more == qint64(buffer.size()) - 1 && buffer[size_t(more) - 1] != '\n';) {
-                more = file.readLine(buffer.data(), qint64(buffer.size()));
-                if (more <= 0)
-                    break;
-                read += more;
+        const std::optional<ShiftLineFields> f = lines.whole() ? readShiftLine(lines.line()) : std::nullopt;
+        if (f && f->kind == ShiftLineFields::Open) {
+            // An opening while one is open (a file merged by hand): the
+            // earlier ends where the later begins.
+            if (!m_shifts.isEmpty() && !m_shifts.last().closed) {
+                m_shifts.last().closed = true;
+                m_shifts.last().closedUtcMs = f->utcMs;
+                m_shifts.last().journalTo = f->journalLength;
+                m_shifts.last().countedCash = std::nan("");
             }
-            continue;
-        }
-        const QByteArrayView line(buffer.data(), n - 1);
-        const qsizetype lastTab = line.lastIndexOf('\t');
-        std::uint64_t stored = 0;
-        if (lastTab < 0 || !readHex(line.sliced(lastTab + 1), 8, stored)
-            || stored != crc32(line.data(), static_cast<std::size_t>(lastTab + 1))) {
-            damage(lineNo);
-            continue;
-        }
-        // At most six fields before the checksum; a seventh marks a foreign line.
-        std::array<QByteArrayView, 7> f;
-        qsizetype fields = 0;
-        for (qsizetype from = 0; from <= lastTab && fields < qsizetype(f.size());) {
-            const qsizetype tab = line.indexOf('\t', from);
-            f[size_t(fields++)] = line.sliced(from, tab - from);
-            from = tab + 1;
-        }
-        qint64 number = 0, utc = 0, length = 0;
-        const bool head = fields >= 4 && fields < 7 && readWhole(f[1], MaxNumber, number) && number > 0
-                          && readWhole(f[2], 253'402'300'799'999LL, utc);
-        if (head && f[0] == "open" && fields == 6 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
             Shift s;
-            s.number = static_cast<int>(number);
-            s.openedUtcMs = utc;
-            s.journalFrom = length;
-            const QByteArray name = QByteArray::fromPercentEncoding(f[5].toByteArray());
-            s.operatorName = QString::fromUtf8(name);
-            if (readCash(f[4], s.openingCash) && s.operatorName.toUtf8() == name) {
-                // An opening while one is open (a file merged by hand): the
-                // earlier ends where the later begins.
-                if (!m_shifts.isEmpty() && !m_shifts.last().closed) {
-                    m_shifts.last().closed = true;
-                    m_shifts.last().closedUtcMs = utc;
-                    m_shifts.last().journalTo = length;
-                    m_shifts.last().countedCash = std::nan("");
-                }
-                m_shifts.append(s);
-                continue;
-            }
-        } else if (head && f[0] == "close" && fields == 5 && readWhole(f[3], Q_INT64_C(1) << 60, length)) {
-            double counted = 0;
-            if (readCash(f[4], counted) && !m_shifts.isEmpty() && !m_shifts.last().closed
-                && m_shifts.last().number == number) {
-                Shift &s = m_shifts.last();
-                s.closed = true;
-                s.closedUtcMs = utc;
-                s.journalTo = std::max(length, s.journalFrom);
-                s.countedCash = counted;
-                continue;
-            }
-        } else if (head && f[0] == "receipt" && fields == 5 && (f[4] == "S" || f[4] == "R")) {
-            std::uint64_t id = 0;
-            if (readHex(f[3], 16, id)) {
-                remember(static_cast<int>(number), {id, utc, f[4] == "R"});
-                m_lastReceipt = std::max(m_lastReceipt, static_cast<int>(number));
-                continue;
-            }
+            s.number = f->number;
+            s.openedUtcMs = f->utcMs;
+            s.journalFrom = f->journalLength;
+            s.openingCash = f->cash;
+            s.operatorName = f->operatorName;
+            m_shifts.append(s);
+        } else if (f && f->kind == ShiftLineFields::Close && !m_shifts.isEmpty() && !m_shifts.last().closed
+                   && m_shifts.last().number == f->number) {
+            Shift &s = m_shifts.last();
+            s.closed = true;
+            s.closedUtcMs = f->utcMs;
+            s.journalTo = std::max(f->journalLength, s.journalFrom);
+            s.countedCash = f->cash;
+        } else if (f && f->kind == ShiftLineFields::Receipt) {
+            remember(f->number, f->receipt);
+            m_lastReceipt = std::max(m_lastReceipt, f->number);
+        } else {
+            damage(lineNo);
         }
-        damage(lineNo);
     }
     QStringList problems;
     if (damagedCount > 0)
@@ -245,6 +308,35 @@ QString ShiftBook::load()
                         .arg(QDir::toNativeSeparators(m_path))
                         .arg(MaxBytes / (1024 * 1024));
     return problems.join(QLatin1Char('\n'));
+}
+
+ShiftFileLines readShiftFileLines(const QString &path, qint64 from, int maxLines)
+{
+    ShiftFileLines out;
+    out.next = from;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.atEnd = !file.exists();
+        if (out.atEnd)
+            return out;
+        throw Error(QStringLiteral("Файл смен \"%1\" не прочитан: %2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
+    LineReader lines(file, from);
+    while (out.lines.size() < maxLines && lines.next()) {
+        // A line the file ends inside was never acknowledged: the next
+        // line written takes its place.
+        if (!lines.ended())
+            break;
+        out.next = lines.end();
+        // A zero byte cannot travel as text (nor is it ever ours).
+        if (lines.whole() && readShiftLine(lines.line()) && !lines.line().contains('\0'))
+            out.lines.append({lines.offset(), lines.line().toByteArray()});
+        else
+            ++out.damaged;
+    }
+    out.atEnd = out.lines.size() < maxLines || file.atEnd();
+    return out;
 }
 
 void ShiftBook::remember(int number, const ReceiptKey &key)

@@ -124,6 +124,30 @@ private:
     QList<std::pair<ReceiptKey, int>> m_receiptOrder;
 };
 
+// The file's name, in the journal's folder.
+inline constexpr char ShiftFileName[] = "Bilmeko.shifts";
+
+// A sound line of the file (its checksum matches and its fields read, as
+// ShiftBook::load takes them) and where it starts: what the central ledger
+// is sent, byte for byte.
+struct ShiftFileLine
+{
+    qint64 offset = 0;
+    QByteArray text; // without its line end
+};
+struct ShiftFileLines
+{
+    QList<ShiftFileLine> lines;
+    qint64 next = 0;     // after the last line read
+    qint64 damaged = 0;  // lines read and left out
+    bool atEnd = false;  // no more whole line in the file
+};
+// The sound lines from `from` (where a line starts) on, at most maxLines.
+// A line the file ends inside is not read: `next` stays before it, as the
+// next line written takes its place. A missing file has no lines; one that
+// cannot be read throws Error naming it. Memory: maxLines lines.
+ShiftFileLines readShiftFileLines(const QString &path, qint64 from, int maxLines);
+
 // The length of a journal in whole records (a fragment at its end is
 // overwritten by the next record); 0 for a missing one. Throws IoError.
 qint64 journalRecordsLength(const QString &journalPath);

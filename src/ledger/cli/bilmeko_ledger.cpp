@@ -33,7 +33,7 @@ const char Usage[] =
     "          заново выставляет права и правила доступа.\n"
     "  status  по каждой стойке: число записей, время последней записи, когда\n"
     "          стойка была на связи, сколько записей ждут отправки, подключена ли\n"
-    "          она сейчас, сколько сеансов идет.\n"
+    "          она сейчас, сколько сеансов идет, какая смена открыта и кем.\n"
     "  import  отправляет записи журнала ЖУРНАЛ стойки СТОЙКА; то, что уже есть\n"
     "          в базе, повторно не добавляется.\n"
     "\n"
@@ -77,16 +77,20 @@ int runStatus(const QString &conninfo)
 {
     PgConnection c(conninfo);
     const QList<DeskStatus> desks = ledgerStatus(c);
-    say(QStringLiteral("Стойка\tЗаписей\tПоследняя запись\tНа связи\tЖдут отправки\tПодключена\tСеансов идет\tВерсия"));
+    say(QStringLiteral("Стойка\tЗаписей\tПоследняя запись\tНа связи\tЖдут отправки\tПодключена\tСеансов идет\tВерсия"
+                       "\tСмена"));
     for (const DeskStatus &d : desks)
-        say(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8")
+        say(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8\t%9")
                 .arg(d.desk)
                 .arg(d.records)
                 .arg(when(d.lastWritten), when(d.lastSeen),
                      d.pending < 0 ? QStringLiteral("-") : QString::number(d.pending),
                      d.connected ? QStringLiteral("да") : QStringLiteral("нет"))
                 .arg(d.running)
-                .arg(d.version.isEmpty() ? QStringLiteral("-") : d.version));
+                .arg(d.version.isEmpty() ? QStringLiteral("-") : d.version,
+                     d.openShift == 0              ? QStringLiteral("-")
+                     : d.shiftOperator.isEmpty() ? QString::number(d.openShift)
+                                                  : QStringLiteral("%1 (%2)").arg(d.openShift).arg(d.shiftOperator)));
     if (desks.isEmpty())
         say(QStringLiteral("В базе пока нет записей."));
     return Ok;

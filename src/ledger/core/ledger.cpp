@@ -1,5 +1,6 @@
 #include "ledger.h"
 
+#include "cashdesk/core/shiftbook.h"
 #include "common/core/codepage.h"
 #include "journal/core/logrecord.h"
 #include "journal/core/periodreport.h"
@@ -267,6 +268,96 @@ const char *const SchemaV2[] = {
     " EXECUTE FUNCTION bilmeko.running_stamp()",
 };
 
+// The desk's shift file, a row per line: created with version 2, and made
+// again by every init on a version-2 ledger that lacks it. Every statement
+// may run again.
+const char *const ShiftsV2[] = {
+    "CREATE TABLE IF NOT EXISTS bilmeko.shifts ("
+    " desk text NOT NULL,"
+    " line_offset bigint NOT NULL CHECK (line_offset >= 0)," // where the line starts in the desk's file
+    " raw text NOT NULL,"                                    // the line, without its line end
+    // Everything below is the server's: derived from raw, or its clock.
+    " raw_hash uuid NOT NULL,"
+    // open, close or receipt; NULL: a line with a sound checksum that this
+    // server cannot read (a later program's), kept all the same.
+    " kind text,"
+    " number integer,"          // the shift's, or the receipt's
+    " event_time timestamptz,"  // open, close: when (the desk's clock)
+    " journal_length bigint,"   // open, close: the journal's length in whole records then
+    " cash numeric,"            // open: the cash in the drawer; close: the cash counted
+    " operator_name text,"      // open: decoded from the line's percent-encoding
+    " written timestamp,"       // receipt: its record's written time (local, as recorded)
+    " session_id bigint,"       // receipt: its record's session, as in bilmeko.records
+    " reversal boolean,"        // receipt: the slip of a reversal (R) or of the session (S)
+    " shipped timestamptz NOT NULL DEFAULT now())",
+    // Only the same line of the same desk collides.
+    "CREATE UNIQUE INDEX IF NOT EXISTS shifts_key ON bilmeko.shifts (desk, raw_hash)",
+    "CREATE INDEX IF NOT EXISTS shifts_opened ON bilmeko.shifts (desk, event_time) WHERE kind IN ('open', 'close')",
+    // Where the desk's shipping of the file ended: the last line shipped and its offset.
+    "ALTER TABLE bilmeko.desks ADD COLUMN IF NOT EXISTS shift_offset bigint, ADD COLUMN IF NOT EXISTS shift_line text",
+    "@CRC@",
+    // %XX as the byte it names; anything else as it stands.
+    "CREATE OR REPLACE FUNCTION bilmeko.percent_decoded(t text) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE"
+    " AS $$ SELECT convert_from(coalesce(string_agg(CASE WHEN m[1] IS NOT NULL THEN decode(substr(m[1], 2), 'hex')"
+    " ELSE convert_to(m[2], 'UTF8') END, ''::bytea ORDER BY k), ''::bytea), 'UTF8')"
+    " FROM regexp_matches(t, '(%[0-9A-Fa-f]{2})|([^%]+|%)', 'g') WITH ORDINALITY AS x(m, k) $$",
+    "CREATE OR REPLACE FUNCTION bilmeko.shift_derive() RETURNS trigger LANGUAGE plpgsql AS $f$"
+    " DECLARE body text; m text[]; ms bigint;"
+    " BEGIN"
+    "  NEW.raw_hash := md5(NEW.raw)::uuid;"
+    "  NEW.shipped := now();"
+    "  NEW.kind := NULL; NEW.number := NULL; NEW.event_time := NULL; NEW.journal_length := NULL; NEW.cash := NULL;"
+    "  NEW.operator_name := NULL; NEW.written := NULL; NEW.session_id := NULL; NEW.reversal := NULL;"
+    // The last field is the CRC-32 of the bytes before it, its TAB included.
+    "  IF octet_length(NEW.raw) > 4096 OR NEW.raw !~ '^[^\\n]*\\t[0-9a-f]{8}$'"
+    "     OR lpad(to_hex(bilmeko.crc32(convert_to(left(NEW.raw, -8), 'UTF8'))), 8, '0') <> right(NEW.raw, 8) THEN"
+    "   RAISE EXCEPTION 'строка смен стойки % со смещением % повреждена', NEW.desk, NEW.line_offset"
+    "    USING ERRCODE = 'check_violation';"
+    "  END IF;"
+    "  body := left(NEW.raw, -8);"
+    "  BEGIN"
+    "   m := regexp_match(body, '^(open|close|receipt)\\t([0-9]{1,18})\\t([0-9]{1,18})\\t');"
+    "   IF m IS NULL OR m[2]::bigint NOT BETWEEN 1 AND 1000000000 OR m[3]::bigint > 253402300799999 THEN"
+    "    RETURN NEW;"
+    "   END IF;"
+    "   NEW.number := m[2]::bigint;"
+    "   ms := m[3]::bigint;"
+    "   IF m[1] = 'receipt' THEN"
+    "    m := regexp_match(body, '^receipt\\t[0-9]+\\t[0-9]+\\t([0-9a-f]{16})\\t([SR])\\t$');"
+    "    IF m IS NOT NULL THEN"
+    "     NEW.written := timestamp '1899-12-30' + (ms / 86400000) * interval '1 day'"
+    "      + (ms % 86400000) * interval '1 millisecond';"
+    "     NEW.session_id := ('x' || m[1])::bit(64)::bigint;"
+    "     NEW.reversal := m[2] = 'R';"
+    "     NEW.kind := 'receipt';"
+    "    END IF;"
+    "   ELSE"
+    "    m := regexp_match(body, '^(open|close)\\t[0-9]+\\t[0-9]+\\t([0-9]{1,18})\\t([0-9.e+-]{1,40})\\t(?:([^\\t]*)\\t)?$');"
+    "    IF m IS NOT NULL AND (m[4] IS NOT NULL) = (m[1] = 'open') AND m[2]::bigint <= 1152921504606846976"
+    "       AND m[3]::numeric BETWEEN 0 AND 1000000000 THEN"
+    "     NEW.event_time := to_timestamp(ms / 1000) + (ms % 1000) * interval '1 millisecond';"
+    "     NEW.journal_length := m[2]::bigint;"
+    "     NEW.cash := m[3]::numeric;"
+    "     NEW.operator_name := CASE WHEN m[1] = 'open' THEN bilmeko.percent_decoded(m[4]) END;"
+    "     NEW.kind := m[1];"
+    "    END IF;"
+    "   END IF;"
+    "   IF NEW.kind IS NULL THEN"
+    "    NEW.number := NULL; NEW.written := NULL; NEW.event_time := NULL;"
+    "   END IF;"
+    "  EXCEPTION WHEN data_exception THEN"
+    // A field that does not read (cash that is no number, an operator
+    // that is no UTF-8): the line is kept, untyped.
+    "   NEW.kind := NULL; NEW.number := NULL; NEW.event_time := NULL; NEW.journal_length := NULL;"
+    "   NEW.cash := NULL; NEW.operator_name := NULL;"
+    "  END;"
+    "  RETURN NEW;"
+    " END $f$",
+    "DROP TRIGGER IF EXISTS shifts_derive ON bilmeko.shifts",
+    "CREATE TRIGGER shifts_derive BEFORE INSERT OR UPDATE ON bilmeko.shifts FOR EACH ROW"
+    " EXECUTE FUNCTION bilmeko.shift_derive()",
+};
+
 // Rights, row-level security and role settings: checked and set again by
 // every init, so a ledger restored without its roles (or whose grants
 // were changed) works again after one run.
@@ -279,18 +370,20 @@ const char *const RightsV2[] = {
     "REVOKE ALL ON SCHEMA bilmeko FROM PUBLIC",
     "GRANT USAGE ON SCHEMA bilmeko TO bilmeko_desk, bilmeko_owner",
     "GRANT SELECT ON ALL TABLES IN SCHEMA bilmeko TO bilmeko_owner",
-    "GRANT SELECT ON bilmeko.schema_version, bilmeko.records, bilmeko.desks, bilmeko.running, bilmeko.day_summary"
-    " TO bilmeko_desk",
+    "GRANT SELECT ON bilmeko.schema_version, bilmeko.records, bilmeko.desks, bilmeko.running, bilmeko.day_summary,"
+    " bilmeko.shifts TO bilmeko_desk",
     // A desk gives its records' bytes; everything else of a row is the server's.
     "GRANT INSERT (desk, journal_offset, raw) ON bilmeko.records TO bilmeko_desk",
+    "GRANT INSERT (desk, line_offset, raw) ON bilmeko.shifts TO bilmeko_desk",
     "GRANT INSERT (desk, program_version, records_written, records_shipped, running, running_due, last_offset,"
-    " last_raw), UPDATE (program_version, records_written, records_shipped, running, running_due, last_offset,"
-    " last_raw) ON bilmeko.desks TO bilmeko_desk",
+    " last_raw, shift_offset, shift_line), UPDATE (program_version, records_written, records_shipped, running,"
+    " running_due, last_offset, last_raw, shift_offset, shift_line) ON bilmeko.desks TO bilmeko_desk",
     "GRANT INSERT, UPDATE, DELETE ON bilmeko.running TO bilmeko_desk",
     "ALTER TABLE bilmeko.records ENABLE ROW LEVEL SECURITY",
     "ALTER TABLE bilmeko.desks ENABLE ROW LEVEL SECURITY",
     "ALTER TABLE bilmeko.running ENABLE ROW LEVEL SECURITY",
     "ALTER TABLE bilmeko.day_summary ENABLE ROW LEVEL SECURITY",
+    "ALTER TABLE bilmeko.shifts ENABLE ROW LEVEL SECURITY",
     // Every policy is made anew; the login role decides (SET ROLE does not
     // make a desk another).
     "DO $$ DECLARE p record; BEGIN"
@@ -308,6 +401,9 @@ const char *const RightsV2[] = {
     "CREATE POLICY owner_reads_all ON bilmeko.running FOR SELECT TO bilmeko_owner USING (true)",
     "CREATE POLICY desk_reads_own ON bilmeko.day_summary FOR SELECT TO bilmeko_desk USING (desk = session_user::text)",
     "CREATE POLICY owner_reads_all ON bilmeko.day_summary FOR SELECT TO bilmeko_owner USING (true)",
+    "CREATE POLICY desk_adds_own ON bilmeko.shifts FOR INSERT TO bilmeko_desk WITH CHECK (desk = session_user::text)",
+    "CREATE POLICY desk_reads_own ON bilmeko.shifts FOR SELECT TO bilmeko_desk USING (desk = session_user::text)",
+    "CREATE POLICY owner_reads_all ON bilmeko.shifts FOR SELECT TO bilmeko_owner USING (true)",
     // A transaction a desk left open (its network gone) ends after a
     // minute, with its locks; the setting is the login role's own.
     "DO $$ DECLARE m record; BEGIN"
@@ -361,6 +457,23 @@ QList<QByteArray> textDecoderSql()
         out.append(sql);
     }
     return out;
+}
+
+// CRC-32 (zlib's) on the server, a table look-up a byte: what a shift
+// line's last field is checked against.
+QByteArray crcSql()
+{
+    QByteArray table;
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table += (n ? "," : "") + QByteArray::number(c);
+    }
+    return "CREATE OR REPLACE FUNCTION bilmeko.crc32(b bytea) RETURNS bigint LANGUAGE plpgsql IMMUTABLE PARALLEL SAFE"
+           " AS $$ DECLARE t constant bigint[] := '{" + table + "}'; c bigint := 4294967295;"
+           " BEGIN FOR i IN 0 .. length(b) - 1 LOOP c := t[((c # get_byte(b, i)) & 255) + 1] # (c >> 8); END LOOP;"
+           " RETURN c # 4294967295; END $$";
 }
 
 int schemaVersion(PgConnection &c)
@@ -476,9 +589,12 @@ InitOutcome initLedger(PgConnection &c, int upTo)
             c.exec("UPDATE bilmeko.schema_version SET version = 2");
         }
         o.versionAfter = schemaVersion(c);
-        if (o.versionAfter >= 2)
+        if (o.versionAfter >= 2) {
+            for (const char *sql : ShiftsV2)
+                c.exec((qstrcmp(sql, "@CRC@") != 0 ? QByteArray(sql) : crcSql()).constData());
             for (const char *sql : RightsV2)
                 c.exec(sql);
+        }
         c.exec("COMMIT");
     } catch (...) {
         if (c.ok())
@@ -681,6 +797,85 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
     return o;
 }
 
+bool ledgerKeepsShifts(PgConnection &c)
+{
+    return c.exec("SELECT to_regclass('bilmeko.shifts') IS NOT NULL AND EXISTS (SELECT FROM pg_attribute"
+                  " WHERE attrelid = to_regclass('bilmeko.desks') AND attname = 'shift_line' AND NOT attisdropped)")
+               .text(0, 0)
+           == QLatin1String("t");
+}
+
+qint64 shiftResumeOffset(PgConnection &c, const QString &desk, const QString &shiftPath)
+{
+    const PgResult last = c.exec("SELECT shift_offset, shift_line FROM bilmeko.desks WHERE desk = $1"
+                                 " AND shift_offset IS NOT NULL AND shift_line IS NOT NULL",
+                                 {desk});
+    if (last.rows() == 0)
+        return 0;
+    const qint64 offset = last.number(0, 0);
+    const QByteArray held = last.text(0, 1).toUtf8() + '\n';
+    QFile f(shiftPath);
+    if (offset < 0 || !f.open(QIODevice::ReadOnly) || !f.seek(offset) || f.read(held.size()) != held)
+        return 0;
+    return offset + held.size();
+}
+
+QHash<QString, OpenShift> readOpenShifts(PgConnection &c, const QString &desks)
+{
+    QHash<QString, OpenShift> out;
+    if (!ledgerKeepsShifts(c))
+        return out;
+    // A closing and the next opening in the same millisecond: the opening,
+    // a later number, is the latest.
+    const PgResult r = c.exec(
+        "SELECT d.desk, h.number, h.operator_name FROM bilmeko.desks d CROSS JOIN LATERAL (SELECT kind, number,"
+        " operator_name FROM bilmeko.shifts h WHERE h.desk = d.desk AND h.kind IN ('open', 'close')"
+        " ORDER BY event_time DESC, number DESC, kind = 'close' DESC LIMIT 1) h"
+        " WHERE h.kind = 'open' AND ($1::text[] IS NULL OR d.desk = ANY($1::text[]))",
+        {desks});
+    for (int i = 0; i < r.rows(); ++i)
+        out.insert(r.text(i, 0), {int(r.number(i, 1)), r.text(i, 2)});
+    return out;
+}
+
+ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &shiftPath, qint64 offset,
+                           int maxLines)
+{
+    const ShiftFileLines read = readShiftFileLines(shiftPath, offset, maxLines);
+    ShipOutcome o;
+    o.nextOffset = read.next;
+    o.offered = read.lines.size();
+    o.damaged = read.damaged;
+    o.atEnd = read.atEnd;
+    if (read.lines.isEmpty())
+        return o;
+    // A line holds no line end: the lines travel as one text, split on the server.
+    QStringList offsets, lines;
+    for (const ShiftFileLine &l : read.lines) {
+        offsets << QString::number(l.offset);
+        lines << QString::fromUtf8(l.text);
+    }
+    c.exec("BEGIN");
+    try {
+        o.inserted = c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw)"
+                            " SELECT $1, o::bigint, r FROM unnest(string_to_array($2, ','), string_to_array($3, E'\\n'))"
+                            " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
+                            {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
+                         .affected();
+        // The owner's board shows a desk's open shift: told at once.
+        c.exec("WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
+               " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
+               " SELECT pg_notify('bilmeko_live', $1)",
+               {desk, QString::number(read.lines.last().offset), lines.last()});
+        c.exec("COMMIT");
+    } catch (...) {
+        if (c.ok())
+            c.exec("ROLLBACK");
+        throw;
+    }
+    return o;
+}
+
 QList<DeskStatus> ledgerStatus(PgConnection &c)
 {
     if (checkLedgerSchema(c) < 2)
@@ -709,6 +904,12 @@ QList<DeskStatus> ledgerStatus(PgConnection &c)
         s.version = r.text(i, 7);
         s.running = int(r.number(i, 8));
         out.append(s);
+    }
+    const QHash<QString, OpenShift> open = readOpenShifts(c);
+    for (DeskStatus &s : out) {
+        const OpenShift shift = open.value(s.desk);
+        s.openShift = shift.number;
+        s.shiftOperator = shift.operatorName;
     }
     return out;
 }

@@ -25,6 +25,7 @@
 #include "pgconnection.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -36,6 +37,8 @@ namespace ledger {
 constexpr int SchemaVersion = 2;
 // Records per COPY and transaction while catching up.
 constexpr int BatchRecords = 20'000;
+// Lines of the shift file per transaction.
+constexpr int ShiftBatchLines = 5'000;
 } // namespace ledger
 
 struct InitOutcome
@@ -81,6 +84,36 @@ struct ShipOutcome
 ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journalPath, qint64 offset,
                       int maxRecords = ledger::BatchRecords, int schema = ledger::SchemaVersion);
 
+// The desk's shift file (Bilmeko.shifts beside its journal), a row per
+// line in bilmeko.shifts (version 2; init makes it on a version-2 ledger
+// made without it): the desk gives (desk, the line's offset in the file,
+// the line's bytes without its line end); the server checks the line's
+// CRC-32 (a mismatch is refused) and derives the typed columns from it in
+// a trigger. A line with a sound checksum it cannot read (a later
+// program's kind) is kept with kind NULL, so no desk stops shipping on it.
+// Keyed by (desk, md5 of the line): a file shipped again adds each line once.
+//
+// Whether the ledger keeps shifts (a version-1 one, or a version-2 one
+// made before, does not: run init).
+bool ledgerKeepsShifts(PgConnection &c);
+// Where shipping the shift file resumes: after the last line shipped (kept
+// in bilmeko.desks) if the file still holds it there, otherwise 0.
+qint64 shiftResumeOffset(PgConnection &c, const QString &desk, const QString &shiftPath);
+// Each desk's open shift (its latest opening or closing is an opening), by
+// desk: one index probe a desk; none on a ledger that keeps no shifts.
+// desks: a text[] literal of the desks to read, or null for all.
+struct OpenShift
+{
+    int number = 0;
+    QString operatorName;
+};
+QHash<QString, OpenShift> readOpenShifts(PgConnection &c, const QString &desks = QString());
+// Ships the sound lines from `offset` (up to maxLines) in one transaction;
+// damaged ones (a wrong checksum, a line of another program) are counted
+// and left out, and a line cut short at the end waits. Throws Error.
+ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &shiftPath, qint64 offset,
+                           int maxLines = ledger::ShiftBatchLines);
+
 // The COPY line of one stored record; empty when it is not shipped
 // (damaged). Exposed for the benchmark, which feeds psql the same rows.
 // recordCopyLine: (desk, journal_offset, raw) of version 2;
@@ -102,6 +135,8 @@ struct DeskStatus
     bool connected = false;
     QString version;
     int running = 0;
+    int openShift = 0;      // the shift open now by its shift file; 0: none (or not known)
+    QString shiftOperator;  // and its operator
 };
 QList<DeskStatus> ledgerStatus(PgConnection &c);
 

@@ -1,10 +1,12 @@
 #include "ledgershipper.h"
 
 #include "ledger.h"
+#include "cashdesk/core/shiftbook.h"
 #include "journal/core/logrecord.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
@@ -81,7 +83,8 @@ class LedgerWorker : public QObject
     Q_OBJECT
 public:
     LedgerWorker(LedgerSettings settings, QString journalPath, LedgerTiming timing)
-        : m_settings(std::move(settings)), m_journalPath(std::move(journalPath)), m_timing(timing)
+        : m_settings(std::move(settings)), m_journalPath(std::move(journalPath)),
+          m_shiftPath(QFileInfo(m_journalPath).dir().filePath(QLatin1String(ShiftFileName))), m_timing(timing)
     {
     }
 
@@ -193,6 +196,10 @@ private:
         conn->exec("SET idle_in_transaction_session_timeout = '60s'");
         m_desk = role;
         m_position = resumeOffset(*conn, m_desk, m_journalPath, m_schema);
+        m_shiftsKept = m_schema >= 2 && ledgerKeepsShifts(*conn);
+        if (m_shiftsKept)
+            m_shiftPosition = shiftResumeOffset(*conn, m_desk, m_shiftPath);
+        m_shiftEnd = -1;
         conn->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
         m_conn = std::move(conn);
         m_state.damaged = 0; // counted again from where shipping resumes
@@ -200,7 +207,8 @@ private:
         m_state.reason.clear();
         m_state.retryInSeconds = 0;
         m_state.desk = m_desk;
-        m_state.needsInit = m_schema < ledger::SchemaVersion;
+        m_state.needsInit = m_schema < ledger::SchemaVersion || !m_shiftsKept;
+        m_state.schema = m_schema;
         m_seenDue = true;
     }
 
@@ -209,9 +217,55 @@ private:
         return m_position < 0 || journalRecords() > m_position / RecordSize;
     }
 
+    // Lines may have been added to the shift file since it was last read to
+    // its end (a line cut short there waits until the file changes).
+    bool shiftsWaiting() const
+    {
+        return m_shiftsKept && QFileInfo(m_shiftPath).size() != m_shiftEnd;
+    }
+
+    void shipShifts()
+    {
+        const qint64 size = QFileInfo(m_shiftPath).size();
+        // A file replaced by a shorter one is offered whole; the keys keep each line once.
+        if (size < m_shiftPosition)
+            m_shiftPosition = 0;
+        while (size != m_shiftEnd && !stopping()) {
+            m_conn->setDeadline(QDeadlineTimer(m_timing.batchDeadlineMs));
+            ShipOutcome o;
+            try {
+                o = shipShiftBatch(*m_conn, m_desk, m_shiftPath, m_shiftPosition);
+            } catch (const LedgerError &) {
+                throw;
+            } catch (const Error &e) {
+                // The file, not the server: said, and tried again when it
+                // changes; the records and the live state go on.
+                m_conn->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+                m_shiftEnd = size;
+                if (m_state.shiftProblem != e.message()) {
+                    m_state.shiftProblem = e.message();
+                    publish();
+                }
+                break;
+            }
+            if (!m_state.shiftProblem.isEmpty()) {
+                m_state.shiftProblem.clear();
+                publish();
+            }
+            m_conn->setDeadline(QDeadlineTimer(QDeadlineTimer::Forever));
+            m_shiftPosition = o.nextOffset;
+            if (o.offered > 0)
+                m_idle.start();
+            if (o.atEnd)
+                m_shiftEnd = size;
+            else if (o.offered == 0)
+                break;
+        }
+    }
+
     void shipAll()
     {
-        const bool waiting = recordsWaiting() || m_liveDirty || m_seenDue;
+        const bool waiting = recordsWaiting() || shiftsWaiting() || m_liveDirty || m_seenDue;
         if (!m_conn) {
             if (!waiting)
                 return;
@@ -232,6 +286,8 @@ private:
             if (o.atEnd || o.offered == 0)
                 break;
         }
+        if (m_shiftsKept)
+            shipShifts();
         if (m_schema >= 2 && (m_liveDirty || m_seenDue)) {
             const qint64 written = journalRecords();
             const QString shipped = QString::number(std::min(written, m_position / RecordSize));
@@ -280,17 +336,21 @@ private:
         // Nothing sent for a while: let the connection go (a thousand
         // desks need not hold a thousand of the server's connections); the
         // next beat or change connects again for as long as it takes.
-        if (m_idle.hasExpired(m_timing.idleReleaseMs) && !recordsWaiting())
+        if (m_idle.hasExpired(m_timing.idleReleaseMs) && !recordsWaiting() && !shiftsWaiting())
             m_conn.reset();
     }
 
     LedgerSettings m_settings;
     QString m_journalPath;
+    QString m_shiftPath;
     LedgerTiming m_timing;
     std::unique_ptr<PgConnection> m_conn;
     int m_schema = ledger::SchemaVersion;
     QString m_desk;
     qint64 m_position = -1; // next offset to ship; -1 until the ledger said
+    bool m_shiftsKept = false;  // the ledger has bilmeko.shifts
+    qint64 m_shiftPosition = 0; // the shift file's next line to ship
+    qint64 m_shiftEnd = -1;     // the file's size when it was last read to its end
     LedgerState m_state;
     QTimer *m_retry = nullptr;
     QTimer *m_beat = nullptr;
@@ -369,9 +429,14 @@ QString LedgerShipper::describe(const LedgerState &s, const LedgerSettings &sett
          + (s.pending < 0 ? QStringLiteral("неизвестно") : QString::number(s.pending));
     if (s.damaged > 0)
         t += QStringLiteral("\nНе отправлено поврежденных записей: %1").arg(s.damaged);
-    if (s.needsInit)
+    if (!s.shiftProblem.isEmpty())
+        t += QStringLiteral("\nСмены не отправляются: ") + s.shiftProblem;
+    if (s.needsInit && s.schema < 2)
         t += QStringLiteral("\nСхема базы старее программы: выполните bilmeko-ledger init "
-                            "(записи пока отправляются, идущие сеансы - нет)");
+                            "(записи пока отправляются, идущие сеансы и смены - нет)");
+    else if (s.needsInit)
+        t += QStringLiteral("\nВ базе нет таблицы смен: выполните bilmeko-ledger init "
+                            "(записи и идущие сеансы отправляются, смены - нет)");
     return t;
 }
 

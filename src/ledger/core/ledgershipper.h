@@ -1,13 +1,17 @@
 #pragma once
-// Shipping a desk's journal and its live state to the ledger without ever
-// making the desk wait: one worker thread owns the connection; the window's
-// thread only posts to it.
+// Shipping a desk's journal, its shift file and its live state to the
+// ledger without ever making the desk wait: one worker thread owns the
+// connection; the window's thread only posts to it.
 //
 // At its start the worker connects, learns the desk's name (its login
 // role, session_user: a Desk= that differs is refused, naming both, and
 // nothing is shipped), asks the ledger where this desk's shipping ended and
 // catches up in batches; after that every journalGrew() ships what was
-// appended. publishLive() hands it the running sessions; only the latest
+// appended. The shift file beside the journal (Bilmeko.shifts) goes after
+// the records the same way, from the last line the ledger holds of it,
+// whenever the worker wakes (journalGrew, a change, the beat): a line
+// appended there needs only a journalGrew(). A ledger that keeps no shifts
+// (version 1, or a version 2 made before: run init) gets none. publishLive() hands it the running sessions; only the latest
 // state is sent (states that piled up meanwhile are dropped), in one
 // transaction that replaces the desk's rows of bilmeko.running and its row
 // of bilmeko.desks, then NOTIFY bilmeko_live.
@@ -58,6 +62,8 @@ struct LedgerState
     int retryInSeconds = 0;  // when not connected: the next attempt
     QString desk;            // the desk's name in the ledger (its role), once known
     bool needsInit = false;  // the ledger's schema is older: run bilmeko-ledger init
+    int schema = 0;          // the ledger's version, once known
+    QString shiftProblem;    // why the shift file is not read (records and live state go on)
 };
 
 // The waits and pauses of the worker; tests make them short.
@@ -88,7 +94,7 @@ public:
     static QString describe(const LedgerState &s, const LedgerSettings &settings);
 
 public slots:
-    // A record was appended to the journal (and flushed).
+    // A record was appended to the journal, or a line to the shift file (and flushed).
     void journalGrew();
     // The running sessions now; returns at once (a copy is posted).
     void publishLive(const QList<bilmeko::LiveSession> &sessions);

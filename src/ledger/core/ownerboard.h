@@ -73,6 +73,8 @@ struct DeskLive
     qint64 todaySessions = 0; // counted records minus counted reversals
     double todayTakings = 0;
     qint64 todayReversals = 0;
+    int openShift = 0;     // the shift open at the desk; 0: none, or the ledger keeps no shifts
+    QString shiftOperator; // and who works it
 
     qint64 waiting() const { return std::max<qint64>(recordsWritten - recordsShipped, 0); }
 };

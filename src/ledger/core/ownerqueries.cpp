@@ -138,6 +138,7 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
     try {
         const PgResult d = c.exec(DesksSql, {dayText(today), names});
         const PgResult r = c.exec(RunningSql, {names});
+        const QHash<QString, OpenShift> open = readOpenShifts(c, names);
         c.exec("COMMIT");
         out.readAtMs = Clock::current().monotonicMs();
         out.desks.reserve(d.rows());
@@ -155,6 +156,11 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
             l.todayReversals = d.number(i, 9);
             out.desks.append(l);
         }
+        for (DeskLive &l : out.desks)
+            if (const auto shift = open.constFind(l.desk); shift != open.cend()) {
+                l.openShift = shift->number;
+                l.shiftOperator = shift->operatorName;
+            }
         // Desks and services repeat from row to row: one string each.
         QHash<QByteArrayView, QString> names;
         const auto name = [&](int row, int col) {

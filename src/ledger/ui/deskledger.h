@@ -26,7 +26,8 @@ class DeskLedger
 {
 public:
     virtual ~DeskLedger() = default;
-    // A record was appended to the journal (and flushed).
+    // A record was appended to the journal, or a line to the shift file
+    // beside it (and flushed).
     virtual void journalGrew() = 0;
     // The running sessions now (all of them); only the latest is sent.
     virtual void publishLive(const QList<LiveSession> &sessions) = 0;

@@ -106,6 +106,10 @@ QVariant DeskModel::data(const QModelIndex &index, int role) const
             tip << QStringLiteral("Отмен за сегодня: %1, больше допустимого (%2)")
                        .arg(r.live.todayReversals)
                        .arg(m_board.options().maxReversals);
+        if (!totals && r.live.openShift > 0)
+            tip << (r.live.shiftOperator.isEmpty()
+                        ? QStringLiteral("Смена %1 открыта").arg(r.live.openShift)
+                        : QStringLiteral("Смена %1: %2").arg(r.live.openShift).arg(r.live.shiftOperator));
         if (!totals && !r.live.version.isEmpty())
             tip << QStringLiteral("Версия программы: %1").arg(r.live.version);
         if (!totals)
