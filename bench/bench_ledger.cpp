@@ -536,6 +536,7 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
         });
         figure(QStringLiteral("psql: the same year's figures from the rows, run %1").arg(pass), rowsSum);
     }
+}
 
 BILMEKO_BENCH(ledger_shifts, "a year's shift file (2 shifts and 200 receipts a day) shipped, against psql's \\copy of "
                              "the same lines; one line appended to its commit")
