@@ -510,6 +510,17 @@ void appendEscaped(QByteArray &out, const QString &text)
 
 const char Hex[] = "0123456789abcdef";
 
+// A record's 168 bytes as a COPY field of type bytea (a tab before it).
+void appendStoredBytes(QByteArray &out, const char *stored)
+{
+    out += "\t\\\\x";
+    for (int i = 0; i < RecordSize; ++i) {
+        const auto b = static_cast<unsigned char>(stored[i]);
+        out += Hex[b >> 4];
+        out += Hex[b & 15];
+    }
+}
+
 void appendNumeric(QByteArray &out, double v)
 {
     if (!std::isfinite(v)) {
@@ -659,12 +670,7 @@ QByteArray ledgerCopyLine(const QByteArray &deskField, const char *stored, qint6
         out += '\t';
         appendEscaped(out, *t);
     }
-    out += "\t\\\\x";
-    for (int i = 0; i < RecordSize; ++i) {
-        const auto b = static_cast<unsigned char>(stored[i]);
-        out += Hex[b >> 4];
-        out += Hex[b & 15];
-    }
+    appendStoredBytes(out, stored);
     out += '\n';
     return out;
 }
@@ -678,12 +684,7 @@ QByteArray recordCopyLine(const QByteArray &deskField, const char *stored, qint6
     out += deskField;
     out += '\t';
     out += QByteArray::number(offset);
-    out += "\t\\\\x";
-    for (int i = 0; i < RecordSize; ++i) {
-        const auto b = static_cast<unsigned char>(stored[i]);
-        out += Hex[b >> 4];
-        out += Hex[b & 15];
-    }
+    appendStoredBytes(out, stored);
     out += '\n';
     return out;
 }
