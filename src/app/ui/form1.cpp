@@ -42,7 +42,6 @@
 #include <QAccessible>
 #include <QPainter>
 #include <QProxyStyle>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QStyledItemDelegate>
@@ -125,11 +124,6 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
     statusBar()->addWidget(TakingsLabel);
     buildDeskMenu();
-
-    Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
-    Prices->setObjectName(QStringLiteral("Prices"));
-    Prices->setGeometry(292, 184, 185, 85);
-    Prices->hide();
 
     m_board->setNoticeHook([this](const Notice &n) { announceNotice(n); });
     TFormbox::installReachKey(this);
@@ -675,10 +669,9 @@ void TForm1::loadPriceList()
     // words).
     if (status == ProfileFile::ReadStatus::TooLarge)
         showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
-    QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
+    // The entries pass through lines headed by the carrier's title.
+    QStringList carrier{CarrierTitle};
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
-    delete Prices;
-    Prices = nullptr;
     // A bad entry is reported and left out; start-up goes on.
     for (const QString &m : messages)
         showErrorBox(m);
