@@ -171,6 +171,11 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
     RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
     RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
+    // The style before the model: a new style has the headers measure
+    // their titles anew.
+    auto *gridStyle = new GridStyle;
+    gridStyle->setParent(RxDBGrid1);
+    RxDBGrid1->setStyle(gridStyle);
     RxDBGrid1->setModel(m_model);
     RxDBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     RxDBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -179,9 +184,6 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setCornerButtonEnabled(false);
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
-    auto *gridStyle = new GridStyle;
-    gridStyle->setParent(RxDBGrid1);
-    RxDBGrid1->setStyle(gridStyle);
     auto *delegate = new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
         [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1);
