@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QIconEngine>
-#include <QImageReader>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QResource>
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <algorithm>
@@ -29,7 +29,7 @@ struct Rendering
 constexpr char Renderings[] = BILMEKO_RENDERINGS;
 
 // A picture's renderings, smallest first, each in the resource file
-// ":/pictures/<name>/<width>x<height>.png".
+// ":/pictures/<name>/<width>x<height>.argb".
 QList<Rendering> renderingsOf(const char *name)
 {
     const QLatin1StringView picture(name);
@@ -40,19 +40,23 @@ QList<Rendering> renderingsOf(const char *name)
             continue;
         const QStringList wh = parts[1].split(QLatin1Char('x'));
         const QSize pixels(wh.value(0).toInt(), wh.value(1).toInt());
-        out.append({pixels, QStringLiteral(":/pictures/%1/%2.png").arg(parts[0], parts[1])});
+        out.append({pixels, QStringLiteral(":/pictures/%1/%2.argb").arg(parts[0], parts[1])});
     }
     std::sort(out.begin(), out.end(), [](const Rendering &a, const Rendering &b) { return a.size.width() < b.size.width(); });
     return out;
 }
 
-// Read as PNG by Qt's own reader: guessing the format would load every
-// image-format plugin to ask it.
-QImage readPng(const QString &path)
+// The rendering's pixels where the resource holds them, premultiplied
+// ARGB32 as the build wrote them; a null image when the resource is not
+// that (missing, compressed, or of another size).
+QImage pixelsOf(const Rendering &r)
 {
-    QImageReader reader(path, "png");
-    reader.setAutoDetectImageFormat(false);
-    return reader.read();
+    const QResource resource(r.path);
+    const qint64 bytes = qint64(r.size.width()) * r.size.height() * 4;
+    if (!resource.isValid() || resource.compressionAlgorithm() != QResource::NoCompression || resource.size() != bytes)
+        return {};
+    return QImage(resource.data(), r.size.width(), r.size.height(), r.size.width() * 4,
+                  QImage::Format_ARGB32_Premultiplied);
 }
 
 // One picture at any size: the smallest rendering that covers the size
@@ -118,7 +122,7 @@ private:
             return r.size.width() >= size.width() && r.size.height() >= size.height();
         });
         const Rendering &from = covers != m_renderings.cend() ? *covers : m_renderings.last();
-        QImage image = readPng(from.path);
+        QImage image = pixelsOf(from);
         if (!image.isNull() && image.size() != size)
             image = image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         return QPixmap::fromImage(std::move(image));

@@ -1,12 +1,11 @@
 #pragma once
 // The program's pictures: the button glyphs, the logo and the application
 // icon. They are drawn as SVG files (src/app/ui/icons), so a designer
-// changes them without touching code; the build renders each at one, two
-// and three times its size (the application icon at the sizes of menus
-// and docks) into PNG files in the program's resources. An icon reads the
-// rendering that suits the size and pixel density asked, when first drawn,
-// with Qt's own PNG reader: no SVG engine and no image-format plugin is
-// loaded at start.
+// changes them without touching code; the build draws each at one, two and
+// three times its size (the application icon at the sizes of menus and
+// docks) into ready pixels in the program's resources. An icon shows the
+// rendering that suits the size and pixel density asked, from where the
+// resource lies: no SVG engine, image-format plugin or decoder is loaded.
 
 #include <QIcon>
 #include <QPixmap>
