@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QIconEngine>
+#include <QMultiHash>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QPointer>
@@ -29,19 +30,23 @@ struct Rendering
 constexpr char Renderings[] = BILMEKO_RENDERINGS;
 
 // A picture's renderings, smallest first, each in the resource file
-// ":/pictures/<name>/<width>x<height>.argb".
+// ":/pictures/<name>/<width>x<height>.argb". The list is read once.
 QList<Rendering> renderingsOf(const char *name)
 {
-    const QLatin1StringView picture(name);
-    QList<Rendering> out;
-    for (const QString &entry : QString::fromLatin1(Renderings).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList parts = entry.split(QLatin1Char(':'));
-        if (parts.size() != 2 || parts[0] != picture)
-            continue;
-        const QStringList wh = parts[1].split(QLatin1Char('x'));
-        const QSize pixels(wh.value(0).toInt(), wh.value(1).toInt());
-        out.append({pixels, QStringLiteral(":/pictures/%1/%2.argb").arg(parts[0], parts[1])});
-    }
+    static const QMultiHash<QString, Rendering> all = [] {
+        QMultiHash<QString, Rendering> out;
+        for (const QString &entry : QString::fromLatin1(Renderings).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const qsizetype colon = entry.indexOf(QLatin1Char(':'));
+            const qsizetype x = entry.indexOf(QLatin1Char('x'), colon);
+            const QSize pixels(QStringView(entry).sliced(colon + 1, x - colon - 1).toInt(),
+                               QStringView(entry).sliced(x + 1).toInt());
+            if (colon > 0 && !pixels.isEmpty())
+                out.insert(entry.first(colon),
+                           {pixels, QStringLiteral(":/pictures/%1/%2.argb").arg(entry.first(colon), entry.sliced(colon + 1))});
+        }
+        return out;
+    }();
+    QList<Rendering> out = all.values(QLatin1String(name));
     std::sort(out.begin(), out.end(), [](const Rendering &a, const Rendering &b) { return a.size.width() < b.size.width(); });
     return out;
 }
