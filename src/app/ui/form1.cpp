@@ -32,6 +32,7 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QFontInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -103,6 +104,10 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     // 49-pixel "Конец" column).
     QFont f = font();
     f.setPointSizeF(7.5);
+    // Named by the family it stands for (the desktop's font may be a name
+    // such as "Sans Serif"), so the window's every font, script and weight
+    // is found at once instead of each searching the system's fonts anew.
+    f.setFamilies({QFontInfo(f).family()});
     setFont(f);
     setWindowIcon(glyphs::appIcon());
 
