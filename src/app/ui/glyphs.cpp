@@ -17,8 +17,8 @@ namespace bilmeko::glyphs {
 
 namespace {
 
-const char *const Names[] = {"new-session", "extend-session", "stop-session", "pause-session",
-                             "ok-tick",     "bilmeko",        "logo"};
+const char *const Names[]
+    = {"new-session", "extend-session", "stop-session", "pause-session", "ok-tick", "bilmeko", "logo"};
 
 struct Rendering
 {
@@ -41,13 +41,15 @@ QList<Rendering> renderingsOf(const char *name)
             const QSize pixels(QStringView(entry).sliced(colon + 1, x - colon - 1).toInt(),
                                QStringView(entry).sliced(x + 1).toInt());
             if (colon > 0 && !pixels.isEmpty())
-                out.insert(entry.first(colon),
-                           {pixels, QStringLiteral(":/pictures/%1/%2.argb").arg(entry.first(colon), entry.sliced(colon + 1))});
+                out.insert(
+                    entry.first(colon),
+                    {pixels, QStringLiteral(":/pictures/%1/%2.argb").arg(entry.first(colon), entry.sliced(colon + 1))});
         }
         return out;
     }();
     QList<Rendering> out = all.values(QLatin1String(name));
-    std::sort(out.begin(), out.end(), [](const Rendering &a, const Rendering &b) { return a.size.width() < b.size.width(); });
+    std::sort(out.begin(), out.end(),
+              [](const Rendering &a, const Rendering &b) { return a.size.width() < b.size.width(); });
     return out;
 }
 
@@ -202,9 +204,11 @@ public:
     QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
     {
         if (which == SP_ToolBarHorizontalExtensionButton || which == SP_ToolBarVerticalExtensionButton) {
-            const Qt::LayoutDirection direction = option ? option->direction
-                                                  : widget ? widget->layoutDirection()
-                                                           : QGuiApplication::layoutDirection();
+            Qt::LayoutDirection direction = QGuiApplication::layoutDirection();
+            if (option)
+                direction = option->direction;
+            else if (widget)
+                direction = widget->layoutDirection();
             return QIcon(new StandardPictureEngine(baseStyle(), which, direction));
         }
         return QProxyStyle::standardIcon(which, option, widget);
@@ -213,11 +217,26 @@ public:
 
 } // namespace
 
-QIcon newSession() { return load("new-session"); }
-QIcon extendSession() { return load("extend-session"); }
-QIcon stopSession() { return load("stop-session"); }
-QIcon pauseSession() { return load("pause-session"); }
-QIcon okTick() { return load("ok-tick"); }
+QIcon newSession()
+{
+    return load("new-session");
+}
+QIcon extendSession()
+{
+    return load("extend-session");
+}
+QIcon stopSession()
+{
+    return load("stop-session");
+}
+QIcon pauseSession()
+{
+    return load("pause-session");
+}
+QIcon okTick()
+{
+    return load("ok-tick");
+}
 
 QIcon appIcon()
 {

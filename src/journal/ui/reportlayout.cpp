@@ -3,8 +3,8 @@
 #include "common/core/errors.h"
 
 #include <QDataStream>
-#include <QPainter>
 #include <QPagedPaintDevice>
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <limits>
