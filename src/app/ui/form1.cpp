@@ -107,7 +107,8 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     // Named by the family it stands for (the desktop's font may be a name
     // such as "Sans Serif"), so the window's every font, script and weight
     // is found at once instead of each searching the system's fonts anew.
-    f.setFamilies({QFontInfo(f).family()});
+    if (const QString family = QFontInfo(f).family(); !family.isEmpty())
+        f.setFamilies({family});
     setFont(f);
     setWindowIcon(glyphs::appIcon());
 
