@@ -38,6 +38,8 @@ file -L "$root/usr/bin/bilmeko" | grep -q ELF || fail "bilmeko is not a program"
 chart=$(grep '/bilmeko/bilmeko-chart\.so$' "$expected")
 file -L "$root/usr/$chart" | grep -q 'ELF.*shared object' || fail "the chart module is not a library"
 if ldd "$root/usr/bin/bilmeko" | grep -q libQt6Charts; then fail "the program links Qt Charts"; fi
+# Paper is the print helper's: the program starts without print support.
+if ldd "$root/usr/bin/bilmeko" | grep -q libQt6PrintSupport; then fail "the program links Qt PrintSupport"; fi
 # The ledger's modules likewise: the programs start without libpq.
 for module in bilmeko-ledger-desk bilmeko-owner bilmeko-ledger-report; do
   path=$(grep "/bilmeko/$module\.so\$" "$expected")

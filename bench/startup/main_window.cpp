@@ -23,6 +23,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Bilmeko"));
     QApplication::setQuitOnLastWindowClosed(false);
     bilmeko::installErrorBox();
+    bilmeko::glyphs::installStyle();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
 

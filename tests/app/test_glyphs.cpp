@@ -1,7 +1,8 @@
-// The pictures come from the SVG files in the resources: every one loads,
-// draws something, stays sharp at a higher pixel density, and the main
-// window uses them (the window and tray share the application icon). The
-// version label tells the data folder.
+// The pictures come from the renderings of the SVG files in the
+// resources, ready pixels: every one loads, draws something, stays sharp at a higher
+// pixel density, and the main window uses them (the window and tray share
+// the application icon) without loading an SVG engine or an image-format
+// plugin. The version label tells the data folder.
 
 #include "app/ui/form1.h"
 #include "app/ui/glyphs.h"
@@ -10,6 +11,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMenuBar>
+#include <QResource>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,7 +41,8 @@ class TestGlyphs : public QObject
 
 private slots:
     void initTestCase();
-    void everyPictureIsAnSvgInTheResources();
+    void mainWindowLoadsNoPicturePlugin();
+    void everyRenderingHoldsThePixelsOfItsSize();
     void iconsDraw_data();
     void iconsDraw();
     void sessionButtonsHaveDisabledImages();
@@ -54,17 +58,50 @@ private:
 void TestGlyphs::initTestCase()
 {
     test::pinRussian();
+    glyphs::installStyle();
 }
 
-void TestGlyphs::everyPictureIsAnSvgInTheResources()
+// The first case, so nothing before it has loaded a plugin.
+void TestGlyphs::mainWindowLoadsNoPicturePlugin()
 {
-    const QStringList paths = glyphs::resourcePaths();
-    QCOMPARE(paths.size(), 7);
+    TForm1 form(m_dir.path() + QLatin1Char('/'));
+    QVERIFY(!form.grab().isNull());
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    for (const char *part : {"/iconengines/", "/imageformats/", "libQt6Svg"})
+        QVERIFY2(!mapped.contains(part), part);
+
+    // The menu bar's "»" button, whose picture the style reads only now.
+    auto *more = form.menuBar()->findChild<QToolButton *>(QStringLiteral("qt_menubar_ext_button"));
+    QVERIFY(more);
+    QVERIFY(inked(more->icon().pixmap(QSize(16, 16), 2.0)) > 4);
+}
+
+void TestGlyphs::everyRenderingHoldsThePixelsOfItsSize()
+{
+    QStringList expected;
+    for (const char *name : {"new-session", "extend-session", "stop-session", "pause-session", "ok-tick"})
+        for (int side : {16, 32, 48})
+            expected << QStringLiteral(":/pictures/%1/%2x%2.argb").arg(QLatin1String(name)).arg(side);
+    for (int scale : {1, 2, 3})
+        expected << QStringLiteral(":/pictures/logo/%1x%2.argb").arg(120 * scale).arg(26 * scale);
+    for (int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        expected << QStringLiteral(":/pictures/bilmeko/%1x%1.argb").arg(side);
+    QStringList paths = glyphs::resourcePaths();
+    paths.sort();
+    expected.sort();
+    QCOMPARE(paths, expected);
     for (const QString &path : paths) {
-        QFile f(path);
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
-        const QByteArray head = f.read(4096);
-        QVERIFY2(head.contains("<svg"), qPrintable(path));
+        const QStringList size = path.section(QLatin1Char('/'), -1).chopped(5).split(QLatin1Char('x'));
+        const int width = size[0].toInt();
+        const int height = size[1].toInt();
+        // Stored as they are: shown from where they lie.
+        const QResource resource(path);
+        QCOMPARE(resource.compressionAlgorithm(), QResource::NoCompression);
+        QCOMPARE(resource.size(), qint64(width) * height * 4);
+        const QImage image(resource.data(), width, height, QImage::Format_ARGB32_Premultiplied);
+        QVERIFY2(inked(QPixmap::fromImage(image)) > width * height / 8, qPrintable(path));
     }
 }
 
@@ -123,7 +160,7 @@ void TestGlyphs::logoKeepsItsSizeAtAnyDensity_data()
 void TestGlyphs::logoKeepsItsSizeAtAnyDensity()
 {
     QFETCH(qreal, dpr);
-    const QPixmap pm = QIcon(glyphs::resourcePaths().last()).pixmap(QSize(120, 26), dpr);
+    const QPixmap pm = glyphs::logo(dpr);
     QCOMPARE(pm.deviceIndependentSize(), QSizeF(120, 26));
     QCOMPARE(pm.size(), QSize(qRound(120 * dpr), qRound(26 * dpr)));
     // The white letters are there: the middle row has white pixels.

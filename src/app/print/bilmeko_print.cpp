@@ -67,7 +67,12 @@ int main(int argc, char **argv)
     int widthMm = 0;
     ReportJob report;
     if (kind == QLatin1String(ReceiptJobKind) && readReceiptJob(in, receipt, widthMm)) {
-        paint = [&](QPrinter &printer) { paintReceipt(receipt, widthMm, printer); };
+        paint = [&](QPrinter &printer) {
+            printer.setFullPage(true);
+            paintReceipt(receipt, widthMm, printer);
+            if (printer.printerState() == QPrinter::Error)
+                throw Error(ReceiptRefused);
+        };
     } else if (kind == QLatin1String(ReportJobKind) && readReportJob(in, report)) {
         paint = [&](QPrinter &printer) { printReportText(report, report.font, printer, report.title); };
     } else {

@@ -32,6 +32,7 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QFontInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -42,7 +43,6 @@
 #include <QAccessible>
 #include <QPainter>
 #include <QProxyStyle>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QStyledItemDelegate>
@@ -104,6 +104,11 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     // 49-pixel "Конец" column).
     QFont f = font();
     f.setPointSizeF(7.5);
+    // Named by the family it stands for (the desktop's font may be a name
+    // such as "Sans Serif"), so the window's every font, script and weight
+    // is found at once instead of each searching the system's fonts anew.
+    if (const QString family = QFontInfo(f).family(); !family.isEmpty())
+        f.setFamilies({family});
     setFont(f);
     setWindowIcon(glyphs::appIcon());
 
@@ -125,11 +130,6 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     TakingsLabel->setObjectName(QStringLiteral("TakingsLabel"));
     statusBar()->addWidget(TakingsLabel);
     buildDeskMenu();
-
-    Prices = new QPlainTextEdit(QStringLiteral("Prices"), m_client);
-    Prices->setObjectName(QStringLiteral("Prices"));
-    Prices->setGeometry(292, 184, 185, 85);
-    Prices->hide();
 
     m_board->setNoticeHook([this](const Notice &n) { announceNotice(n); });
     TFormbox::installReachKey(this);
@@ -177,6 +177,11 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setObjectName(QStringLiteral("RxDBGrid1"));
     RxDBGrid1->setHorizontalHeader(new TitleHeader(RxDBGrid1));
     RxDBGrid1->setVerticalHeader(new RowIndicator(RxDBGrid1));
+    // The style before the model: a new style has the headers measure
+    // their titles anew.
+    auto *gridStyle = new GridStyle;
+    gridStyle->setParent(RxDBGrid1);
+    RxDBGrid1->setStyle(gridStyle);
     RxDBGrid1->setModel(m_model);
     RxDBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     RxDBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -185,9 +190,6 @@ void TForm1::buildGrid(QWidget *client)
     RxDBGrid1->setCornerButtonEnabled(false);
     RxDBGrid1->setSortingEnabled(false);
     RxDBGrid1->setWordWrap(false);
-    auto *gridStyle = new GridStyle;
-    gridStyle->setParent(RxDBGrid1);
-    RxDBGrid1->setStyle(gridStyle);
     auto *delegate = new GridDelegate(
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
         [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1);
@@ -675,10 +677,9 @@ void TForm1::loadPriceList()
     // words).
     if (status == ProfileFile::ReadStatus::TooLarge)
         showErrorBox(ProfileFile::tooLargeMessage(m_settingsPath));
-    QStringList carrier = Prices->toPlainText().split(QLatin1Char('\n'));
+    // The entries pass through lines headed by the carrier's title.
+    QStringList carrier{CarrierTitle};
     const QStringList messages = bilmeko::loadPriceList(*SettingsIni, carrier, *TPrices);
-    delete Prices;
-    Prices = nullptr;
     // A bad entry is reported and left out; start-up goes on.
     for (const QString &m : messages)
         showErrorBox(m);

@@ -18,7 +18,6 @@ class QAction;
 class QFrame;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QSystemTrayIcon;
 class QTableView;
 class QTimer;
@@ -209,8 +208,6 @@ private:
     TZePeriod *ZePeriod1;
     // The settings file, from FormCreate until the window closes.
     std::unique_ptr<ProfileFile> SettingsIni;
-    // Carries the price entries while they load; gone after FormCreate.
-    QPlainTextEdit *Prices = nullptr;
     // The report window: one, kept hidden between reports. It is made when
     // first needed, which keeps the start quick and small.
     TForm5 *Form5 = nullptr;

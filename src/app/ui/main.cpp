@@ -200,6 +200,7 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     bilmeko::installQtTexts(&app);
     bilmeko::installErrorBox();
+    bilmeko::glyphs::installStyle();
     QApplication::setWindowIcon(bilmeko::glyphs::appIcon());
     bilmeko::Formats::setCurrent(bilmeko::Formats::fromLocale(QLocale::system()));
 

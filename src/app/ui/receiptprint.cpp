@@ -12,7 +12,6 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrinter>
 
 namespace bilmeko {
 
@@ -37,7 +36,6 @@ struct Placed
 
 void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printer)
 {
-    auto *paper = dynamic_cast<QPrinter *>(&printer);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(FontPt);
     QFont bold(font);
@@ -77,9 +75,6 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
     const double line = fm.lineSpacing();
     const double heightMm = 2 * MarginMm + (rows.size() + 1) * line / perMm;
 
-    // On paper the roll is painted from its very edge, as on a PDF page.
-    if (paper)
-        paper->setFullPage(true);
     printer.setPageLayout(QPageLayout(QPageSize(QSizeF(widthMm, heightMm), QPageSize::Millimeter,
                                                 QStringLiteral("Чековая лента %1 мм").arg(widthMm),
                                                 QPageSize::ExactMatch),
@@ -102,8 +97,8 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
             y += line / 2;
         }
     }
-    if (!p.end() || (paper && paper->printerState() == QPrinter::Error))
-        throw Error(QStringLiteral("принтер не принял задание"));
+    if (!p.end())
+        throw Error(ReceiptRefused);
 }
 
 PrintJob *printReceipt(const Receipt &receipt, int widthMm, QObject *owner)

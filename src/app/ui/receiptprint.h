@@ -17,8 +17,13 @@ struct Receipt;
 inline constexpr char ReceiptJobKind[] = "receipt";
 
 // Sets the device's page to the roll and paints the receipt on it. Throws
-// Error when the device cannot be painted on.
+// Error when the device cannot be painted on. A printer is set to full
+// page first (the roll painted from its very edge, as on a PDF page) and
+// its state looked at after, by the print helper: the program itself
+// draws on no printer and links no print support.
 void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &device);
+// What the error says when the printer does not take the receipt.
+inline const QString ReceiptRefused = QStringLiteral("принтер не принял задание");
 // One job on the default printer, printed by the print helper: returns at
 // once, the job says how it ended. Throws Error when it cannot start.
 PrintJob *printReceipt(const Receipt &receipt, int widthMm, QObject *owner);

@@ -31,23 +31,24 @@ QStringEncoder &encoder()
 
 // Each byte's character as Qt's converter gives it, taken once: a single-
 // byte code page decodes byte by byte, and the table spares a converter
-// call for every short text (a price list holds thousands). A byte the
-// converter does not give as one character (none in Windows-1251) leaves
-// its texts to the converter.
+// call for every short text (a price list holds thousands). The 256 bytes
+// go through one converter at once (opening one costs a lookup of the code
+// page by name); when they do not come out as 256 characters without an
+// error (never for Windows-1251), texts are left to the converter.
 struct ByteTable
 {
     char16_t chars[256];
     bool whole = true;
     ByteTable()
     {
-        for (int b = 0; b < 256; ++b) {
-            const char c = static_cast<char>(b);
-            QStringDecoder one(Name, QStringConverter::Flag::Stateless);
-            const QString s = one.decode(QByteArrayView(&c, 1));
-            chars[b] = s.size() == 1 ? s.at(0).unicode() : u'?';
-            if (s.size() != 1 || one.hasError())
-                whole = false;
-        }
+        char bytes[256];
+        for (int b = 0; b < 256; ++b)
+            bytes[b] = static_cast<char>(b);
+        QStringDecoder all(Name, QStringConverter::Flag::Stateless);
+        const QString s = all.decode(QByteArrayView(bytes, 256));
+        whole = s.size() == 256 && !all.hasError();
+        for (int b = 0; b < 256; ++b)
+            chars[b] = whole ? s.at(b).unicode() : u'?';
     }
 };
 

@@ -3,8 +3,8 @@
 #include "common/core/errors.h"
 
 #include <QDataStream>
+#include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPrinter>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -410,9 +410,8 @@ void printReportText(const TextLines &text, const QFont &font, QPagedPaintDevice
     if (!painter.begin(&printer))
         throw Error(QStringLiteral("печать не удалась"));
 
-    auto *paper = dynamic_cast<QPrinter *>(&printer);
-    const QRectF page = paper ? paper->pageRect(QPrinter::DevicePixel)
-                              : QRectF(printer.pageLayout().paintRectPixels(printer.logicalDpiX()));
+    // What a printer's pageRect(DevicePixel) is, for any paged device.
+    const QRectF page(printer.pageLayout().paintRectPixels(printer.logicalDpiX()));
     const qreal pageW = page.width();
 
     QFont f(base, &printer);

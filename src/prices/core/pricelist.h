@@ -25,8 +25,8 @@ QByteArray badPriceComment(); // "; неверная цена: " in the code pag
 // price (isValidPrice); nullopt for anything else.
 std::optional<double> priceOfText(QStringView text);
 
-// Loads the section into the price table through the carrier lines (the
-// main window's hidden text box, first line "Prices"): each key with a
+// Loads the section into the price table through the carrier lines (first
+// line "Prices"): each key with a
 // non-empty value enters the carrier as "key=value", replacing a line of the
 // same name (letter case ignored) or appended; then every carrier line after
 // the first becomes a row in front of the current row, so the rows come in
