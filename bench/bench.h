@@ -21,24 +21,21 @@ std::vector<Case> &cases();
 
 struct Registration
 {
-    Registration(const char *name, const char *about, void (*run)())
-    {
-        cases().push_back({name, about, run});
-    }
+    Registration(const char *name, const char *about, void (*run)()) { cases().push_back({name, about, run}); }
 };
 
 // BILMEKO_BENCH(report_ten_years, "what it measures") { ...body... }
-#define BILMEKO_BENCH(id, about)                                                   \
-    static void bench_##id();                                                      \
-    static const ::bilmeko::bench::Registration bench_reg_##id(#id, about, bench_##id); \
+#define BILMEKO_BENCH(id, about)                                                                                       \
+    static void bench_##id();                                                                                          \
+    static const ::bilmeko::bench::Registration bench_reg_##id(#id, about, bench_##id);                                \
     static void bench_##id()
 
 // One figure a line: "name: value unit".
 void figure(const QString &name, double value, const QString &unit, int decimals = 1);
 void figure(const QString &name, const QString &text);
 // A figure against its target, saying whether the target is met.
-void target(const QString &name, double value, const QString &unit, double limit,
-            const QString &limitText, int decimals = 1);
+void target(const QString &name, double value, const QString &unit, double limit, const QString &limitText,
+            int decimals = 1);
 
 // Wall-clock time and the time this thread spent on the processor
 // (itself and in the kernel for it). On a machine shared with other work

@@ -63,18 +63,16 @@ BILMEKO_BENCH(cashdesk, "abonement balance over five years of journal, a shift's
     figure(QStringLiteral("journal"), double(Records) * RecordSize / (1024 * 1024), QStringLiteral("MiB"));
     resetPeakMemory();
     qint64 left = 0;
-    figure(QStringLiteral("abonement balance, whole journal"), best(5, [&] {
-               left = abonementBalance(journal, QStringLiteral("Клиент 100")).left();
-           }));
+    figure(QStringLiteral("abonement balance, whole journal"),
+           best(5, [&] { left = abonementBalance(journal, QStringLiteral("Клиент 100")).left(); }));
     figure(QStringLiteral("abonement balance's peak memory"), peakMemoryMiB(), QStringLiteral("MiB"));
 
     Shift shift;
     shift.number = 1;
     shift.journalFrom = qint64(Records - ShiftRecords) * RecordSize;
     double expected = 0;
-    figure(QStringLiteral("shift report, last of five years"), best(5, [&] {
-               expected = summarizeShift(shift, journal).expectedCash();
-           }));
+    figure(QStringLiteral("shift report, last of five years"),
+           best(5, [&] { expected = summarizeShift(shift, journal).expectedCash(); }));
 
     // One line a receipt, a few shifts a day: years of a desk's numbers.
     const QString shifts = scratchDir() + QStringLiteral("/Bilmeko.shifts");

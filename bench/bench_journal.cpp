@@ -45,7 +45,9 @@ bool inMemory(long type)
 
 long fileSystemOf(const QString &dir)
 {
-    struct statfs fs {};
+    struct statfs fs
+    {
+    };
     if (::statfs(QFile::encodeName(dir).constData(), &fs) != 0)
         throw std::runtime_error("statfs failed");
     return static_cast<long>(fs.f_type);

@@ -150,8 +150,7 @@ BILMEKO_BENCH(ledger_backlog, "a backlog of 1,000,000 records caught up, against
     const QString copyDb = database(*srv, QStringLiteral("copied"));
     const Timing copy = once([&] {
         psql(*srv, copyDb,
-             QStringLiteral("\\copy bilmeko.records (desk, journal_offset, raw) FROM '%1'")
-                 .arg(copyFile));
+             QStringLiteral("\\copy bilmeko.records (desk, journal_offset, raw) FROM '%1'").arg(copyFile));
     });
     if (PgConnection(shipDb).exec("SELECT count(*) FROM bilmeko.records").number(0, 0) != Backlog)
         throw std::runtime_error("the backlog did not arrive whole");
@@ -221,9 +220,8 @@ BILMEKO_BENCH(ledger_tick, "the tick over 1,000 sessions while a backlog of 1,00
 
     LedgerShipper shipper({info, QStringLiteral("desk")}, journal);
     bool done = false;
-    QObject::connect(&shipper, &LedgerShipper::stateChanged, [&](const LedgerState &st) {
-        done = st.connected && st.pending == 0;
-    });
+    QObject::connect(&shipper, &LedgerShipper::stateChanged,
+                     [&](const LedgerState &st) { done = st.connected && st.pending == 0; });
     shipper.start();
     ticks(with, [&] { return !done; });
     figure(QStringLiteral("tick without the ledger"), without);
@@ -248,7 +246,8 @@ BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, agai
     const Timing report = once([&] {
         QProcess p;
         p.setStandardOutputFile(scratchDir() + QStringLiteral("/report.txt"));
-        p.start(command, {QStringLiteral("--ledger"), info, QStringLiteral("2024-01-01"), QStringLiteral("2051-12-31")});
+        p.start(command,
+                {QStringLiteral("--ledger"), info, QStringLiteral("2024-01-01"), QStringLiteral("2051-12-31")});
         if (!p.waitForFinished(-1) || p.exitCode() != 0)
             throw std::runtime_error("bilmeko-report --ledger failed: " + p.readAllStandardError().toStdString());
     });
@@ -277,8 +276,9 @@ BILMEKO_BENCH(ledger_report, "the report over 1,000,000 rows in the ledger, agai
     figure(QStringLiteral("psql: the same rows, unformatted"), rows);
 }
 
-BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks, 20,000 running sessions and 2.9 million "
-                            "shift lines, and a year's per-desk summary, against libpq fetching the bare rows")
+BILMEKO_BENCH(ledger_board,
+              "the owner's board's refresh over 1,000 desks, 20,000 running sessions and 2.9 million "
+              "shift lines, and a year's per-desk summary, against libpq fetching the bare rows")
 {
     auto srv = server();
     const QString info = database(*srv, QStringLiteral("board"));
@@ -288,11 +288,12 @@ BILMEKO_BENCH(ledger_board, "the owner's board's refresh over 1,000 desks, 20,00
     // desk, as the desks' triggers and updates keep them.
     c.exec("INSERT INTO bilmeko.desks (desk, program_version, records_written, records_shipped)"
            " SELECT 'desk' || lpad(i::text, 4, '0'), '1.0.0', 73000, 73000 FROM generate_series(1, 1000) i");
-    c.exec("INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted, takings_cash,"
-           " takings_card, takings_transfer, last_written)"
-           " SELECT 'desk' || lpad(i::text, 4, '0'), d::date, 200, 200 * 1800, 200 * 250 + i, 1, 0, 100 * 250,"
-           " 50 * 250, 25 * 250, d + interval '20 hours'"
-           " FROM generate_series(1, 1000) i, generate_series(date '2025-01-01', date '2026-12-31', interval '1 day') d");
+    c.exec(
+        "INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted, takings_cash,"
+        " takings_card, takings_transfer, last_written)"
+        " SELECT 'desk' || lpad(i::text, 4, '0'), d::date, 200, 200 * 1800, 200 * 250 + i, 1, 0, 100 * 250,"
+        " 50 * 250, 25 * 250, d + interval '20 hours'"
+        " FROM generate_series(1, 1000) i, generate_series(date '2025-01-01', date '2026-12-31', interval '1 day') d");
     c.exec("INSERT INTO bilmeko.running (desk, session_id, client_name, service, price_per_min, start_time, booked_end,"
            " paused, paused_ms, ran_ms, amount_due)"
            " SELECT 'desk' || lpad(i::text, 4, '0'), j, 'Клиент ' || j, 'Солярий', 2.5, localtimestamp - j * interval"
@@ -359,8 +360,9 @@ void waitFor(const std::function<bool()> &done)
 
 } // namespace
 
-BILMEKO_BENCH(ledger_live, "a live-state change of a desk with 20 running sessions: the desk's processor time, and "
-                           "from the change to the owner's board showing it")
+BILMEKO_BENCH(ledger_live,
+              "a live-state change of a desk with 20 running sessions: the desk's processor time, and "
+              "from the change to the owner's board showing it")
 {
     auto srv = server();
     const QString info = database(*srv, QStringLiteral("live"));
@@ -434,8 +436,8 @@ BILMEKO_BENCH(ledger_live, "a live-state change of a desk with 20 running sessio
     for (int i = 0; i < 50; ++i) {
         const bool add = i % 2 == 0;
         if (add)
-            added.append(desk.addSession(QStringLiteral("Новая %1").arg(i), QString(), QStringLiteral("Солярий"),
-                                         2.5, 1, 0));
+            added.append(
+                desk.addSession(QStringLiteral("Новая %1").arg(i), QString(), QStringLiteral("Солярий"), 2.5, 1, 0));
         else
             desk.stopSession(added.takeLast());
         const int rows = add ? 21 : 20;
@@ -458,12 +460,13 @@ BILMEKO_BENCH(ledger_live, "a live-state change of a desk with 20 running sessio
 // them with the same sums the trigger keeps. The year's per-desk summary,
 // as the board asks for it, against psql computing the same figures for
 // the same year from the rows.
-BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 days x 200 records, generated inside "
-                            "PostgreSQL, against psql summing the rows")
+BILMEKO_BENCH(ledger_chain,
+              "a year's per-desk summary over 1,000 desks x 365 days x 200 records, generated inside "
+              "PostgreSQL, against psql summing the rows")
 {
     const int perDay = qEnvironmentVariableIsSet("BILMEKO_BENCH_CHAIN_PER_DAY")
-                           ? qEnvironmentVariableIntValue("BILMEKO_BENCH_CHAIN_PER_DAY")
-                           : 200;
+        ? qEnvironmentVariableIntValue("BILMEKO_BENCH_CHAIN_PER_DAY")
+        : 200;
     if (perDay < 1 || perDay > 1000)
         throw std::runtime_error("BILMEKO_BENCH_CHAIN_PER_DAY: 1 to 1000");
     // Not syncing to the disk: only the queries over the rows are timed.
@@ -481,31 +484,35 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
     run(QStringLiteral("DROP INDEX bilmeko.records_written"));
     const Timing generate = once([&] {
         run(QStringLiteral(
-                   "INSERT INTO bilmeko.records (desk, journal_offset, raw, raw_hash, session_id, reversal, counted,"
-                   " written, price_per_min, start_time, elapsed, end_time, amount, client_name, service, note,"
-                   " status, payment)"
-                   " SELECT 'desk' || lpad(d::text, 4, '0'), ((day * %1 + k) * 168)::bigint,"
-                   " decode(repeat('00', 168), 'hex'), md5(d || '/' || day || '/' || k)::uuid, (day * %1 + k)::bigint,"
-                   " false, true, timestamp '2026-01-01 09:00' + day * interval '1 day' + k * interval '3 minutes',"
-                   " 2.5, interval '9 hours' + k * interval '3 minutes', (10 + (k * 7 + d) % 50) * interval '1 minute',"
-                   " interval '9 hours 30 minutes' + k * interval '3 minutes', (10 + (k * 7 + d) % 50) * 2.5,"
-                   " 'Клиент ' || k, 'Солярий', '', 'Время вышло', 1 + k % 3"
-                   " FROM generate_series(1, 1000) d, generate_series(0, 364) day, generate_series(0, %2) k")
-                   .arg(perDay)
-                   .arg(perDay - 1));
-        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE UNIQUE INDEX records_key ON bilmeko.records (desk, raw_hash)"));
-        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE INDEX records_session ON bilmeko.records (desk, session_id) WHERE session_id IS NOT NULL"));
-        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE INDEX records_written ON bilmeko.records (written)"));
-        run(QStringLiteral("INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted,"
-               " takings_cash, takings_card, takings_transfer, last_written)"
-               " SELECT desk, written::date, count(*) FILTER (WHERE NOT reversal),"
-               " coalesce(sum(extract(epoch FROM elapsed)) FILTER (WHERE counted), 0),"
-               " coalesce(sum(amount) FILTER (WHERE counted), 0),"
-               " count(*) FILTER (WHERE reversal AND counted), count(*) FILTER (WHERE NOT counted),"
-               " coalesce(sum(amount) FILTER (WHERE counted AND payment = 1), 0),"
-               " coalesce(sum(amount) FILTER (WHERE counted AND payment = 2), 0),"
-               " coalesce(sum(amount) FILTER (WHERE counted AND payment = 3), 0), max(written)"
-               " FROM bilmeko.records GROUP BY desk, written::date"));
+                "INSERT INTO bilmeko.records (desk, journal_offset, raw, raw_hash, session_id, reversal, counted,"
+                " written, price_per_min, start_time, elapsed, end_time, amount, client_name, service, note,"
+                " status, payment)"
+                " SELECT 'desk' || lpad(d::text, 4, '0'), ((day * %1 + k) * 168)::bigint,"
+                " decode(repeat('00', 168), 'hex'), md5(d || '/' || day || '/' || k)::uuid, (day * %1 + k)::bigint,"
+                " false, true, timestamp '2026-01-01 09:00' + day * interval '1 day' + k * interval '3 minutes',"
+                " 2.5, interval '9 hours' + k * interval '3 minutes', (10 + (k * 7 + d) % 50) * interval '1 minute',"
+                " interval '9 hours 30 minutes' + k * interval '3 minutes', (10 + (k * 7 + d) % 50) * 2.5,"
+                " 'Клиент ' || k, 'Солярий', '', 'Время вышло', 1 + k % 3"
+                " FROM generate_series(1, 1000) d, generate_series(0, 364) day, generate_series(0, %2) k")
+                .arg(perDay)
+                .arg(perDay - 1));
+        run(QStringLiteral(
+            "SET maintenance_work_mem = '1GB'; CREATE UNIQUE INDEX records_key ON bilmeko.records (desk, raw_hash)"));
+        run(QStringLiteral("SET maintenance_work_mem = '1GB'; CREATE INDEX records_session ON bilmeko.records (desk, "
+                           "session_id) WHERE session_id IS NOT NULL"));
+        run(QStringLiteral(
+            "SET maintenance_work_mem = '1GB'; CREATE INDEX records_written ON bilmeko.records (written)"));
+        run(QStringLiteral(
+            "INSERT INTO bilmeko.day_summary (desk, day, sessions, seconds, takings, reversals, uncounted,"
+            " takings_cash, takings_card, takings_transfer, last_written)"
+            " SELECT desk, written::date, count(*) FILTER (WHERE NOT reversal),"
+            " coalesce(sum(extract(epoch FROM elapsed)) FILTER (WHERE counted), 0),"
+            " coalesce(sum(amount) FILTER (WHERE counted), 0),"
+            " count(*) FILTER (WHERE reversal AND counted), count(*) FILTER (WHERE NOT counted),"
+            " coalesce(sum(amount) FILTER (WHERE counted AND payment = 1), 0),"
+            " coalesce(sum(amount) FILTER (WHERE counted AND payment = 2), 0),"
+            " coalesce(sum(amount) FILTER (WHERE counted AND payment = 3), 0), max(written)"
+            " FROM bilmeko.records GROUP BY desk, written::date"));
         run(QStringLiteral("ALTER TABLE bilmeko.records ENABLE TRIGGER USER"));
         run(QStringLiteral("VACUUM ANALYZE"));
     });
@@ -538,8 +545,9 @@ BILMEKO_BENCH(ledger_chain, "a year's per-desk summary over 1,000 desks x 365 da
     }
 }
 
-BILMEKO_BENCH(ledger_shifts, "a year's shift file (2 shifts and 200 receipts a day) shipped, against psql's \\copy of "
-                             "the same lines; one line appended to its commit")
+BILMEKO_BENCH(ledger_shifts,
+              "a year's shift file (2 shifts and 200 receipts a day) shipped, against psql's \\copy of "
+              "the same lines; one line appended to its commit")
 {
     auto srv = server();
     const QString path = scratchDir() + QLatin1Char('/') + QLatin1String(ShiftFileName);
@@ -547,7 +555,7 @@ BILMEKO_BENCH(ledger_shifts, "a year's shift file (2 shifts and 200 receipts a d
     const auto line = [](const QByteArray &fields) {
         const QByteArray body = fields + '\t';
         return body + QByteArray::number(crc32(body.constData(), std::size_t(body.size())), 16).rightJustified(8, '0')
-               + '\n';
+            + '\n';
     };
     QByteArray file, copy;
     const qint64 firstMs = QDateTime(QDate(2026, 1, 1), QTime(9, 0)).toMSecsSinceEpoch();
@@ -558,11 +566,13 @@ BILMEKO_BENCH(ledger_shifts, "a year's shift file (2 shifts and 200 receipts a d
             QList<QByteArray> lines{line("open\t" + QByteArray::number(++shift) + '\t' + QByteArray::number(at)
                                          + "\t0\t1500\t%D0%90%D0%BD%D0%BD%D0%B0")};
             for (int i = 0; i < 100; ++i, ++receipt)
-                lines << line("receipt\t" + QByteArray::number(receipt + 1) + '\t'
-                              + QByteArray::number(3'974'000'000'000LL + receipt * 60'000LL) + '\t'
-                              + QByteArray::number((quint64(receipt) + 1) * 0x9E3779B97F4A7C15ULL, 16).rightJustified(16, '0')
-                              + "\tS");
-            lines << line("close\t" + QByteArray::number(shift) + '\t' + QByteArray::number(at + 21'000'000) + "\t0\t9000.5");
+                lines << line(
+                    "receipt\t" + QByteArray::number(receipt + 1) + '\t'
+                    + QByteArray::number(3'974'000'000'000LL + receipt * 60'000LL) + '\t'
+                    + QByteArray::number((quint64(receipt) + 1) * 0x9E3779B97F4A7C15ULL, 16).rightJustified(16, '0')
+                    + "\tS");
+            lines << line("close\t" + QByteArray::number(shift) + '\t' + QByteArray::number(at + 21'000'000)
+                          + "\t0\t9000.5");
             for (const QByteArray &l : lines) {
                 copy += "desk\t" + QByteArray::number(file.size()) + '\t' + QByteArray(l).replace('\t', "\\t");
                 file += l;

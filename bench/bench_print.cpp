@@ -62,8 +62,8 @@ BILMEKO_BENCH(print_job, "a receipt and a month's report handed to the print hel
     const StringLines lines(text);
     const QFont font(QStringLiteral("DejaVu Sans Mono"), 9);
     measure(QStringLiteral("report of 3,000 lines"), [&] {
-        return PrintJob::start(QLatin1String(ReportJobKind), QStringLiteral("Отчет о работе"),
-                               [&](QDataStream &out) { writeReportJob(out, lines, font, QStringLiteral("Отчет")); },
-                               &owner);
+        return PrintJob::start(
+            QLatin1String(ReportJobKind), QStringLiteral("Отчет о работе"),
+            [&](QDataStream &out) { writeReportJob(out, lines, font, QStringLiteral("Отчет")); }, &owner);
     });
 }

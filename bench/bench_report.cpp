@@ -7,9 +7,9 @@
 
 #include "common/core/datetime.h"
 #include "common/core/formats.h"
-#include "journal/ui/form5.h"
 #include "journal/core/logrecord.h"
 #include "journal/core/periodreport.h"
+#include "journal/ui/form5.h"
 #include "journal/ui/reporttextedit.h"
 
 #include <QApplication>
@@ -20,9 +20,9 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -35,14 +35,15 @@ using namespace bilmeko::bench;
 namespace {
 
 const QStringList Clients = {
-    QStringLiteral("Иванова Мария"), QStringLiteral("Петров"), QStringLiteral("Сидоренко А. В."),
-    QStringLiteral("Ли"), QStringLiteral("Кузнецов Пётр"), QStringLiteral("Смирнова"),
-    QStringLiteral("Васильев Олег"), QStringLiteral("Новикова Елена"), QStringLiteral("Морозов"),
-    QStringLiteral("Волкова Ирина"), QStringLiteral("Алексеев"), QStringLiteral("Лебедева Анна"),
+    QStringLiteral("Иванова Мария"),   QStringLiteral("Петров"),
+    QStringLiteral("Сидоренко А. В."), QStringLiteral("Ли"),
+    QStringLiteral("Кузнецов Пётр"),   QStringLiteral("Смирнова"),
+    QStringLiteral("Васильев Олег"),   QStringLiteral("Новикова Елена"),
+    QStringLiteral("Морозов"),         QStringLiteral("Волкова Ирина"),
+    QStringLiteral("Алексеев"),        QStringLiteral("Лебедева Анна"),
 };
-const QStringList Services = {QStringLiteral("Солярий"), QStringLiteral("Массаж спины"),
-                              QStringLiteral("Маникюр"), QStringLiteral("Педикюр"),
-                              QStringLiteral("Стрижка")};
+const QStringList Services = {QStringLiteral("Солярий"), QStringLiteral("Массаж спины"), QStringLiteral("Маникюр"),
+                              QStringLiteral("Педикюр"), QStringLiteral("Стрижка")};
 const double Prices[] = {12.5, 25, 18, 20, 15.75};
 
 // Writes a journal of `count` records in time order, `perDay` a day from
@@ -129,8 +130,8 @@ double statusMiB(const char *field)
 }
 
 // limit: the report command against the plain read, at most.
-void reportCase(qsizetype count, int perDay, DateTimeValue firstDay, DateTimeValue dateBeg,
-                DateTimeValue dateEnd, double limit)
+void reportCase(qsizetype count, int perDay, DateTimeValue firstDay, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                double limit)
 {
     Formats::setCurrent(Formats::russian());
     const QString path = QDir(scratchDir()).filePath(QStringLiteral("Bilmeko.log"));
@@ -189,8 +190,8 @@ void reportCase(qsizetype count, int perDay, DateTimeValue firstDay, DateTimeVal
     figure(QStringLiteral("records listed"), listed, QString(), 0);
     figure(QStringLiteral("report read and selected"), build);
     figure(QStringLiteral("report command (built + shown)"), command);
-    figure(QStringLiteral("report command / plain read just before, processor, least of 7 pairs"),
-           quantile(ratios, 0), QStringLiteral("x"));
+    figure(QStringLiteral("report command / plain read just before, processor, least of 7 pairs"), quantile(ratios, 0),
+           QStringLiteral("x"));
     target(QStringLiteral("report command / plain read just before, processor, median of 7 pairs"),
            quantile(ratios, 0.5), QStringLiteral("x"), limit, QStringLiteral("<= %1 x").arg(limit));
     figure(QStringLiteral("idle program"), idle, QStringLiteral("MiB"));
@@ -218,7 +219,7 @@ namespace {
 struct ChildRun
 {
     int status = -1;
-    double cpuMs = 0;   // user and system time of the child
+    double cpuMs = 0; // user and system time of the child
     double peakMiB = 0; // its resident high-water mark
 };
 
@@ -280,14 +281,16 @@ void ratioFigures(const QString &name, const std::vector<double> &ratios, double
 
 } // namespace
 
-BILMEKO_BENCH(report_csv, "bilmeko-report --csv over 1,000,000 records against a plain C writer of the same "
-                          "bytes and a plain read of the journal, processor time of each program, in pairs")
+BILMEKO_BENCH(report_csv,
+              "bilmeko-report --csv over 1,000,000 records against a plain C writer of the same "
+              "bytes and a plain read of the journal, processor time of each program, in pairs")
 {
     const QString path = QDir(scratchDir()).filePath(QStringLiteral("Bilmeko.log"));
     const DateTimeValue first = dateValue(QDate(2026, 1, 1));
     writeJournal(path, 1'000'000, first, 2740);
     const DateTimeValue last = first + 365;
-    const QStringList reportArgs{QStringLiteral("--csv"), QStringLiteral("--journal"), path, isoDay(first), isoDay(last)};
+    const QStringList reportArgs{QStringLiteral("--csv"), QStringLiteral("--journal"), path, isoDay(first),
+                                 isoDay(last)};
     const QStringList plainArgs{path, QString::number(first, 'f', 0), QString::number(last, 'f', 0)};
     const QStringList readArgs{QStringLiteral("--read"), path};
 
@@ -300,7 +303,7 @@ BILMEKO_BENCH(report_csv, "bilmeko-report --csv over 1,000,000 records against a
     figure(QStringLiteral("CSV"), oursBytes.size() / 1048576.0, QStringLiteral("MiB"));
     figure(QStringLiteral("the two outputs"),
            a.status == 0 && b.status == 0 && oursBytes == fileBytes(theirs) ? QStringLiteral("byte-identical")
-                                                                           : QStringLiteral("DIFFERENT"));
+                                                                            : QStringLiteral("DIFFERENT"));
     QFile::remove(ours);
     QFile::remove(theirs);
 
@@ -324,8 +327,9 @@ BILMEKO_BENCH(report_csv, "bilmeko-report --csv over 1,000,000 records against a
     ratioFigures(QStringLiteral("bilmeko-report --csv / plain read"), vsRead);
 }
 
-BILMEKO_BENCH(report_memory, "bilmeko-report's peak memory at 100,000, 1,000,000 and 5,000,000 records, "
-                             "and over 1,000 journals")
+BILMEKO_BENCH(report_memory,
+              "bilmeko-report's peak memory at 100,000, 1,000,000 and 5,000,000 records, "
+              "and over 1,000 journals")
 {
     const DateTimeValue first = dateValue(QDate(2020, 1, 1));
     const QString path = QDir(scratchDir()).filePath(QStringLiteral("Bilmeko.log"));
@@ -333,10 +337,13 @@ BILMEKO_BENCH(report_memory, "bilmeko-report's peak memory at 100,000, 1,000,000
     for (qsizetype count : {100'000, 1'000'000, 5'000'000}) {
         writeJournal(path, count, first, 2740);
         const DateTimeValue last = first + static_cast<double>(count / 2740 + 1);
-        const ChildRun r = runChild(QStringLiteral("bilmeko-report"),
-                                    {QStringLiteral("--csv"), QStringLiteral("--journal"), path, isoDay(first), isoDay(last)},
-                                    QStringLiteral("/dev/null"));
-        figure(QStringLiteral("peak at %1 records%2").arg(count).arg(r.status == 0 ? QString() : QStringLiteral(" (FAILED)")),
+        const ChildRun r
+            = runChild(QStringLiteral("bilmeko-report"),
+                       {QStringLiteral("--csv"), QStringLiteral("--journal"), path, isoDay(first), isoDay(last)},
+                       QStringLiteral("/dev/null"));
+        figure(QStringLiteral("peak at %1 records%2")
+                   .arg(count)
+                   .arg(r.status == 0 ? QString() : QStringLiteral(" (FAILED)")),
                r.peakMiB, QStringLiteral("MiB"));
         most = std::max(most, r.peakMiB);
         QFile::remove(path);
@@ -351,6 +358,7 @@ BILMEKO_BENCH(report_memory, "bilmeko-report's peak memory at 100,000, 1,000,000
     }
     args << isoDay(first) << isoDay(first + 20);
     const ChildRun r = runChild(QStringLiteral("bilmeko-report"), args, QStringLiteral("/dev/null"));
-    figure(QStringLiteral("peak over 1,000 journals of 1,000 records%1").arg(r.status == 0 ? QString() : QStringLiteral(" (FAILED)")),
+    figure(QStringLiteral("peak over 1,000 journals of 1,000 records%1")
+               .arg(r.status == 0 ? QString() : QStringLiteral(" (FAILED)")),
            r.peakMiB, QStringLiteral("MiB"));
 }

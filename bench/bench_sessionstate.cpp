@@ -27,8 +27,8 @@ constexpr int Running = 10; // a busy afternoon
 void bareReplace(const QByteArray &path, const QByteArray &tmp, const QByteArray &bytes, const char *folder)
 {
     const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || ::write(fd, bytes.constData(), bytes.size()) != bytes.size() || ::fsync(fd) != 0
-        || ::close(fd) != 0 || ::rename(tmp.constData(), path.constData()) != 0)
+    if (fd < 0 || ::write(fd, bytes.constData(), bytes.size()) != bytes.size() || ::fsync(fd) != 0 || ::close(fd) != 0
+        || ::rename(tmp.constData(), path.constData()) != 0)
         throw std::runtime_error("bare replace failed");
     if (folder) {
         const int d = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -47,7 +47,9 @@ QByteArray readState(const QString &path)
 
 } // namespace
 
-BILMEKO_BENCH(session_state_save, "the running sessions saved on New, Extend and Stop, against a bare write, flush and rename of the same bytes")
+BILMEKO_BENCH(
+    session_state_save,
+    "the running sessions saved on New, Extend and Stop, against a bare write, flush and rename of the same bytes")
 {
     const QString dir = scratchDir();
     FixedClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
@@ -101,7 +103,8 @@ BILMEKO_BENCH(session_state_save, "the running sessions saved on New, Extend and
            QStringLiteral("<= 1.5"), 2);
     target(QStringLiteral("Extend / bare, medians"), onExtend.wallMs(0.5) / bare.wallMs(0.5), QStringLiteral("x"), 1.5,
            QStringLiteral("<= 1.5"), 2);
-    figure(QStringLiteral("New / bare, 99th percentiles"), onNew.wallMs(0.99) / bare.wallMs(0.99), QStringLiteral("x"), 2);
+    figure(QStringLiteral("New / bare, 99th percentiles"), onNew.wallMs(0.99) / bare.wallMs(0.99), QStringLiteral("x"),
+           2);
     figure(QStringLiteral("Extend / bare, 99th percentiles"), onExtend.wallMs(0.99) / bare.wallMs(0.99),
            QStringLiteral("x"), 2);
     figure(QStringLiteral("New / bare with folder fsync, medians"), onNew.wallMs(0.5) / bareDurable.wallMs(0.5),
@@ -121,7 +124,9 @@ void bareAppend(const QByteArray &path, const char *record)
 
 } // namespace
 
-BILMEKO_BENCH(session_stop_undo, "Stop and its undo with 1,000 running sessions, against the durable work they must do: the journal record appended and flushed, the state file replaced (write, fsync, rename, fsync of the folder)")
+BILMEKO_BENCH(session_stop_undo,
+              "Stop and its undo with 1,000 running sessions, against the durable work they must do: the journal "
+              "record appended and flushed, the state file replaced (write, fsync, rename, fsync of the folder)")
 {
     constexpr int Many = 1000;
     constexpr int Pairs = 200;
@@ -169,12 +174,14 @@ BILMEKO_BENCH(session_stop_undo, "Stop and its undo with 1,000 running sessions,
     figure(QStringLiteral("its floor: append + replace"), floorStop);
     figure(QStringLiteral("undo of the Stop"), undo);
     figure(QStringLiteral("its floor: append + replace"), floorUndo);
-    target(QStringLiteral("Stop / floor, processor medians"), stop.cpuMs(0.5) / floorStop.cpuMs(0.5), QStringLiteral("x"),
-           2, QStringLiteral("<= 2"), 2);
-    target(QStringLiteral("undo / floor, processor medians"), undo.cpuMs(0.5) / floorUndo.cpuMs(0.5), QStringLiteral("x"),
-           2, QStringLiteral("<= 2"), 2);
-    figure(QStringLiteral("Stop / floor, wall-clock medians"), stop.wallMs(0.5) / floorStop.wallMs(0.5), QStringLiteral("x"), 2);
-    figure(QStringLiteral("undo / floor, wall-clock medians"), undo.wallMs(0.5) / floorUndo.wallMs(0.5), QStringLiteral("x"), 2);
+    target(QStringLiteral("Stop / floor, processor medians"), stop.cpuMs(0.5) / floorStop.cpuMs(0.5),
+           QStringLiteral("x"), 2, QStringLiteral("<= 2"), 2);
+    target(QStringLiteral("undo / floor, processor medians"), undo.cpuMs(0.5) / floorUndo.cpuMs(0.5),
+           QStringLiteral("x"), 2, QStringLiteral("<= 2"), 2);
+    figure(QStringLiteral("Stop / floor, wall-clock medians"), stop.wallMs(0.5) / floorStop.wallMs(0.5),
+           QStringLiteral("x"), 2);
+    figure(QStringLiteral("undo / floor, wall-clock medians"), undo.wallMs(0.5) / floorUndo.wallMs(0.5),
+           QStringLiteral("x"), 2);
 
     // What the save cost before each session's line was kept: the whole
     // file encoded again from the grid.

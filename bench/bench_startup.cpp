@@ -8,13 +8,13 @@
 
 #include "bench.h"
 
-#include "common/core/codepage.h"
-#include "common/core/datetime.h"
-#include "journal/core/logrecord.h"
 #include "app/core/daytakings.h"
 #include "app/core/sessionboard.h"
 #include "app/core/sessionstate.h"
 #include "common/core/clock.h"
+#include "common/core/codepage.h"
+#include "common/core/datetime.h"
+#include "journal/core/logrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -31,7 +32,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <ctime>
 #include <unistd.h>
 
 extern char **environ;
@@ -100,8 +100,8 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, messages.constData(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, messages.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         char *argv[] = {const_cast<char *>(path.constData()), nullptr};
         pid_t pid = -1;
         startNs = monotonicNs();
@@ -332,7 +332,8 @@ BILMEKO_BENCH(startup, "start-up to the main window's first frame and its peak m
     std::vector<double> program;
     for (int i = 0; i < 3; ++i)
         program.push_back(launcher.programPeakMiB(Program, settleMs));
-    figure(QStringLiteral("the program itself, peak memory in its first %1 s (median of 3)").arg(settleMs / 1000.0, 0, 'f', 1),
+    figure(QStringLiteral("the program itself, peak memory in its first %1 s (median of 3)")
+               .arg(settleMs / 1000.0, 0, 'f', 1),
            quantile(program, 0.5), QStringLiteral("MiB"));
 }
 
@@ -373,7 +374,9 @@ void writeYearJournal(const QString &folder, int records)
 
 } // namespace
 
-BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's takings read from it) against the same start with no journal")
+BILMEKO_BENCH(
+    startup_journal,
+    "start-up with a 365,000-record journal (today's takings read from it) against the same start with no journal")
 {
     constexpr int Records = 365'000;
     const QString runtime = scratchDir() + QStringLiteral("/run");
@@ -407,7 +410,8 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
     show(QStringLiteral("main window, no journal"), none);
     show(QStringLiteral("main window, %1-record journal").arg(Records), full);
     target(QStringLiteral("start-up with the journal / without, processor medians"),
-           quantile(full.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"), 3);
+           quantile(full.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"),
+           3);
     figure(QStringLiteral("start-up with the journal / without, wall-clock medians"),
            quantile(full.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
     figure(QStringLiteral("start-up with the journal / without, peak memory medians"),
@@ -422,7 +426,9 @@ BILMEKO_BENCH(startup_journal, "start-up with a 365,000-record journal (today's 
            static_cast<double>(day.recordsRead()), QStringLiteral("records"), 0);
 }
 
-BILMEKO_BENCH(startup_running, "start-up with ten running sessions and a 3,650,000-record journal, against the same start with the journal and no running sessions")
+BILMEKO_BENCH(startup_running,
+              "start-up with ten running sessions and a 3,650,000-record journal, against the same start with the "
+              "journal and no running sessions")
 {
     constexpr int Records = 3'650'000;
     constexpr int Running = 10;
@@ -468,7 +474,8 @@ BILMEKO_BENCH(startup_running, "start-up with ten running sessions and a 3,650,0
     show(QStringLiteral("main window, %1-record journal").arg(Records), none);
     show(QStringLiteral("the same with %1 running sessions").arg(Running), running);
     target(QStringLiteral("start-up with running sessions / without, processor medians"),
-           quantile(running.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"), 3);
+           quantile(running.cpu, 0.5) / quantile(none.cpu, 0.5), QStringLiteral("x"), 1.05, QStringLiteral("<= 1.05 x"),
+           3);
     figure(QStringLiteral("start-up with running sessions / without, wall-clock medians"),
            quantile(running.wall, 0.5) / quantile(none.wall, 0.5), QStringLiteral("x"), 3);
 

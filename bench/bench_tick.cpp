@@ -4,8 +4,8 @@
 
 #include "bench.h"
 
-#include "app/ui/form1.h"
 #include "app/core/sessionboard.h"
+#include "app/ui/form1.h"
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
@@ -29,11 +29,11 @@ constexpr int Ticks = 1000;
 constexpr int TickSecs = 20;
 
 const QStringList Clients = {
-    QStringLiteral("Иванова Мария"), QStringLiteral("Петров"), QStringLiteral("Сидоренко А. В."),
+    QStringLiteral("Иванова Мария"), QStringLiteral("Петров"),   QStringLiteral("Сидоренко А. В."),
     QStringLiteral("Кузнецов Пётр"), QStringLiteral("Смирнова"), QStringLiteral("Новикова Елена"),
 };
-const QStringList Services = {QStringLiteral("Солярий"), QStringLiteral("Массаж спины"),
-                              QStringLiteral("Маникюр"), QStringLiteral("Стрижка")};
+const QStringList Services
+    = {QStringLiteral("Солярий"), QStringLiteral("Массаж спины"), QStringLiteral("Маникюр"), QStringLiteral("Стрижка")};
 const double Prices[] = {12.5, 25, 18, 15.75};
 
 // 1,000 sessions started a second apart, each booked for 12 hours: none
@@ -42,8 +42,8 @@ void fillBoard(SessionBoard &board, FixedClock *clock)
 {
     for (int i = 0; i < Sessions; ++i) {
         const int s = i % Services.size();
-        board.addSession(Clients[i % Clients.size()], i % 3 == 0 ? QStringLiteral("абонемент") : QString(),
-                         Services[s], Prices[s], 12, 0);
+        board.addSession(Clients[i % Clients.size()], i % 3 == 0 ? QStringLiteral("абонемент") : QString(), Services[s],
+                         Prices[s], 12, 0);
         if (clock)
             clock->advanceSecs(1);
     }
@@ -87,10 +87,10 @@ void requireRows(const MemTable &t)
 
 struct GridTicks
 {
-    Samples tick;   // the tick as the main window's timer runs it, then the redraw
+    Samples tick; // the tick as the main window's timer runs it, then the redraw
     Samples redraw; // the grid's redraw alone
     Samples columns; // the redraw of the two columns a tick changes, alone
-    Samples plain;  // the plain loop over the rows
+    Samples plain; // the plain loop over the rows
     Samples changed; // the plain loop, then the redraw of exactly the cells it changed
     double redrawsPerTick = 0;
 };

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <ctime>
 #include <unistd.h>
 
 namespace bilmeko::bench {

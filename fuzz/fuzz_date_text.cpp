@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     static const Formats ru = Formats::russian();
     static const DateMask mask = DateMask::forFormats(ru);
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data),
-                                           static_cast<qsizetype>(size));
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
 
     const QString fitted = mask.fit(text);
     if (fitted.size() != mask.length())

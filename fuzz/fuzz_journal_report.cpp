@@ -36,16 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const double beg = boundFrom(data);
     const double end = boundFrom(data + 8);
-    const QByteArray journal(reinterpret_cast<const char *>(data + 16),
-                             static_cast<qsizetype>(size - 16));
+    const QByteArray journal(reinterpret_cast<const char *>(data + 16), static_cast<qsizetype>(size - 16));
 
     for (qsizetype at = 0; at + RecordSize <= journal.size(); at += RecordSize) {
         RecordBytes rec;
         std::memcpy(rec.data(), journal.constData() + at, RecordSize);
         ScrambleRecord(rec);
         const LogRecord r = deserializeRecord(rec.data());
-        if (r.clientName.size() > 40 || r.service.size() > 20 || r.note.size() > 20
-            || r.status.size() > 20)
+        if (r.clientName.size() > 40 || r.service.size() > 20 || r.note.size() > 20 || r.status.size() > 20)
             std::abort();
     }
 

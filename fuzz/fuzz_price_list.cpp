@@ -4,9 +4,9 @@
 
 #include "common/core/memtable.h"
 #include "prices/core/pricelist.h"
-#include "prices/core/profiletext.h"
 #include "prices/core/pricetable.h"
 #include "prices/core/profilefile.h"
+#include "prices/core/profiletext.h"
 
 #include <QDir>
 #include <QFile>

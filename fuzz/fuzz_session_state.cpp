@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     SessionBoard board(dir + QStringLiteral("/Bilmeko.log"));
     board.setStatePath(dir + QStringLiteral("/Bilmeko.sessions"));
     const RestoreReport report = board.restoreSessions();
-    const bool damaged = !report.problems.isEmpty() && report.problems[0].startsWith(QStringLiteral("Файл идущих сеансов"));
+    const bool damaged
+        = !report.problems.isEmpty() && report.problems[0].startsWith(QStringLiteral("Файл идущих сеансов"));
     // The file reader and the start agree on what is damaged; every session
     // read is restored, ended, found written or refused by the checks.
     if (damaged != !problem.isEmpty())
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     endedAwayText(report.endedAway);
     if (!damaged
         && board.curLog().rowCount() + report.endedAway.size() + report.alreadyWritten + report.refused
-               != state.sessions.size())
+            != state.sessions.size())
         std::abort();
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);

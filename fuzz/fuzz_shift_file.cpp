@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A line cut short at the end is overwritten by the new one: its damage
     // goes with it.
     const bool cutShort = size > 0 && data[size - 1] != '\n';
-    if ((second != first && !cutShort) || again.lastReceiptNumber() != number || again.receiptNumber({42, 1000, false}) != number
-        || again.shifts().size() != shifts || (again.openShift() != nullptr) != wasOpen)
+    if ((second != first && !cutShort) || again.lastReceiptNumber() != number
+        || again.receiptNumber({42, 1000, false}) != number || again.shifts().size() != shifts
+        || (again.openShift() != nullptr) != wasOpen)
         std::abort();
     QFile::remove(path);
     return 0;

@@ -3,10 +3,10 @@
 
 #include "shown.h"
 
+#include "app/core/singleinstance.h"
 #include "app/ui/form1.h"
 #include "app/ui/glyphs.h"
 #include "app/ui/instancechannel.h"
-#include "app/core/singleinstance.h"
 #include "common/core/formats.h"
 #include "common/ui/errorbox.h"
 

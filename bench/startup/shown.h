@@ -37,8 +37,9 @@ inline QByteArray memoryKb()
     QByteArray out;
     for (const char *key : {"VmHWM:", "RssAnon:", "RssFile:"}) {
         const qsizetype at = status.indexOf(QByteArray("\n") + key);
-        const QByteArray value = at < 0 ? QByteArray("-1")
-                                        : status.mid(at + 1 + qstrlen(key)).split('\n').value(0).trimmed().split(' ').value(0);
+        const QByteArray value = at < 0
+            ? QByteArray("-1")
+            : status.mid(at + 1 + qstrlen(key)).split('\n').value(0).trimmed().split(' ').value(0);
         out += (out.isEmpty() ? "" : " ") + value;
     }
     return out;
@@ -78,7 +79,8 @@ protected:
     {
         if (watched == m_window && event->type() == QEvent::Paint && !m_seen) {
             m_seen = true;
-            QMetaObject::invokeMethod(this, [] { report(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [] { report(); }, Qt::QueuedConnection);
         }
         return false;
     }

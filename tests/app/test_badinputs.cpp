@@ -2,8 +2,8 @@
 // clear message or a plain empty result, never a crash, and nothing that was
 // there is lost.
 
-#include "app/ui/form1.h"
 #include "app/core/sessionboard.h"
+#include "app/ui/form1.h"
 #include "common/core/clock.h"
 #include "common/core/codepage.h"
 #include "common/core/memtable.h"
@@ -32,7 +32,6 @@ QByteArray randomBytes(int n, quint32 seed)
     return out;
 }
 
-
 } // namespace
 
 class TestBadInputs : public QObject
@@ -56,8 +55,10 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("rows");
-        QTest::newRow("a folder") << "dir" << "Cannot open file \"%1\"." << 0;
-        QTest::newRow("unreadable") << "unreadable" << "Cannot open file \"%1\"." << 0;
+        QTest::newRow("a folder") << "dir"
+                                  << "Cannot open file \"%1\"." << 0;
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "Cannot open file \"%1\"." << 0;
         QTest::newRow("binary junk") << "junk" << QString() << -1;
         QTest::newRow("over the limit") << "huge" << QStringLiteral("Файл «%1» больше 4 МиБ") << 0;
         QTest::newRow("empty") << "empty" << QString() << 0;
@@ -83,7 +84,7 @@ private slots:
             QByteArray text = "[Price]\r\n";
             for (int i = 0; text.size() <= ProfileFile::MaxBytes; ++i)
                 text += "Service number " + QByteArray::number(i).rightJustified(6, '0')
-                        + " with a long tail of words=" + QByteArray::number(i % 97) + ",5\r\n";
+                    + " with a long tail of words=" + QByteArray::number(i % 97) + ",5\r\n";
             test::writeFile(ini, text);
         } else {
             test::writeFile(ini, QByteArray());

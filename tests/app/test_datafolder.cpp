@@ -85,17 +85,17 @@ void TestDataFolder::resolve_data()
     };
 
     QTest::newRow("a copy in a writable folder keeps its files beside it")
-        << prog << QString() << true << false << user << QStringLiteral("/opt/desk/") << Source::Executable << QString();
+        << prog << QString() << true << false << user << QStringLiteral("/opt/desk/") << Source::Executable
+        << QString();
     QTest::newRow("a copy on a read-only medium uses the user's folder")
         << prog << QString() << false << false << user << userSlash << Source::User << QString();
     QTest::newRow("installed, even with a writable bin folder (root)")
         << prog << QString() << true << true << user << userSlash << Source::User << QString();
     QTest::newRow("option with the folder after it")
-        << with({"--data-dir", "/srv/desk1"}) << QString() << true << false << user
-        << QStringLiteral("/srv/desk1/") << Source::Option << QString();
-    QTest::newRow("option with =")
-        << with({"--data-dir=/srv/desk2/"}) << QString() << false << true << user
-        << QStringLiteral("/srv/desk2/") << Source::Option << QString();
+        << with({"--data-dir", "/srv/desk1"}) << QString() << true << false << user << QStringLiteral("/srv/desk1/")
+        << Source::Option << QString();
+    QTest::newRow("option with =") << with({"--data-dir=/srv/desk2/"}) << QString() << false << true << user
+                                   << QStringLiteral("/srv/desk2/") << Source::Option << QString();
     QTest::newRow("option beats the variable")
         << with({"--data-dir", "/srv/a"}) << QStringLiteral("/srv/b") << true << false << user
         << QStringLiteral("/srv/a/") << Source::Option << QString();
@@ -106,14 +106,13 @@ void TestDataFolder::resolve_data()
         << prog << QStringLiteral("/mnt/shared/bilmeko") << true << false << user
         << QStringLiteral("/mnt/shared/bilmeko/") << Source::Variable << QString();
     QTest::newRow("relative names are from the current folder")
-        << with({"--data-dir", "desk"}) << QString() << true << false << user
-        << QStringLiteral("/home/op/desk/") << Source::Option << QString();
-    QTest::newRow("relative variable")
-        << prog << QStringLiteral("../shared") << true << false << user
-        << QStringLiteral("/home/shared/") << Source::Variable << QString();
+        << with({"--data-dir", "desk"}) << QString() << true << false << user << QStringLiteral("/home/op/desk/")
+        << Source::Option << QString();
+    QTest::newRow("relative variable") << prog << QStringLiteral("../shared") << true << false << user
+                                       << QStringLiteral("/home/shared/") << Source::Variable << QString();
     QTest::newRow("dots and double slashes are cleaned")
-        << with({"--data-dir", "/srv//a/../b/"}) << QString() << true << false << user
-        << QStringLiteral("/srv/b/") << Source::Option << QString();
+        << with({"--data-dir", "/srv//a/../b/"}) << QString() << true << false << user << QStringLiteral("/srv/b/")
+        << Source::Option << QString();
     QTest::newRow("the toolkit's own options are left alone")
         << with({"-platform", "offscreen", "-style", "Fusion"}) << QString() << true << false << user
         << QStringLiteral("/opt/desk/") << Source::Executable << QString();
@@ -121,14 +120,13 @@ void TestDataFolder::resolve_data()
         << QStringList{QStringLiteral("--data-dir"), QStringLiteral("/srv/x")} << QString() << true << false << user
         << QStringLiteral("/opt/desk/") << Source::Executable << QString();
     QTest::newRow("option with no folder after it")
-        << with({"--data-dir"}) << QStringLiteral("/srv/b") << true << false << user
-        << QString() << Source::Option << QStringLiteral("После --data-dir не указана папка данных.");
+        << with({"--data-dir"}) << QStringLiteral("/srv/b") << true << false << user << QString() << Source::Option
+        << QStringLiteral("После --data-dir не указана папка данных.");
     QTest::newRow("option with an empty folder")
-        << with({"--data-dir="}) << QString() << true << false << user
-        << QString() << Source::Option << QStringLiteral("После --data-dir не указана папка данных.");
+        << with({"--data-dir="}) << QString() << true << false << user << QString() << Source::Option
+        << QStringLiteral("После --data-dir не указана папка данных.");
     QTest::newRow("no user folder to fall back on")
-        << prog << QString() << false << false << QString()
-        << QString() << Source::User
+        << prog << QString() << false << false << QString() << QString() << Source::User
         << QStringLiteral("Не найдена папка данных пользователя: задайте папку в --data-dir или BILMEKO_DATA_DIR.");
 }
 
@@ -164,10 +162,10 @@ void TestDataFolder::resolve()
 
 void TestDataFolder::freshFolderGetsSample_data()
 {
-    QTest::addColumn<QByteArray>("iniBefore");  // "-" for none
-    QTest::addColumn<QByteArray>("logBefore");  // "-" for none
+    QTest::addColumn<QByteArray>("iniBefore"); // "-" for none
+    QTest::addColumn<QByteArray>("logBefore"); // "-" for none
     QTest::addColumn<bool>("sampleThere");
-    QTest::addColumn<QByteArray>("iniAfter");   // "-" for none
+    QTest::addColumn<QByteArray>("iniAfter"); // "-" for none
 
     QTest::newRow("fresh folder") << QByteArray("-") << QByteArray("-") << true << SampleBytes;
     QTest::newRow("own price list kept") << QByteArray("[Price]\r\nA=1\r\n") << QByteArray("-") << true
@@ -287,8 +285,8 @@ void TestDataFolder::installedProgramStarts_data()
     QTest::addColumn<QString>("folder"); // under the scratch folder
 
     QTest::newRow("user's data folder") << QStringList() << QString() << QStringLiteral("home/.local/share/Bilmeko");
-    QTest::newRow("--data-dir") << QStringList{QStringLiteral("--data-dir"), QStringLiteral("@/desk 1")}
-                                << QString() << QStringLiteral("desk 1");
+    QTest::newRow("--data-dir") << QStringList{QStringLiteral("--data-dir"), QStringLiteral("@/desk 1")} << QString()
+                                << QStringLiteral("desk 1");
     QTest::newRow("BILMEKO_DATA_DIR") << QStringList() << QStringLiteral("@/shared/desk2")
                                       << QStringLiteral("shared/desk2");
 }

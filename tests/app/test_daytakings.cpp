@@ -74,11 +74,10 @@ private slots:
     {
         const QString path = journalPath();
         QList<LogRecord> records(3 * DayTakings::OrderSlack, entry(at(5, 12), 1000));
-        records << entry(at(7, 9), 100, 10)
-                << entry(at(6, 23, 50), 7) // ended while the program was down
+        records << entry(at(7, 9), 100, 10) << entry(at(6, 23, 50), 7) // ended while the program was down
                 << entry(at(7, 9, 30), 50, 11) << entry(at(7, 9, 40), 25, 12)
                 << entry(at(7, 9, 30), -50, 11, true) // the Stop of 11 undone
-                << entry(at(8, 9), 9)                 // a clock set back: not today
+                << entry(at(8, 9), 9) // a clock set back: not today
                 << entry(at(7, 9, 50), 500, 13);
         QByteArray bytes;
         for (const LogRecord &r : records) {
@@ -116,7 +115,8 @@ private slots:
                                           << QStringLiteral("Сегодня: 1 сеанс, 60,00\u00A0₽") + running;
         QTest::newRow("forged") << QStringList{"1S60", "2S30", "9R-1000000"}
                                 << QStringLiteral("Сегодня: 2 сеанса, 90,00\u00A0₽") + running;
-        QTest::newRow("before its Stop") << QStringList{"2R-30", "2S30"} << QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽") + running;
+        QTest::newRow("before its Stop") << QStringList{"2R-30", "2S30"}
+                                         << QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽") + running;
         QTest::newRow("two for one Stop") << QStringList{"1S60", "2S30", "2R-30", "2R-30"}
                                           << QStringLiteral("Сегодня: 1 сеанс, 60,00\u00A0₽") + running;
     }
@@ -154,8 +154,8 @@ private slots:
         board.addSession("Б", "", "S", 3, 0, 10, Payment::Cash);
         const auto c = board.addSession("В", "", "S", 1, 23, 0);
         m_clock->advanceSecs(10 * 60 + 5);
-        board.tick();              // Б's time is up: 30
-        board.stopSession(a);      // 20
+        board.tick(); // Б's time is up: 30
+        board.stopSession(a); // 20
         QVERIFY(board.undoStop()); // taken back
         QCOMPARE(day.sessions(), 1);
         QCOMPARE(day.amount(), 30.0);
@@ -163,8 +163,9 @@ private slots:
         QCOMPARE(running.sessions, 2);
         QCOMPARE(running.owed, 30.0);
         // The card's Stop and its reversal net out in the card's part.
-        QCOMPARE(takingsText(day, running), QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ (нал. 30,00\u00A0₽, "
-                                                           "карта 0,00\u00A0₽) · идут: 2, 30,00\u00A0₽"));
+        QCOMPARE(takingsText(day, running),
+                 QStringLiteral("Сегодня: 1 сеанс, 30,00\u00A0₽ (нал. 30,00\u00A0₽, "
+                                "карта 0,00\u00A0₽) · идут: 2, 30,00\u00A0₽"));
 
         m_clock->set(at(7, 23, 59, 30));
         QVERIFY(board.stopSession(rowOf(board, QStringLiteral("А")))); // before midnight: 120
@@ -221,16 +222,20 @@ private slots:
                                       {12, QStringLiteral("Стойка 1"), QStringLiteral("Петрова"), false});
         // Start + pauses + time = end, to the second; the minutes are the
         // time's whole ones.
-        QCOMPARE(r.text(), QStringLiteral("Салон «Лада»\nЧек № 12\nКасса: Стойка 1\nОператор: Петрова\n"
-                                          "Клиент: Иванова\nУслуга: Стрижка\n"
-                                          "Цена за минуту: 12,50\u00A0₽\nНачало: 07.12.2026 10:00:00\n"
-                                          "Паузы: 0:05:00\nВремя: 0:30:20\nКонец: 07.12.2026 10:35:20\nМинут: 30\n"
-                                          "Оплата: карта\nСумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00\n"
-                                          "Не является фискальным документом"));
+        QCOMPARE(
+            r.text(),
+            QStringLiteral(
+                "Салон «Лада»\nЧек № 12\nКасса: Стойка 1\nОператор: Петрова\n"
+                "Клиент: Иванова\nУслуга: Стрижка\n"
+                "Цена за минуту: 12,50\u00A0₽\nНачало: 07.12.2026 10:00:00\n"
+                "Паузы: 0:05:00\nВремя: 0:30:20\nКонец: 07.12.2026 10:35:20\nМинут: 30\n"
+                "Оплата: карта\nСумма: 375,00\u00A0₽\nНапечатано: 07.12.2026 10:36:00\n"
+                "Не является фискальным документом"));
         const Receipt copy = makeReceipt(f, QString(), at(7, 10, 36), {12, QString(), QString(), true});
         QCOMPARE(copy.title, QStringLiteral("Чек № 12 (копия)"));
         QVERIFY(copy.text().contains(QStringLiteral("\nОператор: смена не открыта\n")));
-        const Receipt slip = makeReversalSlip(f, QString(), at(7, 10, 40), {13, QString(), QStringLiteral("Петрова"), false}, 12);
+        const Receipt slip
+            = makeReversalSlip(f, QString(), at(7, 10, 40), {13, QString(), QStringLiteral("Петрова"), false}, 12);
         QCOMPARE(slip.title, QStringLiteral("Отмена № 13"));
         QVERIFY(slip.text().contains(QStringLiteral("Отменяет чек: № 12\n")));
         QVERIFY(slip.text().contains(QStringLiteral("Оплата: карта\nСумма: -375,00\u00A0₽\n")));
@@ -249,8 +254,8 @@ private slots:
         QTest::newRow("none") << QByteArray() << 5 << false << 58 << 0;
         QTest::newRow("set") << QByteArray("UndoStopMinutes=0\r\nReceipt=1\r\nReceiptWidth=80\r\nSalonName=Лада\r\n")
                              << 0 << true << 80 << 0;
-        QTest::newRow("unusable") << QByteArray("UndoStopMinutes=61\r\nReceipt=да\r\nReceiptWidth=57\r\n")
-                                  << 5 << false << 58 << 3;
+        QTest::newRow("unusable") << QByteArray("UndoStopMinutes=61\r\nReceipt=да\r\nReceiptWidth=57\r\n") << 5 << false
+                                  << 58 << 3;
     }
     void options()
     {

@@ -1,9 +1,9 @@
 // The main window through its real widgets: layout, grid, clock caption, the
 // billing tick's notices, the logo link, and hiding and quitting.
 
+#include "app/core/sessionboard.h"
 #include "app/ui/form1.h"
 #include "app/ui/formbox.h"
-#include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
@@ -34,8 +34,8 @@
 #include <memory>
 
 using namespace bilmeko;
-using bilmeko::test::TrayForm;
 using bilmeko::test::notices;
+using bilmeko::test::TrayForm;
 
 namespace {
 
@@ -142,7 +142,12 @@ void TestForm1::layout()
     QVERIFY(f.windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(f.windowTitle().isEmpty());
 
-    const struct { const char *name; QString text; QRect geometry; } buttons[] = {
+    const struct
+    {
+        const char *name;
+        QString text;
+        QRect geometry;
+    } buttons[] = {
         {"SpeedButton1", QStringLiteral("Новый"), QRect(584, 0, 133, 29)},
         {"SpeedButton2", QStringLiteral("Продлить"), QRect(584, 32, 133, 29)},
         {"SpeedButton3", QStringLiteral("Стоп"), QRect(584, 64, 132, 29)},
@@ -155,7 +160,8 @@ void TestForm1::layout()
         QCOMPARE(button->geometry(), b.geometry);
         QVERIFY(button->font().bold());
         QVERIFY(!button->icon().isNull());
-        QVERIFY2(button->sizeHint().width() <= b.geometry.width(), qPrintable(QString::number(button->sizeHint().width())));
+        QVERIFY2(button->sizeHint().width() <= b.geometry.width(),
+                 qPrintable(QString::number(button->sizeHint().width())));
     }
 
     auto *panel = f.findChild<QFrame *>(QStringLiteral("Panel1"));
@@ -182,8 +188,9 @@ void TestForm1::layout()
     QStringList menus;
     for (QAction *a : f.menuBar()->actions())
         menus << a->text().remove('&');
-    QCOMPARE(menus, (QStringList{QStringLiteral("Параметры"), QStringLiteral("Отчеты"), QStringLiteral("Сеанс"),
-                                  QStringLiteral("Смена")}));
+    QCOMPARE(menus,
+             (QStringList{QStringLiteral("Параметры"), QStringLiteral("Отчеты"), QStringLiteral("Сеанс"),
+                          QStringLiteral("Смена")}));
     auto *n1 = f.findChild<QAction *>(QStringLiteral("N1"));
     QVERIFY(n1);
     QCOMPARE(n1->text().remove('&'), QStringLiteral("Закрыть"));
@@ -223,7 +230,8 @@ void TestForm1::gridColumns()
     bold.setBold(true);
     for (const QString &time : {QStringLiteral("00:00:00"), QStringLiteral("23:58:48")})
         QVERIFY(QFontMetrics(bold).horizontalAdvance(time) + 4 < timeWidth);
-    QVERIFY2(total + grid->verticalHeader()->width() <= 581 - 2 * grid->frameWidth(), qPrintable(QString::number(total)));
+    QVERIFY2(total + grid->verticalHeader()->width() <= 581 - 2 * grid->frameWidth(),
+             qPrintable(QString::number(total)));
     QVERIFY(!grid->verticalHeader()->isHidden()); // the row indicator
     QVERIFY(!grid->horizontalHeader()->sectionsClickable());
     QVERIFY(!grid->isSortingEnabled());
@@ -231,7 +239,7 @@ void TestForm1::gridColumns()
     f.board().addSession("Иванова", "френч", "Маникюр", 5, 1, 30);
     m_clock->set(QDateTime(QDate(2026, 12, 7), QTime(10, 5, 20)));
     f.Timer2Timer();
-    const QStringList row = {"Иванова", "Маникюр", QStringLiteral("5,00\u00A0\u20BD"), "10:00:00",
+    const QStringList row = {"Иванова",  "Маникюр", QStringLiteral("5,00\u00A0\u20BD"),  "10:00:00",
                              "11:30:00", "1:24:40", QStringLiteral("25,00\u00A0\u20BD"), "френч"};
     for (int c = 0; c < row.size(); ++c)
         QCOMPARE(m->index(0, c).data().toString(), row[c]);
@@ -502,9 +510,10 @@ void TestForm1::quitQuestionCountsRunningSessions()
     auto no = answerQuestion(QMessageBox::No);
     f.findChild<QAction *>(QStringLiteral("N1"))->trigger();
     QVERIFY(no->asked);
-    QCOMPARE(no->text, QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?\n\n"
-                                      "Идущих сеансов: 2. Их время продолжит идти, "
-                                      "и они вернутся в таблицу при следующем запуске."));
+    QCOMPARE(no->text,
+             QStringLiteral("Вы уверены что хотите выгрузить BILMEKO?\n\n"
+                            "Идущих сеансов: 2. Их время продолжит идти, "
+                            "и они вернутся в таблицу при следующем запуске."));
 }
 
 void TestForm1::logoutClosesWithoutQuestion()

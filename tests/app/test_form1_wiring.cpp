@@ -2,9 +2,9 @@
 // loads at start, the price editor behind "Цены", and the period report
 // behind "Отчет за период".
 
+#include "app/core/sessionboard.h"
 #include "app/ui/form1.h"
 #include "app/ui/qttexts.h"
-#include "app/core/sessionboard.h"
 #include "common/core/clock.h"
 #include "common/core/codepage.h"
 #include "common/core/memtable.h"
@@ -18,8 +18,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -41,7 +41,7 @@ QStringList services(MemTable &t)
     QStringList out;
     for (int r = 0; r < t.rowCount(); ++r)
         out << t.value(r, t.fieldIndex("PItem")).toString() + "="
-                   + QString::number(t.value(r, t.fieldIndex("PPrice")).toDouble());
+                + QString::number(t.value(r, t.fieldIndex("PPrice")).toDouble());
     return out;
 }
 

@@ -38,8 +38,7 @@ std::unique_ptr<MemTable> salonPrices()
     return prices({{QStringLiteral("Солярий"), 12.5}, {QStringLiteral("Массаж"), 20}, {QStringLiteral("Маникюр"), 7}});
 }
 
-template<typename W = QWidget>
-W *child(QWidget &d, const char *name)
+template <typename W = QWidget> W *child(QWidget &d, const char *name)
 {
     W *w = d.findChild<W *>(QString::fromLatin1(name));
     if (!w)
@@ -80,10 +79,7 @@ class TestForm2 : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        test::pinRussian();
-    }
+    void initTestCase() { test::pinRussian(); }
 
     void init()
     {
@@ -91,10 +87,7 @@ private slots:
         m_prices->setCurrentRow(2);
     }
 
-    void cleanup()
-    {
-        m_dialog.reset();
-    }
+    void cleanup() { m_dialog.reset(); }
 
     void openingState()
     {
@@ -130,7 +123,8 @@ private slots:
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         const QPoint offset = d.frameGeometry().center() - main.frameGeometry().center();
-        QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
+        QVERIFY2(offset.manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
     }
 
     void tabOrderStartsWithMinutes()
@@ -142,8 +136,9 @@ private slots:
             order << QApplication::focusWidget()->objectName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{"CMinuts", "BitBtn1", "BitBtn2", "CHours", "Desk", "RxLookupEdit1", "Customer",
-                                     "Payment", "CMinuts"}));
+        QCOMPARE(order,
+                 (QStringList{"CMinuts", "BitBtn1", "BitBtn2", "CHours", "Desk", "RxLookupEdit1", "Customer", "Payment",
+                              "CMinuts"}));
     }
 
     void okFollowsTheDurations()
@@ -221,22 +216,64 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");  // before leaving
+        QTest::addColumn<QString>("shown"); // before leaving
         QTest::addColumn<QString>("settled"); // after leaving
-        QTest::newRow("75 minutes") << "CMinuts" << "75" << "75" << "59";
-        QTest::newRow("30 hours") << "CHours" << "30" << "30" << "23";
-        QTest::newRow("negative") << "CMinuts" << "-5" << "-5" << "0";
-        QTest::newRow("lone minus") << "CMinuts" << "-" << "-" << "0";
-        QTest::newRow("lone plus") << "CHours" << "+" << "+" << "0";
-        QTest::newRow("plus sign") << "CHours" << "+5" << "+5" << "5";
-        QTest::newRow("leading zeros") << "CMinuts" << "007" << "007" << "7";
-        QTest::newRow("too many digits") << "CMinuts" << "99999999999999" << "99999999999999" << "59";
-        QTest::newRow("too many, negative") << "CHours" << "-99999999999999" << "-99999999999999" << "0";
-        QTest::newRow("letters refused") << "CMinuts" << "1a2,5" << "125" << "59";
-        QTest::newRow("sign after digit refused") << "CHours" << "1-2+" << "12" << "12";
-        QTest::newRow("second sign refused") << "CHours" << "--3" << "-3" << "0";
-        QTest::newRow("blank refused") << "CMinuts" << " 4 " << "4" << "4";
-        QTest::newRow("empty") << "CMinuts" << "" << "" << "0";
+        QTest::newRow("75 minutes") << "CMinuts"
+                                    << "75"
+                                    << "75"
+                                    << "59";
+        QTest::newRow("30 hours") << "CHours"
+                                  << "30"
+                                  << "30"
+                                  << "23";
+        QTest::newRow("negative") << "CMinuts"
+                                  << "-5"
+                                  << "-5"
+                                  << "0";
+        QTest::newRow("lone minus") << "CMinuts"
+                                    << "-"
+                                    << "-"
+                                    << "0";
+        QTest::newRow("lone plus") << "CHours"
+                                   << "+"
+                                   << "+"
+                                   << "0";
+        QTest::newRow("plus sign") << "CHours"
+                                   << "+5"
+                                   << "+5"
+                                   << "5";
+        QTest::newRow("leading zeros") << "CMinuts"
+                                       << "007"
+                                       << "007"
+                                       << "7";
+        QTest::newRow("too many digits") << "CMinuts"
+                                         << "99999999999999"
+                                         << "99999999999999"
+                                         << "59";
+        QTest::newRow("too many, negative") << "CHours"
+                                            << "-99999999999999"
+                                            << "-99999999999999"
+                                            << "0";
+        QTest::newRow("letters refused") << "CMinuts"
+                                         << "1a2,5"
+                                         << "125"
+                                         << "59";
+        QTest::newRow("sign after digit refused") << "CHours"
+                                                  << "1-2+"
+                                                  << "12"
+                                                  << "12";
+        QTest::newRow("second sign refused") << "CHours"
+                                             << "--3"
+                                             << "-3"
+                                             << "0";
+        QTest::newRow("blank refused") << "CMinuts"
+                                       << " 4 "
+                                       << "4"
+                                       << "4";
+        QTest::newRow("empty") << "CMinuts"
+                               << ""
+                               << ""
+                               << "0";
     }
 
     void leavingSettlesTheText()
@@ -263,11 +300,16 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("h");
         QTest::addColumn<int>("m");
-        QTest::newRow("negative minutes alone") << "0" << "-5" << false << 0 << 0;
-        QTest::newRow("lone sign hours") << "-" << "30" << true << 0 << 30;
-        QTest::newRow("huge hours") << "99999999999" << "5" << true << 23 << 5;
-        QTest::newRow("huge minutes") << "1" << "1234567890123" << true << 1 << 59;
-        QTest::newRow("plain") << "1" << "30" << true << 1 << 30;
+        QTest::newRow("negative minutes alone") << "0"
+                                                << "-5" << false << 0 << 0;
+        QTest::newRow("lone sign hours") << "-"
+                                         << "30" << true << 0 << 30;
+        QTest::newRow("huge hours") << "99999999999"
+                                    << "5" << true << 23 << 5;
+        QTest::newRow("huge minutes") << "1"
+                                      << "1234567890123" << true << 1 << 59;
+        QTest::newRow("plain") << "1"
+                               << "30" << true << 1 << 30;
     }
 
     void okNeverPassesUnsettledText()
@@ -385,8 +427,8 @@ private slots:
         // The hint is read whole in the field, not cut.
         QStyleOptionComboBox opt;
         opt.initFrom(picker);
-        const QRect field = picker->style()->subControlRect(QStyle::CC_ComboBox, &opt,
-                                                            QStyle::SC_ComboBoxEditField, picker);
+        const QRect field
+            = picker->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, picker);
         QVERIFY(!picker->placeholderText().isEmpty());
         QVERIFY(QFontMetrics(picker->font()).horizontalAdvance(picker->placeholderText()) < field.width());
         QCOMPARE(text(d, "Label1"), money(0));
@@ -404,10 +446,16 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("kept");
         const QString longName = QStringLiteral("Константинопольская-Заде Анна"); // 29
-        QTest::newRow("client typed") << "Customer" << "type" << "Ivan Petrov Sidorov Jr" << "Ivan Petrov Sidorov ";
-        QTest::newRow("client pasted") << "Customer" << "paste" << longName << longName.left(20);
-        QTest::newRow("client of 20") << "Customer" << "paste" << longName.left(20) << longName.left(20);
-        QTest::newRow("note pasted") << "Desk" << "paste" << QStringLiteral("постоянный клиент, скидка 5%")
+        QTest::newRow("client typed") << "Customer"
+                                      << "type"
+                                      << "Ivan Petrov Sidorov Jr"
+                                      << "Ivan Petrov Sidorov ";
+        QTest::newRow("client pasted") << "Customer"
+                                       << "paste" << longName << longName.left(20);
+        QTest::newRow("client of 20") << "Customer"
+                                      << "paste" << longName.left(20) << longName.left(20);
+        QTest::newRow("note pasted") << "Desk"
+                                     << "paste" << QStringLiteral("постоянный клиент, скидка 5%")
                                      << QStringLiteral("постоянный клиент, с");
     }
     void textFieldsTakeWhatASessionKeeps()
@@ -436,8 +484,8 @@ private slots:
         d.show();
         QVERIFY(QTest::qWaitForWindowActive(&d));
         QCOMPARE(d.windowTitle(), QStringLiteral("Добавить время Клиент \"Иванова\""));
-        for (const char *name : {"RxLookupEdit1", "Customer", "Desk", "Label3", "Label4", "Label8", "Label9",
-                                 "Label10", "Label11", "Label1", "Label2", "Bevel1"})
+        for (const char *name : {"RxLookupEdit1", "Customer", "Desk", "Label3", "Label4", "Label8", "Label9", "Label10",
+                                 "Label11", "Label1", "Label2", "Bevel1"})
             QVERIFY2(!child(d, name)->isVisible(), name);
         for (const char *name : {"Label5", "CHours", "Label6", "CMinuts", "Label7", "BitBtn1", "BitBtn2"})
             QVERIFY2(child(d, name)->isVisible(), name);

@@ -3,10 +3,11 @@
 // above them, the tray, the keyboard, the reminder mark and the grid's cut
 // names.
 
-#include "app/ui/form1.h"
-#include "app/ui/formbox.h"
+#include "../journal/pdftestutil.h"
 #include "app/core/reminder.h"
 #include "app/core/sessionboard.h"
+#include "app/ui/form1.h"
+#include "app/ui/formbox.h"
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
@@ -16,21 +17,19 @@
 #include "journal/core/journalfile.h"
 #include "journal/ui/form5.h"
 #include "journal/ui/reporttextedit.h"
-#include "../journal/pdftestutil.h"
 #include "testsupport_ui.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QHelpEvent>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLabel>
-#include <QListWidget>
-#include <QTimer>
-#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -44,6 +43,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 #include <QWindow>
@@ -52,8 +52,8 @@
 #include <memory>
 
 using namespace bilmeko;
-using bilmeko::test::TrayForm;
 using bilmeko::test::notices;
+using bilmeko::test::TrayForm;
 
 namespace {
 
@@ -123,8 +123,10 @@ private slots:
     {
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
-        QTest::newRow("Latin, the notice before the space") << "Ivan" << " Petrov";
-        QTest::newRow("Cyrillic, the notice inside the word") << "Пет" << "ров Иван";
+        QTest::newRow("Latin, the notice before the space") << "Ivan"
+                                                            << " Petrov";
+        QTest::newRow("Cyrillic, the notice inside the word") << "Пет"
+                                                              << "ров Иван";
     }
     void typingGoesOnWhileANoticeArrives()
     {
@@ -220,7 +222,7 @@ private slots:
             QVERIFY(petrov && petrov->isVisible());
             QVERIFY(petrov->windowHandle()->transientParent() != box->windowHandle());
             QCOMPARE(notices().size(), 1); // none for the unwritten session
-            f.Timer2Timer();              // a tick inside the box adds nothing
+            f.Timer2Timer(); // a tick inside the box adds nothing
             QCOMPARE(notices().size(), 1);
         });
         f.Timer2Timer();
@@ -391,7 +393,8 @@ private slots:
         f->showCentred();
         QVERIFY(QTest::qWaitForWindowActive(f.get()));
         auto *label = f->findChild<QLabel *>("TakingsLabel");
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        QCOMPARE(label->text(),
+                 QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
         // Nothing to pause on an empty grid; the button follows the rows.
         auto *pause = f->findChild<QToolButton *>("SpeedButton4");
         auto *pauseItem = f->findChild<QAction *>("N9");
@@ -403,7 +406,8 @@ private slots:
         QVERIFY(pauseItem->isEnabled());
         m_clock->advanceSecs(10 * 60);
         f->Timer2Timer();
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+        QCOMPARE(label->text(),
+                 QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
 
         auto *grid = f->findChild<QTableView *>("RxDBGrid1");
         const QString left = spokenCell(grid, 0, 5);
@@ -417,7 +421,8 @@ private slots:
         QCOMPARE(pauseItem->text(), QStringLiteral("&Дальше\tF6"));
         m_clock->advanceSecs(10 * 60);
         f->Timer2Timer();
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+        QCOMPARE(label->text(),
+                 QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QTest::mouseClick(pause, Qt::LeftButton);
         QVERIFY(!f->board().isPaused(row));
         QCOMPARE(spokenCell(grid, 0, 5), left);
@@ -432,8 +437,11 @@ private slots:
         QVERIFY(!pauseItem->isEnabled());
         // Paid in cash, as the Stop question offered; the old record's
         // method is not known.
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 2 сеанса, 120,00\u00A0₽ (нал. 20,00\u00A0₽, карта 0,00\u00A0₽, "
-                                               "не указано 100,00\u00A0₽) · идут: 0, 0,00\u00A0₽"));
+        QCOMPARE(
+            label->text(),
+            QStringLiteral(
+                "Сегодня: 2 сеанса, 120,00\u00A0₽ (нал. 20,00\u00A0₽, карта 0,00\u00A0₽, "
+                "не указано 100,00\u00A0₽) · идут: 0, 0,00\u00A0₽"));
         QVERIFY(undo->isEnabled());
         QCOMPARE(notices().size(), 1);
         f->activateWindow();
@@ -443,7 +451,8 @@ private slots:
         QCOMPARE(f->board().curLog().rowCount(), 1);
         QVERIFY(pause->isEnabled());
         QCOMPARE(f->board().elapsedMs(f->board().curLog().rowId(0)), qint64(10 * 60'000));
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
+        QCOMPARE(label->text(),
+                 QStringLiteral("Сегодня: 1 сеанс, 100,00\u00A0₽ · идут: 1, 20,00\u00A0₽"));
         QVERIFY(!undo->isEnabled());
 
         m_clock->advanceSecs(60);
@@ -454,10 +463,10 @@ private slots:
         pdfItem->trigger();
         const auto receiptHas = [this](const QString &printed) {
             const QString receipt = test::pdfText(dir() + "чек.pdf").simplified();
-            for (const char *piece : {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
-                                      "Начало: 07.12.2026 10:00:00", "Паузы: 0:10:00", "Время: 0:11:00",
-                                      "Конец: 07.12.2026 10:21:00", "Минут: 11", "Оплата: наличные",
-                                      "Сумма: 22,00 ₽", "Не является фискальным документом"})
+            for (const char *piece :
+                 {"Salon Lada", "Клиент: Петров", "Услуга: Стрижка", "Цена за минуту: 2,00 ₽",
+                  "Начало: 07.12.2026 10:00:00", "Паузы: 0:10:00", "Время: 0:11:00", "Конец: 07.12.2026 10:21:00",
+                  "Минут: 11", "Оплата: наличные", "Сумма: 22,00 ₽", "Не является фискальным документом"})
                 QVERIFY2(receipt.contains(QString::fromUtf8(piece)), qPrintable(receipt));
             QVERIFY2(receipt.contains(QStringLiteral("Напечатано: ") + printed), qPrintable(receipt));
         };
@@ -480,7 +489,8 @@ private slots:
         // At midnight the figures start over from the new day's records.
         m_clock->set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 5)));
         f->Timer1Timer();
-        QCOMPARE(label->text(), QStringLiteral("Сегодня: 0 сеансов, 0,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
+        QCOMPARE(label->text(),
+                 QStringLiteral("Сегодня: 0 сеансов, 0,00\u00A0₽ · идут: 0, 0,00\u00A0₽"));
 
         // After a restart the receipt is the same, read back from the journal.
         f.reset();
@@ -585,8 +595,9 @@ private slots:
         QCOMPARE(PrintJob::running(), 1);
         QCOMPARE_LT(waited.elapsed(), PrintJob::deadlineMs());
         QTRY_COMPARE_WITH_TIMEOUT(errors.messages.size(), 1, 10000);
-        QCOMPARE(errors.messages.first(),
-                 QStringLiteral("Чек не напечатан: служба печати «%1» не ответила за 2 с, печать отменена.").arg(socket));
+        QCOMPARE(
+            errors.messages.first(),
+            QStringLiteral("Чек не напечатан: служба печати «%1» не ответила за 2 с, печать отменена.").arg(socket));
         QTRY_COMPARE(PrintJob::running(), 0); // the helper killed and collected
 
         waited.restart();
@@ -609,8 +620,9 @@ private slots:
     // journal), today's receipt printed again from the report's line.
     void cashDeskDayThroughTheMenus()
     {
-        test::writeFile(dir() + "Bilmeko.ini", "[Options]\r\nPayment=card\r\n[Operators]\r\n1=Anna\r\n2=Boris\r\n"
-                                               "[Abonements]\r\nTen=600;4500\r\n");
+        test::writeFile(dir() + "Bilmeko.ini",
+                        "[Options]\r\nPayment=card\r\n[Operators]\r\n1=Anna\r\n2=Boris\r\n"
+                        "[Abonements]\r\nTen=600;4500\r\n");
         TrayForm f(dir());
         QStringList printed; // the slips' titles, instead of the printer
         f.slipPrinter = [&printed](const Receipt &r) { printed << r.title; };
@@ -648,7 +660,9 @@ private slots:
         });
         QTest::mouseClick(f.findChild<QToolButton *>("SpeedButton3"), Qt::LeftButton);
         QVERIFY(f.board().curLog().isEmpty());
-        QVERIFY2(f.findChild<QLabel *>("TakingsLabel")->text().contains(QStringLiteral("(нал. 20,00\u00A0₽, карта 0,00")),
+        QVERIFY2(f.findChild<QLabel *>("TakingsLabel")
+                     ->text()
+                     .contains(QStringLiteral("(нал. 20,00\u00A0₽, карта 0,00")),
                  qPrintable(f.findChild<QLabel *>("TakingsLabel")->text()));
 
         // Today's line prints its receipt again from the text's menu (a right

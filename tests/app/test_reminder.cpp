@@ -40,8 +40,8 @@ private slots:
         QTest::newRow("outside, then at the edge, then inside: once")
             << 5 << QList<QList<qint64>>{{5 * Min + 1, 9 * Min}, {5 * Min, 9 * Min}, {Min, 9 * Min}}
             << QList<Ids>{{}, {1}, {}} << Ids{1};
-        QTest::newRow("both at once")
-            << 5 << QList<QList<qint64>>{{4 * Min, 3 * Min}} << QList<Ids>{{1, 2}} << Ids{1, 2};
+        QTest::newRow("both at once") << 5 << QList<QList<qint64>>{{4 * Min, 3 * Min}} << QList<Ids>{{1, 2}}
+                                      << Ids{1, 2};
         QTest::newRow("time up is no longer marked")
             << 5 << QList<QList<qint64>>{{Min, 9 * Min}, {0, 9 * Min}} << QList<Ids>{{1}, {}} << Ids{};
         QTest::newRow("extended out and back in: announced again")
@@ -118,12 +118,12 @@ private slots:
         const QByteArray prices("[Price]\r\nA=1\r\n");
         QTest::newRow("no file") << QByteArray() << 5 << false << QByteArray();
         QTest::newRow("no value") << prices << 5 << false << prices;
-        QTest::newRow("set") << prices + "[Options]\r\nReminderMinutes=10\r\n" << 10 << false
-                             << prices + "[Options]\r\nReminderMinutes=10\r\n";
+        QTest::newRow("set") << prices + "[Options]\r\nReminderMinutes=10\r\n"
+                             << 10 << false << prices + "[Options]\r\nReminderMinutes=10\r\n";
         QTest::newRow("off") << QByteArray("[options]\r\nremindermINUTES = 0\r\n") << 0 << false
                              << QByteArray("[options]\r\nremindermINUTES = 0\r\n");
-        QTest::newRow("not a number") << prices + "[Options]\r\nReminderMinutes=пять\r\n" << 5 << true
-                                      << prices + "[Options]\r\nReminderMinutes=5\r\n";
+        QTest::newRow("not a number") << prices + "[Options]\r\nReminderMinutes=пять\r\n"
+                                      << 5 << true << prices + "[Options]\r\nReminderMinutes=5\r\n";
         QTest::newRow("negative") << QByteArray("[Options]\nReminderMinutes=-1\n") << 5 << true
                                   << QByteArray("[Options]\nReminderMinutes=5\r\n");
         QTest::newRow("too long") << QByteArray("[Options]\nReminderMinutes=121\n") << 5 << true

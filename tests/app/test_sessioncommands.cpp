@@ -1,14 +1,14 @@
-#include "app/ui/form2.h"
 #include "app/core/sessionboard.h"
+#include "app/ui/form2.h"
 #include "app/ui/sessioncommands.h"
+#include "cashdesk/core/abonement.h"
 #include "common/core/clock.h"
+#include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
+#include "journal/core/journalfile.h"
 #include "journal/core/logrecord.h"
 #include "prices/core/pricetable.h"
-#include "cashdesk/core/abonement.h"
-#include "journal/core/journalfile.h"
-#include "common/core/errors.h"
 #include "testsupport_ui.h"
 
 #include <QAbstractButton>
@@ -54,7 +54,7 @@ struct Entry
     QString note;
     int service = 0; // rows below the first in the picker
     bool ok = true;
-    QString payment;        // "Оплата" as chosen; empty: left as offered
+    QString payment; // "Оплата" as chosen; empty: left as offered
     bool abonement = false; // "По абонементу" ticked
 };
 
@@ -135,24 +135,22 @@ class TestSessionCommands : public QObject
     }
 
     // Runs a command that must not open anything.
-    template<typename F>
-    bool opensNothing(F command)
+    template <typename F> bool opensNothing(F command)
     {
         auto opened = std::make_shared<bool>(false);
-        test::onNextModal([opened](QWidget *w) {
-            *opened = true;
-            w->close();
-        }, 200);
+        test::onNextModal(
+            [opened](QWidget *w) {
+                *opened = true;
+                w->close();
+            },
+            200);
         command();
         QTest::qWait(300);
         return !*opened;
     }
 
 private slots:
-    void initTestCase()
-    {
-        test::pinRussian();
-    }
+    void initTestCase() { test::pinRussian(); }
 
     void init()
     {
@@ -263,7 +261,8 @@ private slots:
         QTest::addColumn<int>("bought");
         QTest::addColumn<QString>("refusal");
         QTest::newRow("enough minutes") << 600 << QString();
-        QTest::newRow("fewer than booked") << 30 << QStringLiteral("На абонементе клиента «Анна» 30 мин, а назначено 60 мин.");
+        QTest::newRow("fewer than booked")
+            << 30 << QStringLiteral("На абонементе клиента «Анна» 30 мин, а назначено 60 мин.");
         QTest::newRow("none bought") << 0 << QStringLiteral("На абонементе клиента «Анна» 0 мин, а назначено 60 мин.");
     }
     void newDrawnOnAnAbonement()
@@ -410,8 +409,8 @@ private slots:
     void tickEndsTheSessionDuringTheDialog()
     {
         QFETCH(bool, stop);
-        startSession(at(9, 0), QStringLiteral("Другой"), 3, 0);     // ends 12:00
-        startSession(at(10, 0), QStringLiteral("Иванова"), 0, 30);  // ends 10:30, current
+        startSession(at(9, 0), QStringLiteral("Другой"), 3, 0); // ends 12:00
+        startSession(at(10, 0), QStringLiteral("Иванова"), 0, 30); // ends 10:30, current
         m_clock->set(at(10, 29, 50));
         test::onNextModal([this, stop](QWidget *w) {
             m_clock->set(at(10, 30, 5));
@@ -441,8 +440,8 @@ private slots:
     // the row it was opened for, not on whatever row is current afterwards.
     void commandsKeepTheirRowWhenTheCurrentRowMoves()
     {
-        startSession(at(9, 0), QStringLiteral("Иванова"), 3, 0);  // ends 12:00
-        startSession(at(9, 50), QStringLiteral("Скорый"), 0, 40);  // ends 10:30
+        startSession(at(9, 0), QStringLiteral("Иванова"), 3, 0); // ends 12:00
+        startSession(at(9, 50), QStringLiteral("Скорый"), 0, 40); // ends 10:30
         log().setCurrentRow(1); // "Иванова"
         m_clock->set(at(10, 29));
         test::onNextModal([this](QWidget *w) {

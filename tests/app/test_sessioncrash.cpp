@@ -24,8 +24,8 @@ namespace {
 
 const QDateTime Base(QDate(2026, 12, 7), QTime(9, 0));
 constexpr int Rounds = 400;
-constexpr int StepsPerChild = 60;  // then the child waits for its end
-constexpr qint64 StepMs = 20'000;  // each tick is 20 s later
+constexpr int StepsPerChild = 60; // then the child waits for its end
+constexpr qint64 StepMs = 20'000; // each tick is 20 s later
 
 // One line of the child's report: an intent before a command, its
 // acknowledgement after.
@@ -52,7 +52,7 @@ void moveTo(FixedClock &clock, qint64 msSinceBase)
     SessionBoard board(dir + QStringLiteral("/Bilmeko.log"));
     board.setStatePath(dir + QStringLiteral("/Bilmeko.sessions"));
     const auto say = [fd](char op, std::uint64_t id = 0, std::int64_t booked = 0) {
-        const Message m {op, id, booked};
+        const Message m{op, id, booked};
         if (::write(fd, &m, sizeof m) != sizeof m)
             ::_exit(1);
     };
@@ -65,8 +65,8 @@ void moveTo(FixedClock &clock, qint64 msSinceBase)
             if (what < 5 || t.isEmpty()) {
                 say('n');
                 const int minutes = rng.bounded(1, 7);
-                const auto row = board.addSession(QStringLiteral("K%1").arg(step), QString(),
-                                                  QStringLiteral("S"), 1, 0, minutes);
+                const auto row
+                    = board.addSession(QStringLiteral("K%1").arg(step), QString(), QStringLiteral("S"), 1, 0, minutes);
                 say('N', board.session(row)->id, minutes * 60'000LL);
             } else if (what < 8) {
                 const auto row = t.rowId(rng.bounded(t.rowCount()));
@@ -99,7 +99,7 @@ void moveTo(FixedClock &clock, qint64 msSinceBase)
 struct Known
 {
     bool acknowledged = false; // New was acknowledged
-    bool stopped = false;      // Stop was acknowledged
+    bool stopped = false; // Stop was acknowledged
     std::int64_t maxBookedMs = 0; // the most it may ever have been booked for
 };
 
@@ -145,7 +145,10 @@ void TestSessionCrash::killedProgramLosesNoSessionAndWritesEachOnce()
             QVERIFY2(m.op != 'X', "the child met an error");
             Known &k = known[m.id];
             switch (m.op) {
-            case 'N': k.acknowledged = true; k.maxBookedMs = std::max(k.maxBookedMs, m.bookedMs); break;
+            case 'N':
+                k.acknowledged = true;
+                k.maxBookedMs = std::max(k.maxBookedMs, m.bookedMs);
+                break;
             case 'e': k.maxBookedMs = std::max(k.maxBookedMs, m.bookedMs); break;
             case 'S': k.stopped = true; break;
             case 't': now += StepMs; break;
@@ -208,9 +211,8 @@ void TestSessionCrash::killedProgramLosesNoSessionAndWritesEachOnce()
     }
     qInfo("%d kills: during New %d, Extend %d, Stop %d, tick %d, between commands %d; "
           "records %lld, at most %d running",
-          Rounds, killedDuring.value('n'), killedDuring.value('e'), killedDuring.value('s'),
-          killedDuring.value('t'), killedDuring.value(0),
-          test::readFile(journalPath).size() / RecordSize, maxRunning);
+          Rounds, killedDuring.value('n'), killedDuring.value('e'), killedDuring.value('s'), killedDuring.value('t'),
+          killedDuring.value(0), test::readFile(journalPath).size() / RecordSize, maxRunning);
 }
 
 QTEST_GUILESS_MAIN(TestSessionCrash)

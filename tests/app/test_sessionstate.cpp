@@ -140,10 +140,11 @@ void TestSessionState::formatAsDocumented()
     s.note = QStringLiteral("50%");
     s.payment = Payment::Card;
     st.sessions << s;
-    const QByteArray body = "Bilmeko sessions\t3\n"
-                            "boot\tboot-1\n"
-                            "session\t0000000000000abc\t1796637600000\t-\t1800000\t0\t-\t-\t12.5\t"
-                            "%D0%90%D0%BD%D0%BD%D0%B0%09%D0%91\t%D0%A1%D1%82%D1%80%D0%B8%D0%B6%D0%BA%D0%B0\t50%25\t2\t0\n";
+    const QByteArray body
+        = "Bilmeko sessions\t3\n"
+          "boot\tboot-1\n"
+          "session\t0000000000000abc\t1796637600000\t-\t1800000\t0\t-\t-\t12.5\t"
+          "%D0%90%D0%BD%D0%BD%D0%B0%09%D0%91\t%D0%A1%D1%82%D1%80%D0%B8%D0%B6%D0%BA%D0%B0\t50%25\t2\t0\n";
     const QByteArray crc = QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0');
     QCOMPARE(serializeSessionState(st), body + "crc32\t" + crc + "\n");
 }
@@ -203,14 +204,16 @@ void TestSessionState::damagedFileIsKeptAsideAndReported_data()
     st.sessions << saved(7, QStringLiteral("A"));
     const QByteArray good = serializeSessionState(st);
     const auto resealed = [](QByteArray body) {
-        return body + "crc32\t" + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0') + "\n";
+        return body + "crc32\t" + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0')
+            + "\n";
     };
     const QByteArray head = "Bilmeko sessions\t1\nboot\tb\n";
     const QByteArray line = "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n";
 
     QTest::newRow("cut short") << good.left(good.size() - 5) << "файл оборван";
     QTest::newRow("one bit flipped") << QByteArray(good).replace("12.5", "12.6") << "контрольная сумма не сходится";
-    QTest::newRow("something after the checksum") << good + "x\n" << "файл оборван";
+    QTest::newRow("something after the checksum") << good + "x\n"
+                                                  << "файл оборван";
     QTest::newRow("another program's file") << QByteArray("[Price]\nx=1\n") << "это не файл сеансов Bilmeko";
     QTest::newRow("empty") << QByteArray() << "это не файл сеансов Bilmeko";
     QTest::newRow("later version") << resealed("Bilmeko sessions\t4\nboot\tb\n") << "неизвестная версия формата";
@@ -221,25 +224,31 @@ void TestSessionState::damagedFileIsKeptAsideAndReported_data()
     QTest::newRow("pause reading without its start")
         << resealed(head2 + QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t5000\t"))
         << "строка 3: неверная пауза";
-    const QByteArray line3 = QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t-\t").replace("\tC\n", "\tC\t1\t0\n");
+    const QByteArray line3
+        = QByteArray(line).replace("\t1800000\t", "\t1800000\t0\t-\t-\t").replace("\tC\n", "\tC\t1\t0\n");
     const QByteArray head3 = QByteArray(head).replace("sessions\t1", "sessions\t3");
-    QTest::newRow("unknown payment method") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t4\t0\n"))
-                                            << "строка 3: неверный способ оплаты";
-    QTest::newRow("abonement flag not 0 or 1") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t1\t2\n"))
-                                               << "строка 3: неверный способ оплаты";
-    QTest::newRow("version 3 without payment") << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\n"))
-                                               << "строка 3: ожидалась строка сеанса";
+    QTest::newRow("unknown payment method")
+        << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t4\t0\n")) << "строка 3: неверный способ оплаты";
+    QTest::newRow("abonement flag not 0 or 1")
+        << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\t1\t2\n")) << "строка 3: неверный способ оплаты";
+    QTest::newRow("version 3 without payment")
+        << resealed(head3 + QByteArray(line3).replace("\t1\t0\n", "\n")) << "строка 3: ожидалась строка сеанса";
     QTest::newRow("no boot line") << resealed("Bilmeko sessions\t1\n" + line) << "строка 2: нет строки boot";
-    QTest::newRow("identifier zero") << resealed(head + QByteArray(line).replace("0000000000000007", "0000000000000000"))
+    QTest::newRow("identifier zero") << resealed(head
+                                                 + QByteArray(line).replace("0000000000000007", "0000000000000000"))
                                      << "строка 3: неверный номер сеанса";
     QTest::newRow("identifier twice") << resealed(head + line + line) << "строка 4: неверный номер сеанса";
-    QTest::newRow("infinite price") << resealed(head + QByteArray(line).replace("12.5", "inf")) << "строка 3: неверная цена";
+    QTest::newRow("infinite price") << resealed(head + QByteArray(line).replace("12.5", "inf"))
+                                    << "строка 3: неверная цена";
     QTest::newRow("negative start") << resealed(head + QByteArray(line).replace("\t1796637600000", "\t-5"))
                                     << "строка 3: неверное время начала";
     QTest::newRow("booked beyond ten years")
-        << resealed(head + QByteArray(line).replace("\t1800000", "\t999999999999999")) << "строка 3: неверная длительность";
-    QTest::newRow("raw text") << resealed(head + QByteArray(line).replace("\tA\t", "\tА Б\t")) << "строка 3: неверный текст";
-    QTest::newRow("not UTF-8") << resealed(head + QByteArray(line).replace("\tA\t", "\t%FF\t")) << "строка 3: неверный текст";
+        << resealed(head + QByteArray(line).replace("\t1800000", "\t999999999999999"))
+        << "строка 3: неверная длительность";
+    QTest::newRow("raw text") << resealed(head + QByteArray(line).replace("\tA\t", "\tА Б\t"))
+                              << "строка 3: неверный текст";
+    QTest::newRow("not UTF-8") << resealed(head + QByteArray(line).replace("\tA\t", "\t%FF\t"))
+                               << "строка 3: неверный текст";
     QTest::newRow("missing field") << resealed(head + QByteArray(line).replace("\tC\n", "\n"))
                                    << "строка 3: ожидалась строка сеанса";
     QTest::newRow("too large") << QByteArray("Bilmeko sessions\t1\n") + QByteArray(sessionstate::MaxBytes, 'x')
@@ -288,8 +297,8 @@ void TestSessionState::missingFileIsAnEmptyGridWithoutMessage()
 void TestSessionState::staleTemporariesRemovedAtStart()
 {
     const QStringList stale = {".Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.ini.tmp-Zz9yY8"};
-    const QStringList kept = {".Bilmeko.sessions.tmp-toolong1", "Bilmeko.sessions.tmp-a1B2c3", ".Bilmeko.sessions.backup",
-                              ".Bilmeko.ini.backup"};
+    const QStringList kept = {".Bilmeko.sessions.tmp-toolong1", "Bilmeko.sessions.tmp-a1B2c3",
+                              ".Bilmeko.sessions.backup", ".Bilmeko.ini.backup"};
     for (const QString &n : stale + kept)
         test::writeFile(m_dir->filePath(n), "x");
     QCOMPARE(removeStaleTemporaries(m_dir->filePath(QStringLiteral("Bilmeko.ini"))), 1);
@@ -460,16 +469,20 @@ void TestSessionState::versionOneStillLoads_data()
     QTest::addColumn<QByteArray>("body");
     // As the program wrote it before pauses existed, and before the payment
     // method was kept: no method given.
-    QTest::newRow("version 1") << QByteArray("Bilmeko sessions\t1\nboot\tb\n"
-                                             "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n");
-    QTest::newRow("version 2") << QByteArray("Bilmeko sessions\t2\nboot\tb\n"
-                                             "session\t0000000000000007\t1796637600000\t5000\t1800000\t0\t-\t-\t12.5\tA\tB\tC\n");
+    QTest::newRow("version 1") << QByteArray(
+        "Bilmeko sessions\t1\nboot\tb\n"
+        "session\t0000000000000007\t1796637600000\t5000\t1800000\t12.5\tA\tB\tC\n");
+    QTest::newRow("version 2") << QByteArray(
+        "Bilmeko sessions\t2\nboot\tb\n"
+        "session\t0000000000000007\t1796637600000\t5000\t1800000\t0\t-\t-\t12.5\tA\tB\tC\n");
 }
 
 void TestSessionState::versionOneStillLoads()
 {
     QFETCH(QByteArray, body);
-    test::writeFile(statePath(), body + "crc32\t" + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0') + "\n");
+    test::writeFile(statePath(),
+                    body + "crc32\t"
+                        + QByteArray::number(crc32(body.constData(), body.size()), 16).rightJustified(8, '0') + "\n");
     const SessionStateFile::Loaded loaded = SessionStateFile(statePath()).load();
     QCOMPARE(loaded.status, SessionStateFile::Status::Loaded);
     SavedSession want = saved(7, QStringLiteral("A"));
@@ -488,13 +501,16 @@ void TestSessionState::restoredSessionFailingChecksIsKeptAside_data()
     QTest::addColumn<QString>("why");
     const qint64 halfHour = 30 * 60'000;
     const QString edited = QStringLiteral("Правленая");
-    QTest::newRow("huge price") << 1e300 << qint64(-60'000) << halfHour << edited << "цена 1e+300 вне пределов от 0 до 1000000";
-    QTest::newRow("negative price") << -5.0 << qint64(-60'000) << halfHour << edited << "цена -5 вне пределов от 0 до 1000000";
-    QTest::newRow("booked beyond a week") << 10.0 << qint64(-60'000) << qint64(8) * 24 * 3600'000 << edited
-                                          << "назначено 192 ч, больше 168 ч";
+    QTest::newRow("huge price") << 1e300 << qint64(-60'000) << halfHour << edited
+                                << "цена 1e+300 вне пределов от 0 до 1000000";
+    QTest::newRow("negative price") << -5.0 << qint64(-60'000) << halfHour << edited
+                                    << "цена -5 вне пределов от 0 до 1000000";
+    QTest::newRow("booked beyond a week")
+        << 10.0 << qint64(-60'000) << qint64(8) * 24 * 3600'000 << edited << "назначено 192 ч, больше 168 ч";
     // A forged name of four million letters is cut in the message.
     QTest::newRow("a name of four million letters")
-        << -5.0 << qint64(-60'000) << halfHour << QString(4'000'000, QLatin1Char('x')) << "цена -5 вне пределов от 0 до 1000000";
+        << -5.0 << qint64(-60'000) << halfHour << QString(4'000'000, QLatin1Char('x'))
+        << "цена -5 вне пределов от 0 до 1000000";
 }
 
 void TestSessionState::restoredSessionFailingChecksIsKeptAside()
@@ -522,11 +538,12 @@ void TestSessionState::restoredSessionFailingChecksIsKeptAside()
     QCOMPARE(report.refused, 1);
     QCOMPARE(board->curLog().text(curlog::FIO), QStringLiteral("Хорошая"));
     const QString kept = statePath() + QStringLiteral(".damaged-20261207-100000");
-    QCOMPARE(report.problems, QStringList(QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
-                                                         "проверку, и они не восстановлены:\n«%4» (Стрижка): %2\n"
-                                                         "Файл в прежнем виде сохранён как \"%3\".")
-                                              .arg(statePath(), why, kept,
-                                                   client.size() > 60 ? client.left(60) + QChar(0x2026) : client)));
+    QCOMPARE(
+        report.problems,
+        QStringList(QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
+                                   "проверку, и они не восстановлены:\n«%4» (Стрижка): %2\n"
+                                   "Файл в прежнем виде сохранён как \"%3\".")
+                        .arg(statePath(), why, kept, client.size() > 60 ? client.left(60) + QChar(0x2026) : client)));
     QCOMPARE(test::readFile(kept), bytes);
     // Gone from the file, never written to the journal.
     const SessionState after = SessionStateFile(statePath()).load().state;
@@ -566,9 +583,10 @@ void TestSessionState::clockSetBackKeepsEverySession()
     QCOMPARE(report.refused, 0);
     if (reboot)
         QCOMPARE(report.problems,
-                 QStringList(QStringLiteral("Начало этих сеансов позже текущего времени (часы компьютера переведены "
-                                            "назад?). Они восстановлены, их время считается с этой минуты:\n"
-                                            "«Пауза» (S): начало 07.12.2026 10:00:00\n«Идёт» (S): начало 07.12.2026 10:00:00")));
+                 QStringList(QStringLiteral(
+                     "Начало этих сеансов позже текущего времени (часы компьютера переведены "
+                     "назад?). Они восстановлены, их время считается с этой минуты:\n"
+                     "«Пауза» (S): начало 07.12.2026 10:00:00\n«Идёт» (S): начало 07.12.2026 10:00:00")));
     else
         QVERIFY(report.problems.isEmpty());
     const MemTable &t = next->curLog();
@@ -635,9 +653,10 @@ void TestSessionState::startLooksAtTheJournalAfterTheSavedLength()
     QCOMPARE(report.restored, 0);
     QCOMPARE(report.alreadyWritten, 1);
     QCOMPARE(report.problems,
-             QStringList(QStringLiteral("Журнал \"%1\" короче, чем был при последнем сохранении идущих сеансов "
-                                        "(было 336 байт): он повреждён или заменён другим файлом. Журнал просмотрен целиком.")
-                             .arg(journalPath())));
+             QStringList(
+                 QStringLiteral("Журнал \"%1\" короче, чем был при последнем сохранении идущих сеансов "
+                                "(было 336 байт): он повреждён или заменён другим файлом. Журнал просмотрен целиком.")
+                     .arg(journalPath())));
 
     // A Stop undone, the program killed before its reversal landed.
     test::writeFile(journalPath(), QByteArray());
@@ -734,9 +753,10 @@ void TestSessionState::undoneStopIsReversedOnceAndSurvivesRestart()
         message = e.message();
     }
     // Said in Russian, naming the file, and that the Stop stands.
-    QCOMPARE(message, QStringLiteral("Стоп сеанса «А» не отменён: не удалось записать файл «%1» (нет доступа к файлу). "
-                                     "Стоп остаётся в силе, сеанс закончен.")
-                          .arg(QDir::toNativeSeparators(journalPath())));
+    QCOMPARE(message,
+             QStringLiteral("Стоп сеанса «А» не отменён: не удалось записать файл «%1» (нет доступа к файлу). "
+                            "Стоп остаётся в силе, сеанс закончен.")
+                 .arg(QDir::toNativeSeparators(journalPath())));
     QCOMPARE(board->curLog().rowCount(), 1);
     QCOMPARE(SessionStateFile(statePath()).load().state.sessions.size(), 1);
     QVERIFY(QDir(m_dir->path()).rmdir(QStringLiteral("Bilmeko.log")));
@@ -807,7 +827,8 @@ void TestSessionState::newAndExtendFailWhenTheStateCannotBeSaved()
     } catch (const Error &e) {
         message = e.message();
     }
-    QCOMPARE(message, QStringLiteral("Не удалось сохранить идущие сеансы в файл \"%1\": File access denied").arg(statePath()));
+    QCOMPARE(message,
+             QStringLiteral("Не удалось сохранить идущие сеансы в файл \"%1\": File access denied").arg(statePath()));
     QCOMPARE(board->curLog().rowCount(), 1);
     QCOMPARE(board->curLog().currentId(), a);
 

@@ -103,7 +103,7 @@ void TestSessionTime::wallClockJumps_data()
     QTest::addColumn<qint64>("jumpSecs");
     QTest::addColumn<int>("bookedMin");
     QTest::addColumn<int>("realMinBefore"); // real time before the jump
-    QTest::addColumn<int>("realMinAfter");  // and after it
+    QTest::addColumn<int>("realMinAfter"); // and after it
 
     QTest::newRow("forward 2 h, 30 min booked") << qint64(7200) << 30 << 5 << 10;
     QTest::newRow("forward 2 h, 59 min booked") << qint64(7200) << 59 << 1 << 1;
@@ -132,7 +132,8 @@ void TestSessionTime::wallClockJumps()
     QCOMPARE(t.rowCount(), 1);
     QCOMPARE(t.number(curlog::Summ), 2.0 * realMin);
     QCOMPARE(roundToMs(t.number(curlog::TLeft)), qint64(bookedMin - realMin) * 60'000);
-    QCOMPARE(timeText(t.number(curlog::TEnd)), timeText(timeValue(QTime(10, bookedMin % 60).addSecs(bookedMin / 60 * 3600))));
+    QCOMPARE(timeText(t.number(curlog::TEnd)),
+             timeText(timeValue(QTime(10, bookedMin % 60).addSecs(bookedMin / 60 * 3600))));
 
     m_clock->advanceSecs((bookedMin - realMin) * 60 - 1);
     m_board->tick();
@@ -172,16 +173,18 @@ void TestSessionTime::daylightSaving_data()
 
     // Spring: at 2:00 the clocks go to 3:00.
     QTest::newRow("spring, stopped after 2 min")
-        << QDateTime(QDate(2026, 3, 29), QTime(1, 59)) << 5 << 2 << true << "1:59:00" << "3:01:00";
+        << QDateTime(QDate(2026, 3, 29), QTime(1, 59)) << 5 << 2 << true << "1:59:00"
+        << "3:01:00";
     QTest::newRow("spring, time up after 5 min")
-        << QDateTime(QDate(2026, 3, 29), QTime(1, 58)) << 5 << 5 << false << "1:58:00" << "3:03:00";
+        << QDateTime(QDate(2026, 3, 29), QTime(1, 58)) << 5 << 5 << false << "1:58:00"
+        << "3:03:00";
     // Autumn: at 3:00 summer time the clocks go back to 2:00.
-    QTest::newRow("autumn, time up after 2 min")
-        << fromUtc(2026, 10, 25, 0, 58) << 2 << 2 << false << "2:58:00" << "2:00:00";
-    QTest::newRow("autumn, stopped after 2 min")
-        << fromUtc(2026, 10, 25, 0, 59) << 5 << 2 << true << "2:59:00" << "2:01:00";
-    QTest::newRow("autumn, an hour across the change")
-        << fromUtc(2026, 10, 25, 0, 30) << 60 << 60 << false << "2:30:00" << "2:30:00";
+    QTest::newRow("autumn, time up after 2 min") << fromUtc(2026, 10, 25, 0, 58) << 2 << 2 << false << "2:58:00"
+                                                 << "2:00:00";
+    QTest::newRow("autumn, stopped after 2 min") << fromUtc(2026, 10, 25, 0, 59) << 5 << 2 << true << "2:59:00"
+                                                 << "2:01:00";
+    QTest::newRow("autumn, an hour across the change") << fromUtc(2026, 10, 25, 0, 30) << 60 << 60 << false << "2:30:00"
+                                                       << "2:30:00";
 }
 
 void TestSessionTime::daylightSaving()

@@ -27,7 +27,9 @@ namespace {
 // Whether a process holds a flock on the file, as the kernel reports it.
 bool holdsLock(qint64 pid, const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
     QFile locks(QStringLiteral("/proc/locks"));
@@ -37,8 +39,7 @@ bool holdsLock(qint64 pid, const QString &path)
     for (const QByteArray &raw : locks.readAll().split('\n')) {
         const QStringList f = QString::fromLatin1(raw).simplified().split(QLatin1Char(' '));
         // "1: FLOCK ADVISORY WRITE <pid> <maj:min:inode> 0 EOF"
-        if (f.size() >= 6 && f[1] == QLatin1String("FLOCK") && f[4] == QString::number(pid)
-            && f[5].endsWith(inode))
+        if (f.size() >= 6 && f[1] == QLatin1String("FLOCK") && f[4] == QString::number(pid) && f[5].endsWith(inode))
             return true;
     }
     return false;
@@ -46,7 +47,9 @@ bool holdsLock(qint64 pid, const QString &path)
 
 mode_t modeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(0);
 }
 
@@ -68,7 +71,8 @@ std::unique_ptr<QProcess> holdLockElsewhere(const QString &folder, bool asNobody
                         QStringLiteral("sleep"), QStringLiteral("60")};
     if (asNobody)
         args = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                           QStringLiteral("--clear-groups")} + args;
+                           QStringLiteral("--clear-groups")}
+            + args;
     else
         args.removeFirst();
     p->start(asNobody ? QStringLiteral("setpriv") : QStringLiteral("flock"), args);
@@ -202,11 +206,16 @@ void TestSingleInstance::lockThatCannotBeTakenSaysWhy_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("no such folder") << "missing" << "папки нет";
-    QTest::newRow("read-only folder") << "readonly" << "нет прав доступа";
-    QTest::newRow("lock file is a folder") << "dir" << "на месте файла папка";
-    QTest::newRow("held by another user's process") << "other user" << "пользователя nobody";
-    QTest::newRow("lock file of another user") << "foreign file" << "принадлежит пользователю root";
+    QTest::newRow("no such folder") << "missing"
+                                    << "папки нет";
+    QTest::newRow("read-only folder") << "readonly"
+                                      << "нет прав доступа";
+    QTest::newRow("lock file is a folder") << "dir"
+                                           << "на месте файла папка";
+    QTest::newRow("held by another user's process") << "other user"
+                                                    << "пользователя nobody";
+    QTest::newRow("lock file of another user") << "foreign file"
+                                               << "принадлежит пользователю root";
 }
 
 void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
@@ -221,8 +230,8 @@ void TestSingleInstance::lockThatCannotBeTakenSaysWhy()
     QDir ro(m_folder->filePath(QStringLiteral("ro")));
     if (kind == "readonly") {
         QVERIFY(ro.mkpath(QStringLiteral(".")));
-        const auto readAndEnter = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                  | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        const auto readAndEnter = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther;
         QVERIFY(QFile::setPermissions(m_folder->path(), readAndEnter | QFile::WriteOwner));
         QVERIFY(QFile::setPermissions(ro.path(), readAndEnter));
         folder = ro.path();
@@ -349,10 +358,13 @@ void TestSingleInstance::unusableLockIsReportedNotSilent_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("said");
-    QTest::newRow("lock file is a folder") << "dir" << "на месте файла папка";
+    QTest::newRow("lock file is a folder") << "dir"
+                                           << "на месте файла папка";
     // Only a copy that answers lets a second start end without a word.
-    QTest::newRow("held by a program that does not answer") << "silent holder" << "не отвечает";
-    QTest::newRow("held by another user's process") << "other user" << "пользователя nobody";
+    QTest::newRow("held by a program that does not answer") << "silent holder"
+                                                            << "не отвечает";
+    QTest::newRow("held by another user's process") << "other user"
+                                                    << "пользователя nobody";
 }
 
 void TestSingleInstance::unusableLockIsReportedNotSilent()
@@ -416,12 +428,18 @@ void TestSingleInstance::commandLineAnsweredWithoutADisplay_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
-    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Использование: bilmeko" << "";
-    QTest::newRow("--version") << QStringList{"--version"} << 0 << "bilmeko 1.0." << "";
-    QTest::newRow("--help after a folder") << QStringList{"--data-dir", "x", "--help"} << 0 << "--data-dir" << "";
-    QTest::newRow("unknown option") << QStringList{"--verbose"} << 2 << "" << "неизвестный параметр \"--verbose\"";
-    QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << "" << "неизвестный параметр \"file.txt\"";
-    QTest::newRow("folder missing") << QStringList{"--data-dir"} << 2 << "" << "после --data-dir нужна папка";
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Использование: bilmeko"
+                            << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "bilmeko 1.0."
+                               << "";
+    QTest::newRow("--help after a folder") << QStringList{"--data-dir", "x", "--help"} << 0 << "--data-dir"
+                                           << "";
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << 2 << ""
+                                    << "неизвестный параметр \"--verbose\"";
+    QTest::newRow("stray argument") << QStringList{"file.txt"} << 2 << ""
+                                    << "неизвестный параметр \"file.txt\"";
+    QTest::newRow("folder missing") << QStringList{"--data-dir"} << 2 << ""
+                                    << "после --data-dir нужна папка";
 }
 
 // Answered before any window system is needed: no display, no platform.

@@ -104,12 +104,16 @@ void TestCashDesk::damageIsReportedAndSkipped_data()
     QTest::addColumn<QString>("lines");
     QTest::addColumn<int>("shifts");
     QTest::addColumn<int>("damaged"); // lines still damaged after the next line is written
-    QTest::addColumn<int>("sound");   // lines the ledger is sent: a closing of no shift open is one
+    QTest::addColumn<int>("sound"); // lines the ledger is sent: a closing of no shift open is one
     // The file as written: open 1, receipt 1, close 1, open 2.
-    QTest::newRow("a checksum that does not match") << QByteArray("open\t1\t") << QByteArray("open\t1\t1") << "1, 3" << 1 << 2 << 3;
-    QTest::newRow("the last line cut short by a crash") << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 0 << 3;
-    QTest::newRow("another program's line") << QByteArray("receipt\t1") << QByteArray("[Price]\nreceipt\t1") << "2" << 2 << 1 << 4;
-    QTest::newRow("a closing of no shift open") << QByteArray("close\t1") << QByteArray("close\t9") << "3" << 2 << 1 << 3;
+    QTest::newRow("a checksum that does not match")
+        << QByteArray("open\t1\t") << QByteArray("open\t1\t1") << "1, 3" << 1 << 2 << 3;
+    QTest::newRow("the last line cut short by a crash")
+        << QByteArray("\nopen\t2") << QByteArray("\nopen\t2\n") << "" << 2 << 0 << 3;
+    QTest::newRow("another program's line")
+        << QByteArray("receipt\t1") << QByteArray("[Price]\nreceipt\t1") << "2" << 2 << 1 << 4;
+    QTest::newRow("a closing of no shift open")
+        << QByteArray("close\t1") << QByteArray("close\t9") << "3" << 2 << 1 << 3;
 }
 
 void TestCashDesk::damageIsReportedAndSkipped()
@@ -229,12 +233,12 @@ void TestCashDesk::expectedCashIsTheSumOfTheShiftsCashRecords()
     stopAfter(QStringLiteral("До смены"), 10, Payment::Cash, 5); // 50, before the shift
     ShiftBook book(path("Bilmeko.shifts"));
     book.open(QStringLiteral("Анна"), 1000, journalRecordsLength(journal));
-    stopAfter(QStringLiteral("А"), 2, Payment::Cash, 30);  // 60 cash
-    stopAfter(QStringLiteral("Б"), 3, Payment::Card, 10);  // 30 card
-    stopAfter(QStringLiteral("В"), 5, Payment::Cash, 12);  // 60 cash, then taken back
+    stopAfter(QStringLiteral("А"), 2, Payment::Cash, 30); // 60 cash
+    stopAfter(QStringLiteral("Б"), 3, Payment::Card, 10); // 30 card
+    stopAfter(QStringLiteral("В"), 5, Payment::Cash, 12); // 60 cash, then taken back
     m_clock->advanceSecs(60);
     QVERIFY(board.undoStop());
-    board.stopSession(board.curLog().rowId(0));            // and stopped again: 60 cash
+    board.stopSession(board.curLog().rowId(0)); // and stopped again: 60 cash
     LogRecord sale = abonementSale(QStringLiteral("Г"), {QStringLiteral("10 часов"), 600, 4500}, Payment::Cash,
                                    Clock::current().nowValue());
     sale.sessionId = 99;
@@ -267,7 +271,7 @@ void TestCashDesk::expectedCashIsTheSumOfTheShiftsCashRecords()
     }
     QCOMPARE(cash, 60.0 + 60 - 60 + 60 + 4500);
     QCOMPARE(s.expectedCash(), 1000 + cash);
-    QCOMPARE(s.sessions, 3);  // А, Б, В once; the sale apart
+    QCOMPARE(s.sessions, 3); // А, Б, В once; the sale apart
     QCOMPARE(s.minutes, qint64(30 + 10 + 12));
     QCOMPARE(s.abonementSales, 1);
     QCOMPARE(s.damaged, 1);
@@ -277,10 +281,10 @@ void TestCashDesk::expectedCashIsTheSumOfTheShiftsCashRecords()
     QCOMPARE(s.reversals[0].payment, Payment::Cash);
 
     const QString text = shiftSlip(s, QStringLiteral("Стойка 1")).text();
-    for (const QString &line : {QStringLiteral("Отчет о смене 1"), QStringLiteral("Оператор: Анна"),
-                                QStringLiteral("Выручка, наличные: 4"), QStringLiteral("Выручка, карта: 30,00"),
-                                QStringLiteral("Отмены: 1"), QStringLiteral("Наличные по факту: 1"),
-                                QStringLiteral("Повреждено записей: 1")})
+    for (const QString &line :
+         {QStringLiteral("Отчет о смене 1"), QStringLiteral("Оператор: Анна"), QStringLiteral("Выручка, наличные: 4"),
+          QStringLiteral("Выручка, карта: 30,00"), QStringLiteral("Отмены: 1"), QStringLiteral("Наличные по факту: 1"),
+          QStringLiteral("Повреждено записей: 1")})
         QVERIFY2(text.contains(line), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral(" В: -60,00\u00A0₽, наличные\n")), qPrintable(text));
 

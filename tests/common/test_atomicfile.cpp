@@ -27,11 +27,17 @@ SystemCalls failing(const QString &step, int err)
 {
     SystemCalls c;
     if (step == "write")
-        c.write = [err](int, const void *, size_t) -> ssize_t { errno = err; return -1; };
+        c.write = [err](int, const void *, size_t) -> ssize_t {
+            errno = err;
+            return -1;
+        };
     else if (step == "short write")
         c.write = [](int, const void *, size_t) -> ssize_t { return 0; };
     else if (step == "flush")
-        c.fsync = [err](int) { errno = err; return -1; };
+        c.fsync = [err](int) {
+            errno = err;
+            return -1;
+        };
     else if (step == "folder flush")
         c.fsync = [err, n = 0](int fd) mutable {
             if (++n % 2 == 1) // the file's; the folder's comes second
@@ -40,9 +46,16 @@ SystemCalls failing(const QString &step, int err)
             return -1;
         };
     else if (step == "rename")
-        c.rename = [err](const char *, const char *) { errno = err; return -1; };
+        c.rename = [err](const char *, const char *) {
+            errno = err;
+            return -1;
+        };
     else if (step == "close")
-        c.close = [err](int fd) { ::close(fd); errno = err; return -1; };
+        c.close = [err](int fd) {
+            ::close(fd);
+            errno = err;
+            return -1;
+        };
     return c;
 }
 
@@ -53,7 +66,9 @@ QStringList entries(const QString &dir)
 
 mode_t modeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(0);
 }
 

@@ -5,8 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 
 using namespace bilmeko;
@@ -39,7 +39,6 @@ private slots:
         QCOMPARE(title, QStringLiteral("Bilmeko"));
         QCOMPARE(icon, int(QMessageBox::Critical));
     }
-
 
     // A failure that comes later (a print job's) shows on top while the
     // operator goes on typing where they were: not modal, no keyboard.

@@ -15,12 +15,18 @@ private slots:
         QTest::addColumn<int>("err");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("reason"); // in the operator's words
-        QTest::newRow("ENOENT") << ENOENT << "File not found" << "файл или папка не найдены";
-        QTest::newRow("EACCES") << EACCES << "File access denied" << "нет доступа к файлу";
-        QTest::newRow("EROFS") << EROFS << "File access denied" << "нет доступа к файлу";
-        QTest::newRow("EISDIR") << EISDIR << "File access denied" << "нет доступа к файлу";
-        QTest::newRow("ENOSPC") << ENOSPC << "Disk full" << "на диске нет места";
-        QTest::newRow("EMFILE") << EMFILE << "Too many open files" << "открыто слишком много файлов";
+        QTest::newRow("ENOENT") << ENOENT << "File not found"
+                                << "файл или папка не найдены";
+        QTest::newRow("EACCES") << EACCES << "File access denied"
+                                << "нет доступа к файлу";
+        QTest::newRow("EROFS") << EROFS << "File access denied"
+                               << "нет доступа к файлу";
+        QTest::newRow("EISDIR") << EISDIR << "File access denied"
+                                << "нет доступа к файлу";
+        QTest::newRow("ENOSPC") << ENOSPC << "Disk full"
+                                << "на диске нет места";
+        QTest::newRow("EMFILE") << EMFILE << "Too many open files"
+                                << "открыто слишком много файлов";
         QTest::newRow("EIO") << EIO << QStringLiteral("I/O error %1").arg(EIO)
                              << QStringLiteral("ошибка ввода-вывода %1").arg(EIO);
     }

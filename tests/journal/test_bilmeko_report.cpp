@@ -28,8 +28,9 @@ struct Run
 // Through env(1), as a shell without a desktop would start it.
 Run report(const QStringList &args, const QString &dataDir = QString())
 {
-    QStringList envArgs{QStringLiteral("-u"), QStringLiteral("DISPLAY"), QStringLiteral("-u"),
-                        QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("-u"), QStringLiteral("QT_QPA_PLATFORM")};
+    QStringList envArgs{QStringLiteral("-u"), QStringLiteral("DISPLAY"),
+                        QStringLiteral("-u"), QStringLiteral("WAYLAND_DISPLAY"),
+                        QStringLiteral("-u"), QStringLiteral("QT_QPA_PLATFORM")};
     if (!dataDir.isEmpty())
         envArgs << QStringLiteral("BILMEKO_DATA_DIR=") + dataDir;
     envArgs << QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report") << args;
@@ -81,7 +82,8 @@ private slots:
 
     void textOfOneJournalIsTheWindowsText()
     {
-        const Run r = report({QStringLiteral("--journal"), m_one, QStringLiteral("01.12.2026"), QStringLiteral("2026-12-31")});
+        const Run r
+            = report({QStringLiteral("--journal"), m_one, QStringLiteral("01.12.2026"), QStringLiteral("2026-12-31")});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.err, QString());
         const PeriodReport window = buildPeriodReport(journalBytes(m_first), at(2026, 12, 1), at(2026, 12, 31));
@@ -106,8 +108,8 @@ private slots:
 
     void csvOfOneAndTwo()
     {
-        const Run one = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one, QStringLiteral("2026-12-01"),
-                                QStringLiteral("2026-12-31")});
+        const Run one = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one,
+                                QStringLiteral("2026-12-01"), QStringLiteral("2026-12-31")});
         QCOMPARE(one.status, 0);
         QVERIFY(one.out.startsWith("\xEF\xBB\xBF"));
         const QStringList rows = QString::fromUtf8(one.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
@@ -116,8 +118,9 @@ private slots:
         QVERIFY(rows[2].contains(QStringLiteral(";\"Ким; Оля\";")));
         QVERIFY(rows[2].contains(QStringLiteral(";50,50;")));
 
-        const Run two = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one, QStringLiteral("--journal"),
-                                m_two, QStringLiteral("2026-12-01"), QStringLiteral("2026-12-31")});
+        const Run two
+            = report({QStringLiteral("--csv"), QStringLiteral("--journal"), m_one, QStringLiteral("--journal"), m_two,
+                      QStringLiteral("2026-12-01"), QStringLiteral("2026-12-31")});
         QCOMPARE(two.status, 0);
         const QStringList rows2 = QString::fromUtf8(two.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(rows2.size(), 4);
@@ -155,24 +158,27 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("отмена.log"));
         writeFile(path, bytes);
 
-        const Run text = report({QStringLiteral("--journal"), path, QStringLiteral("04.12.2026"), QStringLiteral("04.12.2026")});
+        const Run text
+            = report({QStringLiteral("--journal"), path, QStringLiteral("04.12.2026"), QStringLiteral("04.12.2026")});
         QCOMPARE(text.status, 1);
         QVERIFY2(text.err.contains(QStringLiteral("Отмен без своего стопа")), qPrintable(text.err));
         const QStringList lines = textLines(text.out);
         QCOMPARE(lines.size(), 1 + 4 + 1);
-        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t")) && lines[2].endsWith(QStringLiteral("\tОтмена\tне указано")),
+        QVERIFY2(lines[2].contains(QStringLiteral("\t-20,00\t"))
+                     && lines[2].endsWith(QStringLiteral("\tОтмена\tне указано")),
                  qPrintable(lines[2]));
         QVERIFY2(lines[4].endsWith(QStringLiteral("\t-1000000,00\tабонемент\tОтмена (не учтена)\tне указано")),
                  qPrintable(lines[4]));
         QCOMPARE(lines[5], QStringLiteral("Итог:    Сумма: 30,00\tВремя: 0:15:0"));
 
-        const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path, QStringLiteral("2026-12-04"),
-                                QStringLiteral("2026-12-04")});
+        const Run csv = report({QStringLiteral("--csv"), QStringLiteral("--journal"), path,
+                                QStringLiteral("2026-12-04"), QStringLiteral("2026-12-04")});
         QCOMPARE(csv.status, 1);
         const QStringList rows = QString::fromUtf8(csv.out.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 5);
         QVERIFY2(rows[4].endsWith(QStringLiteral(";Отмена (не учтена);не указано")), qPrintable(rows[4]));
-        QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")), qPrintable(rows[2]));
+        QVERIFY2(rows[2].contains(QStringLiteral(";-20,00;")) && rows[2].contains(QStringLiteral("Отмена")),
+                 qPrintable(rows[2]));
     }
 
     void theDeskProgramsJournalByDefault()
@@ -198,9 +204,10 @@ private slots:
         QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/bilmeko-report"), exe));
         writeFile(root.filePath(QStringLiteral("data/Bilmeko/Bilmeko.log")), journalBytes(m_second));
         QProcess p;
-        p.start(QStringLiteral("env"), {QStringLiteral("-u"), QStringLiteral("BILMEKO_DATA_DIR"),
-                                        QStringLiteral("XDG_DATA_HOME=") + root.filePath(QStringLiteral("data")), exe,
-                                        QStringLiteral("31.12.2026"), QStringLiteral("31.12.2026")});
+        p.start(QStringLiteral("env"),
+                {QStringLiteral("-u"), QStringLiteral("BILMEKO_DATA_DIR"),
+                 QStringLiteral("XDG_DATA_HOME=") + root.filePath(QStringLiteral("data")), exe,
+                 QStringLiteral("31.12.2026"), QStringLiteral("31.12.2026")});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         const QStringList lines = textLines(p.readAllStandardOutput());
@@ -210,13 +217,15 @@ private slots:
 
         // Without its ledger module beside it or installed, --ledger is
         // refused naming the module; the journal's report above needed none.
-        p.start(exe, {QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent"), QStringLiteral("31.12.2026"),
-                      QStringLiteral("31.12.2026")});
+        p.start(exe,
+                {QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent"), QStringLiteral("31.12.2026"),
+                 QStringLiteral("31.12.2026")});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 2);
         QCOMPARE(p.readAllStandardOutput(), QByteArray());
         const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("Не найден модуль общей книги")) && err.contains(QStringLiteral("bilmeko-ledger-report.so")),
+        QVERIFY2(err.contains(QStringLiteral("Не найден модуль общей книги"))
+                     && err.contains(QStringLiteral("bilmeko-ledger-report.so")),
                  qPrintable(err));
     }
 
@@ -229,7 +238,8 @@ private slots:
         QStringList text;
         for (int k = 0; k < 60; ++k) {
             const QString path = dir.filePath(QStringLiteral("desk%1.log").arg(k));
-            LogRecord stop = sampleRecord(at(2026, 12, 1 + k % 28, 9), 150, 1.0 / 24, QStringLiteral("Гость %1").arg(k));
+            LogRecord stop
+                = sampleRecord(at(2026, 12, 1 + k % 28, 9), 150, 1.0 / 24, QStringLiteral("Гость %1").arg(k));
             LogRecord back = stop;
             back.written += 1.0 / 1440;
             back.amount = -150;
@@ -249,10 +259,12 @@ private slots:
         int row = 1;
         for (int k = 0; k < 60; ++k) {
             const QString desk = QLatin1Char(';') + dir.filePath(QStringLiteral("desk%1.log").arg(k));
-            QVERIFY2(rows[row].endsWith(desk) && rows[row].contains(QStringLiteral(";Гость %1;").arg(k)), qPrintable(rows[row]));
+            QVERIFY2(rows[row].endsWith(desk) && rows[row].contains(QStringLiteral(";Гость %1;").arg(k)),
+                     qPrintable(rows[row]));
             ++row;
             if (k % 2) {
-                QVERIFY2(rows[row].contains(QStringLiteral(";-01:00:00;11:00:00;-150,00;абонемент;Отмена;")), qPrintable(rows[row]));
+                QVERIFY2(rows[row].contains(QStringLiteral(";-01:00:00;11:00:00;-150,00;абонемент;Отмена;")),
+                         qPrintable(rows[row]));
                 ++row;
             }
         }
@@ -272,7 +284,8 @@ private slots:
         std::memcpy(bytes.data() + bytes.size() - RecordSize + record::Amount, &nan, sizeof nan);
         bytes += QByteArray(30, 'x');
         writeFile(damaged, bytes);
-        const Run r = report({QStringLiteral("--journal"), damaged, QStringLiteral("01.12.2026"), QStringLiteral("31.12.2026")});
+        const Run r = report(
+            {QStringLiteral("--journal"), damaged, QStringLiteral("01.12.2026"), QStringLiteral("31.12.2026")});
         QCOMPARE(r.status, 1);
         QCOMPARE(textLines(r.out).size(), 4);
         QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
@@ -290,17 +303,19 @@ private slots:
         QTest::newRow("backwards") << QStringList{"31.12.2026", "01.12.2026"} << "раньше";
         QTest::newRow("unknown option") << QStringList{"--pdf", "01.12.2026", "31.12.2026"} << "--pdf";
         QTest::newRow("journal without a file") << QStringList{"01.12.2026", "31.12.2026", "--journal"} << "--journal";
-        QTest::newRow("missing journal") << QStringList{"--journal", "/nonexistent/Bilmeko.log", "01.12.2026", "31.12.2026"}
+        QTest::newRow("missing journal") << QStringList{"--journal", "/nonexistent/Bilmeko.log", "01.12.2026",
+                                                        "31.12.2026"}
                                          << "/nonexistent/Bilmeko.log";
         QTest::newRow("a folder") << QStringList{"--journal", "/tmp", "01.12.2026", "31.12.2026"} << "/tmp";
         // Refused at once: nothing waits for a writer of the pipe.
         const QString fifo = m_dir.filePath(QStringLiteral("канал"));
-        QTest::newRow("a pipe") << QStringList{"--journal", fifo, "01.12.2026", "31.12.2026"} << "«" + fifo + "» не обычный файл";
+        QTest::newRow("a pipe") << QStringList{"--journal", fifo, "01.12.2026", "31.12.2026"}
+                                << "«" + fifo + "» не обычный файл";
         QTest::newRow("a device") << QStringList{"--csv", "--journal", "/dev/zero", "01.12.2026", "31.12.2026"}
                                   << "«/dev/zero» не обычный файл";
-        QTest::newRow("unreadable among others")
-            << QStringList{"--journal", m_one, "--journal", "/nonexistent/2.log", "--journal", m_two, "01.12.2026", "31.12.2026"}
-            << "журнал «/nonexistent/2.log» не читается: File not found";
+        QTest::newRow("unreadable among others") << QStringList{"--journal", m_one, "--journal",  "/nonexistent/2.log",
+                                                                "--journal", m_two, "01.12.2026", "31.12.2026"}
+                                                 << "журнал «/nonexistent/2.log» не читается: File not found";
     }
 
     void refusals()

@@ -34,7 +34,8 @@ namespace {
 QList<LogRecord> sales()
 {
     QList<LogRecord> records;
-    const std::pair<const char *, double> items[] = {{"Солярий", 12.5}, {"Массаж", 40}, {"Солярий", 7.5}, {"Маникюр", 15}};
+    const std::pair<const char *, double> items[]
+        = {{"Солярий", 12.5}, {"Массаж", 40}, {"Солярий", 7.5}, {"Маникюр", 15}};
     int day = 2;
     for (const auto &[service, amount] : items) {
         LogRecord r = sampleRecord(at(2026, 10, day++, 11), amount);
@@ -132,14 +133,15 @@ private slots:
         QCOMPARE(days.first(), QStringLiteral("01.10"));
         QCOMPARE(days[1], QStringLiteral("07.10"));
         QCOMPARE(days.last(), QStringLiteral("30.12"));
-        QCOMPARE(timeLegend, QStringList {QStringLiteral("Итого за период: 75,00")});
-        QCOMPARE(serviceLegend, QStringList {QStringLiteral("Итого по услугам: 75,00")});
+        QCOMPARE(timeLegend, QStringList{QStringLiteral("Итого за период: 75,00")});
+        QCOMPARE(serviceLegend, QStringList{QStringLiteral("Итого по услугам: 75,00")});
         // From the bottom up: the largest on top.
-        QCOMPARE(ranked, (QList<double> {15, 20, 40}));
-        QCOMPARE(services, (QStringList {QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
-                                         QStringLiteral("Массаж — 40,00")}));
+        QCOMPARE(ranked, (QList<double>{15, 20, 40}));
+        QCOMPARE(services,
+                 (QStringList{QStringLiteral("Маникюр — 15,00"), QStringLiteral("Солярий — 20,00"),
+                              QStringLiteral("Массаж — 40,00")}));
         // Records of old journals: their method is not known.
-        QCOMPARE(methods, (QStringList {QStringLiteral("не указано — 75,00")}));
+        QCOMPARE(methods, (QStringList{QStringLiteral("не указано — 75,00")}));
     }
 
     // The module writes dates in the program's formats, not in those of
@@ -160,8 +162,9 @@ private slots:
         });
         QTest::mouseClick(form5.BtnChart, Qt::LeftButton);
         pinRussian();
-        QCOMPARE(title, QStringLiteral("График выручки: ") + us.dateText(at(2026, 10, 1)) + QStringLiteral(" – ")
-                            + us.dateText(at(2026, 12, 31)));
+        QCOMPARE(title,
+                 QStringLiteral("График выручки: ") + us.dateText(at(2026, 10, 1)) + QStringLiteral(" – ")
+                     + us.dateText(at(2026, 12, 31)));
         QVERIFY(!title.contains(QStringLiteral("01.10.2026")));
     }
 
@@ -174,8 +177,8 @@ private slots:
         const QString foreign = dir.filePath(QStringLiteral("bilmeko-chart.so"));
         writeFile(foreign, "not a library");
         QStringList messages;
-        for (const QStringList &places : {QStringList{dir.filePath(QStringLiteral("nothing.so")), missing},
-                                          QStringList{foreign, missing}}) {
+        for (const QStringList &places :
+             {QStringList{dir.filePath(QStringLiteral("nothing.so")), missing}, QStringList{foreign, missing}}) {
             try {
                 loadChartModule(places);
             } catch (const Error &e) {
@@ -183,7 +186,8 @@ private slots:
             }
         }
         QCOMPARE(messages.size(), 2);
-        QCOMPARE(messages[0], QStringLiteral("Не найден модуль графика %1: график выручки показать нельзя").arg(missing));
+        QCOMPARE(messages[0],
+                 QStringLiteral("Не найден модуль графика %1: график выручки показать нельзя").arg(missing));
         QVERIFY2(messages[1].startsWith(QStringLiteral("Не удалось загрузить модуль графика %1: ").arg(foreign)),
                  qPrintable(messages[1]));
         QVERIFY(loadChartModule({missing, chartModulePlaces().first()}));
@@ -207,7 +211,7 @@ private slots:
         QCOMPARE(set->count(), 24);
         QCOMPARE(set->at(11), 12.5);
         QCOMPARE(set->sum(), 12.5);
-        QCOMPARE(legend(chart), QStringList {QStringLiteral("Итого за период: 12,50")});
+        QCOMPARE(legend(chart), QStringList{QStringLiteral("Итого за период: 12,50")});
     }
 
     // The picture of both charts, written whole or not at all.
@@ -227,7 +231,7 @@ private slots:
         QVERIFY(!image.isNull());
         QVERIFY(image.width() >= w.ChartTime->width());
         QVERIFY(image.height() >= w.ChartTime->height() + w.ChartServices->height());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("Выручка.png")});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Выручка.png")});
 
         const QString nowhere = dir.filePath(QStringLiteral("нет такой папки/график.png"));
         QString message;
@@ -240,7 +244,7 @@ private slots:
                                     + QDir::toNativeSeparators(nowhere)),
                  qPrintable(message));
         QVERIFY(!QFile::exists(nowhere));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("Выручка.png")});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Выручка.png")});
     }
 
     void theSaveButtonAsksForTheFile()

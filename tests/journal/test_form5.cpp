@@ -2,22 +2,22 @@
 // named controls.
 
 #include "common/core/errors.h"
-#include "journal/ui/form5.h"
 #include "journal/core/journalfile.h"
 #include "journal/core/periodreport.h"
+#include "journal/ui/form5.h"
 #include "journal/ui/reporttextedit.h"
 #include "reporttestutil.h"
 #include "testsupport_ui.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -163,12 +163,18 @@ private slots:
 
         QVERIFY(seen.shown);
         QVERIFY(seen.modal);
-        QCOMPARE(seen.text, QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата\n"
-                                           "Итог:    Сумма: 0,00\tВремя: 0:0:0"));
+        QCOMPARE(
+            seen.text,
+            QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата\n"
+                           "Итог:    Сумма: 0,00\tВремя: 0:0:0"));
         QCOMPARE(seen.sum, QStringLiteral("0,00"));
         QCOMPARE(seen.time, QStringLiteral("0:0:0"));
         QVERIFY2((seen.centre - main.geometry().center()).manhattanLength() <= 2,
-                 qPrintable(QStringLiteral("%1,%2 vs %3,%4").arg(seen.centre.x()).arg(seen.centre.y()).arg(main.geometry().center().x()).arg(main.geometry().center().y())));
+                 qPrintable(QStringLiteral("%1,%2 vs %3,%4")
+                                .arg(seen.centre.x())
+                                .arg(seen.centre.y())
+                                .arg(main.geometry().center().x())
+                                .arg(main.geometry().center().y())));
         QVERIFY(QFileInfo::exists(path));
         QVERIFY(!form.isVisible());
     }
@@ -177,8 +183,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
-        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
-                                      sampleRecord(at(2026, 12, 9, 9), 20, 2.0 / 24, QStringLiteral("Вторая"))}));
+        writeFile(path,
+                  journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
+                                sampleRecord(at(2026, 12, 9, 9), 20, 2.0 / 24, QStringLiteral("Вторая"))}));
         TForm5 form;
         Seen first, second;
         closeReportWhenShown(&first);
@@ -201,9 +208,10 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Bilmeko.log"));
-        writeFile(path, journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
-                                      sampleRecord(at(2026, 12, 3, 9), 20, 1.0 / 24, QStringLiteral("Вторая"))},
-                                     60));
+        writeFile(path,
+                  journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая")),
+                                sampleRecord(at(2026, 12, 3, 9), 20, 1.0 / 24, QStringLiteral("Вторая"))},
+                               60));
         QWidget main;
         TForm5 form(&main);
         QString boxText;
@@ -246,10 +254,12 @@ private slots:
         TForm5 form;
         form.findChild<ReportTextEdit *>(QStringLiteral("RichEdit1"))->setPlainText(QStringLiteral("старый отчет"));
         bool anyModal = false;
-        onNextModal([&](QWidget *w) {
-            anyModal = true;
-            w->close();
-        }, 500);
+        onNextModal(
+            [&](QWidget *w) {
+                anyModal = true;
+                w->close();
+            },
+            500);
         ErrorRecorder errors;
         {
             AsUnprivileged nobody;
@@ -272,10 +282,14 @@ private slots:
         QTest::addColumn<double>("elapsed");
         QTest::addColumn<QString>("sum");
         QTest::addColumn<QString>("time");
-        QTest::newRow("a millionaire's month") << 24691357.25 << 3000.0 << "98765429,00" << "288000:0:0";
-        QTest::newRow("seven-digit hours") << 12.5 << 11282.34375 << "50,00" << "1083105:0:0";
-        QTest::newRow("both at their longest") << 2499999999.99 << 11282.34375 << "9999999999,96" << "1083105:0:0";
-        QTest::newRow("reversals") << -2.5 << -1.0 / 24 << "-10,00" << "-4:0:0";
+        QTest::newRow("a millionaire's month") << 24691357.25 << 3000.0 << "98765429,00"
+                                               << "288000:0:0";
+        QTest::newRow("seven-digit hours") << 12.5 << 11282.34375 << "50,00"
+                                           << "1083105:0:0";
+        QTest::newRow("both at their longest") << 2499999999.99 << 11282.34375 << "9999999999,96"
+                                               << "1083105:0:0";
+        QTest::newRow("reversals") << -2.5 << -1.0 / 24 << "-10,00"
+                                   << "-4:0:0";
     }
 
     void totalsWiderThanTheirPlace()
@@ -370,7 +384,8 @@ private slots:
             QCOMPARE(line.size(), 11);
             for (int k = 0; k < 10; ++k)
                 QVERIFY2(qAbs(line[k] - header[k]) < 0.01,
-                         qPrintable(QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
+                         qPrintable(
+                             QStringLiteral("line %1 column %2: %3 vs %4").arg(n).arg(k).arg(line[k]).arg(header[k])));
             // No piece, drawn as the font shapes it, runs into the next column.
             const QStringList pieces = edit->line(n).split(QLatin1Char('\t'));
             for (int k = 0; k + 1 < 10; ++k)
@@ -404,7 +419,8 @@ private slots:
             auto *print = w->findChild<QPushButton *>(QStringLiteral("Button1"));
             auto *save = w->findChild<QPushButton *>(QStringLiteral("SaveButton"));
             if (edit->width() >= 760 && edit->height() == 345 + 104 && print->y() == 348 + 104
-                && save->geometry().right() < 760 && save->y() == print->y() && save->text() == QStringLiteral("Сохранить…"))
+                && save->geometry().right() < 760 && save->y() == print->y()
+                && save->text() == QStringLiteral("Сохранить…"))
                 left = w->geometry();
             w->close();
         });
@@ -464,8 +480,8 @@ private slots:
     void saveAsCsvAndPdf()
     {
         QTemporaryDir dir;
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                       | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(
+            dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         TForm5 form;
         form.setReport(buildPeriodReport(
             journalBytes({sampleRecord(at(2026, 12, 2, 9), 10, 1.0 / 24, QStringLiteral("Первая"))}), Beg, End));
@@ -506,8 +522,10 @@ private slots:
         }
         setErrorSink(before);
         QCOMPARE(boxes.size(), 2);
-        QVERIFY2(boxes[0].startsWith(QStringLiteral("Отчет не сохранен в файл «%1»").arg(QDir(closed).filePath(QStringLiteral("r.pdf")))),
-                 qPrintable(boxes[0]));
+        QVERIFY2(
+            boxes[0].startsWith(
+                QStringLiteral("Отчет не сохранен в файл «%1»").arg(QDir(closed).filePath(QStringLiteral("r.pdf")))),
+            qPrintable(boxes[0]));
         QVERIFY(boxes[1].startsWith(QStringLiteral("Отчет не сохранен в файл «%1»").arg(chosen)));
         QCOMPARE(QDir(closed).entryList(QDir::Files | QDir::Hidden), QStringList());
     }

@@ -169,10 +169,12 @@ private slots:
         for (int i = 0; i < 3; ++i)
             appendJournalRecord(path, numbered(i));
 
-        struct sigaction ignore {}, old {};
+        struct sigaction ignore
+        {
+        }, old{};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGXFSZ, &ignore, &old);
-        rlimit saved {};
+        rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
         rlimit tight = saved;
         tight.rlim_cur = 3 * RecordSize + 100; // room for part of a record
@@ -209,8 +211,10 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("directory") << "dir" << "File access denied";
-        QTest::newRow("missing folder") << "missing" << "File not found";
+        QTest::newRow("directory") << "dir"
+                                   << "File access denied";
+        QTest::newRow("missing folder") << "missing"
+                                        << "File not found";
     }
     void badJournalPaths()
     {

@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -139,7 +139,9 @@ void TestJournalWriter::newJournalsFolderIsFlushed()
     bool folderFails = true;
     SystemCalls calls;
     calls.fsync = [&](int fd) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
         flushed << folder;
         if (folder && folderFails) {
@@ -242,8 +244,7 @@ void TestJournalWriter::textFieldLimits()
     QCOMPARE(int(static_cast<unsigned char>(plain[record::Status])), statusLength);
     QCOMPARE(int(static_cast<unsigned char>(plain[record::Note])), note.size());
     // The note's length byte is scrambled like every covered byte.
-    QCOMPARE(static_cast<unsigned char>(raw[record::Note]),
-             static_cast<unsigned char>(note.size() ^ ScrambleKey));
+    QCOMPARE(static_cast<unsigned char>(raw[record::Note]), static_cast<unsigned char>(note.size() ^ ScrambleKey));
 
     const LogRecord back = deserializeRecord(plain.data());
     QCOMPARE(back.clientName, name.left(nameLength));
@@ -360,8 +361,7 @@ void TestJournalWriter::failingCallKeepsRecordsWhole()
     QCOMPARE(appendError(path, sample()), QString());
     const QByteArray file = test::readFile(path);
     QVERIFY(file.size() == 2 * RecordSize || file.size() == 3 * RecordSize);
-    QCOMPARE(deserializeRecord(plainRecord(file, file.size() / RecordSize - 1).data()).clientName,
-             sample().clientName);
+    QCOMPARE(deserializeRecord(plainRecord(file, file.size() / RecordSize - 1).data()).clientName, sample().clientName);
 }
 
 void TestJournalWriter::readOnlyJournalStaysUnchanged()
@@ -408,28 +408,28 @@ void TestJournalWriter::sealCarriesIdentifierAndFindsDamage_data()
     QTest::addColumn<bool>("abonement");
     QTest::addColumn<QString>("paymentText");
     // An old record has no mark byte at all: whatever is asked, "не указано".
-    QTest::newRow("old record") << quint64(0) << -1 << int(RecordSeal::Absent) << int(Payment::Card) << false
-                                << false << QStringLiteral("не указано");
+    QTest::newRow("old record") << quint64(0) << -1 << int(RecordSeal::Absent) << int(Payment::Card) << false << false
+                                << QStringLiteral("не указано");
     QTest::newRow("sealed") << quint64(0x0123456789ABCDEF) << -1 << int(RecordSeal::Good) << int(Payment::Unknown)
                             << false << false << QStringLiteral("не указано");
     QTest::newRow("cash") << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Cash) << false << false
                           << QStringLiteral("наличные");
-    QTest::newRow("reversal of a card payment") << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Card)
-                                                << true << false << QStringLiteral("карта");
-    QTest::newRow("transfer on an abonement, taken back") << quint64(5) << -1 << int(RecordSeal::Good)
-                                                          << int(Payment::Transfer) << true << true
-                                                          << QStringLiteral("перевод");
+    QTest::newRow("reversal of a card payment")
+        << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Card) << true << false << QStringLiteral("карта");
+    QTest::newRow("transfer on an abonement, taken back")
+        << quint64(5) << -1 << int(RecordSeal::Good) << int(Payment::Transfer) << true << true
+        << QStringLiteral("перевод");
     QTest::newRow("amount damaged") << quint64(7) << record::Amount + 3 << int(RecordSeal::Bad) << 0 << false << false
                                     << QString();
-    QTest::newRow("name damaged") << quint64(7) << record::ClientName + 2 << int(RecordSeal::Bad) << 0 << false
-                                  << false << QString();
+    QTest::newRow("name damaged") << quint64(7) << record::ClientName + 2 << int(RecordSeal::Bad) << 0 << false << false
+                                  << QString();
     QTest::newRow("identifier damaged") << quint64(7) << record::SessionId << int(RecordSeal::Bad) << 0 << false
                                         << false << QString();
     QTest::newRow("checksum damaged") << quint64(7) << record::Checksum + 1 << int(RecordSeal::Bad) << 0 << false
                                       << false << QString();
     // The method's bits are covered by the checksum: a flipped one is damage.
-    QTest::newRow("payment bits damaged") << quint64(7) << record::SealMark << int(RecordSeal::Bad)
-                                          << int(Payment::Cash) << false << false << QString();
+    QTest::newRow("payment bits damaged")
+        << quint64(7) << record::SealMark << int(RecordSeal::Bad) << int(Payment::Cash) << false << false << QString();
 }
 
 void TestJournalWriter::sealCarriesIdentifierAndFindsDamage()
@@ -566,7 +566,10 @@ void TestJournalWriter::sessionsFoundInTheJournal()
         return QByteArray(b.data(), RecordSize);
     };
     LogRecord of = r;
-    for (auto [id, amount] : {std::pair<std::uint64_t, double>{1998, -r.amount}, {1999, -1e6}, {4, -r.amount}, {4, -r.amount},
+    for (auto [id, amount] : {std::pair<std::uint64_t, double>{1998, -r.amount},
+                              {1999, -1e6},
+                              {4, -r.amount},
+                              {4, -r.amount},
                               {3000, -r.amount}}) {
         of.sessionId = id;
         file += sealed(of, amount, true);
@@ -584,7 +587,8 @@ void TestJournalWriter::sessionsFoundInTheJournal()
     bool shorter = true;
     QCOMPARE(journalSessionsAmong(path, asked, 1000 * RecordSize, &shorter), (QSet<std::uint64_t>{1999, 2000, 3000}));
     QVERIFY(!shorter);
-    QCOMPARE(journalSessionsAmong(path, asked, file.size() + RecordSize, &shorter), (QSet<std::uint64_t>{1999, 2000, 5, 3000}));
+    QCOMPARE(journalSessionsAmong(path, asked, file.size() + RecordSize, &shorter),
+             (QSet<std::uint64_t>{1999, 2000, 5, 3000}));
     QVERIFY(shorter);
 
     QVERIFY(QFile::remove(path));

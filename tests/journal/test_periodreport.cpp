@@ -25,8 +25,8 @@ using namespace bilmeko::test;
 
 namespace {
 
-const QString Header = QStringLiteral(
-    "Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата");
+const QString Header
+    = QStringLiteral("Время\t\t\tКлиент\tУслуга\tЦена\tНачало\tВремя\tКонец\tСумма\tКомент.\tСтатус\tОплата");
 
 // The period 1..7 December 2026.
 const DateTimeValue Beg = at(2026, 12, 1);
@@ -99,33 +99,28 @@ private slots:
         QTest::addColumn<QList<int>>("listed");
         QTest::addColumn<bool>("damaged");
 
-        QTest::newRow("midnight bounds")
-            << QList<double>{at(2026, 12, 1), at(2026, 12, 7, 23, 59, 59, 999), at(2026, 12, 8),
-                             at(2026, 12, 7, 12)}
-            << 0 << QList<int>{0, 1, 3} << false;
+        QTest::newRow("midnight bounds") << QList<double>{at(2026, 12, 1), at(2026, 12, 7, 23, 59, 59, 999),
+                                                          at(2026, 12, 8), at(2026, 12, 7, 12)}
+                                         << 0 << QList<int>{0, 1, 3} << false;
         QTest::newRow("a hair before the first day")
-            << QList<double>{at(2026, 11, 30, 23, 59, 59, 999), at(2026, 11, 2), at(2026, 12, 2),
-                             at(2026, 12, 3)}
-            << 0 << QList<int>{2, 3} << false;
+            << QList<double>{at(2026, 11, 30, 23, 59, 59, 999), at(2026, 11, 2), at(2026, 12, 2), at(2026, 12, 3)} << 0
+            << QList<int>{2, 3} << false;
         // After a clock put right: records of the period on both sides of
         // records outside it, listed in journal order.
         QTest::newRow("out of time order")
-            << QList<double>{at(2026, 12, 2), at(2027, 1, 9), at(2026, 12, 3), at(2026, 11, 3), at(2026, 12, 1, 8),
-                             at(2026, 12, 8), at(2026, 12, 7, 23)}
+            << QList<double>{at(2026, 12, 2),    at(2027, 1, 9),  at(2026, 12, 3),    at(2026, 11, 3),
+                             at(2026, 12, 1, 8), at(2026, 12, 8), at(2026, 12, 7, 23)}
             << 0 << QList<int>{0, 2, 4, 6} << false;
         QTest::newRow("a later record first")
             << QList<double>{at(2026, 12, 9), at(2026, 12, 3), at(2026, 12, 2)} << 0 << QList<int>{1, 2} << false;
         QTest::newRow("fragment reached")
-            << QList<double>{at(2026, 11, 20), at(2026, 12, 2), at(2026, 12, 3)} << 50
-            << QList<int>{1, 2} << true;
+            << QList<double>{at(2026, 11, 20), at(2026, 12, 2), at(2026, 12, 3)} << 50 << QList<int>{1, 2} << true;
         QTest::newRow("fragment behind a later record")
             << QList<double>{at(2026, 12, 2), at(2026, 12, 8, 9)} << 50 << QList<int>{0} << true;
         QTest::newRow("only a fragment") << QList<double>{} << 167 << QList<int>{} << true;
-        QTest::newRow("all before, then a fragment")
-            << QList<double>{at(2026, 11, 1)} << 1 << QList<int>{} << true;
+        QTest::newRow("all before, then a fragment") << QList<double>{at(2026, 11, 1)} << 1 << QList<int>{} << true;
         QTest::newRow("empty") << QList<double>{} << 0 << QList<int>{} << false;
-        QTest::newRow("all after") << QList<double>{at(2027, 1, 1), at(2026, 12, 9)} << 0
-                                   << QList<int>{} << false;
+        QTest::newRow("all after") << QList<double>{at(2027, 1, 1), at(2026, 12, 9)} << 0 << QList<int>{} << false;
     }
 
     void selection()
@@ -152,8 +147,8 @@ private slots:
         QCOMPARE(r.amountTotal(), sum);
         QCOMPARE(r.sumText(), Formats::money(sum));
         QCOMPARE(r.timeText(), QStringLiteral("%1:0:0").arg(listed.size()));
-        QCOMPARE(r.totalsLine(), QStringLiteral("Итог:    Сумма: %1\tВремя: %2:0:0")
-                                     .arg(Formats::money(sum)).arg(listed.size()));
+        QCOMPARE(r.totalsLine(),
+                 QStringLiteral("Итог:    Сумма: %1\tВремя: %2:0:0").arg(Formats::money(sum)).arg(listed.size()));
         QCOMPARE(r.lines().size(), listed.size() + 2);
     }
 
@@ -169,17 +164,18 @@ private slots:
         const QString done = QStringLiteral("Время вышло");
         QTest::newRow("afternoon") << at(2026, 12, 7, 14, 5, 9) << 150.0 << 1.0 / 24 << done
                                    << QStringLiteral("07.12.2026 14:05:09") + rest;
-        QTest::newRow("midnight shows the date only") << at(2026, 12, 7) << 150.0 << 1.0 / 24 << done
-                                                      << QStringLiteral("07.12.2026") + rest;
-        QTest::newRow("a millisecond after midnight") << at(2026, 12, 7, 0, 0, 0, 1) << 150.0 << 1.0 / 24 << done
-                                                      << QStringLiteral("07.12.2026 0:00:00") + rest;
+        QTest::newRow("midnight shows the date only")
+            << at(2026, 12, 7) << 150.0 << 1.0 / 24 << done << QStringLiteral("07.12.2026") + rest;
+        QTest::newRow("a millisecond after midnight")
+            << at(2026, 12, 7, 0, 0, 0, 1) << 150.0 << 1.0 / 24 << done << QStringLiteral("07.12.2026 0:00:00") + rest;
         // A Stop taken back: the same session with the opposite signs.
         QTest::newRow("a reversal") << at(2026, 12, 7, 14, 5, 9) << -150.0 << -1.0 / 24 << QStringLiteral("Отмена")
                                     << QStringLiteral("07.12.2026 14:05:09\tИванова\tСолярий\t2,50\t10:00:00\t"
                                                       "-1:00:00\t11:00:00\t-150,00\tабонемент\tОтмена\tне указано");
-        QTest::newRow("less than a second back") << at(2026, 12, 7, 9) << -0.01 << -0.4 / 86400 << QStringLiteral("Отмена")
-                                                 << QStringLiteral("07.12.2026 9:00:00\tИванова\tСолярий\t2,50\t10:00:00\t"
-                                                                   "0:00:00\t11:00:00\t-0,01\tабонемент\tОтмена\tне указано");
+        QTest::newRow("less than a second back")
+            << at(2026, 12, 7, 9) << -0.01 << -0.4 / 86400 << QStringLiteral("Отмена")
+            << QStringLiteral("07.12.2026 9:00:00\tИванова\tСолярий\t2,50\t10:00:00\t"
+                              "0:00:00\t11:00:00\t-0,01\tабонемент\tОтмена\tне указано");
     }
 
     void lineLayout()
@@ -197,11 +193,11 @@ private slots:
         // The headless report streams the same line from the journal.
         QStringList streamed;
         LineWriter writer;
-        const ReportTotals t =
-            streamPeriodReport(MemorySource(journalBytes({rec})), Beg, End, [&](const char *plain, bool counted) {
-                QVERIFY(counted);
-                streamed << writer.line(RecordFields::fromPlain(plain));
-            });
+        const ReportTotals t
+            = streamPeriodReport(MemorySource(journalBytes({rec})), Beg, End, [&](const char *plain, bool counted) {
+                  QVERIFY(counted);
+                  streamed << writer.line(RecordFields::fromPlain(plain));
+              });
         QCOMPARE(streamed, QStringList{line});
         QCOMPARE(static_cast<double>(t.amount), amount);
     }
@@ -211,19 +207,17 @@ private slots:
         QTest::addColumn<QList<double>>("elapsed");
         QTest::addColumn<QString>("hms");
         const double sec = 1.0 / 86400;
-        QTest::newRow("1 d 2 h 3 min 4.9 s") << QList<double>{1 + (2 * 3600 + 3 * 60 + 4.9) * sec}
-                                             << QStringLiteral("26:3:4");
+        QTest::newRow("1 d 2 h 3 min 4.9 s")
+            << QList<double>{1 + (2 * 3600 + 3 * 60 + 4.9) * sec} << QStringLiteral("26:3:4");
         QTest::newRow("nothing") << QList<double>{} << QStringLiteral("0:0:0");
         // One hour as a day fraction lies a hair below 3600 s.
         QTest::newRow("exactly one hour") << QList<double>{1.0 / 24} << QStringLiteral("1:0:0");
         QTest::newRow("three times twenty minutes")
             << QList<double>{1.0 / 72, 1.0 / 72, 1.0 / 72} << QStringLiteral("1:0:0");
         QTest::newRow("seconds are cut, not rounded") << QList<double>{59.999 * sec} << QStringLiteral("0:0:59");
-        QTest::newRow("negative total")
-            << QList<double>{-0.5, 5.0 / 24 + 30 * 60 * sec} << QStringLiteral("-6:30:0");
+        QTest::newRow("negative total") << QList<double>{-0.5, 5.0 / 24 + 30 * 60 * sec} << QStringLiteral("-6:30:0");
         QTest::newRow("65536 hours") << QList<double>{65536.0 / 24} << QStringLiteral("65536:0:0");
-        QTest::newRow("beyond 16 bits")
-            << QList<double>{3000, 1200, 5 * sec} << QStringLiteral("100800:0:5");
+        QTest::newRow("beyond 16 bits") << QList<double>{3000, 1200, 5 * sec} << QStringLiteral("100800:0:5");
     }
 
     void timeTotals()
@@ -281,14 +275,16 @@ private slots:
         QTest::addColumn<QString>("sum");
         QTest::addColumn<QList<int>>("marked"); // lines of the uncounted
         QTest::addColumn<int>("leftOut");
-        QTest::newRow("a Stop and its reversal") << QStringList{"1S60", "2S30", "2R-30"} << 0 << "60,00" << QList<int>{} << 0;
+        QTest::newRow("a Stop and its reversal")
+            << QStringList{"1S60", "2S30", "2R-30"} << 0 << "60,00" << QList<int>{} << 0;
         QTest::newRow("its Stop damaged") << QStringList{"1S60", "2D30", "2R-30"} << 0 << "60,00" << QList<int>{1} << 1;
         QTest::newRow("forged, no Stop") << QStringList{"1S90", "9R-1000000"} << 0 << "90,00" << QList<int>{1} << 0;
         QTest::newRow("before its Stop") << QStringList{"2R-30", "2S30"} << 0 << "30,00" << QList<int>{0} << 0;
         QTest::newRow("two for one Stop") << QStringList{"2S30", "2R-30", "2R-30"} << 0 << "0,00" << QList<int>{2} << 0;
         QTest::newRow("stopped again, taken back again")
             << QStringList{"2S30", "2R-30", "2S45", "2R-45"} << 0 << "0,00" << QList<int>{} << 0;
-        QTest::newRow("another amount than its Stop's") << QStringList{"2S30", "2R-1000"} << 0 << "30,00" << QList<int>{1} << 0;
+        QTest::newRow("another amount than its Stop's")
+            << QStringList{"2S30", "2R-1000"} << 0 << "30,00" << QList<int>{1} << 0;
         QTest::newRow("a Stop of nothing") << QStringList{"2S0", "2R0"} << 0 << "0,00" << QList<int>{} << 0;
         QTest::newRow("its Stop a generation back")
             << QStringList{"2S30", "2R-30"} << CountedStops::GenerationStops + 10 << "0,00" << QList<int>{} << 0;
@@ -338,9 +334,9 @@ private slots:
         QCOMPARE(r.totals().uncounted, marked.size());
         QCOMPARE(r.damaged(), leftOut + marked.size() > 0);
         if (!marked.isEmpty())
-            QVERIFY2(r.damageMessage().endsWith(QStringLiteral(
-                         "Отмен без своего стопа (в отчете помечены «не учтена», в итог не вошли): %1")
-                                                    .arg(marked.size())),
+            QVERIFY2(r.damageMessage().endsWith(
+                         QStringLiteral("Отмен без своего стопа (в отчете помечены «не учтена», в итог не вошли): %1")
+                             .arg(marked.size())),
                      qPrintable(r.damageMessage()));
         const QStringList lines = r.recordLines();
         QList<int> shownMarked;
@@ -378,13 +374,13 @@ private slots:
         QTest::addColumn<QString>("sum");
         QTest::addColumn<QString>("hms");
         QTest::newRow("ten dimes") << QList<double>{0.1} << 10 << QStringLiteral("1,00") << QStringLiteral("10:0:0");
-        QTest::newRow("a stop and its reversal") << QList<double>{150, -150} << 1 << QStringLiteral("0,00")
-                                                 << QStringLiteral("0:0:0");
+        QTest::newRow("a stop and its reversal")
+            << QList<double>{150, -150} << 1 << QStringLiteral("0,00") << QStringLiteral("0:0:0");
         QTest::newRow("reversals of odd amounts netting out")
             << QList<double>{1234567.89, 0.07, -1234567.89, 0.1, -0.07} << 2000 << QStringLiteral("200,00")
             << QStringLiteral("2000:0:0");
-        QTest::newRow("more reversed than sold") << QList<double>{12.34, -20.01} << 3 << QStringLiteral("-23,01")
-                                                 << QStringLiteral("0:0:0");
+        QTest::newRow("more reversed than sold")
+            << QList<double>{12.34, -20.01} << 3 << QStringLiteral("-23,01") << QStringLiteral("0:0:0");
     }
 
     void amountsAddUp()
@@ -425,7 +421,8 @@ private slots:
         QCOMPARE(r.recordCount(), 2);
         QCOMPARE(r.sumText(), QStringLiteral("12,00"));
         QVERIFY(!r.damaged());
-        const PeriodReport zeros = readPeriodReport(path, dateValue(QDate(1899, 12, 30)), dateValue(QDate(1899, 12, 30)));
+        const PeriodReport zeros
+            = readPeriodReport(path, dateValue(QDate(1899, 12, 30)), dateValue(QDate(1899, 12, 30)));
         QCOMPARE(zeros.recordCount(), 19999);
     }
 
@@ -457,10 +454,11 @@ private slots:
         QTest::addColumn<QStringList>("clients");
         QTest::addColumn<QStringList>("notes");
         const QString longName = QStringLiteral("Константинопольская-Северная Е.");
-        QTest::newRow("repeated, the widest last") << (QStringList(500, QStringLiteral("Ли")) << QStringLiteral("Щукина"))
-                                                  << QStringList{QString()};
+        QTest::newRow("repeated, the widest last")
+            << (QStringList(500, QStringLiteral("Ли")) << QStringLiteral("Щукина")) << QStringList{QString()};
         QTest::newRow("the same start, longer later")
-            << QStringList{QStringLiteral("Иванова"), QStringLiteral("Иванова"), QStringLiteral("Иванова Мария Петровна")}
+            << QStringList{QStringLiteral("Иванова"), QStringLiteral("Иванова"),
+                           QStringLiteral("Иванова Мария Петровна")}
             << QStringList{QStringLiteral("абонемент")};
         // Texts alike in their length and first 16 bytes; then more of them
         // than the memory of met texts has places.
@@ -658,8 +656,7 @@ private slots:
                 t = std::floor(t) + 1;
             if (t >= End + 1)
                 break;
-            LogRecord r = sampleRecord(t, rng.bounded(100000) / 100.0,
-                                       rng.bounded(86400000) / 86400000.0 - 0.2,
+            LogRecord r = sampleRecord(t, rng.bounded(100000) / 100.0, rng.bounded(86400000) / 86400000.0 - 0.2,
                                        QStringLiteral("Гость %1").arg(i));
             r.pricePerMin = rng.bounded(3) == 0 ? 2.5 : rng.bounded(1000) / 10.0;
             r.startTime = rng.bounded(86400000) / 86400000.0;
@@ -677,13 +674,14 @@ private slots:
     void moneyWriterAgrees()
     {
         QRandomGenerator rng(42);
-        QList<double> values{0.0, -0.0, 0.004, 0.005, -0.005, 0.015, 1.005, 2.675, 1234.565, 99.995, 999.995,
-                             -99.995, 123456.0, 1e14 + 0.5, 999999999999.995, 1e-300, 5e-3, 0.1 + 0.2};
+        QList<double> values{
+            0.0,     -0.0,    0.004,    0.005,      -0.005,           0.015,  1.005, 2.675,    1234.565, 99.995,
+            999.995, -99.995, 123456.0, 1e14 + 0.5, 999999999999.995, 1e-300, 5e-3,  0.1 + 0.2};
         for (int i = 0; i < 20000; ++i) {
             const int kind = rng.bounded(4);
             double v = kind == 0 ? rng.bounded(100000) / 100.0
-                     : kind == 1 ? rng.bounded(2000000) / 1000.0 - 1000
-                     : kind == 2 ? rng.bounded(100000) / 1000.0 + 0.0005
+                : kind == 1      ? rng.bounded(2000000) / 1000.0 - 1000
+                : kind == 2      ? rng.bounded(100000) / 1000.0 + 0.0005
                                  : std::ldexp(rng.generateDouble(), rng.bounded(-20, 48));
             values << v;
         }

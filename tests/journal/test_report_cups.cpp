@@ -3,8 +3,8 @@
 // under the title "Отчет о работе" and leave a PDF holding the report.
 
 #include "common/core/printjob.h"
-#include "journal/ui/form5.h"
 #include "journal/core/periodreport.h"
+#include "journal/ui/form5.h"
 #include "reporttestutil.h"
 #include "testsupport.h"
 
@@ -87,8 +87,8 @@ QSet<QString> pdfsIn(const QStringList &folders)
 QSet<QString> completedJobs(const QString &queue)
 {
     QSet<QString> ids;
-    const QString out = run(QStringLiteral("lpstat"), {QStringLiteral("-W"), QStringLiteral("completed"),
-                                                        QStringLiteral("-o"), queue});
+    const QString out = run(QStringLiteral("lpstat"),
+                            {QStringLiteral("-W"), QStringLiteral("completed"), QStringLiteral("-o"), queue});
     for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         ids << line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
     return ids;
@@ -116,11 +116,11 @@ QString jobTitle(const QString &queue, const QString &jobId)
                            .arg(number, userName())
                            .toUtf8());
             test.close();
-            const QString out = run(QStringLiteral("ipptool"),
-                                    {QStringLiteral("-t"), QStringLiteral("ipp://localhost/printers/") + queue,
-                                     test.fileName()});
-            const QRegularExpressionMatch m =
-                QRegularExpression(QStringLiteral("job-name \\([^)]*\\) = ([^\\n]*)")).match(out);
+            const QString out
+                = run(QStringLiteral("ipptool"),
+                      {QStringLiteral("-t"), QStringLiteral("ipp://localhost/printers/") + queue, test.fileName()});
+            const QRegularExpressionMatch m
+                = QRegularExpression(QStringLiteral("job-name \\([^)]*\\) = ([^\\n]*)")).match(out);
             if (m.hasMatch())
                 return m.captured(1).trimmed();
         }
@@ -130,8 +130,7 @@ QString jobTitle(const QString &queue, const QString &jobId)
     if (control.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = control.readAll();
         const QByteArray title = printJobTitle().toUtf8();
-        return bytes.contains(QByteArray("job-name")) && bytes.contains(title) ? printJobTitle()
-                                                                                  : QStringLiteral("?");
+        return bytes.contains(QByteArray("job-name")) && bytes.contains(title) ? printJobTitle() : QStringLiteral("?");
     }
     return QString();
 }
@@ -141,8 +140,8 @@ int inkPixels(const QString &pdf)
 {
     QProcess p;
     p.setStandardErrorFile(QProcess::nullDevice());
-    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-gray"), QStringLiteral("-r"), QStringLiteral("40"),
-                                         QStringLiteral("-singlefile"), pdf});
+    p.start(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-gray"), QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-singlefile"), pdf});
     if (!p.waitForFinished(30000))
         return -1;
     const QImage page = QImage::fromData(p.readAllStandardOutput(), "PGM");
@@ -219,7 +218,8 @@ private slots:
         else
             QCOMPARE(title, printJobTitle());
 
-        QVERIFY2(newPdfs.size() == 1, qPrintable(QStringLiteral("no new PDF in %1").arg(folders.join(QLatin1String(", ")))));
+        QVERIFY2(newPdfs.size() == 1,
+                 qPrintable(QStringLiteral("no new PDF in %1").arg(folders.join(QLatin1String(", ")))));
         const QString pdf = *newPdfs.begin();
         // The file may still be being written when it first shows up.
         qint64 size = -1;
@@ -230,7 +230,8 @@ private slots:
         QVERIFY(size > 0);
         // cups-pdf draws the glyphs anew, so the text cannot be read back;
         // the page must hold ink where the report is.
-        QCOMPARE(run(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))), true);
+        QCOMPARE(run(QStringLiteral("pdfinfo"), {pdf}).contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))),
+                 true);
         QCOMPARE(inkPixels(pdf) > 200, true);
         QFile::remove(pdf);
     }

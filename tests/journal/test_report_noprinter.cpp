@@ -37,11 +37,13 @@ private slots:
         QTest::addColumn<bool>("closeWindow");
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("error");
-        QTest::newRow("no print service") << false << false << "Принтер не установлен" << "";
+        QTest::newRow("no print service") << false << false << "Принтер не установлен"
+                                          << "";
         QTest::newRow("a print service that never answers")
             << true << false << ""
             << "Отчет не напечатан: служба печати «%1» не ответила за 2 с, печать отменена.";
-        QTest::newRow("the program quits while it waits") << true << true << "" << "";
+        QTest::newRow("the program quits while it waits") << true << true << ""
+                                                          << "";
     }
     void printWithoutAnAnswer()
     {

@@ -98,14 +98,17 @@ private slots:
         const QString boxes = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
         // The right edge of each word as printed, by its text.
         QMultiMap<QString, double> right;
-        const QRegularExpression word(QStringLiteral("<word xMin=\"[^\"]*\" yMin=\"[^\"]*\" xMax=\"([^\"]*)\"[^>]*>([^<]*)</word>"));
+        const QRegularExpression word(
+            QStringLiteral("<word xMin=\"[^\"]*\" yMin=\"[^\"]*\" xMax=\"([^\"]*)\"[^>]*>([^<]*)</word>"));
         for (auto m = word.globalMatch(boxes); m.hasNext();) {
             const QRegularExpressionMatch w = m.next();
             right.insert(w.captured(2), w.captured(1).toDouble());
         }
         auto edge = [&](const QString &text) { return right.values(text).value(0, -1); };
-        const QList<double> sums{edge(QStringLiteral("1,00")), edge(QStringLiteral("12345,67")), edge(QStringLiteral("Сумма"))};
-        const QList<double> prices{edge(QStringLiteral("2,50")), edge(QStringLiteral("1250,00")), edge(QStringLiteral("Цена"))};
+        const QList<double> sums{edge(QStringLiteral("1,00")), edge(QStringLiteral("12345,67")),
+                                 edge(QStringLiteral("Сумма"))};
+        const QList<double> prices{edge(QStringLiteral("2,50")), edge(QStringLiteral("1250,00")),
+                                   edge(QStringLiteral("Цена"))};
         for (const QList<double> &column : {sums, prices}) {
             QVERIFY2(column[0] > 0 && column[1] > 0 && column[2] > 0, qPrintable(boxes.left(3000)));
             QVERIFY2(qAbs(column[0] - column[1]) < 0.5 && qAbs(column[0] - column[2]) < 0.5,

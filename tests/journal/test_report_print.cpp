@@ -1,8 +1,8 @@
 // Printing the report: the window's print code drives a printer that writes
 // a PDF file, and the text is read back from the pages.
 
-#include "journal/ui/form5.h"
 #include "journal/core/periodreport.h"
+#include "journal/ui/form5.h"
 #include "journal/ui/reporttextedit.h"
 #include "pdftestutil.h"
 #include "reporttestutil.h"
@@ -93,20 +93,24 @@ private slots:
 
         QCOMPARE(pdfPages(pdf), 1);
         const QString text = pdfText(pdf);
-        QVERIFY2(hasRow(text, {QStringLiteral("Время"), QStringLiteral("Клиент"), QStringLiteral("Услуга"),
-                               QStringLiteral("Цена"), QStringLiteral("Начало"), QStringLiteral("Время"),
-                               QStringLiteral("Конец"), QStringLiteral("Сумма"), QStringLiteral("Комент."),
-                               QStringLiteral("Статус")}),
-                 qPrintable(text));
-        QVERIFY(hasRow(text, {QStringLiteral("02.12.2026 10:15:00"), QStringLiteral("Иванова"),
-                              QStringLiteral("Солярий"), QStringLiteral("2,50"), QStringLiteral("10:00:00"),
-                              QStringLiteral("1:00:00"), QStringLiteral("11:00:00"), QStringLiteral("1234,57"),
-                              QStringLiteral("абонемент"), QStringLiteral("Время вышло")}));
-        QVERIFY(hasRow(text, {QStringLiteral("03.12.2026"), QStringLiteral("Петров"), QStringLiteral("Солярий"),
-                              QStringLiteral("2,50"), QStringLiteral("10:00:00"), QStringLiteral("0:30:00"),
-                              QStringLiteral("11:00:00"), QStringLiteral("12,50"), QStringLiteral("Стоп")}));
-        QVERIFY(hasRow(text, {QStringLiteral("Итог:"), QStringLiteral("Сумма:"), QStringLiteral("1247,07"),
-                              QStringLiteral("Время:"), QStringLiteral("1:30:0")}));
+        QVERIFY2(
+            hasRow(text,
+                   {QStringLiteral("Время"), QStringLiteral("Клиент"), QStringLiteral("Услуга"), QStringLiteral("Цена"),
+                    QStringLiteral("Начало"), QStringLiteral("Время"), QStringLiteral("Конец"), QStringLiteral("Сумма"),
+                    QStringLiteral("Комент."), QStringLiteral("Статус")}),
+            qPrintable(text));
+        QVERIFY(hasRow(text,
+                       {QStringLiteral("02.12.2026 10:15:00"), QStringLiteral("Иванова"), QStringLiteral("Солярий"),
+                        QStringLiteral("2,50"), QStringLiteral("10:00:00"), QStringLiteral("1:00:00"),
+                        QStringLiteral("11:00:00"), QStringLiteral("1234,57"), QStringLiteral("абонемент"),
+                        QStringLiteral("Время вышло")}));
+        QVERIFY(hasRow(text,
+                       {QStringLiteral("03.12.2026"), QStringLiteral("Петров"), QStringLiteral("Солярий"),
+                        QStringLiteral("2,50"), QStringLiteral("10:00:00"), QStringLiteral("0:30:00"),
+                        QStringLiteral("11:00:00"), QStringLiteral("12,50"), QStringLiteral("Стоп")}));
+        QVERIFY(hasRow(text,
+                       {QStringLiteral("Итог:"), QStringLiteral("Сумма:"), QStringLiteral("1247,07"),
+                        QStringLiteral("Время:"), QStringLiteral("1:30:0")}));
     }
 
     void operatorEditsArePrinted()

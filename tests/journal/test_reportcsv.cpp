@@ -113,11 +113,12 @@ private slots:
         const QList<QStringList> rows = readCsv(QString::fromUtf8(bytes.mid(3)), &ok);
         QVERIFY(ok);
         QCOMPARE(rows.size(), 1 + 3); // header, three records, no totals
-        QCOMPARE(rows[0], QStringList({"Время", "Клиент", "Услуга", "Цена", "Начало", "Время", "Конец", "Сумма",
-                                       "Комент.", "Статус", "Оплата"}));
-        QCOMPARE(rows[1], QStringList({"02.12.2026 09:05:07", "Ким; \"Оля\"", "Солярий", "12,25", "10:00:00",
-                                       "12:00:00", "11:00:00", "1234,50", "две\nстроки", "Время вышло",
-                                       "не указано"}));
+        QCOMPARE(rows[0],
+                 QStringList({"Время", "Клиент", "Услуга", "Цена", "Начало", "Время", "Конец", "Сумма", "Комент.",
+                              "Статус", "Оплата"}));
+        QCOMPARE(rows[1],
+                 QStringList({"02.12.2026 09:05:07", "Ким; \"Оля\"", "Солярий", "12,25", "10:00:00", "12:00:00",
+                              "11:00:00", "1234,50", "две\nстроки", "Время вышло", "не указано"}));
         QCOMPARE(rows[2][0], QStringLiteral("03.12.2026 00:00:00"));
         QCOMPARE(rows[2][1], QStringLiteral("Ёлкина Щ."));
         QCOMPARE(rows[2][2], QStringLiteral("Маникюр\r"));
@@ -141,7 +142,8 @@ private slots:
         const PeriodReport two = buildPeriodReport(journalBytes({sampleRecord(at(2026, 12, 3), 6)}), Beg, End);
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        QVERIFY(writeReportCsv(buffer, {{one, QStringLiteral("стойка1/Bilmeko.log")}, {two, QStringLiteral("b;c.log")}}));
+        QVERIFY(
+            writeReportCsv(buffer, {{one, QStringLiteral("стойка1/Bilmeko.log")}, {two, QStringLiteral("b;c.log")}}));
         bool ok = false;
         const QList<QStringList> rows = readCsv(QString::fromUtf8(buffer.data().mid(3)), &ok);
         QVERIFY(ok);
@@ -157,8 +159,8 @@ private slots:
     void saveIsWholeOrNothing()
     {
         QTemporaryDir dir;
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                       | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(
+            dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         const PeriodReport report = buildPeriodReport(journalBytes({sampleRecord(at(2026, 12, 2), 5)}), Beg, End);
         const QString path = dir.filePath(QStringLiteral("отчет.csv"));
         writeFile(path, "old");
@@ -180,7 +182,8 @@ private slots:
                 message = e.message();
             }
         }
-        QVERIFY2(message.startsWith(QStringLiteral("Отчет не сохранен в файл «%1»: ").arg(inside)), qPrintable(message));
+        QVERIFY2(message.startsWith(QStringLiteral("Отчет не сохранен в файл «%1»: ").arg(inside)),
+                 qPrintable(message));
         QCOMPARE(readFile(inside), QByteArray("old"));
         QCOMPARE(QDir(sub).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("r.csv")});
 

@@ -87,8 +87,7 @@ private slots:
         QTest::keyClick(m_edit, Qt::Key_Home);
         QTest::keyClick(m_edit, Qt::Key_Backspace);
         QCOMPARE(m_edit->lineCount(), 4);
-        QCOMPARE(m_edit->line(1),
-                 QStringLiteral("02.12.2026 10:00:00 (доплата)\tИванова\tСолярийпримечание"));
+        QCOMPARE(m_edit->line(1), QStringLiteral("02.12.2026 10:00:00 (доплата)\tИванова\tСолярийпримечание"));
         QCOMPARE(m_edit->cursorPosition(),
                  (Pos{1, static_cast<int>(QStringLiteral("02.12.2026 10:00:00 (доплата)\tИванова\tСолярий").size())}));
 

@@ -46,8 +46,7 @@ Bars nonZero(const Bars &bars)
 } // namespace
 
 namespace QTest {
-template<>
-char *toString(const RevenueBar &b)
+template <> char *toString(const RevenueBar &b)
 {
     return qstrdup(qPrintable(QStringLiteral("%1=%2").arg(b.label).arg(b.amount)));
 }
@@ -69,11 +68,10 @@ private slots:
         QTest::newRow("one day") << QDate(2026, 5, 15) << QDate(2026, 5, 15) << int(RevenueChart::Step::Hour) << 24;
         QTest::newRow("two days") << QDate(2026, 5, 15) << QDate(2026, 5, 16) << int(RevenueChart::Step::Day) << 2;
         QTest::newRow("a quarter") << QDate(2026, 10, 1) << QDate(2026, 12, 31) << int(RevenueChart::Step::Day) << 92;
-        QTest::newRow("a leap year") << QDate(2028, 1, 1) << QDate(2028, 12, 31) << int(RevenueChart::Step::Day)
-                                     << 366;
+        QTest::newRow("a leap year") << QDate(2028, 1, 1) << QDate(2028, 12, 31) << int(RevenueChart::Step::Day) << 366;
         QTest::newRow("a day more") << QDate(2028, 1, 1) << QDate(2029, 1, 1) << int(RevenueChart::Step::Month) << 0;
-        QTest::newRow("end before start") << QDate(2026, 5, 15) << QDate(2026, 5, 1) << int(RevenueChart::Step::Day)
-                                          << 0;
+        QTest::newRow("end before start")
+            << QDate(2026, 5, 15) << QDate(2026, 5, 1) << int(RevenueChart::Step::Day) << 0;
     }
     void theStepFollowsThePeriodsLength()
     {
@@ -98,45 +96,56 @@ private slots:
         const Bars bars = c.byTime();
         QCOMPARE(bars.first().label, QStringLiteral("0"));
         QCOMPARE(bars.last().label, QStringLiteral("23"));
-        QCOMPARE(nonZero(bars), (Bars {{QStringLiteral("0"), 4}, {QStringLiteral("9"), 15},
-                                       {QStringLiteral("10"), 7}, {QStringLiteral("23"), 1}}));
+        QCOMPARE(nonZero(bars),
+                 (Bars{{QStringLiteral("0"), 4},
+                       {QStringLiteral("9"), 15},
+                       {QStringLiteral("10"), 7},
+                       {QStringLiteral("23"), 1}}));
         QCOMPARE(c.total(), 27.0);
         QCOMPARE(c.recordCount(), 5);
     }
 
     void daysOverTheTurnOfTheYear()
     {
-        const RevenueChart c = chartOf(at(2026, 12, 30), at(2027, 1, 2),
-                                       {sale(at(2027, 1, 2, 18), 3), sale(at(2026, 12, 30, 10), 1.5),
-                                        sale(at(2026, 12, 30, 11), 2.25)});
-        QCOMPARE(c.byTime(), (Bars {{QStringLiteral("30.12.26"), 3.75}, {QStringLiteral("31.12.26"), 0},
-                                    {QStringLiteral("01.01.27"), 0}, {QStringLiteral("02.01.27"), 3}}));
+        const RevenueChart c
+            = chartOf(at(2026, 12, 30), at(2027, 1, 2),
+                      {sale(at(2027, 1, 2, 18), 3), sale(at(2026, 12, 30, 10), 1.5), sale(at(2026, 12, 30, 11), 2.25)});
+        QCOMPARE(c.byTime(),
+                 (Bars{{QStringLiteral("30.12.26"), 3.75},
+                       {QStringLiteral("31.12.26"), 0},
+                       {QStringLiteral("01.01.27"), 0},
+                       {QStringLiteral("02.01.27"), 3}}));
         const RevenueChart month = chartOf(at(2026, 2, 1), at(2026, 2, 28), {sale(at(2026, 2, 28, 12), 8)});
         QCOMPARE(month.byTime().size(), 28);
         QCOMPARE(month.byTime().first().label, QStringLiteral("01.02"));
-        QCOMPARE(month.byTime().last(), (RevenueBar {QStringLiteral("28.02"), 8}));
+        QCOMPARE(month.byTime().last(), (RevenueBar{QStringLiteral("28.02"), 8}));
     }
 
     // Longer periods go by month, from the first month with revenue to the last.
     void monthsOfALongPeriod()
     {
-        const RevenueChart c = chartOf(at(2000, 1, 1), at(2026, 12, 31),
-                                       {sale(at(2025, 6, 3), 2), sale(at(2025, 3, 31, 23), 1), sale(at(2025, 6, 30), 4)});
-        QCOMPARE(c.byTime(), (Bars {{QStringLiteral("03.2025"), 1}, {QStringLiteral("04.2025"), 0},
-                                    {QStringLiteral("05.2025"), 0}, {QStringLiteral("06.2025"), 6}}));
+        const RevenueChart c
+            = chartOf(at(2000, 1, 1), at(2026, 12, 31),
+                      {sale(at(2025, 6, 3), 2), sale(at(2025, 3, 31, 23), 1), sale(at(2025, 6, 30), 4)});
+        QCOMPARE(c.byTime(),
+                 (Bars{{QStringLiteral("03.2025"), 1},
+                       {QStringLiteral("04.2025"), 0},
+                       {QStringLiteral("05.2025"), 0},
+                       {QStringLiteral("06.2025"), 6}}));
     }
 
     void servicesRankedByRevenue()
     {
-        const RevenueChart c = chartOf(at(2026, 5, 1), at(2026, 5, 31),
-                                       {sale(at(2026, 5, 2), 10, QStringLiteral("Массаж")),
-                                        sale(at(2026, 5, 3), 30, QStringLiteral("Солярий")),
-                                        sale(at(2026, 5, 4), 5, QString()),
-                                        sale(at(2026, 5, 5), 10, QStringLiteral("Бассейн")),
-                                        sale(at(2026, 5, 6), 15, QStringLiteral("Массаж")),
-                                        sale(at(2026, 5, 7), 1, QStringLiteral("  "))});
-        QCOMPARE(c.byService(), (Bars {{QStringLiteral("Солярий"), 30}, {QStringLiteral("Массаж"), 25},
-                                       {QStringLiteral("Бассейн"), 10}, {QStringLiteral("Услуга не указана"), 6}}));
+        const RevenueChart c = chartOf(
+            at(2026, 5, 1), at(2026, 5, 31),
+            {sale(at(2026, 5, 2), 10, QStringLiteral("Массаж")), sale(at(2026, 5, 3), 30, QStringLiteral("Солярий")),
+             sale(at(2026, 5, 4), 5, QString()), sale(at(2026, 5, 5), 10, QStringLiteral("Бассейн")),
+             sale(at(2026, 5, 6), 15, QStringLiteral("Массаж")), sale(at(2026, 5, 7), 1, QStringLiteral("  "))});
+        QCOMPARE(c.byService(),
+                 (Bars{{QStringLiteral("Солярий"), 30},
+                       {QStringLiteral("Массаж"), 25},
+                       {QStringLiteral("Бассейн"), 10},
+                       {QStringLiteral("Услуга не указана"), 6}}));
     }
 
     // Takings by method: a reversal nets out in its Stop's method, old
@@ -150,12 +159,14 @@ private slots:
             r.reversal = reversal;
             return r;
         };
-        const RevenueChart c = chartOf(at(2026, 5, 1), at(2026, 5, 31),
-                                       {paid(at(2026, 5, 2), 10, Payment::Card), paid(at(2026, 5, 3), 30, Payment::Cash),
-                                        paid(at(2026, 5, 3), -30, Payment::Cash, true), sale(at(2026, 5, 4), 5, QString()),
-                                        paid(at(2026, 5, 5), 12, Payment::Cash)});
-        QCOMPARE(c.byMethod(), (Bars {{QStringLiteral("наличные"), 12}, {QStringLiteral("карта"), 10},
-                                      {QStringLiteral("не указано"), 5}}));
+        const RevenueChart c
+            = chartOf(at(2026, 5, 1), at(2026, 5, 31),
+                      {paid(at(2026, 5, 2), 10, Payment::Card), paid(at(2026, 5, 3), 30, Payment::Cash),
+                       paid(at(2026, 5, 3), -30, Payment::Cash, true), sale(at(2026, 5, 4), 5, QString()),
+                       paid(at(2026, 5, 5), 12, Payment::Cash)});
+        QCOMPARE(
+            c.byMethod(),
+            (Bars{{QStringLiteral("наличные"), 12}, {QStringLiteral("карта"), 10}, {QStringLiteral("не указано"), 5}}));
     }
 
     void manyServicesEndInTheRest()
@@ -168,10 +179,10 @@ private slots:
         }
         const Bars bars = chartOf(at(2026, 5, 1), at(2026, 5, 31), records).byService();
         QCOMPARE(bars.size(), RevenueChart::MaxServices);
-        QCOMPARE(bars.first(), (RevenueBar {QStringLiteral("Услуга 20"), 20}));
-        QCOMPARE(bars[10], (RevenueBar {QStringLiteral("Услуга 10"), 10}));
+        QCOMPARE(bars.first(), (RevenueBar{QStringLiteral("Услуга 20"), 20}));
+        QCOMPARE(bars[10], (RevenueBar{QStringLiteral("Услуга 10"), 10}));
         // 1 + 2 + ... + 9
-        QCOMPARE(bars.last(), (RevenueBar {QStringLiteral("Прочие услуги"), 45}));
+        QCOMPARE(bars.last(), (RevenueBar{QStringLiteral("Прочие услуги"), 45}));
         double sum = 0;
         for (const RevenueBar &b : bars)
             sum += b.amount;
@@ -182,16 +193,16 @@ private slots:
     // and the figures are the report's.
     void journalOutOfTimeOrder()
     {
-        const QList<LogRecord> records {sale(at(2026, 12, 2, 10), 10), sale(at(2027, 1, 5), 1000),
-                                        sale(at(2026, 12, 3, 10), 20), sale(at(2026, 11, 30), 1000),
-                                        sale(at(2026, 12, 31, 23, 59), 30, QStringLiteral("Массаж"))};
-        const RevenueChart c =
-            revenueOfReport(buildPeriodReport(journalBytes(records), at(2026, 12, 1), at(2026, 12, 31)));
+        const QList<LogRecord> records{sale(at(2026, 12, 2, 10), 10), sale(at(2027, 1, 5), 1000),
+                                       sale(at(2026, 12, 3, 10), 20), sale(at(2026, 11, 30), 1000),
+                                       sale(at(2026, 12, 31, 23, 59), 30, QStringLiteral("Массаж"))};
+        const RevenueChart c
+            = revenueOfReport(buildPeriodReport(journalBytes(records), at(2026, 12, 1), at(2026, 12, 31)));
         QCOMPARE(c.recordCount(), 3);
         QCOMPARE(c.total(), 60.0);
-        QCOMPARE(nonZero(c.byTime()), (Bars {{QStringLiteral("02.12"), 10}, {QStringLiteral("03.12"), 20},
-                                             {QStringLiteral("31.12"), 30}}));
-        QCOMPARE(c.byService(), (Bars {{QStringLiteral("Массаж"), 30}, {QStringLiteral("Солярий"), 30}}));
+        QCOMPARE(nonZero(c.byTime()),
+                 (Bars{{QStringLiteral("02.12"), 10}, {QStringLiteral("03.12"), 20}, {QStringLiteral("31.12"), 30}}));
+        QCOMPARE(c.byService(), (Bars{{QStringLiteral("Массаж"), 30}, {QStringLiteral("Солярий"), 30}}));
     }
 
     // The chart counts exactly what the report lists: records out of time
@@ -209,8 +220,8 @@ private slots:
     {
         QFETCH(int, bad);
         QFETCH(int, fragment);
-        QList<LogRecord> records {sale(at(2026, 12, 2), 1), sale(at(2025, 1, 1), 1), sale(at(2026, 12, 3), 2),
-                                  sale(at(2027, 1, 4), 4), sale(at(2026, 12, 5), 8)};
+        QList<LogRecord> records{sale(at(2026, 12, 2), 1), sale(at(2025, 1, 1), 1), sale(at(2026, 12, 3), 2),
+                                 sale(at(2027, 1, 4), 4), sale(at(2026, 12, 5), 8)};
         for (int i = 0; i < 200; ++i)
             records << sale(at(2026, 10, 1) + i * 0.37, 0.01 * i + 1.1);
         if (bad >= 0)

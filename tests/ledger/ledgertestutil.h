@@ -23,9 +23,9 @@ inline QByteArray deskJournal(int count, DateTimeValue first, std::uint64_t firs
     out.reserve(qsizetype(count) * RecordSize);
     for (int i = 0; i < count; ++i) {
         const int minutes = 10 + int(rng.bounded(110));
-        LogRecord r = sampleRecord(first + i * 7.0 / 1440 + rng.bounded(1000) / 86'400'000.0,
-                                   minutes * 12.35, (minutes * 60 + rng.bounded(60)) / 86400.0,
-                                   clients[int(rng.bounded(clients.size()))]);
+        LogRecord r
+            = sampleRecord(first + i * 7.0 / 1440 + rng.bounded(1000) / 86'400'000.0, minutes * 12.35,
+                           (minutes * 60 + rng.bounded(60)) / 86400.0, clients[int(rng.bounded(clients.size()))]);
         r.sessionId = firstId ? firstId + std::uint64_t(i) : 0;
         RecordBytes b = serializeRecord(r);
         ScrambleRecord(b);
@@ -64,8 +64,8 @@ inline void appendFile(const QString &path, const QByteArray &bytes)
 // The desk's rows as (offset, stored bytes), in journal order.
 inline QList<std::pair<qint64, QByteArray>> ledgerRows(PgConnection &c, const QString &desk)
 {
-    const PgResult r = c.exec("SELECT journal_offset, raw FROM bilmeko.records WHERE desk = $1 ORDER BY journal_offset",
-                              {desk});
+    const PgResult r
+        = c.exec("SELECT journal_offset, raw FROM bilmeko.records WHERE desk = $1 ORDER BY journal_offset", {desk});
     QList<std::pair<qint64, QByteArray>> out;
     for (int i = 0; i < r.rows(); ++i)
         out.append({r.number(i, 0), r.bytes(i, 1)});

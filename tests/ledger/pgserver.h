@@ -29,7 +29,8 @@ public:
     explicit PgServer(bool durable = false) : m_dir(QStringLiteral("/tmp/bilmeko-pg-XXXXXX")), m_durable(durable)
     {
         QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+        std::sort(versions.begin(), versions.end(),
+                  [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
         for (auto it = versions.crbegin(); it != versions.crend(); ++it) {
             const QString bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(*it);
             if (QFileInfo(bin + QStringLiteral("pg_ctl")).isExecutable()) {
@@ -38,7 +39,8 @@ public:
             }
         }
         if (m_bin.isEmpty()) {
-            m_missing = QStringLiteral("no PostgreSQL server binaries under /usr/lib/postgresql (make deps installs them)");
+            m_missing
+                = QStringLiteral("no PostgreSQL server binaries under /usr/lib/postgresql (make deps installs them)");
             return;
         }
         m_port = 5500 + int(getpid() % 100);
@@ -54,9 +56,9 @@ public:
                 qFatal("cannot give %s to postgres", qPrintable(m_dir.path()));
             m_asPostgres = true;
         }
-        run(QStringLiteral("initdb"), {QStringLiteral("-D"), data(), QStringLiteral("-U"), QStringLiteral("postgres"),
-                                       QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
-                                       QStringLiteral("UTF8"), QStringLiteral("--no-sync")});
+        run(QStringLiteral("initdb"),
+            {QStringLiteral("-D"), data(), QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-A"),
+             QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-sync")});
         QFile hba(data() + QStringLiteral("/pg_hba.conf"));
         if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate))
             qFatal("cannot write pg_hba.conf");
@@ -98,8 +100,9 @@ public:
     // Fast shutdown: the sessions are cut off, as by a server going down.
     void stop()
     {
-        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-w"), QStringLiteral("-m"),
-                                       QStringLiteral("fast"), QStringLiteral("stop")});
+        run(QStringLiteral("pg_ctl"),
+            {QStringLiteral("-D"), data(), QStringLiteral("-w"), QStringLiteral("-m"), QStringLiteral("fast"),
+             QStringLiteral("stop")});
         m_running = false;
     }
 
@@ -112,8 +115,9 @@ private:
         p.setProcessChannelMode(QProcess::MergedChannels);
         if (m_asPostgres) {
             // Root may not run the server; the folder belongs to postgres.
-            p.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                                           QStringLiteral("--"), m_bin + tool} + args);
+            p.start(QStringLiteral("runuser"),
+                    QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), m_bin + tool}
+                        + args);
         } else {
             p.start(m_bin + tool, args);
         }

@@ -3,10 +3,10 @@
 // ones left out), the desk's and the owner's rights, and bilmeko-ledger as
 // the command it is.
 
-#include "ledger/core/ledger.h"
 #include "cashdesk/core/shiftbook.h"
 #include "common/core/clock.h"
 #include "journal/core/periodreport.h"
+#include "ledger/core/ledger.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
 
@@ -86,13 +86,16 @@ void TestLedger::schemaVersions()
     QCOMPARE(first.versionBefore, 0);
     QCOMPARE(first.versionAfter, ledger::SchemaVersion);
     const QString tables = c.exec("SELECT string_agg(tablename, ',' ORDER BY tablename) FROM pg_tables"
-                                  " WHERE schemaname = 'bilmeko'").text(0, 0);
+                                  " WHERE schemaname = 'bilmeko'")
+                               .text(0, 0);
     InitOutcome second = initLedger(c);
     QCOMPARE(second.versionBefore, ledger::SchemaVersion);
     QCOMPARE(second.versionAfter, ledger::SchemaVersion);
     QCOMPARE(c.exec("SELECT count(*) FROM bilmeko.schema_version").number(0, 0), 1);
     QCOMPARE(c.exec("SELECT string_agg(tablename, ',' ORDER BY tablename) FROM pg_tables"
-                    " WHERE schemaname = 'bilmeko'").text(0, 0), tables);
+                    " WHERE schemaname = 'bilmeko'")
+                 .text(0, 0),
+             tables);
 
     // A schema from a later program: refused by init and by a desk, untouched.
     c.exec("UPDATE bilmeko.schema_version SET version = version + 1");
@@ -135,9 +138,11 @@ void TestLedger::importShipsEachRecordOnce()
     QCOMPARE(expected.size(), 11);
 
     for (int pass = 0; pass < 2; ++pass) {
-        const Run r = ledgerCommand({QStringLiteral("import"), info, QStringLiteral("--desk"), QStringLiteral("Зал 1"), path});
+        const Run r
+            = ledgerCommand({QStringLiteral("import"), info, QStringLiteral("--desk"), QStringLiteral("Зал 1"), path});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.out.contains(QStringLiteral("записей 12, добавлено в базу %1.").arg(pass ? 0 : 11)), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QStringLiteral("записей 12, добавлено в базу %1.").arg(pass ? 0 : 11)),
+                 qPrintable(r.out));
         QVERIFY2(r.err.contains(QStringLiteral("поврежденных записей не отправлено: 1")), qPrintable(r.err));
         QVERIFY2(r.err.contains(QStringLiteral("неполной записью")), qPrintable(r.err));
     }
@@ -160,7 +165,8 @@ void TestLedger::importShipsEachRecordOnce()
     QCOMPARE(row.text(0, 4), r.clientName);
     QCOMPARE(row.text(0, 5), r.service);
     QCOMPARE(row.text(0, 6), r.status);
-    QVERIFY(c.exec("SELECT session_id IS NULL FROM bilmeko.records WHERE journal_offset = 0").text(0, 0) == QLatin1String("t"));
+    QVERIFY(c.exec("SELECT session_id IS NULL FROM bilmeko.records WHERE journal_offset = 0").text(0, 0)
+            == QLatin1String("t"));
 
     // The desk program resumes after the last record held, and a journal
     // that no longer holds that record is offered again from its start.
@@ -176,43 +182,72 @@ void TestLedger::rights_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("allowed");
     // A record of zeros but for one byte of its note, so each is new.
-    const QString insert = QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw)"
-                                          " VALUES ('%1', 0, decode(repeat('00', 130) || '%2' || repeat('00', 37), 'hex'))");
+    const QString insert
+        = QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw)"
+                         " VALUES ('%1', 0, decode(repeat('00', 130) || '%2' || repeat('00', 37), 'hex'))");
     QTest::newRow("desk adds its own row") << "desk1" << insert.arg("desk1").arg(77) << true;
     QTest::newRow("desk adds another desk's row") << "desk1" << insert.arg("desk2").arg(78) << false;
-    QTest::newRow("desk as another role") << "desk1" << QStringLiteral("SET ROLE bilmeko_desk; ") + insert.arg("bilmeko_desk").arg(76) << false;
-    QTest::newRow("desk sets the amount") << "desk1" << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, amount)"
-                                                                       " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), 1e9)") << false;
-    QTest::newRow("desk sets the shipped time") << "desk1" << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, shipped)"
-                                                                             " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), '2099-01-01')") << false;
-    QTest::newRow("desk writes the summary") << "desk1" << QStringLiteral("UPDATE bilmeko.day_summary SET takings = 0") << false;
-    QTest::newRow("desk changes another's live row") << "desk1" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0 WHERE desk = 'desk2'") << false;
-    QTest::newRow("desk adds a live row for another") << "desk1" << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
-        " price_per_min, start_time, amount_due) VALUES ('desk2', 5, 'x', 'y', 1, now(), 0)") << false;
-    QTest::newRow("desk adds its own live row") << "desk1" << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
-        " price_per_min, start_time, amount_due) VALUES ('desk1', 5, 'x', 'y', 1, now(), 0)") << true;
-    QTest::newRow("owner writes a live row") << "owner" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0") << false;
-    QTest::newRow("owner writes a desk's state") << "owner" << QStringLiteral("UPDATE bilmeko.desks SET running = 0") << false;
+    QTest::newRow("desk as another role")
+        << "desk1" << QStringLiteral("SET ROLE bilmeko_desk; ") + insert.arg("bilmeko_desk").arg(76) << false;
+    QTest::newRow("desk sets the amount")
+        << "desk1"
+        << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, amount)"
+                          " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), 1e9)")
+        << false;
+    QTest::newRow("desk sets the shipped time")
+        << "desk1"
+        << QStringLiteral("INSERT INTO bilmeko.records (desk, journal_offset, raw, shipped)"
+                          " VALUES ('desk1', 0, decode(repeat('00', 168), 'hex'), '2099-01-01')")
+        << false;
+    QTest::newRow("desk writes the summary")
+        << "desk1" << QStringLiteral("UPDATE bilmeko.day_summary SET takings = 0") << false;
+    QTest::newRow("desk changes another's live row")
+        << "desk1" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0 WHERE desk = 'desk2'") << false;
+    QTest::newRow("desk adds a live row for another")
+        << "desk1"
+        << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
+                          " price_per_min, start_time, amount_due) VALUES ('desk2', 5, 'x', 'y', 1, now(), 0)")
+        << false;
+    QTest::newRow("desk adds its own live row")
+        << "desk1"
+        << QStringLiteral("INSERT INTO bilmeko.running (desk, session_id, client_name, service,"
+                          " price_per_min, start_time, amount_due) VALUES ('desk1', 5, 'x', 'y', 1, now(), 0)")
+        << true;
+    QTest::newRow("owner writes a live row")
+        << "owner" << QStringLiteral("UPDATE bilmeko.running SET amount_due = 0") << false;
+    QTest::newRow("owner writes a desk's state")
+        << "owner" << QStringLiteral("UPDATE bilmeko.desks SET running = 0") << false;
     QTest::newRow("desk changes a row") << "desk1" << QStringLiteral("UPDATE bilmeko.records SET amount = 0") << false;
     QTest::newRow("desk deletes a row") << "desk1" << QStringLiteral("DELETE FROM bilmeko.records") << false;
     QTest::newRow("desk empties the table") << "desk1" << QStringLiteral("TRUNCATE bilmeko.records") << false;
-    QTest::newRow("desk changes the version") << "desk1" << QStringLiteral("UPDATE bilmeko.schema_version SET version = 9") << false;
+    QTest::newRow("desk changes the version")
+        << "desk1" << QStringLiteral("UPDATE bilmeko.schema_version SET version = 9") << false;
     QTest::newRow("owner adds a row") << "owner" << insert.arg("owner").arg(79) << false;
     QTest::newRow("owner deletes a row") << "owner" << QStringLiteral("DELETE FROM bilmeko.records") << false;
     QTest::newRow("owner reads") << "owner" << QStringLiteral("SELECT count(*) FROM bilmeko.records") << true;
     // The shift file's lines: a desk adds its own, sound ones, and sets
     // nothing the server derives.
     const QString shift = QStringLiteral("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ('%1', 0, '%2')");
-    const auto line = [](int n) { return QString::fromLatin1(shiftFileLine("open\t" + QByteArray::number(n) + "\t1\t0\t5\tX")); };
+    const auto line
+        = [](int n) { return QString::fromLatin1(shiftFileLine("open\t" + QByteArray::number(n) + "\t1\t0\t5\tX")); };
     QTest::newRow("desk adds its own shift line") << "desk1" << shift.arg("desk1", line(1)) << true;
     QTest::newRow("desk adds another desk's shift line") << "desk1" << shift.arg("desk2", line(2)) << false;
-    QTest::newRow("desk adds a damaged shift line") << "desk1" << shift.arg("desk1", line(3).chopped(1) + QLatin1Char(line(3).endsWith(QLatin1Char('0')) ? '1' : '0')) << false;
-    QTest::newRow("desk sets a shift's operator") << "desk1" << QStringLiteral("INSERT INTO bilmeko.shifts (desk, line_offset, raw, operator_name)"
-                                                                              " VALUES ('desk1', 0, '%1', 'Y')").arg(line(4)) << false;
-    QTest::newRow("desk changes a shift line") << "desk1" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
+    QTest::newRow("desk adds a damaged shift line")
+        << "desk1"
+        << shift.arg("desk1", line(3).chopped(1) + QLatin1Char(line(3).endsWith(QLatin1Char('0')) ? '1' : '0'))
+        << false;
+    QTest::newRow("desk sets a shift's operator")
+        << "desk1"
+        << QStringLiteral("INSERT INTO bilmeko.shifts (desk, line_offset, raw, operator_name)"
+                          " VALUES ('desk1', 0, '%1', 'Y')")
+               .arg(line(4))
+        << false;
+    QTest::newRow("desk changes a shift line")
+        << "desk1" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
     QTest::newRow("desk deletes shift lines") << "desk1" << QStringLiteral("DELETE FROM bilmeko.shifts") << false;
     QTest::newRow("owner adds a shift line") << "owner" << shift.arg("owner", line(5)) << false;
-    QTest::newRow("owner changes a shift line") << "owner" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
+    QTest::newRow("owner changes a shift line")
+        << "owner" << QStringLiteral("UPDATE bilmeko.shifts SET cash = 0") << false;
 }
 
 void TestLedger::rights()
@@ -225,9 +260,12 @@ void TestLedger::rights()
         info = freshLedger(*m_server, QStringLiteral("rights"));
         PgConnection admin(info);
         admin.exec("DO $$ BEGIN"
-                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk1') THEN CREATE ROLE desk1 LOGIN IN ROLE bilmeko_desk; END IF;"
-                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk2') THEN CREATE ROLE desk2 LOGIN IN ROLE bilmeko_desk; END IF;"
-                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'owner') THEN CREATE ROLE owner LOGIN IN ROLE bilmeko_owner; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk1') THEN CREATE ROLE desk1 LOGIN IN ROLE "
+                   "bilmeko_desk; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'desk2') THEN CREATE ROLE desk2 LOGIN IN ROLE "
+                   "bilmeko_desk; END IF;"
+                   " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'owner') THEN CREATE ROLE owner LOGIN IN ROLE "
+                   "bilmeko_owner; END IF;"
                    " END $$");
         const QString journal = m_tmp.filePath(QStringLiteral("rights.log"));
         writeFile(journal, deskJournal(4, at(2026, 4, 1, 10), 1));
@@ -270,16 +308,20 @@ void TestLedger::commandLine_data()
     QTest::newRow("no command") << QStringList{} << 2 << "нужна команда";
     QTest::newRow("unknown command") << QStringList{"drop", "x"} << 2 << "неизвестная команда";
     QTest::newRow("import without a desk") << QStringList{"import", "x", "j.log"} << 2 << "--desk";
-    QTest::newRow("import of no journal") << QStringList{"import", dead, "--desk", "a", "/nonexistent/j.log"} << 2 << "не читается";
+    QTest::newRow("import of no journal")
+        << QStringList{"import", dead, "--desk", "a", "/nonexistent/j.log"} << 2 << "не читается";
     QTest::newRow("no server") << QStringList{"status", dead} << 2 << "не запущен";
     QTest::newRow("unknown host") << QStringList{"init", "host=nonexistent.invalid connect_timeout=5 dbname=x"} << 2
                                   << "неизвестный сервер";
-    QTest::newRow("wrong password") << QStringList{"status", m_server->conninfo(PgServer::PasswordRole) + " password=wrong"}
+    QTest::newRow("wrong password") << QStringList{"status",
+                                                   m_server->conninfo(PgServer::PasswordRole) + " password=wrong"}
                                     << 2 << "не принял пароль";
     QTest::newRow("status") << QStringList{"status", m_server->conninfo()} << 0 << "Стойка\tЗаписей";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "bilmeko-ledger 1.0.0";
-    QTest::newRow("password in a broken string") << QStringList{"status", "host=x password=SECRET2 tail2SECRET"} << 2 << "не читается";
-    QTest::newRow("password in a broken URI") << QStringList{"status", "postgresql://u:SECRET3%zz@h/db"} << 2 << "не читается";
+    QTest::newRow("password in a broken string")
+        << QStringList{"status", "host=x password=SECRET2 tail2SECRET"} << 2 << "не читается";
+    QTest::newRow("password in a broken URI")
+        << QStringList{"status", "postgresql://u:SECRET3%zz@h/db"} << 2 << "не читается";
 }
 
 void TestLedger::commandLine()
@@ -313,10 +355,12 @@ void TestLedger::reportMatchesJournals()
     for (int k = 0; k < 3; ++k) {
         paths.append(m_tmp.filePath(desks[k] + QStringLiteral(".log")));
         // Desk b's journal starts with old records without ids.
-        writeFile(paths[k], (k == 1 ? deskJournal(300, at(2026, 5, 1, 9), 0, 40) : QByteArray())
-                                + deskJournal(10'000, at(2026, 5, 1, 9, k * 3), 1, quint32(k + 1)));
+        writeFile(paths[k],
+                  (k == 1 ? deskJournal(300, at(2026, 5, 1, 9), 0, 40) : QByteArray())
+                      + deskJournal(10'000, at(2026, 5, 1, 9, k * 3), 1, quint32(k + 1)));
         runs.push_back(std::make_unique<QProcess>());
-        runs.back()->start(QStringLiteral(BILMEKO_LEDGER_EXE), {QStringLiteral("import"), info, QStringLiteral("--desk"), desks[k], paths[k]});
+        runs.back()->start(QStringLiteral(BILMEKO_LEDGER_EXE),
+                           {QStringLiteral("import"), info, QStringLiteral("--desk"), desks[k], paths[k]});
     }
     for (auto &p : runs) {
         QVERIFY(p->waitForFinished(300'000));
@@ -333,9 +377,10 @@ void TestLedger::reportMatchesJournals()
         return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n')));
     };
     const QStringList period = {QStringLiteral("03.05.2026"), QStringLiteral("10.06.2026")};
-    auto [journalCode, journalText] = report(QStringList{QStringLiteral("--journal"), paths[0], QStringLiteral("--journal"),
-                                                         paths[1], QStringLiteral("--journal"), paths[2]}
-                                             + period);
+    auto [journalCode, journalText]
+        = report(QStringList{QStringLiteral("--journal"), paths[0], QStringLiteral("--journal"), paths[1],
+                             QStringLiteral("--journal"), paths[2]}
+                 + period);
     auto [ledgerCode, ledgerText] = report(QStringList{QStringLiteral("--ledger"), info} + period);
     QCOMPARE(journalCode, 0);
     QCOMPARE(ledgerCode, 0);
@@ -347,23 +392,26 @@ void TestLedger::reportMatchesJournals()
     QVERIFY(ledgerText.at(ledgerText.size() - 2).startsWith(QStringLiteral("Итог:")));
 
     // Desks named: only theirs; CSV names the desk in the last field.
-    auto [csvCode, csv] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
-                                             QStringLiteral("--csv")}
-                                 + period);
+    auto [csvCode, csv] = report(
+        QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2], QStringLiteral("--csv")}
+        + period);
     QCOMPARE(csvCode, 0);
     // A desk the ledger does not know is a mistake, not a quiet desk.
-    auto [unknownCode, unknown] = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
-                                                     QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\"")}
-                                         + period);
+    auto [unknownCode, unknown]
+        = report(QStringList{QStringLiteral("--ledger"), info, QStringLiteral("--desk"), desks[2],
+                             QStringLiteral("--desk"), QStringLiteral("nobody \"quoted\"")}
+                 + period);
     QCOMPARE(unknownCode, 1);
     QCOMPARE(unknown, QStringList{QString()});
     csv.removeAll(QString());
-    QCOMPARE(csv.size() - 1, readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
+    QCOMPARE(csv.size() - 1,
+             readPeriodReport(paths[2], dateValue(QDate(2026, 5, 3)), dateValue(QDate(2026, 6, 10))).recordCount());
     for (qsizetype i = 1; i < csv.size(); ++i)
         QVERIFY(csv[i].endsWith(QLatin1Char(';') + desks[2] + QLatin1Char('\r')));
 
     // No server: nothing printed, exit 2.
-    auto [downCode, down] = report(QStringList{QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent dbname=x")} + period);
+    auto [downCode, down]
+        = report(QStringList{QStringLiteral("--ledger"), QStringLiteral("host=/nonexistent dbname=x")} + period);
     QCOMPARE(downCode, 2);
     QCOMPARE(down, QStringList{QString()});
 }
@@ -459,7 +507,7 @@ void TestLedger::reversalsAndSummary()
     damaged[100] = char(damaged[100] ^ 1);
     journal += damaged + rec(3, at(2026, 4, 2, 10, 1), -30, true);
     journal += rec(4, at(2026, 4, 2, 12), 45, false) + rec(4, at(2026, 4, 2, 12, 1), -45, true)
-               + rec(4, at(2026, 4, 2, 12, 2), -45, true);
+        + rec(4, at(2026, 4, 2, 12, 2), -45, true);
     journal += rec(1, at(2026, 4, 3, 9), 80, false);
     const QString path = m_tmp.filePath(QStringLiteral("reversals.log"));
     writeFile(path, journal);
@@ -470,7 +518,8 @@ void TestLedger::reversalsAndSummary()
 
     PgConnection c(info);
     QCOMPARE(c.exec("SELECT string_agg(session_id || ':' || amount::float8, ' ' ORDER BY journal_offset)"
-                    " FROM bilmeko.records WHERE reversal AND NOT counted").text(0, 0),
+                    " FROM bilmeko.records WHERE reversal AND NOT counted")
+                 .text(0, 0),
              QStringLiteral("2:-1000000 3:-30 4:-45"));
     // The summary is the sums over the rows, day by day and in all.
     const char *sums = "SELECT written::date, count(*) FILTER (WHERE NOT reversal),"
@@ -498,14 +547,17 @@ void TestLedger::reversalsAndSummary()
     QCOMPARE(c.exec("SELECT sum(takings)::float8 FROM bilmeko.day_summary").real(0, 0),
              c.exec("SELECT sum(amount)::float8 FROM bilmeko.records WHERE counted").real(0, 0));
     // The report's total is the sum of the counted rows it lists.
-    const PgResult listed = c.exec("SELECT sum(amount) FILTER (WHERE counted)::float8,"
-                                   " sum(extract(epoch FROM elapsed)) FILTER (WHERE counted)::float8 FROM bilmeko.records");
+    const PgResult listed
+        = c.exec("SELECT sum(amount) FILTER (WHERE counted)::float8,"
+                 " sum(extract(epoch FROM elapsed)) FILTER (WHERE counted)::float8 FROM bilmeko.records");
     QProcess p;
-    p.start(QStringLiteral(BILMEKO_REPORT_EXE), {QStringLiteral("--ledger"), info, QStringLiteral("01.04.2026"), QStringLiteral("03.04.2026")});
+    p.start(QStringLiteral(BILMEKO_REPORT_EXE),
+            {QStringLiteral("--ledger"), info, QStringLiteral("01.04.2026"), QStringLiteral("03.04.2026")});
     QVERIFY(p.waitForFinished(60'000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     QCOMPARE(out.count(QLatin1Char('\n')), 1 + 13 + 1);
-    QVERIFY2(out.endsWith(totalsText(listed.real(0, 0), listed.real(0, 1) / 86400.0L) + QLatin1Char('\n')), qPrintable(out));
+    QVERIFY2(out.endsWith(totalsText(listed.real(0, 0), listed.real(0, 1) / 86400.0L) + QLatin1Char('\n')),
+             qPrintable(out));
 }
 
 void TestLedger::initRepairsAndMigrates()
@@ -516,10 +568,14 @@ void TestLedger::initRepairsAndMigrates()
     PgConnection c(info);
     QCOMPARE(initLedger(c, 1).versionAfter, 1);
     const QString path = m_tmp.filePath(QStringLiteral("migrates.log"));
-    const QByteArray journal = deskJournal(30, at(2026, 1, 1, 9), 0, 13) + deskJournal(300, at(2026, 1, 2, 9), (std::uint64_t(1) << 63) + 7, 14);
+    const QByteArray journal = deskJournal(30, at(2026, 1, 1, 9), 0, 13)
+        + deskJournal(300, at(2026, 1, 2, 9), (std::uint64_t(1) << 63) + 7, 14);
     writeFile(path, journal);
     QCOMPARE(shipBatch(c, QStringLiteral("old"), path, 0, ledger::BatchRecords, 1).inserted, 330);
-    const QStringList shippedV1 = c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records").text(0, 0).split(QLatin1Char(','));
+    const QStringList shippedV1
+        = c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records")
+              .text(0, 0)
+              .split(QLatin1Char(','));
 
     const InitOutcome o = initLedger(c);
     QCOMPARE(o.versionBefore, 1);
@@ -527,7 +583,10 @@ void TestLedger::initRepairsAndMigrates()
     QCOMPARE(o.keptAside, 0);
     QVERIFY(ledgerKeepsShifts(c));
     QCOMPARE(ledgerRows(c, QStringLiteral("old")), shippable(journal));
-    QCOMPARE(c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records").text(0, 0).split(QLatin1Char(',')), shippedV1);
+    QCOMPARE(c.exec("SELECT string_agg(shipped::text, ',' ORDER BY journal_offset) FROM bilmeko.records")
+                 .text(0, 0)
+                 .split(QLatin1Char(',')),
+             shippedV1);
     QCOMPARE(c.exec("SELECT sum(sessions) FROM bilmeko.day_summary").number(0, 0), 330);
     QCOMPARE(resumeOffset(c, QStringLiteral("old"), path), 0); // offered whole once more; the keys keep it once
     QCOMPARE(shipBatch(c, QStringLiteral("old"), path, 0).inserted, 0);
@@ -536,9 +595,10 @@ void TestLedger::initRepairsAndMigrates()
     // changed by hand): init sets them all again, and a second run changes
     // nothing.
     const QString login = deskLogin(info, QStringLiteral("fixed"));
-    c.exec("DO $$ DECLARE p record; BEGIN FOR p IN SELECT policyname, tablename FROM pg_policies"
-           " WHERE schemaname = 'bilmeko' LOOP EXECUTE format('DROP POLICY %I ON bilmeko.%I', p.policyname, p.tablename);"
-           " END LOOP; END $$");
+    c.exec(
+        "DO $$ DECLARE p record; BEGIN FOR p IN SELECT policyname, tablename FROM pg_policies"
+        " WHERE schemaname = 'bilmeko' LOOP EXECUTE format('DROP POLICY %I ON bilmeko.%I', p.policyname, p.tablename);"
+        " END LOOP; END $$");
     c.exec("REVOKE ALL ON ALL TABLES IN SCHEMA bilmeko FROM bilmeko_desk");
     c.exec("REVOKE USAGE ON SCHEMA bilmeko FROM bilmeko_desk");
     // And a version-2 ledger made before it kept the shift file.
@@ -559,7 +619,8 @@ void TestLedger::initRepairsAndMigrates()
     QVERIFY(ledgerKeepsShifts(d));
     QCOMPARE(c.exec("SELECT count(*) FROM pg_policies WHERE schemaname = 'bilmeko'").number(0, 0), 12);
     QCOMPARE(c.exec("SELECT setconfig::text FROM pg_db_role_setting s JOIN pg_roles r ON r.oid = s.setrole"
-                    " WHERE r.rolname = 'fixed'").text(0, 0),
+                    " WHERE r.rolname = 'fixed'")
+                 .text(0, 0),
              QStringLiteral("{idle_in_transaction_session_timeout=60s}"));
 }
 
@@ -609,9 +670,11 @@ void TestLedger::shiftLinesShippedOnce()
 
     // A line with a sound checksum of a kind the server does not know (a
     // later desk's) is kept untyped; a damaged one is refused.
-    d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 99999, $2)", {desk, QString::fromUtf8(later)});
-    QVERIFY_THROWS_EXCEPTION(LedgerError, d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 0, $2)",
-                                                 {desk, QString::fromUtf8(damaged.trimmed())}));
+    d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 99999, $2)",
+           {desk, QString::fromUtf8(later)});
+    QVERIFY_THROWS_EXCEPTION(LedgerError,
+                             d.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw) VALUES ($1, 0, $2)",
+                                    {desk, QString::fromUtf8(damaged.trimmed())}));
 
     // Each row is its line as shipped, and its typed columns are what the
     // desk reads of it.
@@ -621,7 +684,10 @@ void TestLedger::shiftLinesShippedOnce()
     const auto cash = [](double v) { return QString::number(v, 'g', 17); };
     const Shift &first = book.shifts()[0], &second = book.shifts()[1];
     const QStringList expected = {
-        QStringLiteral("open|1|%1|%2|%3|%4").arg(first.openedUtcMs).arg(first.journalFrom).arg(cash(first.openingCash), first.operatorName),
+        QStringLiteral("open|1|%1|%2|%3|%4")
+            .arg(first.openedUtcMs)
+            .arg(first.journalFrom)
+            .arg(cash(first.openingCash), first.operatorName),
         QStringLiteral("receipt|1|3974000000123|%1|S").arg(qint64(high)),
         QStringLiteral("receipt|2|3974000100000|7|R"),
         QStringLiteral("close|1|%1|%2|%3").arg(first.closedUtcMs).arg(first.journalTo).arg(cash(first.countedCash)),
@@ -637,7 +703,8 @@ void TestLedger::shiftLinesShippedOnce()
     for (int i = 0; i < rows.rows(); ++i) {
         QCOMPARE(rows.text(i, 0), expected[i]);
         if (i + 1 < rows.rows())
-            QCOMPARE(bytes.mid(rows.number(i, 2), rows.text(i, 1).toUtf8().size() + 1), rows.text(i, 1).toUtf8() + '\n');
+            QCOMPARE(bytes.mid(rows.number(i, 2), rows.text(i, 1).toUtf8().size() + 1),
+                     rows.text(i, 1).toUtf8() + '\n');
     }
 
     // bilmeko-ledger status names the desk's open shift and its operator.
@@ -647,9 +714,11 @@ void TestLedger::shiftLinesShippedOnce()
 
     // Forged typed values and shipped time are the server's all the same.
     c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw, kind, number, cash, operator_name, shipped)"
-           " SELECT 'forger', 0, raw, 'close', 99, 1e12, 'X', '2099-01-01' FROM bilmeko.shifts ORDER BY line_offset LIMIT 1");
+           " SELECT 'forger', 0, raw, 'close', 99, 1e12, 'X', '2099-01-01' FROM bilmeko.shifts ORDER BY line_offset "
+           "LIMIT 1");
     QCOMPARE(c.exec("SELECT concat_ws('|', kind, number, cash, operator_name, shipped <= now()) FROM bilmeko.shifts"
-                    " WHERE desk = 'forger'").text(0, 0),
+                    " WHERE desk = 'forger'")
+                 .text(0, 0),
              QStringLiteral("open|1|%1|%2|t").arg(cash(first.openingCash), first.operatorName));
 
     // A file replaced by a shorter one is offered whole: its new line goes

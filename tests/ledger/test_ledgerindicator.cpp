@@ -123,7 +123,8 @@ void TestLedgerIndicator::indicatorAndShipping()
     QCOMPARE(ledgerRows(c, QStringLiteral("front")), shippable(readFile(dir + QStringLiteral("Bilmeko.log"))));
     QCOMPARE(ledgerRows(c, QStringLiteral("front")).size(), 31);
     // The session begun meanwhile reached the owner's board.
-    QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT count(*) FROM bilmeko.running WHERE desk = 'front'").number(0, 0), 1, 10'000);
+    QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT count(*) FROM bilmeko.running WHERE desk = 'front'").number(0, 0), 1,
+                              10'000);
 
     // A shift opened through the menu reaches the ledger at once, not at
     // the next 30-second beat, with its operator.
@@ -136,7 +137,8 @@ void TestLedgerIndicator::indicatorAndShipping()
     });
     f.findChild<QAction *>("ShiftOpen")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(c.exec("SELECT concat_ws('|', kind, number, operator_name, cash) FROM bilmeko.shifts"
-                                     " WHERE desk = 'front'").text(0, 0),
+                                     " WHERE desk = 'front'")
+                                  .text(0, 0),
                               QStringLiteral("open|1|Анна Б.|500"), 5'000);
 }
 

@@ -3,9 +3,9 @@
 // killed while it catches up a backlog. Each time the ledger ends up
 // holding the journal's records, each once.
 
-#include "ledger/core/ledgershipper.h"
 #include "cashdesk/core/shiftbook.h"
 #include "common/core/clock.h"
+#include "ledger/core/ledgershipper.h"
 #include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
 #include "testsupport.h"
@@ -114,13 +114,20 @@ void TestLedgerShipper::refused_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unknown host") << "host" << "неизвестный сервер";
-    QTest::newRow("wrong password") << "password" << "не принял пароль";
-    QTest::newRow("wrong password, server speaking Russian") << "russian" << "не принял пароль";
-    QTest::newRow("newer schema") << "newer" << "новее";
-    QTest::newRow("no schema") << "none" << "bilmeko-ledger init";
-    QTest::newRow("Desk= names another desk") << "otherdesk" << "в настройках стойка «front», а вход в базу под ролью «back»";
-    QTest::newRow("password in a broken string") << "secret" << "строка соединения не читается";
+    QTest::newRow("unknown host") << "host"
+                                  << "неизвестный сервер";
+    QTest::newRow("wrong password") << "password"
+                                    << "не принял пароль";
+    QTest::newRow("wrong password, server speaking Russian") << "russian"
+                                                             << "не принял пароль";
+    QTest::newRow("newer schema") << "newer"
+                                  << "новее";
+    QTest::newRow("no schema") << "none"
+                               << "bilmeko-ledger init";
+    QTest::newRow("Desk= names another desk") << "otherdesk"
+                                              << "в настройках стойка «front», а вход в базу под ролью «back»";
+    QTest::newRow("password in a broken string") << "secret"
+                                                 << "строка соединения не читается";
 }
 
 void TestLedgerShipper::refused()
@@ -165,7 +172,10 @@ void TestLedgerShipper::refused()
     QVERIFY2(shipper.state().reason.contains(reason), qPrintable(shipper.state().reason));
     QVERIFY(LedgerShipper::describe(shipper.state(), shipper.settings()).contains(reason));
     if (setup == QLatin1String("otherdesk"))
-        QCOMPARE(PgConnection(m_server->conninfo()).exec("SELECT count(*) FROM pg_database WHERE datname = 'refused'").number(0, 0), 1);
+        QCOMPARE(PgConnection(m_server->conninfo())
+                     .exec("SELECT count(*) FROM pg_database WHERE datname = 'refused'")
+                     .number(0, 0),
+                 1);
     // It keeps trying, with a longer pause each time.
     QTRY_VERIFY_WITH_TIMEOUT(shipper.state().retryInSeconds >= 2, 30'000);
     if (setup == QLatin1String("russian")) {
@@ -183,21 +193,20 @@ void TestLedgerShipper::deskKilledWhileShipping()
     QTemporaryDir data(m_tmp.filePath(QStringLiteral("desk-XXXXXX")));
     QTemporaryDir runtime(m_tmp.filePath(QStringLiteral("run-XXXXXX")));
     const QString journalPath = data.filePath(QStringLiteral("Bilmeko.log"));
-    const QByteArray journal = deskJournal(2000, at(2025, 1, 1, 9), 0, 11)
-                               + deskJournal(8 * ledger::BatchRecords, at(2025, 2, 1, 9), 1, 12);
+    const QByteArray journal
+        = deskJournal(2000, at(2025, 1, 1, 9), 0, 11) + deskJournal(8 * ledger::BatchRecords, at(2025, 2, 1, 9), 1, 12);
     writeFile(journalPath, journal);
     writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
               QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
-                  .append(deskLogin(info, QStringLiteral("killed-desk")).toUtf8())
+                      .append(deskLogin(info, QStringLiteral("killed-desk")).toUtf8())
                   + "\r\nDesk=killed-desk\r\n");
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     PgConnection c(info);
-    const auto held = [&] {
-        return c.exec("SELECT count(*) FROM bilmeko.records WHERE desk = 'killed-desk'").number(0, 0);
-    };
+    const auto held
+        = [&] { return c.exec("SELECT count(*) FROM bilmeko.records WHERE desk = 'killed-desk'").number(0, 0); };
     const qint64 total = shippable(journal).size();
     QRandomGenerator rng(QRandomGenerator::global()->generate());
     for (int round = 0; round < 4; ++round) {
@@ -246,11 +255,13 @@ void TestLedgerShipper::serverStalls()
     QFETCH(bool, stall);
     const QString info = freshLedger(*m_server, QStringLiteral("stalls"));
     const QString path = m_tmp.filePath(QStringLiteral("stalls.log"));
-    const QByteArray journal = deskJournal(when == QLatin1String("idle") ? 50 : 5 * ledger::BatchRecords, at(2026, 7, 1, 9), 1, 21);
+    const QByteArray journal
+        = deskJournal(when == QLatin1String("idle") ? 50 : 5 * ledger::BatchRecords, at(2026, 7, 1, 9), 1, 21);
     writeFile(path, journal);
     PgConnection admin(info);
     const auto deskBackend = [&](const char *state) {
-        const PgResult r = admin.exec("SELECT pid FROM pg_stat_activity WHERE usename = 'desk' AND state = $1", {QLatin1String(state)});
+        const PgResult r = admin.exec("SELECT pid FROM pg_stat_activity WHERE usename = 'desk' AND state = $1",
+                                      {QLatin1String(state)});
         return r.rows() ? int(r.number(0, 0)) : 0;
     };
     const auto held = [&] { return admin.exec("SELECT count(*) FROM bilmeko.records").number(0, 0); };
@@ -286,7 +297,8 @@ void TestLedgerShipper::serverStalls()
     } else {
         // The deadline passes: the connection is dropped and said so.
         QTRY_VERIFY_WITH_TIMEOUT(!shipper->state().connected, 10'000);
-        QVERIFY2(shipper->state().reason.contains(QStringLiteral("не ответил вовремя")), qPrintable(shipper->state().reason));
+        QVERIFY2(shipper->state().reason.contains(QStringLiteral("не ответил вовремя")),
+                 qPrintable(shipper->state().reason));
     }
     if (stall)
         ::kill(pid_t(pid), SIGCONT);
@@ -329,10 +341,28 @@ void TestLedgerShipper::liveStateReachesTheBoard()
     shipper.setTiming({60'000, 10'000, 300, 1'500});
     shipper.start();
     const QDateTime start(day, QTime(10, 0));
-    LiveSession a{(std::uint64_t(1) << 63) + 5, QStringLiteral("Иванова"), QStringLiteral("Солярий"), 2.5, start,
-                  start.addSecs(1800 + 120), false, 25, 600'000, 120'000, {}};
-    LiveSession b{7, QStringLiteral("Петров \"П\""), QStringLiteral("Массаж"), 10, start.addSecs(600), {}, true, 100,
-                  900'000, 0, start.addSecs(1500)};
+    LiveSession a{(std::uint64_t(1) << 63) + 5,
+                  QStringLiteral("Иванова"),
+                  QStringLiteral("Солярий"),
+                  2.5,
+                  start,
+                  start.addSecs(1800 + 120),
+                  false,
+                  25,
+                  600'000,
+                  120'000,
+                  {}};
+    LiveSession b{7,
+                  QStringLiteral("Петров \"П\""),
+                  QStringLiteral("Массаж"),
+                  10,
+                  start.addSecs(600),
+                  {},
+                  true,
+                  100,
+                  900'000,
+                  0,
+                  start.addSecs(1500)};
     // Changes piled up: only the last is sent.
     shipper.publishLive({});
     shipper.publishLive({a});
@@ -363,8 +393,8 @@ void TestLedgerShipper::liveStateReachesTheBoard()
     QCOMPARE(desks[0].desk, QStringLiteral("salon-1"));
     QCOMPARE(desks[0].todaySessions, 3);
     QCOMPARE(desks[0].waiting(), 0);
-    const QString newest =
-        admin.exec("SELECT to_char(max(written), 'YYYY-MM-DD\"T\"HH24:MI:SS') FROM bilmeko.records").text(0, 0);
+    const QString newest
+        = admin.exec("SELECT to_char(max(written), 'YYYY-MM-DD\"T\"HH24:MI:SS') FROM bilmeko.records").text(0, 0);
     QCOMPARE(desks[0].lastRecord, QDateTime::fromString(newest, Qt::ISODate));
     QVERIFY(desks[0].seenAgoMs >= 0 && desks[0].seenAgoMs < 60'000);
     QCOMPARE(desks[0].todayTakings, admin.exec("SELECT sum(amount)::float8 FROM bilmeko.records").real(0, 0));
@@ -417,12 +447,11 @@ void TestLedgerShipper::shiftFileShippedOnce()
         book.takeReceiptNumber({1, 1000, false});
     }
 
-    const auto held = [&] {
-        return schema < 2 ? 0 : admin.exec("SELECT count(*) FROM bilmeko.shifts").number(0, 0);
-    };
+    const auto held = [&] { return schema < 2 ? 0 : admin.exec("SELECT count(*) FROM bilmeko.shifts").number(0, 0); };
     // The beat far off: only journalGrew() wakes the worker.
     const LedgerTiming slow{60'000, 10'000, 600'000, 600'000};
-    auto shipper = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, journal);
+    auto shipper
+        = std::make_unique<LedgerShipper>(LedgerSettings{deskLogin(info, QStringLiteral("desk")), {}}, journal);
     shipper->setTiming(slow);
     shipper->start();
     QTRY_VERIFY_WITH_TIMEOUT(shipper->state().connected && shipper->state().pending == 0, 30'000);
@@ -462,7 +491,8 @@ void TestLedgerShipper::shiftFileShippedOnce()
     QTest::qWait(300);
     const ShiftFileLines sound = readShiftFileLines(shifts, 0, 100);
     QCOMPARE(sound.damaged, 1);
-    const PgResult rows = admin.exec("SELECT line_offset, raw FROM bilmeko.shifts WHERE desk = 'desk' ORDER BY line_offset");
+    const PgResult rows
+        = admin.exec("SELECT line_offset, raw FROM bilmeko.shifts WHERE desk = 'desk' ORDER BY line_offset");
     QCOMPARE(rows.rows(), int(sound.lines.size()));
     for (int i = 0; i < rows.rows(); ++i) {
         QCOMPARE(rows.number(i, 0), sound.lines[i].offset);

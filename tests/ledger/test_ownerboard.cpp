@@ -121,14 +121,13 @@ void TestOwnerBoard::sessionsTickOnTheMonotonicClock_data()
     QTest::addColumn<qint64>("left");
     QTest::addColumn<double>("amount");
     // 12,50 a minute throughout.
-    QTest::newRow("started minute not charged") << qint64(0) << 60 * Min << false << qint64(59'999)
-                                                << qint64(60 * Min - 59'999) << 0.0;
+    QTest::newRow("started minute not charged")
+        << qint64(0) << 60 * Min << false << qint64(59'999) << qint64(60 * Min - 59'999) << 0.0;
     QTest::newRow("whole minute charged") << 10 * Min << 60 * Min << false << Min << 49 * Min << 137.5;
     QTest::newRow("paused stands") << 10 * Min + 30'000 << 60 * Min << true << 30 * Min << 50 * Min - 30'000 << 125.0;
-    QTest::newRow("past its end: booked time only") << 55 * Min << 60 * Min << false << 20 * Min << -15 * Min
-                                                    << 750.0;
-    QTest::newRow("clock of the desk ahead: nothing charged") << -5 * Min << 60 * Min << false << Min << 64 * Min
-                                                              << 0.0;
+    QTest::newRow("past its end: booked time only") << 55 * Min << 60 * Min << false << 20 * Min << -15 * Min << 750.0;
+    QTest::newRow("clock of the desk ahead: nothing charged")
+        << -5 * Min << 60 * Min << false << Min << 64 * Min << 0.0;
 }
 
 void TestOwnerBoard::sessionsTickOnTheMonotonicClock()
@@ -162,8 +161,7 @@ void TestOwnerBoard::alertsTellEachTurnOnce()
     OwnerBoard board({10 * Min, 3});
     DeskLive busy = desk(QStringLiteral("desk2"), 30'000);
     busy.todayReversals = 4;
-    board.apply(reading({desk(QStringLiteral("desk1"), 30'000), busy,
-                         desk(QStringLiteral("desk3"), 20 * Min)}));
+    board.apply(reading({desk(QStringLiteral("desk1"), 30'000), busy, desk(QStringLiteral("desk3"), 20 * Min)}));
     QList<OwnerAlert> a = board.tick();
     // desk3 was red before the board looked: its row says so, no alert.
     QCOMPARE(a.size(), 1);
@@ -241,8 +239,9 @@ void TestOwnerBoard::totalsAddTheRowsListed()
         d.lastRecord = QDateTime(QDate(2026, 12, 7), QTime(8 + i, 0));
         desks << d;
     }
-    board.apply(reading(desks, {session(QStringLiteral("d0"), QStringLiteral("x"), 2 * Min, 9 * Min, 10),
-                                session(QStringLiteral("d1"), QStringLiteral("y"), 3 * Min, 9 * Min, 10)}));
+    board.apply(reading(desks,
+                        {session(QStringLiteral("d0"), QStringLiteral("x"), 2 * Min, 9 * Min, 10),
+                         session(QStringLiteral("d1"), QStringLiteral("y"), 3 * Min, 9 * Min, 10)}));
     board.tick();
     const DeskRow t = board.totals();
     QVERIFY(t.isTotals);
@@ -261,8 +260,8 @@ void TestOwnerBoard::nextChangeIsWhenALightTurns()
     FixedClock clock;
     ScopedClock scoped(&clock);
     OwnerBoard board({2 * Min, 3});
-    board.apply(reading({desk(QStringLiteral("a"), 20'000), desk(QStringLiteral("b"), 90'000),
-                         desk(QStringLiteral("c"), -1)}));
+    board.apply(
+        reading({desk(QStringLiteral("a"), 20'000), desk(QStringLiteral("b"), 90'000), desk(QStringLiteral("c"), -1)}));
     board.tick();
     QCOMPARE(board.msToNextChange(), 30'001); // b turns red
     clock.advanceMs(30'001);
@@ -283,10 +282,18 @@ void TestOwnerBoard::summaryFigures_data()
     QTest::addColumn<QString>("share");
     QTest::addColumn<QString>("change");
     // Beside another desk that took 750,00.
-    QTest::newRow("grew by a quarter") << 250.0 << qint64(4) << 200.0 << "62,50" << "25,0 %" << "+25,0 %";
-    QTest::newRow("fell") << 250.0 << qint64(5) << 1000.0 << "50,00" << "25,0 %" << "-75,0 %";
-    QTest::newRow("new: nothing before") << 250.0 << qint64(1) << 0.0 << "250,00" << "25,0 %" << "—";
-    QTest::newRow("no sessions") << 0.0 << qint64(0) << 10.0 << "—" << "0,0 %" << "-100,0 %";
+    QTest::newRow("grew by a quarter") << 250.0 << qint64(4) << 200.0 << "62,50"
+                                       << "25,0 %"
+                                       << "+25,0 %";
+    QTest::newRow("fell") << 250.0 << qint64(5) << 1000.0 << "50,00"
+                          << "25,0 %"
+                          << "-75,0 %";
+    QTest::newRow("new: nothing before") << 250.0 << qint64(1) << 0.0 << "250,00"
+                                         << "25,0 %"
+                                         << "—";
+    QTest::newRow("no sessions") << 0.0 << qint64(0) << 10.0 << "—"
+                                 << "0,0 %"
+                                 << "-100,0 %";
 }
 
 void TestOwnerBoard::summaryFigures()
@@ -342,7 +349,8 @@ void TestOwnerBoard::settings_data()
     QTest::addColumn<int>("maxReversals");
     QTest::addColumn<int>("problems");
     QTest::newRow("defaults") << QByteArray("[Ledger]\r\nConnection=service=salon\r\n") << 10 * Min << 3 << 0;
-    QTest::newRow("set") << QByteArray("[Ledger]\nConnection=service=salon\n[Owner]\nOfflineMinutes=2\nMaxReversals=0\n")
+    QTest::newRow("set") << QByteArray(
+        "[Ledger]\nConnection=service=salon\n[Owner]\nOfflineMinutes=2\nMaxReversals=0\n")
                          << 2 * Min << 0 << 0;
     QTest::newRow("unusable") << QByteArray("[Owner]\nOfflineMinutes=0\nMaxReversals=много\n") << 10 * Min << 3 << 2;
 }

@@ -9,10 +9,10 @@
 #include "app/core/sessionboard.h"
 #include "app/core/sessionstate.h"
 #include "app/ui/form1.h"
+#include "cashdesk/core/shiftbook.h"
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "journal/ui/form5.h"
-#include "cashdesk/core/shiftbook.h"
 #include "ledger/core/ledgershipper.h"
 #include "ledger/core/ownerqueries.h"
 #include "ledgertestutil.h"
@@ -161,7 +161,8 @@ void TestOwnerWindow::liveBoardFollowsTheDesks()
     QCOMPARE(cell(desks, row1, DeskModel::Link), QStringLiteral("на связи"));
     QCOMPARE(cell(desks, 2, DeskModel::Desk), QStringLiteral("Итого"));
     // Who works the desk: in its row's tooltip.
-    QTRY_VERIFY_WITH_TIMEOUT(desks->data(desks->index(row1, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("Смена 1: Анна")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        desks->data(desks->index(row1, 0), Qt::ToolTipRole).toString().contains(QStringLiteral("Смена 1: Анна")), 5000);
 
     // A New at desk1: within two seconds, without a poll.
     LiveSession s;
@@ -207,7 +208,7 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
     const QDate from(2026, 3, 1), to(2026, 3, 31);
     seen(desk, QStringLiteral("desk1"));
     seen(desk, QStringLiteral("desk2"));
-    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 2), 3, 300, 1);  // cash
+    takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 2), 3, 300, 1); // cash
     takings(desk, QStringLiteral("desk1"), QDate(2026, 3, 31), 1, 100, 2); // card
     takings(desk, QStringLiteral("desk2"), QDate(2026, 3, 15), 4, 1200);
     takings(desk, QStringLiteral("desk1"), QDate(2026, 2, 1), 2, 320); // the 31 days before
@@ -237,9 +238,9 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
 
     // The same summary for scripts.
     QProcess cmd;
-    cmd.start(QStringLiteral(BILMEKO_REPORT_EXE), {QStringLiteral("--ledger"), withUser(m_info, QStringLiteral("owner1")),
-                                                    QStringLiteral("--by-desk"), QStringLiteral("01.03.2026"),
-                                                    QStringLiteral("2026-03-31")});
+    cmd.start(QStringLiteral(BILMEKO_REPORT_EXE),
+              {QStringLiteral("--ledger"), withUser(m_info, QStringLiteral("owner1")), QStringLiteral("--by-desk"),
+               QStringLiteral("01.03.2026"), QStringLiteral("2026-03-31")});
     QVERIFY(cmd.waitForFinished(30'000));
     QCOMPARE(cmd.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(cmd.readAllStandardOutput()), p->summary()->lines().join(QLatin1Char('\n')) + '\n');
@@ -253,7 +254,8 @@ void TestOwnerWindow::periodSummaryExportsAndCommand()
     }
     const QByteArray csvBytes = readFile(csv);
     QVERIFY(csvBytes.startsWith("\xEF\xBB\xBF"));
-    QVERIFY2(csvBytes.contains("\r\ndesk1;4;120;400,00;100,00;25,0;25,0;320,00;300,00;100,00;0,00\r\n"), csvBytes.constData());
+    QVERIFY2(csvBytes.contains("\r\ndesk1;4;120;400,00;100,00;25,0;25,0;320,00;300,00;100,00;0,00\r\n"),
+             csvBytes.constData());
     QVERIFY(readFile(pdf).startsWith("%PDF"));
 }
 
@@ -279,8 +281,8 @@ void TestOwnerWindow::deskReportIsItsJournals()
     // As a hand does it: the first press a click, the second a double click.
     QTest::mouseClick(b->DeskGrid->viewport(), Qt::LeftButton, {}, r.center());
     QTest::mouseDClick(b->DeskGrid->viewport(), Qt::LeftButton, {}, r.center());
-    QTRY_VERIFY2_WITH_TIMEOUT(b->reportWindow() && b->reportWindow()->isVisible(), qPrintable(errors.messages.join('\n')),
-                              5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(b->reportWindow() && b->reportWindow()->isVisible(),
+                              qPrintable(errors.messages.join('\n')), 5000);
     const PeriodReport own = buildPeriodReport(journal, dateValue(today), dateValue(today));
     QVERIFY(own.recordCount() > 0 && own.recordCount() < 30);
     QCOMPARE(b->reportWindow()->report().recordCount(), own.recordCount());
@@ -311,7 +313,7 @@ void TestOwnerWindow::deskProgramReachesTheBoard()
     SessionStateFile(data.filePath(QStringLiteral("Bilmeko.sessions"))).save({{}, -1, {running}});
     writeFile(data.filePath(QStringLiteral("Bilmeko.ini")),
               QByteArray("[Price]\r\nСолярий=2,5\r\n[Ledger]\r\nConnection=")
-                  .append(deskLogin(m_info, QStringLiteral("desk4")).toUtf8())
+                      .append(deskLogin(m_info, QStringLiteral("desk4")).toUtf8())
                   + "\r\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -341,9 +343,9 @@ void TestOwnerWindow::deskProgramReachesTheBoard()
 
     ::kill(pid_t(desk.processId()), SIGKILL);
     QVERIFY(desk.waitForFinished());
-    QTRY_VERIFY_WITH_TIMEOUT(cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link)
-                                 .startsWith(QStringLiteral("нет связи с")),
-                             15'000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        cell(desks, rowOf(desks, QStringLiteral("desk4")), DeskModel::Link).startsWith(QStringLiteral("нет связи с")),
+        15'000);
     QVERIFY2(b->LastAlert->text().contains(QStringLiteral("«desk4»: нет связи с")), qPrintable(b->LastAlert->text()));
     // Its session stays on the board: it resumes with the desk.
     QVERIFY(rowOf(sessions, QStringLiteral("desk4")) >= 0);
@@ -408,7 +410,7 @@ void TestOwnerWindow::twoDeskWindowsOnTheBoard()
     for (int i = 0; i < 2; ++i) {
         writeFile(dirs[i].filePath(QStringLiteral("Bilmeko.ini")),
                   QByteArray("[Price]\r\nСтрижка=12,5\r\n[Ledger]\r\nConnection=")
-                      .append(deskLogin(m_info, names[i]).toUtf8())
+                          .append(deskLogin(m_info, names[i]).toUtf8())
                       + "\r\n");
         form[i] = std::make_unique<TForm1>(dirs[i].path() + QLatin1Char('/'));
         form[i]->show();

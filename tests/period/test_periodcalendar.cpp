@@ -1,7 +1,7 @@
 #include "common/core/clock.h"
+#include "period/core/periodrules.h"
 #include "period/ui/calendargrid.h"
 #include "period/ui/fcal.h"
-#include "period/core/periodrules.h"
 #include "testsupport_ui.h"
 
 #include <QMenu>
@@ -30,7 +30,7 @@ QPoint centreOfDay(const CalendarGrid *grid, int day)
 class TestFCal : public QObject
 {
     Q_OBJECT
-    FixedClock clock {QDateTime(QDate(2026, 12, 7), QTime(10, 0))};
+    FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 0))};
     std::unique_ptr<ScopedClock> scoped;
     std::unique_ptr<TFCal> cal;
 
@@ -101,8 +101,8 @@ private slots:
         QStringList texts;
         for (QAction *a : cal->findChild<QMenu *>(QStringLiteral("PopupMenu1"))->actions())
             texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(texts, (QStringList {"Текущая дата", "-", "Начало месяца", "Конец месяца", "-",
-                                      "Начало года", "Конец года"}));
+        QCOMPARE(texts,
+                 (QStringList{"Текущая дата", "-", "Начало месяца", "Конец месяца", "-", "Начало года", "Конец года"}));
         // The header is Monday first, in the locale's short names.
         const QStringList names = Formats::current().shortDayNames();
         QCOMPARE(names.size(), 7);
@@ -196,22 +196,21 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QDate>("to");
         QTest::addColumn<QString>("panel");
-        QTest::newRow("31.03.2026 back a month") << D("31.03.2026") << "ToolButton3" << D("28.02.2026")
-                                                 << "Февраль 2026";
-        QTest::newRow("31.03.2028 back a month") << D("31.03.2028") << "ToolButton3" << D("29.02.2028")
-                                                 << "Февраль 2028";
-        QTest::newRow("31.01.2026 forward a month") << D("31.01.2026") << "ToolButton9" << D("28.02.2026")
-                                                    << "Февраль 2026";
-        QTest::newRow("31.12.2026 forward a month") << D("31.12.2026") << "ToolButton9" << D("31.01.2027")
-                                                    << "Январь 2027";
-        QTest::newRow("29.02.2028 forward a year") << D("29.02.2028") << "ToolButton10" << D("28.02.2029")
-                                                   << "Февраль 2029";
-        QTest::newRow("29.02.2028 back a year") << D("29.02.2028") << "ToolButton1" << D("28.02.2027")
-                                                << "Февраль 2027";
-        QTest::newRow("year 1 back a year: nothing") << D("10.06.0001") << "ToolButton1" << D("10.06.0001")
-                                                     << "Июнь 1";
-        QTest::newRow("January of year 1 back a month: nothing") << D("10.01.0001") << "ToolButton3"
-                                                                 << D("10.01.0001") << "Январь 1";
+        QTest::newRow("31.03.2026 back a month")
+            << D("31.03.2026") << "ToolButton3" << D("28.02.2026") << "Февраль 2026";
+        QTest::newRow("31.03.2028 back a month")
+            << D("31.03.2028") << "ToolButton3" << D("29.02.2028") << "Февраль 2028";
+        QTest::newRow("31.01.2026 forward a month")
+            << D("31.01.2026") << "ToolButton9" << D("28.02.2026") << "Февраль 2026";
+        QTest::newRow("31.12.2026 forward a month")
+            << D("31.12.2026") << "ToolButton9" << D("31.01.2027") << "Январь 2027";
+        QTest::newRow("29.02.2028 forward a year")
+            << D("29.02.2028") << "ToolButton10" << D("28.02.2029") << "Февраль 2029";
+        QTest::newRow("29.02.2028 back a year")
+            << D("29.02.2028") << "ToolButton1" << D("28.02.2027") << "Февраль 2027";
+        QTest::newRow("year 1 back a year: nothing") << D("10.06.0001") << "ToolButton1" << D("10.06.0001") << "Июнь 1";
+        QTest::newRow("January of year 1 back a month: nothing")
+            << D("10.01.0001") << "ToolButton3" << D("10.01.0001") << "Январь 1";
     }
     void toolBarSteps()
     {
@@ -240,7 +239,7 @@ private slots:
         test::ErrorRecorder errors;
         open(D("31.12.9999"));
         press(button.toLatin1().constData());
-        QCOMPARE(errors.messages, QStringList {QStringLiteral("Invalid argument to date encode.")});
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("Invalid argument to date encode.")});
         QCOMPARE(grid()->date(), D("31.12.9999"));
         QCOMPARE(cal->panelText(), QStringLiteral("Декабрь 9999"));
         QVERIFY(cal->isVisible());
@@ -302,7 +301,8 @@ private slots:
     {
         cal = std::make_unique<TFCal>();
         grid()->setDate(D("07.12.2026"));
-        test::onNextModal([this](QWidget *) { QTest::mouseClick(grid(), Qt::LeftButton, {}, centreOfDay(grid(), 24)); });
+        test::onNextModal(
+            [this](QWidget *) { QTest::mouseClick(grid(), Qt::LeftButton, {}, centreOfDay(grid(), 24)); });
         QCOMPARE(cal->exec(), int(QDialog::Accepted));
         QCOMPARE(grid()->date(), D("24.12.2026"));
         QCOMPARE(cal->panelText(), QStringLiteral("Декабрь 2026"));
@@ -333,13 +333,14 @@ private slots:
         open(D("07.12.2026"));
         QTest::mousePress(grid(), Qt::LeftButton, {}, centreOfDay(grid(), 3));
         QCOMPARE(grid()->date(), D("07.12.2026")); // not yet picked
-        QMouseEvent move(QEvent::MouseMove, QPointF(centreOfDay(grid(), 10)), grid()->mapToGlobal(QPointF(centreOfDay(grid(), 10))),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(centreOfDay(grid(), 10)),
+                         grid()->mapToGlobal(QPointF(centreOfDay(grid(), 10))), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QCoreApplication::sendEvent(grid(), &move);
         // Over an empty cell the selection stays on the last day.
         QMouseEvent empty(QEvent::MouseMove, QPointF(grid()->cellRect(6, 6).center()),
-                          grid()->mapToGlobal(QPointF(grid()->cellRect(6, 6).center())), Qt::NoButton,
-                          Qt::LeftButton, Qt::NoModifier);
+                          grid()->mapToGlobal(QPointF(grid()->cellRect(6, 6).center())), Qt::NoButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QCoreApplication::sendEvent(grid(), &empty);
         QCOMPARE(grid()->dayAt(grid()->selectedRow(), grid()->selectedCol()), 10);
         QTest::mouseRelease(grid(), Qt::LeftButton, {}, grid()->cellRect(6, 6).center());
@@ -358,21 +359,14 @@ private slots:
         QTest::newRow("down: a week on") << D("07.12.2026") << int(Qt::Key_Down) << true << D("14.12.2026");
         QTest::newRow("up: a week back") << D("14.12.2026") << int(Qt::Key_Up) << true << D("07.12.2026");
         QTest::newRow("end of the row") << D("08.12.2026") << int(Qt::Key_End) << true << D("13.12.2026");
-        QTest::newRow("left onto an empty cell") << D("01.12.2026") << int(Qt::Key_Left) << true
-                                                 << D("01.12.2026");
-        QTest::newRow("down onto an empty cell") << D("31.12.2026") << int(Qt::Key_Down) << true
-                                                 << D("31.12.2026");
+        QTest::newRow("left onto an empty cell") << D("01.12.2026") << int(Qt::Key_Left) << true << D("01.12.2026");
+        QTest::newRow("down onto an empty cell") << D("31.12.2026") << int(Qt::Key_Down) << true << D("31.12.2026");
         QTest::newRow("up into the header") << D("03.12.2026") << int(Qt::Key_Up) << false << D("03.12.2026");
-        QTest::newRow("left past the edge") << D("07.12.2026") << int(Qt::Key_Left) << false
-                                            << D("07.12.2026");
-        QTest::newRow("right past the edge") << D("06.12.2026") << int(Qt::Key_Right) << false
-                                             << D("06.12.2026");
-        QTest::newRow("down past the edge") << D("30.03.2026") << int(Qt::Key_Down) << false
-                                            << D("30.03.2026");
-        QTest::newRow("enter does nothing") << D("07.12.2026") << int(Qt::Key_Return) << false
-                                            << D("07.12.2026");
-        QTest::newRow("escape does nothing") << D("07.12.2026") << int(Qt::Key_Escape) << false
-                                             << D("07.12.2026");
+        QTest::newRow("left past the edge") << D("07.12.2026") << int(Qt::Key_Left) << false << D("07.12.2026");
+        QTest::newRow("right past the edge") << D("06.12.2026") << int(Qt::Key_Right) << false << D("06.12.2026");
+        QTest::newRow("down past the edge") << D("30.03.2026") << int(Qt::Key_Down) << false << D("30.03.2026");
+        QTest::newRow("enter does nothing") << D("07.12.2026") << int(Qt::Key_Return) << false << D("07.12.2026");
+        QTest::newRow("escape does nothing") << D("07.12.2026") << int(Qt::Key_Escape) << false << D("07.12.2026");
     }
     void navigationKeys()
     {

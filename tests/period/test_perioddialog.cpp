@@ -1,10 +1,10 @@
 #include "common/core/clock.h"
 #include "common/core/formats.h"
+#include "period/core/periodrules.h"
 #include "period/ui/calendargrid.h"
 #include "period/ui/dateedit.h"
 #include "period/ui/fcal.h"
 #include "period/ui/formc.h"
-#include "period/core/periodrules.h"
 #include "period/ui/updown.h"
 #include "period/ui/zeperiod.h"
 #include "testsupport_ui.h"
@@ -40,12 +40,11 @@ const char *const Modes[] = {"Квартал", "Месяц", "День", "Инт
 class TestFormC : public QObject
 {
     Q_OBJECT
-    FixedClock clock {QDateTime(QDate(2026, 12, 7), QTime(10, 0))};
+    FixedClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 0))};
     std::unique_ptr<ScopedClock> scoped;
     std::unique_ptr<TFormC> form;
 
-    template<typename T = QWidget>
-    T *w(const char *name) const
+    template <typename T = QWidget> T *w(const char *name) const
     {
         T *found = form->findChild<T *>(QString::fromLatin1(name));
         if (!found)
@@ -126,12 +125,16 @@ private slots:
         QCOMPARE(form->size(), QSize(445, 185));
         QCOMPARE(form->minimumSize(), form->maximumSize());
         QCOMPARE(form->font().pixelSize(), 11);
-        struct Place { const char *name; QRect rect; };
+        struct Place
+        {
+            const char *name;
+            QRect rect;
+        };
         const Place places[] = {
-            {"Bevel1", {8, 8, 425, 17}}, {"StatusS", {11, 8, 421, 13}}, {"Vid", {8, 28, 82, 133}},
-            {"KvartE", {112, 48, 105, 21}}, {"KvartUp", {216, 48, 17, 21}}, {"MonthYear", {112, 72, 105, 21}},
-            {"MonthUP", {216, 72, 17, 21}}, {"DayOne", {112, 96, 105, 21}}, {"DayOneSP", {218, 96, 13, 21}},
-            {"DayB", {112, 128, 105, 21}}, {"DayBSP", {219, 128, 13, 21}}, {"DayE", {112, 152, 105, 21}},
+            {"Bevel1", {8, 8, 425, 17}},    {"StatusS", {11, 8, 421, 13}},   {"Vid", {8, 28, 82, 133}},
+            {"KvartE", {112, 48, 105, 21}}, {"KvartUp", {216, 48, 17, 21}},  {"MonthYear", {112, 72, 105, 21}},
+            {"MonthUP", {216, 72, 17, 21}}, {"DayOne", {112, 96, 105, 21}},  {"DayOneSP", {218, 96, 13, 21}},
+            {"DayB", {112, 128, 105, 21}},  {"DayBSP", {219, 128, 13, 21}},  {"DayE", {112, 152, 105, 21}},
             {"DayESP", {219, 152, 13, 21}}, {"BitBtn1", {256, 152, 81, 25}}, {"BitBtn2", {352, 152, 81, 25}},
         };
         for (const Place &p : places)
@@ -141,8 +144,8 @@ private slots:
         QCOMPARE(w("Label2")->pos(), QPoint(96, 152));
         QCOMPARE(w<QLabel>("Label2")->text(), QStringLiteral("по"));
         // The boxes start at their places and are wide enough for their texts.
-        const std::pair<const char *, QPoint> boxes[] = {
-            {"YearCh", {240, 48}}, {"KvartCh", {240, 74}}, {"MonthCh", {240, 99}}, {"DayCh", {240, 128}}};
+        const std::pair<const char *, QPoint> boxes[]
+            = {{"YearCh", {240, 48}}, {"KvartCh", {240, 74}}, {"MonthCh", {240, 99}}, {"DayCh", {240, 128}}};
         for (const auto &[name, at] : boxes) {
             auto *b = w<QCheckBox>(name);
             QCOMPARE(b->pos(), at);
@@ -184,7 +187,7 @@ private slots:
     {
         open(D("01.04.2026"));
         const char *order[] = {"BitBtn1", "BitBtn2", "VidItem0", "MonthUP", "MonthYear", "KvartE", "KvartUp",
-                               "YearCh", "KvartCh", "MonthCh", "DayOne", "DayB", "DayE", "DayCh"};
+                               "YearCh",  "KvartCh", "MonthCh",  "DayOne",  "DayB",      "DayE",   "DayCh"};
         QStringList chain;
         QWidget *at = w("BitBtn1");
         do {
@@ -246,8 +249,9 @@ private slots:
             QTest::keyClick(dlg, Qt::Key_Return); // OK holds the focus
         });
         QVERIFY(period.Execute());
-        QCOMPARE(texts, (QStringList {"01.04.2026", "01.04.2026", "30.06.2026", "Апрель 2026", "2 Квартал 2026",
-                                      status("01.04.2026", "01.04.2026")}));
+        QCOMPARE(texts,
+                 (QStringList{"01.04.2026", "01.04.2026", "30.06.2026", "Апрель 2026", "2 Квартал 2026",
+                              status("01.04.2026", "01.04.2026")}));
         QCOMPARE(selected, int(TFormC::Day));
         QCOMPARE(period.DateBeg(), dateValue(D("01.04.2026")));
         QCOMPARE(period.DateEnd(), dateValue(D("01.04.2026")));
@@ -331,10 +335,10 @@ private slots:
                                        << status("01.02.2026", "28.02.2026");
         QTest::newRow("February 2100") << D("10.01.2100") << true << "Февраль 2100"
                                        << status("01.02.2100", "28.02.2100");
-        QTest::newRow("December 2026 up") << D("10.12.2026") << true << "Январь 2027"
-                                          << status("01.01.2027", "31.01.2027");
-        QTest::newRow("January 2027 down") << D("10.01.2027") << false << "Декабрь 2026"
-                                           << status("01.12.2026", "31.12.2026");
+        QTest::newRow("December 2026 up")
+            << D("10.12.2026") << true << "Январь 2027" << status("01.01.2027", "31.01.2027");
+        QTest::newRow("January 2027 down")
+            << D("10.01.2027") << false << "Декабрь 2026" << status("01.12.2026", "31.12.2026");
     }
     void monthStepping()
     {
@@ -374,7 +378,7 @@ private slots:
         const char *upDown = vid == TFormC::Month ? "MonthUP" : "KvartUp";
         const char *edit = vid == TFormC::Month ? "MonthYear" : "KvartE";
         arrow(upDown, up);
-        QCOMPARE(errors.messages, QStringList {QStringLiteral("Invalid argument to date encode.")});
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("Invalid argument to date encode.")});
         QCOMPARE(text(edit), navigator);
         QCOMPARE(statusText(), before);
         // The way back still works.
@@ -460,10 +464,10 @@ private slots:
     {
         QTest::addColumn<int>("vid");
         QTest::addColumn<QList<bool>>("enabled"); // year, quarter, month, 2000
-        QTest::newRow("quarter") << int(TFormC::Kvartal) << QList<bool> {true, false, false, true};
-        QTest::newRow("month") << int(TFormC::Month) << QList<bool> {true, true, false, true};
-        QTest::newRow("day") << int(TFormC::Day) << QList<bool> {true, true, true, true};
-        QTest::newRow("interval") << int(TFormC::Interval) << QList<bool> {false, false, false, true};
+        QTest::newRow("quarter") << int(TFormC::Kvartal) << QList<bool>{true, false, false, true};
+        QTest::newRow("month") << int(TFormC::Month) << QList<bool>{true, true, false, true};
+        QTest::newRow("day") << int(TFormC::Day) << QList<bool>{true, true, true, true};
+        QTest::newRow("interval") << int(TFormC::Interval) << QList<bool>{false, false, false, true};
     }
     void enabledBoxesFollowTheMode()
     {
@@ -472,13 +476,12 @@ private slots:
         open(D("15.05.2026"));
         mode(vid == TFormC::Day ? TFormC::Month : TFormC::Day);
         mode(vid);
-        const QList<bool> now {w("YearCh")->isEnabled(), w("KvartCh")->isEnabled(), w("MonthCh")->isEnabled(),
-                               w("DayCh")->isEnabled()};
+        const QList<bool> now{w("YearCh")->isEnabled(), w("KvartCh")->isEnabled(), w("MonthCh")->isEnabled(),
+                              w("DayCh")->isEnabled()};
         QCOMPARE(now, enabled);
         // Only the mode's own controls are open, in the window colour.
         const char *edits[] = {"KvartE", "MonthYear", "DayOne", "DayB", "DayE"};
-        const QList<int> editModes {TFormC::Kvartal, TFormC::Month, TFormC::Day, TFormC::Interval,
-                                    TFormC::Interval};
+        const QList<int> editModes{TFormC::Kvartal, TFormC::Month, TFormC::Day, TFormC::Interval, TFormC::Interval};
         for (int i = 0; i < 5; ++i) {
             const bool open = editModes[i] == vid;
             QCOMPARE(w(edits[i])->isEnabled(), open);
@@ -496,19 +499,19 @@ private slots:
     {
         open(D("15.05.2026"));
         click("YearCh");
-        QCOMPARE(checks(), (QList<bool> {true, false, false, false}));
+        QCOMPARE(checks(), (QList<bool>{true, false, false, false}));
         click("KvartCh");
-        QCOMPARE(checks(), (QList<bool> {false, true, false, false}));
+        QCOMPARE(checks(), (QList<bool>{false, true, false, false}));
         QCOMPARE(statusText(), status("01.04.2026", "15.05.2026"));
         click("DayCh");
-        QCOMPARE(checks(), (QList<bool> {false, false, false, true}));
+        QCOMPARE(checks(), (QList<bool>{false, false, false, true}));
         click("DayCh");
-        QCOMPARE(checks(), (QList<bool> {false, false, false, false}));
+        QCOMPARE(checks(), (QList<bool>{false, false, false, false}));
         QCOMPARE(statusText(), status("15.05.2026", "15.05.2026"));
         // The keyboard works the same way.
         w("MonthCh")->setFocus();
         QTest::keyClick(w("MonthCh"), Qt::Key_Space);
-        QCOMPARE(checks(), (QList<bool> {false, false, true, false}));
+        QCOMPARE(checks(), (QList<bool>{false, false, true, false}));
         QCOMPARE(statusText(), status("01.05.2026", "15.05.2026"));
     }
 
@@ -570,11 +573,14 @@ private slots:
         QTest::addColumn<QString>("edit");
         QTest::addColumn<QString>("leave");
         QTest::addColumn<QString>("period");
-        QTest::newRow("day, Tab") << int(TFormC::Day) << "DayOne" << "Tab" << status("20.06.2026", "20.06.2026");
-        QTest::newRow("day, a box") << int(TFormC::Day) << "DayOne" << "MonthCh" << status("01.06.2026", "20.06.2026");
-        QTest::newRow("start, Tab") << int(TFormC::Interval) << "DayB" << "Tab" << status("20.06.2026", "30.06.2026");
-        QTest::newRow("end, click on the start") << int(TFormC::Interval) << "DayE" << "DayB"
-                                                 << status("15.05.2026", "20.06.2026");
+        QTest::newRow("day, Tab") << int(TFormC::Day) << "DayOne"
+                                  << "Tab" << status("20.06.2026", "20.06.2026");
+        QTest::newRow("day, a box") << int(TFormC::Day) << "DayOne"
+                                    << "MonthCh" << status("01.06.2026", "20.06.2026");
+        QTest::newRow("start, Tab") << int(TFormC::Interval) << "DayB"
+                                    << "Tab" << status("20.06.2026", "30.06.2026");
+        QTest::newRow("end, click on the start") << int(TFormC::Interval) << "DayE"
+                                                 << "DayB" << status("15.05.2026", "20.06.2026");
     }
     void aTypedDateCountsOnceConfirmed()
     {
@@ -611,18 +617,33 @@ private slots:
         QTest::addColumn<QDate>("end");
         for (const char *how : {"Enter", "OK"}) {
             const QByteArray key(how);
-            QTest::newRow(key + ", day") << int(TFormC::Day) << "" << "20062026" << "" << "" << how
-                                         << D("20.06.2026") << D("20.06.2026");
-            QTest::newRow(key + ", short day") << int(TFormC::Day) << "" << "1.3.2026" << "" << "" << how
-                                               << D("01.03.2026") << D("01.03.2026");
-            QTest::newRow(key + ", interval") << int(TFormC::Interval) << "" << "" << "01032026" << "20042026"
-                                              << how << D("01.03.2026") << D("20.04.2026");
+            QTest::newRow(key + ", day") << int(TFormC::Day) << ""
+                                         << "20062026"
+                                         << ""
+                                         << "" << how << D("20.06.2026") << D("20.06.2026");
+            QTest::newRow(key + ", short day") << int(TFormC::Day) << ""
+                                               << "1.3.2026"
+                                               << ""
+                                               << "" << how << D("01.03.2026") << D("01.03.2026");
+            QTest::newRow(key + ", interval") << int(TFormC::Interval) << ""
+                                              << ""
+                                              << "01032026"
+                                              << "20042026" << how << D("01.03.2026") << D("20.04.2026");
         }
-        QTest::newRow("day from the month") << int(TFormC::Day) << "MonthCh" << "20062026" << "" << "" << "OK"
-                                            << D("01.06.2026") << D("20.06.2026");
-        QTest::newRow("interval end only") << int(TFormC::Interval) << "" << "" << "" << "20042026" << "OK"
-                                           << D("15.05.2026") << D("20.04.2026");
-        QTest::newRow("interval start from 2000") << int(TFormC::Interval) << "DayCh" << "" << "01032026" << ""
+        QTest::newRow("day from the month") << int(TFormC::Day) << "MonthCh"
+                                            << "20062026"
+                                            << ""
+                                            << ""
+                                            << "OK" << D("01.06.2026") << D("20.06.2026");
+        QTest::newRow("interval end only") << int(TFormC::Interval) << ""
+                                           << ""
+                                           << ""
+                                           << "20042026"
+                                           << "OK" << D("15.05.2026") << D("20.04.2026");
+        QTest::newRow("interval start from 2000") << int(TFormC::Interval) << "DayCh"
+                                                  << ""
+                                                  << "01032026"
+                                                  << ""
                                                   << "Enter" << D("01.01.2000") << D("30.06.2026");
     }
     void typedDatesAreTakenByOk()
@@ -642,7 +663,7 @@ private slots:
         if (!box.isEmpty())
             click(box.toLatin1().constData());
         const char *last = nullptr;
-        for (const auto &[edit, keys] : {std::pair {"DayOne", dayOne}, {"DayB", dayB}, {"DayE", dayE}}) {
+        for (const auto &[edit, keys] : {std::pair{"DayOne", dayOne}, {"DayB", dayB}, {"DayE", dayE}}) {
             if (!keys.isEmpty()) {
                 type(edit, keys);
                 last = edit;
@@ -657,8 +678,9 @@ private slots:
         QCOMPARE(form->result(), int(QDialog::Accepted));
         QCOMPARE(form->DateBeg(), dateValue(beg));
         QCOMPARE(form->DateEnd(), dateValue(end));
-        QCOMPARE(statusText(), status(qPrintable(beg.toString(QStringLiteral("dd.MM.yyyy"))),
-                                      qPrintable(end.toString(QStringLiteral("dd.MM.yyyy")))));
+        QCOMPARE(statusText(),
+                 status(qPrintable(beg.toString(QStringLiteral("dd.MM.yyyy"))),
+                        qPrintable(end.toString(QStringLiteral("dd.MM.yyyy")))));
         QVERIFY(errors.messages.isEmpty());
     }
 
@@ -710,7 +732,7 @@ private slots:
         test::onNextModal([&](QWidget *dlg) {
             auto *interval = dlg->findChild<QRadioButton *>(QStringLiteral("VidItem3"));
             QTest::mouseClick(interval, Qt::LeftButton, {}, QPoint(8, interval->height() / 2));
-            for (const auto &[name, keys] : {std::pair {"DayB", "01032026"}, {"DayE", "20042026"}}) {
+            for (const auto &[name, keys] : {std::pair{"DayB", "01032026"}, {"DayE", "20042026"}}) {
                 auto *e = dlg->findChild<DateEdit *>(QString::fromLatin1(name));
                 QTest::mouseClick(e, Qt::LeftButton, {}, QPoint(3, e->height() / 2));
                 e->selectAll();
@@ -735,12 +757,16 @@ private slots:
         const QString mask = QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
         for (const char *how : {"Enter", "OK"}) {
             const QByteArray key(how);
-            QTest::newRow(key + ", half-typed day") << int(TFormC::Day) << "DayOne" << "2006" << how << mask;
-            QTest::newRow(key + ", empty end") << int(TFormC::Interval) << "DayE" << "" << how << mask;
-            QTest::newRow(key + ", impossible day") << int(TFormC::Day) << "DayOne" << "31022026" << how
-                                                    << QStringLiteral("'31.02.2026' is not a valid date.");
-            QTest::newRow(key + ", impossible start") << int(TFormC::Interval) << "DayB" << "31042026" << how
-                                                      << QStringLiteral("'31.04.2026' is not a valid date.");
+            QTest::newRow(key + ", half-typed day") << int(TFormC::Day) << "DayOne"
+                                                    << "2006" << how << mask;
+            QTest::newRow(key + ", empty end") << int(TFormC::Interval) << "DayE"
+                                               << "" << how << mask;
+            QTest::newRow(key + ", impossible day")
+                << int(TFormC::Day) << "DayOne"
+                << "31022026" << how << QStringLiteral("'31.02.2026' is not a valid date.");
+            QTest::newRow(key + ", impossible start")
+                << int(TFormC::Interval) << "DayB"
+                << "31042026" << how << QStringLiteral("'31.04.2026' is not a valid date.");
         }
     }
     void okRefusesWhatLeavingRefuses()
@@ -760,7 +786,7 @@ private slots:
             QTest::keyClick(w(edit.toLatin1().constData()), Qt::Key_Return);
         else
             click("BitBtn1");
-        QTRY_COMPARE(errors.messages, QStringList {message});
+        QTRY_COMPARE(errors.messages, QStringList{message});
         QVERIFY(form->isVisible());
         QCOMPARE(statusText(), before);
         QCOMPARE(form->DateBeg(), dateValue(D("15.05.2026")));
@@ -784,10 +810,14 @@ private slots:
         QTest::addColumn<QString>("keys");
         for (const char *how : {"Отмена", "Esc", "close box"}) {
             const QByteArray key(how);
-            QTest::newRow(key + ", half-typed day") << how << int(TFormC::Day) << "DayOne" << "2006";
-            QTest::newRow(key + ", emptied day") << how << int(TFormC::Day) << "DayOne" << "";
-            QTest::newRow(key + ", half-typed end") << how << int(TFormC::Interval) << "DayE" << "0104";
-            QTest::newRow(key + ", typed start") << how << int(TFormC::Interval) << "DayB" << "01032026";
+            QTest::newRow(key + ", half-typed day") << how << int(TFormC::Day) << "DayOne"
+                                                    << "2006";
+            QTest::newRow(key + ", emptied day") << how << int(TFormC::Day) << "DayOne"
+                                                 << "";
+            QTest::newRow(key + ", half-typed end") << how << int(TFormC::Interval) << "DayE"
+                                                    << "0104";
+            QTest::newRow(key + ", typed start") << how << int(TFormC::Interval) << "DayB"
+                                                 << "01032026";
         }
     }
     void cancellingIgnoresTheEdits()
@@ -856,7 +886,7 @@ private slots:
         QCOMPARE(statusText(), status("01.05.2026", "31.05.2026"));
         QVERIFY(errors.messages.isEmpty());
         mode(TFormC::Day);
-        QCOMPARE(errors.messages, QStringList {QStringLiteral("'31.02.2026' is not a valid date.")});
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("'31.02.2026' is not a valid date.")});
         QCOMPARE(statusText(), status("01.05.2026", "31.05.2026"));
         QCOMPARE(form->DateBeg(), dateValue(D("01.05.2026")));
         // The mode's controls were opened before the failure.
@@ -873,7 +903,7 @@ private slots:
         QCOMPARE(e->editText(), QStringLiteral("  .  .    "));
         QTest::keyClick(e, Qt::Key_Tab);
         QTRY_COMPARE(errors.messages,
-                     QStringList {QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
+                     QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
         QVERIFY(e->hasFocus());
         // A click on another control is refused the same way, and does not act.
         click("MonthCh");
@@ -910,12 +940,14 @@ private slots:
         open(D("15.05.2026"));
         type("DayOne", QString());
         bool calendarSeen = false;
-        test::onNextModal([&](QWidget *m) {
-            calendarSeen = true;
-            m->close();
-        }, 300);
+        test::onNextModal(
+            [&](QWidget *m) {
+                calendarSeen = true;
+                m->close();
+            },
+            300);
         click("DayOneSP");
-        QCOMPARE(errors.messages, QStringList {QStringLiteral("'  .  .    ' is not a valid date.")});
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("'  .  .    ' is not a valid date.")});
         QTest::qWait(400);
         QVERIFY(!calendarSeen);
         QVERIFY(w("DayOne")->hasFocus());
@@ -931,7 +963,7 @@ private slots:
         type("DayE", QStringLiteral("31042026"));
         QCOMPARE(statusText(), status("01.04.2026", "30.06.2026")); // the start, confirmed
         click("DayCh");
-        QCOMPARE(errors.messages, QStringList {QStringLiteral("'31.04.2026' is not a valid date.")});
+        QCOMPARE(errors.messages, QStringList{QStringLiteral("'31.04.2026' is not a valid date.")});
         QCOMPARE(statusText(), status("01.04.2026", "30.06.2026"));
         QCOMPARE(form->DateBeg(), dateValue(D("01.04.2026")));
         QCOMPARE(form->DateEnd(), dateValue(D("30.06.2026")));
@@ -953,14 +985,14 @@ private slots:
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("edit");
         QTest::addColumn<QString>("period");
-        QTest::newRow("day") << "DayOneSP" << int(TFormC::Day) << "" << "20.05.2026"
-                             << status("20.05.2026", "20.05.2026");
-        QTest::newRow("day from the month") << "DayOneSP" << int(TFormC::Day) << "MonthCh" << "20.05.2026"
-                                            << status("01.05.2026", "20.05.2026");
+        QTest::newRow("day") << "DayOneSP" << int(TFormC::Day) << ""
+                             << "20.05.2026" << status("20.05.2026", "20.05.2026");
+        QTest::newRow("day from the month") << "DayOneSP" << int(TFormC::Day) << "MonthCh"
+                                            << "20.05.2026" << status("01.05.2026", "20.05.2026");
         QTest::newRow("interval start, no adjustment") << "DayBSP" << int(TFormC::Interval) << "DayCh"
                                                        << "20.05.2026" << status("20.05.2026", "30.06.2026");
-        QTest::newRow("interval end") << "DayESP" << int(TFormC::Interval) << "" << "20.06.2026"
-                                      << status("15.05.2026", "20.06.2026");
+        QTest::newRow("interval end") << "DayESP" << int(TFormC::Interval) << ""
+                                      << "20.06.2026" << status("15.05.2026", "20.06.2026");
     }
     void pickingADay()
     {
@@ -989,8 +1021,8 @@ private slots:
         QCOMPARE(shownOnOpening, expectedOpening);
         QCOMPARE(panel, monthText(expectedOpening.month(), 2026));
         const char *editName = button == QLatin1String("DayOneSP") ? "DayOne"
-            : button == QLatin1String("DayBSP")                   ? "DayB"
-                                                                  : "DayE";
+            : button == QLatin1String("DayBSP")                    ? "DayB"
+                                                                   : "DayE";
         QCOMPARE(text(editName), edit);
         QCOMPARE(statusText(), period);
     }

@@ -14,8 +14,7 @@ QDate D(const char *text)
 }
 
 // The message of the error `work` throws; empty when it throws none.
-template<typename F>
-QString errorOf(F &&work)
+template <typename F> QString errorOf(F &&work)
 {
     try {
         work();
@@ -141,8 +140,8 @@ private slots:
         QTest::newRow("year wins over quarter") << d << true << true << false << false << D("01.01.2026");
         QTest::newRow("quarter wins over month") << d << false << true << true << false << D("01.04.2026");
         QTest::newRow("2000 wins over all") << d << true << true << true << true << D("01.01.2000");
-        QTest::newRow("a day in 1999 moves forward") << D("31.12.1999") << false << false << false << true
-                                                    << D("01.01.2000");
+        QTest::newRow("a day in 1999 moves forward")
+            << D("31.12.1999") << false << false << false << true << D("01.01.2000");
         QTest::newRow("quarter 4") << D("31.12.2026") << false << true << false << false << D("01.10.2026");
         QTest::newRow("quarter 3") << D("30.09.2026") << false << true << false << false << D("01.07.2026");
     }
@@ -155,21 +154,19 @@ private slots:
         QFETCH(bool, dayCh);
         QFETCH(QDate, start);
         QCOMPARE(YKMBegin(date, yearCh, kvartCh, monthCh, dayCh), start);
-        QCOMPARE(YKMBegin(date, StartBoxes {yearCh, kvartCh, monthCh, dayCh}), start);
+        QCOMPARE(YKMBegin(date, StartBoxes{yearCh, kvartCh, monthCh, dayCh}), start);
     }
 
     void atMostOneBox()
     {
-        const StartBoxes all {true, true, true, true};
+        const StartBoxes all{true, true, true, true};
         QCOMPARE(afterBoxClick({true, false, false, false}, StartBox::Kvart, true),
-                 (StartBoxes {false, true, false, false}));
-        QCOMPARE(afterBoxClick(all, StartBox::Day, true), (StartBoxes {false, false, false, true}));
+                 (StartBoxes{false, true, false, false}));
+        QCOMPARE(afterBoxClick(all, StartBox::Day, true), (StartBoxes{false, false, false, true}));
         // Unchecking leaves the others as they are.
-        QCOMPARE(afterBoxClick(all, StartBox::Month, false), (StartBoxes {true, true, false, true}));
-        QCOMPARE(afterBoxClick({}, StartBox::Year, false), StartBoxes {});
+        QCOMPARE(afterBoxClick(all, StartBox::Month, false), (StartBoxes{true, true, false, true}));
+        QCOMPARE(afterBoxClick({}, StartBox::Year, false), StartBoxes{});
     }
-
-
 
     void stepsOutOfTheYearsFail()
     {
@@ -178,7 +175,6 @@ private slots:
         QCOMPARE(errorOf([] { stepQuarter({9999, 4}, 1); }), EncodeError);
         QCOMPARE(errorOf([] { stepQuarter({1, 1}, -1); }), EncodeError);
     }
-
 
     void texts()
     {
@@ -212,13 +208,20 @@ private slots:
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("satisfied");
-        QTest::newRow("full") << "01.04.2026" << "01.04.2026" << true;
-        QTest::newRow("empty") << "__.__.____" << "  .  .    " << false;
-        QTest::newRow("blanks move in front") << "1_.2_.2026" << " 1. 2.2026" << true;
-        QTest::newRow("blank in front stays") << "_1._2.2026" << " 1. 2.2026" << true;
-        QTest::newRow("blank day and month") << "__.__.2026" << "  .  .2026" << true;
-        QTest::newRow("short year") << "01.04.202_" << "01.04.202 " << false;
-        QTest::newRow("year with a hole") << "01.04.2_26" << "01.04.2 26" << false;
+        QTest::newRow("full") << "01.04.2026"
+                              << "01.04.2026" << true;
+        QTest::newRow("empty") << "__.__.____"
+                               << "  .  .    " << false;
+        QTest::newRow("blanks move in front") << "1_.2_.2026"
+                                              << " 1. 2.2026" << true;
+        QTest::newRow("blank in front stays") << "_1._2.2026"
+                                              << " 1. 2.2026" << true;
+        QTest::newRow("blank day and month") << "__.__.2026"
+                                             << "  .  .2026" << true;
+        QTest::newRow("short year") << "01.04.202_"
+                                    << "01.04.202 " << false;
+        QTest::newRow("year with a hole") << "01.04.2_26"
+                                          << "01.04.2 26" << false;
     }
     void maskTexts()
     {
@@ -237,12 +240,18 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("text");
-        QTest::newRow("locale without leading zeros") << "6.12.2026" << " 6.12.2026";
-        QTest::newRow("too many digits") << "123.456.20261" << "12.45.2026";
-        QTest::newRow("no separators") << "15052026" << "15.  .    ";
-        QTest::newRow("letters dropped") << "a1.b2.c2026" << " 1. 2.2026";
-        QTest::newRow("empty") << "" << "  .  .    ";
-        QTest::newRow("extra parts") << "1.2.3.4" << " 1. 2.3   ";
+        QTest::newRow("locale without leading zeros") << "6.12.2026"
+                                                      << " 6.12.2026";
+        QTest::newRow("too many digits") << "123.456.20261"
+                                         << "12.45.2026";
+        QTest::newRow("no separators") << "15052026"
+                                       << "15.  .    ";
+        QTest::newRow("letters dropped") << "a1.b2.c2026"
+                                         << " 1. 2.2026";
+        QTest::newRow("empty") << ""
+                               << "  .  .    ";
+        QTest::newRow("extra parts") << "1.2.3.4"
+                                     << " 1. 2.3   ";
     }
     void fitOddTexts()
     {

@@ -1,5 +1,5 @@
-#include "prices/ui/fprices.h"
 #include "prices/core/pricetable.h"
+#include "prices/ui/fprices.h"
 #include "pricetestutil.h"
 #include "testsupport_ui.h"
 
@@ -71,8 +71,7 @@ void type(const QString &text)
     for (QChar c : text) {
         QWidget *w = QApplication::focusWidget();
         QVERIFY(w);
-        QTest::sendKeyEvent(QTest::Click, w, static_cast<Qt::Key>(c.toUpper().unicode()), QString(c),
-                            Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, w, static_cast<Qt::Key>(c.toUpper().unicode()), QString(c), Qt::NoModifier);
     }
 }
 
@@ -140,11 +139,16 @@ private slots:
     {
         QTest::addColumn<QString>("leave");
         QTest::addColumn<QString>("current");
-        QTest::newRow("Up") << "Up" << "A=1";
-        QTest::newRow("Down") << "Down" << "B=2";
-        QTest::newRow("click on another row") << "click" << "C=3";
-        QTest::newRow("Закрыть") << "close" << "";
-        QTest::newRow("focus to a button") << "focus" << "B=2";
+        QTest::newRow("Up") << "Up"
+                            << "A=1";
+        QTest::newRow("Down") << "Down"
+                              << "B=2";
+        QTest::newRow("click on another row") << "click"
+                                              << "C=3";
+        QTest::newRow("Закрыть") << "close"
+                                 << "";
+        QTest::newRow("focus to a button") << "focus"
+                                           << "B=2";
     }
 
     void untouchedNewRowIsDropped()
@@ -251,8 +255,7 @@ private slots:
             }
             text = box->text();
             title = box->windowTitle();
-            okIsDefault = box->defaultButton() == box->button(QMessageBox::Ok)
-                && box->button(QMessageBox::Cancel);
+            okIsDefault = box->defaultButton() == box->button(QMessageBox::Ok) && box->button(QMessageBox::Cancel);
             if (answer == "esc")
                 QTest::keyClick(box, Qt::Key_Escape);
             else
@@ -332,8 +335,7 @@ private slots:
             e.clickRow(1);
         else
             QTest::mouseClick(leave == "save" ? e.save : e.close, Qt::LeftButton);
-        QCOMPARE(errors.messages,
-                 QStringList{"'2.5' is not a valid floating point value for field 'PPrice'."});
+        QCOMPARE(errors.messages, QStringList{"'2.5' is not a valid floating point value for field 'PPrice'."});
         QVERIFY(!e.dialog.isNull() && e.dialog->isVisible());
         QVERIFY(e.cellEditor());
         QCOMPARE(e.cellEditor()->text(), QStringLiteral("2.5"));
@@ -377,8 +379,7 @@ private slots:
             QTest::mouseClick(e.save, Qt::LeftButton);
         }
         e.dir.setMode(0777);
-        QCOMPARE(errors.messages,
-                 QStringList{"Unable to write to " + QFileInfo(e.iniPath()).absoluteFilePath() + "."});
+        QCOMPARE(errors.messages, QStringList{"Unable to write to " + QFileInfo(e.iniPath()).absoluteFilePath() + "."});
         QTRY_VERIFY(e.dialog.isNull());
         QCOMPARE(readFile(e.iniPath()), before);
     }
@@ -408,12 +409,18 @@ private slots:
         QTest::addColumn<bool>("closed");
         QTest::addColumn<QByteArray>("file");
         const QByteArray saved = crlf({"[Price]", "C=1"});
-        QTest::newRow("Закрыть, Сохранить") << "button" << "Сохранить" << true << saved;
-        QTest::newRow("Esc, Сохранить") << "esc" << "Сохранить" << true << saved;
-        QTest::newRow("Закрыть, Enter saves") << "button" << "enter" << true << saved;
-        QTest::newRow("Закрыть, Не сохранять") << "button" << "Не сохранять" << true << QByteArray();
-        QTest::newRow("Esc, Отмена") << "esc" << "Отмена" << false << QByteArray();
-        QTest::newRow("Закрыть, Esc stays") << "button" << "esc" << false << QByteArray();
+        QTest::newRow("Закрыть, Сохранить") << "button"
+                                            << "Сохранить" << true << saved;
+        QTest::newRow("Esc, Сохранить") << "esc"
+                                        << "Сохранить" << true << saved;
+        QTest::newRow("Закрыть, Enter saves") << "button"
+                                              << "enter" << true << saved;
+        QTest::newRow("Закрыть, Не сохранять") << "button"
+                                               << "Не сохранять" << true << QByteArray();
+        QTest::newRow("Esc, Отмена") << "esc"
+                                     << "Отмена" << false << QByteArray();
+        QTest::newRow("Закрыть, Esc stays") << "button"
+                                            << "esc" << false << QByteArray();
     }
 
     void closingWithChangesAsks()
@@ -444,9 +451,10 @@ private slots:
             key(Qt::Key_Escape);
         else
             QTest::mouseClick(e.close, Qt::LeftButton);
-        QCOMPARE(text, QStringLiteral("Цены изменены, но не сохранены в файле «%1». Сохранить их?\nЕсли не "
-                                      "сохранить, изменения действуют только до выхода из программы.")
-                           .arg(QFileInfo(e.iniPath()).absoluteFilePath()));
+        QCOMPARE(text,
+                 QStringLiteral("Цены изменены, но не сохранены в файле «%1». Сохранить их?\nЕсли не "
+                                "сохранить, изменения действуют только до выхода из программы.")
+                     .arg(QFileInfo(e.iniPath()).absoluteFilePath()));
         if (closed)
             QTRY_VERIFY(e.dialog.isNull());
         else
@@ -500,11 +508,16 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("negative") << "-5" << "";
-        QTest::newRow("1e+14") << "1e+14" << "";
-        QTest::newRow("just over") << "1000000,01" << "";
-        QTest::newRow("the bound") << "1000000" << "1000000";
-        QTest::newRow("zero") << "0" << "0";
+        QTest::newRow("negative") << "-5"
+                                  << "";
+        QTest::newRow("1e+14") << "1e+14"
+                               << "";
+        QTest::newRow("just over") << "1000000,01"
+                                   << "";
+        QTest::newRow("the bound") << "1000000"
+                                   << "1000000";
+        QTest::newRow("zero") << "0"
+                              << "0";
     }
 
     void priceOutsideTheLimitsIsRefused()
@@ -518,9 +531,10 @@ private slots:
         test::ErrorRecorder errors;
         key(Qt::Key_Return);
         if (stored.isEmpty()) {
-            QCOMPARE(errors.messages, QStringList{QStringLiteral("Цена «%1» у услуги «Стрижка» не подходит: цена "
-                                                                 "за минуту должна быть от 0 до 1000000.")
-                                                      .arg(typed)});
+            QCOMPARE(errors.messages,
+                     QStringList{QStringLiteral("Цена «%1» у услуги «Стрижка» не подходит: цена "
+                                                "за минуту должна быть от 0 до 1000000.")
+                                     .arg(typed)});
             QVERIFY(e.cellEditor());
             QCOMPARE(e.rows(), QStringList{"Стрижка=1"});
         } else {

@@ -27,31 +27,31 @@ private slots:
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<int>("current");
 
-        QTest::newRow("insert in front of the current row") << 1 << QStringList{"i"}
-                                                            << QStringList{"A=1", "=", "B=2", "C=3"} << 1;
-        QTest::newRow("untouched new row dropped when left down") << 1 << QStringList{"i", "d"}
-                                                                  << QStringList{"A=1", "B=2", "C=3"} << 1;
+        QTest::newRow("insert in front of the current row")
+            << 1 << QStringList{"i"} << QStringList{"A=1", "=", "B=2", "C=3"} << 1;
+        QTest::newRow("untouched new row dropped when left down")
+            << 1 << QStringList{"i", "d"} << QStringList{"A=1", "B=2", "C=3"} << 1;
         QTest::newRow("untouched new row dropped when moved past")
             << 0 << QStringList{"i", "m3"} << QStringList{"A=1", "B=2", "C=3"} << 2;
-        QTest::newRow("untouched new row dropped on leave") << 2 << QStringList{"i", "l"}
-                                                            << QStringList{"A=1", "B=2", "C=3"} << 2;
-        QTest::newRow("named new row kept") << 1 << QStringList{"i", "nX", "u"}
-                                            << QStringList{"A=1", "X=", "B=2", "C=3"} << 0;
-        QTest::newRow("priced new row kept") << 0 << QStringList{"i", "p4", "d"}
-                                             << QStringList{"=4", "A=1", "B=2", "C=3"} << 1;
-        QTest::newRow("down on the last row appends once") << 2 << QStringList{"d", "d", "d"}
-                                                           << QStringList{"A=1", "B=2", "C=3", "="} << 3;
-        QTest::newRow("appended row dropped going up") << 2 << QStringList{"d", "u"}
-                                                       << QStringList{"A=1", "B=2", "C=3"} << 2;
-        QTest::newRow("a kept row is no longer new") << 2 << QStringList{"d", "nX", "u", "d", "n", "u"}
-                                                     << QStringList{"A=1", "B=2", "C=3", "="} << 2;
+        QTest::newRow("untouched new row dropped on leave")
+            << 2 << QStringList{"i", "l"} << QStringList{"A=1", "B=2", "C=3"} << 2;
+        QTest::newRow("named new row kept")
+            << 1 << QStringList{"i", "nX", "u"} << QStringList{"A=1", "X=", "B=2", "C=3"} << 0;
+        QTest::newRow("priced new row kept")
+            << 0 << QStringList{"i", "p4", "d"} << QStringList{"=4", "A=1", "B=2", "C=3"} << 1;
+        QTest::newRow("down on the last row appends once")
+            << 2 << QStringList{"d", "d", "d"} << QStringList{"A=1", "B=2", "C=3", "="} << 3;
+        QTest::newRow("appended row dropped going up")
+            << 2 << QStringList{"d", "u"} << QStringList{"A=1", "B=2", "C=3"} << 2;
+        QTest::newRow("a kept row is no longer new")
+            << 2 << QStringList{"d", "nX", "u", "d", "n", "u"} << QStringList{"A=1", "B=2", "C=3", "="} << 2;
         QTest::newRow("delete in the middle: the following row")
             << 1 << QStringList{"x"} << QStringList{"A=1", "C=3"} << 1;
         QTest::newRow("delete the last row: the preceding row")
             << 2 << QStringList{"x"} << QStringList{"A=1", "B=2"} << 1;
         QTest::newRow("delete everything") << 0 << QStringList{"x", "x", "x", "x"} << QStringList{} << -1;
-        QTest::newRow("insert after deleting the new row") << 0 << QStringList{"i", "x", "i"}
-                                                           << QStringList{"=", "A=1", "B=2", "C=3"} << 0;
+        QTest::newRow("insert after deleting the new row")
+            << 0 << QStringList{"i", "x", "i"} << QStringList{"=", "A=1", "B=2", "C=3"} << 0;
         QTest::newRow("name cut to 20") << 0 << QStringList{"nАбвгдежзийклмнопрстуф"}
                                         << QStringList{"Абвгдежзийклмнопрсту=1", "B=2", "C=3"} << 0;
         QTest::newRow("price emptied") << 0 << QStringList{"p "} << QStringList{"A=", "B=2", "C=3"} << 0;

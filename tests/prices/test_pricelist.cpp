@@ -68,11 +68,11 @@ private slots:
             << crlf({"[Price]", "A=007", "B=5,", "C=+3", "D=1,50"}) << QStringList{"D=1,5", "C=3", "B=5", "A=7"}
             << QStringList{} << QStringList{"Prices", "A=007", "B=5,", "C=+3", "D=1,50"};
         QTest::newRow("21 characters cut to 20")
-            << crlf({"[Price]", "Солярий вертикальный!=25"}) << QStringList{"Солярий вертикальный=25"}
-            << QStringList{} << QStringList{"Prices", "Солярий вертикальный!=25"};
+            << crlf({"[Price]", "Солярий вертикальный!=25"}) << QStringList{"Солярий вертикальный=25"} << QStringList{}
+            << QStringList{"Prices", "Солярий вертикальный!=25"};
         QTest::newRow("malformed value in the middle is left out, the rest loads")
-            << crlf({"[Price]", "A=1", "B=2.5", "C=3,5"}) << QStringList{"C=3,5", "A=1"}
-            << QStringList{"«B» = 2.5"} << QStringList{"Prices", "A=1", "B=2.5", "C=3,5"};
+            << crlf({"[Price]", "A=1", "B=2.5", "C=3,5"}) << QStringList{"C=3,5", "A=1"} << QStringList{"«B» = 2.5"}
+            << QStringList{"Prices", "A=1", "B=2.5", "C=3,5"};
         QTest::newRow("name with '=' saved by another program")
             << crlf({"[Price]", "Маникюр=люкс=10"}) << QStringList{} << QStringList{"«Маникюр» = люкс=10"}
             << QStringList{"Prices", "Маникюр=люкс=10"};
@@ -91,13 +91,12 @@ private slots:
         QTest::newRow("exponent numbers; a negative price is not one")
             << crlf({"[Price]", "A=-1,5", "B=1E2"}) << QStringList{"B=100"} << QStringList{"«A» = -1,5"}
             << QStringList{"Prices", "A=-1,5", "B=1E2"};
-        QTest::newRow("price limits")
-            << crlf({"[Price]", "Free=0", "Top=1000000", "Over=1000000,01", "Huge=1e+14", "Inf=1E400",
-                     "Minus zero=-0"})
-            << QStringList{"Minus zero=0", "Top=1000000", "Free=0"}
-            << QStringList{"«Over» = 1000000,01", "«Huge» = 1e+14", "«Inf» = 1E400"}
-            << QStringList{"Prices", "Free=0", "Top=1000000", "Over=1000000,01", "Huge=1e+14", "Inf=1E400",
-                           "Minus zero=-0"};
+        QTest::newRow("price limits") << crlf(
+            {"[Price]", "Free=0", "Top=1000000", "Over=1000000,01", "Huge=1e+14", "Inf=1E400", "Minus zero=-0"})
+                                      << QStringList{"Minus zero=0", "Top=1000000", "Free=0"}
+                                      << QStringList{"«Over» = 1000000,01", "«Huge» = 1e+14", "«Inf» = 1E400"}
+                                      << QStringList{"Prices",     "Free=0",    "Top=1000000",  "Over=1000000,01",
+                                                     "Huge=1e+14", "Inf=1E400", "Minus zero=-0"};
     }
 
     void loading()
@@ -112,8 +111,8 @@ private slots:
             writeFile(path, file);
         auto t = table();
         QStringList lines{"Prices"};
-        const QStringList expected =
-            messages.isEmpty() ? QStringList() : QStringList{badPrices(ProfileFile(path).path(), messages)};
+        const QStringList expected
+            = messages.isEmpty() ? QStringList() : QStringList{badPrices(ProfileFile(path).path(), messages)};
         QCOMPARE(loadPriceList(ProfileFile(path), lines, *t), expected);
         QCOMPARE(rowsOf(*t), rows);
         QCOMPARE(lines, carrier);
@@ -161,8 +160,9 @@ private slots:
     {
         OpenDir dir;
         const QString path = dir.file("Bilmeko.ini");
-        writeFile(path, crlf({"[Price]", "; за минуту", "Маникюр=10.5", "Сауна=8", "маникюр=12", "Педикюр=-3",
-                              "[Other]", "x=1", "[price]", "Стрижка=люкс", "Массаж=15"}));
+        writeFile(path,
+                  crlf({"[Price]", "; за минуту", "Маникюр=10.5", "Сауна=8", "маникюр=12", "Педикюр=-3", "[Other]",
+                        "x=1", "[price]", "Стрижка=люкс", "Массаж=15"}));
         const ProfileFile ini(path);
         auto t = table();
         QStringList carrier{"Prices"};
@@ -173,9 +173,9 @@ private slots:
         savePriceList(ini, *t);
         // The new lines where the first old one was, those of a later
         // section of the same name after them.
-        QCOMPARE(readFile(path), crlf({"[Price]", "; за минуту", "Маникюр=11", "Сауна=8", "Массаж=15",
-                                       "; неверная цена: Стрижка=люкс", "; неверная цена: Маникюр=10.5",
-                                       "; неверная цена: Педикюр=-3", "[Other]", "x=1"}));
+        QCOMPARE(readFile(path),
+                 crlf({"[Price]", "; за минуту", "Маникюр=11", "Сауна=8", "Массаж=15", "; неверная цена: Стрижка=люкс",
+                       "; неверная цена: Маникюр=10.5", "; неверная цена: Педикюр=-3", "[Other]", "x=1"}));
         auto back = table();
         carrier = QStringList{"Prices"};
         QVERIFY(loadPriceList(ini, carrier, *back).isEmpty());
@@ -209,10 +209,12 @@ private slots:
         QStringList carrier{"Prices"};
         const QStringList messages = loadPriceList(ini, carrier, *t);
         QCOMPARE(rowsOf(*t), (QStringList{"Ёлка «люкс»=3", "Стрижка=12,5"}));
-        QCOMPARE(messages, utf8 ? QStringList{QStringLiteral("Файл «%1» записан в кодировке UTF-8. Он прочитан "
-                                                             "как UTF-8, а при сохранении цен будет записан "
-                                                             "в кодировке Windows-1251.").arg(ini.path())}
-                                : QStringList{});
+        QCOMPARE(messages,
+                 utf8 ? QStringList{QStringLiteral("Файл «%1» записан в кодировке UTF-8. Он прочитан "
+                                                   "как UTF-8, а при сохранении цен будет записан "
+                                                   "в кодировке Windows-1251.")
+                                        .arg(ini.path())}
+                      : QStringList{});
         savePriceList(ini, *t);
         QCOMPARE(readFile(path), crlf({"[Price]", "Стрижка=12,5", "Ёлка «люкс»=3"}));
     }
@@ -224,11 +226,10 @@ private slots:
         QTest::addColumn<bool>("fromUtf8");
         QTest::newRow("ASCII stays") << QByteArray("[Price]\nA=1\n") << QByteArray("[Price]\nA=1\n") << false;
         QTest::newRow("the mark alone") << QByteArray("\xEF\xBB\xBF[P]") << QByteArray("[P]") << true;
-        QTest::newRow("code page that is not UTF-8")
-            << cp("Сауна=8") << cp("Сауна=8") << false;
+        QTest::newRow("code page that is not UTF-8") << cp("Сауна=8") << cp("Сауна=8") << false;
         QTest::newRow("UTF-8 outside the code page") << QString("Чай 茶=1").toUtf8() << cp("Чай ?=1") << true;
-        QTest::newRow("broken UTF-8 is the code page") << QByteArray("\xD0\xA1\xD0") << QByteArray("\xD0\xA1\xD0")
-                                                       << false;
+        QTest::newRow("broken UTF-8 is the code page")
+            << QByteArray("\xD0\xA1\xD0") << QByteArray("\xD0\xA1\xD0") << false;
         QTest::newRow("overlong form is not UTF-8") << QByteArray("\xC0\xAF") << QByteArray("\xC0\xAF") << false;
     }
 
@@ -288,8 +289,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("services") << QStringList{"Солярий=25", "Массаж=15,5", "Маникюр=0,33", "Сауна=1E-5"};
-        QTest::newRow("blank name and emptied price drop out")
-            << QStringList{"A=1", "=2", "B=", "C=3"};
+        QTest::newRow("blank name and emptied price drop out") << QStringList{"A=1", "=2", "B=", "C=3"};
         QTest::newRow("repeated names") << QStringList{"A=1", "a=2", "B=3"};
         QTest::newRow("empty") << QStringList{};
         QStringList many;
@@ -341,8 +341,8 @@ private slots:
     {
         OpenDir dir;
         const QString path = dir.file("Bilmeko.ini");
-        const QByteArray head = QByteArray("; Bilmeko settings\r\n[Window]\r\nTop=5\n\n")
-            + cp("[Price]\r\n; за минуту\r\n");
+        const QByteArray head
+            = QByteArray("; Bilmeko settings\r\n[Window]\r\nTop=5\n\n") + cp("[Price]\r\n; за минуту\r\n");
         const QByteArray tail("\r\n[Zeta]\r\n  odd line without equals\r\nk = 'v'\r\n");
         writeFile(path, head + cp("Сауна=8\r\nМассаж=15\r\n") + tail);
         auto t = table();

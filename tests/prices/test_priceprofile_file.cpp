@@ -86,7 +86,9 @@ private slots:
         ini.replaceSection(Price, {{"C", "3"}, {"B", "2"}, {"A", "1"}});
         QCOMPARE(readFile(path),
                  QByteArray("; made by hand\n[Window]\nLeft=10\n\n[Price]\nC=3\r\nB=2\r\nA=1\r\n\n[Other]\nx=\"q\"\n"));
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0640));
         QCOMPARE(ini.readString("other", "X"), QStringLiteral("q"));

@@ -34,38 +34,51 @@ private slots:
         QTest::addColumn<QString>("value"); // first line of the key wins
 
         const QByteArray basic = crlf({"[Price]", "A=1", "B=2", "C=3"});
-        QTest::newRow("file order") << basic << "Price" << QStringList{"A=1", "B=2", "C=3"} << "B" << "2";
-        QTest::newRow("section name in any case") << basic << "pRICE" << QStringList{"A=1", "B=2", "C=3"} << "c" << "3";
-        QTest::newRow("missing key reads empty") << basic << "Price" << QStringList{"A=1", "B=2", "C=3"} << "D" << "";
-        QTest::newRow("missing section") << basic << "Other" << QStringList{} << "A" << "";
+        QTest::newRow("file order") << basic << "Price" << QStringList{"A=1", "B=2", "C=3"} << "B"
+                                    << "2";
+        QTest::newRow("section name in any case") << basic << "pRICE" << QStringList{"A=1", "B=2", "C=3"} << "c"
+                                                  << "3";
+        QTest::newRow("missing key reads empty") << basic << "Price" << QStringList{"A=1", "B=2", "C=3"} << "D"
+                                                 << "";
+        QTest::newRow("missing section") << basic << "Other" << QStringList{} << "A"
+                                         << "";
         QTest::newRow("LF alone reads the same")
-            << QByteArray("[Price]\nA=1\nB=2\nC=3") << "Price" << QStringList{"A=1", "B=2", "C=3"} << "C" << "3";
+            << QByteArray("[Price]\nA=1\nB=2\nC=3") << "Price" << QStringList{"A=1", "B=2", "C=3"} << "C"
+            << "3";
         QTest::newRow("repeated key: first line wins")
-            << crlf({"[Price]", "a=1", "B=2", "A=5"}) << "Price" << QStringList{"a=1", "B=2", "A=5"} << "A" << "1";
+            << crlf({"[Price]", "a=1", "B=2", "A=5"}) << "Price" << QStringList{"a=1", "B=2", "A=5"} << "A"
+            << "1";
         QTest::newRow("Cyrillic names without regard to case")
-            << crlf({"[Цены]", "СТРИЖКА=5", "ёлка=1"}) << "цЕНЫ" << QStringList{"СТРИЖКА=5", "ёлка=1"}
-            << "стрижка" << "5";
-        QTest::newRow("Ё folds with ё") << crlf({"[Price]", "ЁЛКА=7"}) << "Price" << QStringList{"ЁЛКА=7"} << "ёлка" << "7";
-        QTest::newRow("blanks around names and values")
-            << crlf({"  [  Price  ]  ", " \tкрасивое имя \t=  2,5  "}) << "Price"
-            << QStringList{"красивое имя=2,5"} << "красивое имя" << "2,5";
+            << crlf({"[Цены]", "СТРИЖКА=5", "ёлка=1"}) << "цЕНЫ" << QStringList{"СТРИЖКА=5", "ёлка=1"} << "стрижка"
+            << "5";
+        QTest::newRow("Ё folds with ё") << crlf({"[Price]", "ЁЛКА=7"}) << "Price" << QStringList{"ЁЛКА=7"} << "ёлка"
+                                        << "7";
+        QTest::newRow("blanks around names and values") << crlf({"  [  Price  ]  ", " \tкрасивое имя \t=  2,5  "})
+                                                        << "Price" << QStringList{"красивое имя=2,5"} << "красивое имя"
+                                                        << "2,5";
         QTest::newRow("enclosing quotes removed")
             << crlf({"[Price]", "d=\" 1 \"", "s='2'", "mixed=\"3'", "lone=\"", "inner=a\"b\""}) << "Price"
-            << QStringList{"d= 1 ", "s=2", "mixed=\"3'", "lone=\"", "inner=a\"b\""} << "s" << "2";
-        QTest::newRow("value keeps later '='")
-            << crlf({"[Price]", "a=b=c"}) << "Price" << QStringList{"a=b=c"} << "a" << "b=c";
+            << QStringList{"d= 1 ", "s=2", "mixed=\"3'", "lone=\"", "inner=a\"b\""} << "s"
+            << "2";
+        QTest::newRow("value keeps later '='") << crlf({"[Price]", "a=b=c"}) << "Price" << QStringList{"a=b=c"} << "a"
+                                               << "b=c";
         QTest::newRow("comments, empty keys and bare words are no keys")
-            << crlf({"[Price]", "; note=1", "=5", "  =6", "bare", "", "A=1"}) << "Price" << QStringList{"A=1"}
-            << "A" << "1";
+            << crlf({"[Price]", "; note=1", "=5", "  =6", "bare", "", "A=1"}) << "Price" << QStringList{"A=1"} << "A"
+            << "1";
         QTest::newRow("lines before the first section belong to none")
-            << crlf({"A=9", "[Price]", "B=2"}) << "Price" << QStringList{"B=2"} << "A" << "";
+            << crlf({"A=9", "[Price]", "B=2"}) << "Price" << QStringList{"B=2"} << "A"
+            << "";
         QTest::newRow("sections of one name read as one")
             << crlf({"[Price]", "A=1", "[Other]", "A=7", "[PRICE]", "B=2", "a=3"}) << "Price"
-            << QStringList{"A=1", "B=2", "a=3"} << "a" << "1";
+            << QStringList{"A=1", "B=2", "a=3"} << "a"
+            << "1";
         QTest::newRow("header without closing bracket")
-            << crlf({"[Price", "A=1"}) << "Price" << QStringList{"A=1"} << "A" << "1";
-        QTest::newRow("empty value") << crlf({"[Price]", "A=", "B=\"\""}) << "Price" << QStringList{"A=", "B="} << "A" << "";
-        QTest::newRow("empty text") << QByteArray() << "Price" << QStringList{} << "A" << "";
+            << crlf({"[Price", "A=1"}) << "Price" << QStringList{"A=1"} << "A"
+            << "1";
+        QTest::newRow("empty value") << crlf({"[Price]", "A=", "B=\"\""}) << "Price" << QStringList{"A=", "B="} << "A"
+                                     << "";
+        QTest::newRow("empty text") << QByteArray() << "Price" << QStringList{} << "A"
+                                    << "";
     }
 
     void reading()
@@ -87,7 +100,8 @@ private slots:
     void editing_data()
     {
         QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<int>("op"); // 0 withValue(Price, key, value), 1 withoutSection(Price), 2 withSection(Price, entries)
+        QTest::addColumn<int>(
+            "op"); // 0 withValue(Price, key, value), 1 withoutSection(Price), 2 withSection(Price, entries)
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QList<Entry>>("entries");
@@ -97,39 +111,42 @@ private slots:
         const QList<Entry> cba{{"C", "3"}, {"B", "2"}, {"A", "1"}};
 
         QTest::newRow("write replaces the first line in place, other bytes kept")
-            << QByteArray("; top\n[Price]\nA=1\nb = 2 \nB=9\n[X]\nk=v\n") << 0 << "B" << "5" << none
-            << QByteArray("; top\n[Price]\nA=1\nB=5\r\nB=9\n[X]\nk=v\n");
+            << QByteArray("; top\n[Price]\nA=1\nb = 2 \nB=9\n[X]\nk=v\n") << 0 << "B"
+            << "5" << none << QByteArray("; top\n[Price]\nA=1\nB=5\r\nB=9\n[X]\nk=v\n");
         QTest::newRow("write appends to the end of its section, before the gap")
-            << crlf({"[Price]", "A=1", "; last", "", "[X]", "k=v"}) << 0 << "Б" << "2" << none
-            << crlf({"[Price]", "A=1", "; last", "Б=2", "", "[X]", "k=v"});
-        QTest::newRow("write to a missing section appends it")
-            << crlf({"[X]", "k=v"}) << 0 << "A" << "1" << none << crlf({"[X]", "k=v", "[Price]", "A=1"});
+            << crlf({"[Price]", "A=1", "; last", "", "[X]", "k=v"}) << 0 << "Б"
+            << "2" << none << crlf({"[Price]", "A=1", "; last", "Б=2", "", "[X]", "k=v"});
+        QTest::newRow("write to a missing section appends it") << crlf({"[X]", "k=v"}) << 0 << "A"
+                                                               << "1" << none << crlf({"[X]", "k=v", "[Price]", "A=1"});
         QTest::newRow("write after a last line without its end")
-            << QByteArray("[X]\r\nk=v") << 0 << "A" << "1" << none << crlf({"[X]", "k=v", "[Price]", "A=1"});
-        QTest::newRow("write into empty text") << QByteArray() << 0 << "A" << "1" << none << crlf({"[Price]", "A=1"});
+            << QByteArray("[X]\r\nk=v") << 0 << "A"
+            << "1" << none << crlf({"[X]", "k=v", "[Price]", "A=1"});
+        QTest::newRow("write into empty text") << QByteArray() << 0 << "A"
+                                               << "1" << none << crlf({"[Price]", "A=1"});
         QTest::newRow("erase removes header and lines of every such section")
-            << QByteArray("; c\r\n[Price]\r\nA=1\r\n; in\r\n\r\n[X]\nk=v\n[price]\nB=2\n") << 1 << "" << "" << none
-            << QByteArray("; c\r\n[X]\nk=v\n");
-        QTest::newRow("erase of a missing section changes nothing")
-            << QByteArray("[X]\nk=v") << 1 << "" << "" << none << QByteArray("[X]\nk=v");
+            << QByteArray("; c\r\n[Price]\r\nA=1\r\n; in\r\n\r\n[X]\nk=v\n[price]\nB=2\n") << 1 << ""
+            << "" << none << QByteArray("; c\r\n[X]\nk=v\n");
+        QTest::newRow("erase of a missing section changes nothing") << QByteArray("[X]\nk=v") << 1 << ""
+                                                                    << "" << none << QByteArray("[X]\nk=v");
         QTest::newRow("section replaced in place; comments and the gap stay")
-            << QByteArray("; head\n[X]\nk=v\n\n[Price]\n; per minute\nA=1\nB=2\n\n[Y]\nz=1\n") << 2 << "" << "" << cba
-            << QByteArray("; head\n[X]\nk=v\n\n[Price]\n; per minute\nC=3\r\nB=2\r\nA=1\r\n\n[Y]\nz=1\n");
+            << QByteArray("; head\n[X]\nk=v\n\n[Price]\n; per minute\nA=1\nB=2\n\n[Y]\nz=1\n") << 2 << ""
+            << "" << cba << QByteArray("; head\n[X]\nk=v\n\n[Price]\n; per minute\nC=3\r\nB=2\r\nA=1\r\n\n[Y]\nz=1\n");
         QTest::newRow("section without entries gets them after its last text")
-            << QByteArray("[Price]\n; nothing yet\n\n[Y]\n") << 2 << "" << "" << cba
-            << QByteArray("[Price]\n; nothing yet\nC=3\r\nB=2\r\nA=1\r\n\n[Y]\n");
+            << QByteArray("[Price]\n; nothing yet\n\n[Y]\n") << 2 << ""
+            << "" << cba << QByteArray("[Price]\n; nothing yet\nC=3\r\nB=2\r\nA=1\r\n\n[Y]\n");
         QTest::newRow("later sections of the name go")
-            << QByteArray("[Price]\nA=1\n[Y]\nz=1\n[PRICE]\nQ=7\n") << 2 << "" << "" << cba
-            << QByteArray("[Price]\nC=3\r\nB=2\r\nA=1\r\n[Y]\nz=1\n");
-        QTest::newRow("empty list keeps the header, clears the entries")
-            << QByteArray("[Price]\nA=1\n[Y]\n") << 2 << "" << "" << none << QByteArray("[Price]\n[Y]\n");
-        QTest::newRow("empty list adds no section")
-            << QByteArray("[Y]\nz=1") << 2 << "" << "" << none << QByteArray("[Y]\nz=1");
+            << QByteArray("[Price]\nA=1\n[Y]\nz=1\n[PRICE]\nQ=7\n") << 2 << ""
+            << "" << cba << QByteArray("[Price]\nC=3\r\nB=2\r\nA=1\r\n[Y]\nz=1\n");
+        QTest::newRow("empty list keeps the header, clears the entries") << QByteArray("[Price]\nA=1\n[Y]\n") << 2 << ""
+                                                                         << "" << none << QByteArray("[Price]\n[Y]\n");
+        QTest::newRow("empty list adds no section") << QByteArray("[Y]\nz=1") << 2 << ""
+                                                    << "" << none << QByteArray("[Y]\nz=1");
         QTest::newRow("missing section appended")
-            << QByteArray("[Y]\nz=1") << 2 << "" << "" << cba << QByteArray("[Y]\nz=1\r\n[Price]\r\nC=3\r\nB=2\r\nA=1\r\n");
+            << QByteArray("[Y]\nz=1") << 2 << ""
+            << "" << cba << QByteArray("[Y]\nz=1\r\n[Price]\r\nC=3\r\nB=2\r\nA=1\r\n");
         QTest::newRow("Windows-1251 bytes written")
-            << QByteArray() << 2 << "" << "" << QList<Entry>{{"Стрижка", "12,5"}, {"Пустая", ""}}
-            << crlf({"[Price]", "Стрижка=12,5", "Пустая="});
+            << QByteArray() << 2 << ""
+            << "" << QList<Entry>{{"Стрижка", "12,5"}, {"Пустая", ""}} << crlf({"[Price]", "Стрижка=12,5", "Пустая="});
     }
 
     void editing()
@@ -156,9 +173,26 @@ private slots:
     // the rest of the text is unchanged.
     void sectionRoundTripOverJunk()
     {
-        const QList<QByteArray> parts{
-            "[Price]", "[PRICE ]", "[Other]", "[", "]", "A=1", "a = 2", "Б=3", "; c=1", "=", "  ",
-            "\t", "x", "[Price", QByteArray("\0=\0", 3), "\r", "\xff\xfe=\x98", "[Прочее]", "key==v", "'q'='q'"};
+        const QList<QByteArray> parts{"[Price]",
+                                      "[PRICE ]",
+                                      "[Other]",
+                                      "[",
+                                      "]",
+                                      "A=1",
+                                      "a = 2",
+                                      "Б=3",
+                                      "; c=1",
+                                      "=",
+                                      "  ",
+                                      "\t",
+                                      "x",
+                                      "[Price",
+                                      QByteArray("\0=\0", 3),
+                                      "\r",
+                                      "\xff\xfe=\x98",
+                                      "[Прочее]",
+                                      "key==v",
+                                      "'q'='q'"};
         const QByteArray ends[] = {"\r\n", "\n", "\r\n", ""};
         QRandomGenerator rng(20261207);
         const QList<Entry> written{{"Солярий", "25"}, {"Массаж", "15,5"}, {"Prices", ""}, {"x y", "1E3"}};
@@ -184,7 +218,8 @@ private slots:
             const QByteArray restAfter = back.withoutSection(QStringLiteral("Price"));
             QVERIFY2(restAfter == restBefore || restAfter == restBefore + "\r\n", text.toHex().constData());
             // Writing one key keeps the others.
-            const QByteArray one = back.withValue(QStringLiteral("PRICE"), QStringLiteral("массаж"), QStringLiteral("7"));
+            const QByteArray one
+                = back.withValue(QStringLiteral("PRICE"), QStringLiteral("массаж"), QStringLiteral("7"));
             QList<Entry> expected = written;
             expected[1] = {QStringLiteral("массаж"), QStringLiteral("7")};
             QCOMPARE(ProfileText(one).entries(QStringLiteral("Price")), expected);

@@ -34,7 +34,8 @@ SystemCalls closeFailingFor(const QString &fileName)
 {
     SystemCalls c;
     c.close = [fileName](int fd) {
-        const bool hit = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName() == fileName;
+        const bool hit
+            = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName() == fileName;
         const int rc = ::close(fd);
         if (!hit)
             return rc;

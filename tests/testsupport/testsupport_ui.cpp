@@ -48,21 +48,23 @@ void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 
 void answerNextMessageBox(QMessageBox::StandardButton button, QString *text, QString *title, int timeoutMs)
 {
-    onNextModal([button, text, title](QWidget *w) {
-        auto *box = qobject_cast<QMessageBox *>(w);
-        if (!box) {
-            w->close();
-            return;
-        }
-        if (text)
-            *text = box->text();
-        if (title)
-            *title = box->windowTitle();
-        if (QAbstractButton *b = box->button(button))
-            b->click();
-        else
-            box->reject();
-    }, timeoutMs);
+    onNextModal(
+        [button, text, title](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box) {
+                w->close();
+                return;
+            }
+            if (text)
+                *text = box->text();
+            if (title)
+                *title = box->windowTitle();
+            if (QAbstractButton *b = box->button(button))
+                b->click();
+            else
+                box->reject();
+        },
+        timeoutMs);
 }
 
 } // namespace bilmeko::test

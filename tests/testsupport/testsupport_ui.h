@@ -19,7 +19,7 @@ void retype(QWidget *field, const QString &text);
 void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 5000);
 
 // Presses a button of the next QMessageBox and records its text.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString *text = nullptr,
-                          QString *title = nullptr, int timeoutMs = 5000);
+void answerNextMessageBox(QMessageBox::StandardButton button, QString *text = nullptr, QString *title = nullptr,
+                          int timeoutMs = 5000);
 
 } // namespace bilmeko::test

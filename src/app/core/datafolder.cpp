@@ -77,7 +77,7 @@ bool isWritableFolder(const QString &dir)
     const QFileInfo fi(dir);
     // The effective ids decide, as they do for the files made there.
     return fi.isDir()
-           && ::faccessat(AT_FDCWD, QFile::encodeName(fi.absoluteFilePath()).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+        && ::faccessat(AT_FDCWD, QFile::encodeName(fi.absoluteFilePath()).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 DataFolder resolveDataFolder(const DataFolderInputs &in, const std::function<bool(const QString &)> &writable)

@@ -19,12 +19,12 @@ inline constexpr char DataDirVariable[] = "BILMEKO_DATA_DIR";
 
 struct DataFolderInputs
 {
-    QString exeDir;      // the running executable's folder
-    QStringList args;    // the command line, the program first
-    QString variable;    // BILMEKO_DATA_DIR, empty when not set
-    QString userDir;     // the user's data folder for the program
-    QString workDir;     // the current folder, for relative names
-    QString sample;      // the installed sample price list; empty when not installed
+    QString exeDir; // the running executable's folder
+    QStringList args; // the command line, the program first
+    QString variable; // BILMEKO_DATA_DIR, empty when not set
+    QString userDir; // the user's data folder for the program
+    QString workDir; // the current folder, for relative names
+    QString sample; // the installed sample price list; empty when not installed
 
     // The inputs of this process.
     static DataFolderInputs current(const QStringList &args);
@@ -37,9 +37,9 @@ struct DataFolder
 {
     enum class Source { Option, Variable, Executable, User };
 
-    QString path;        // absolute, ending in '/'
+    QString path; // absolute, ending in '/'
     Source source = Source::Executable;
-    QString error;       // the command line names no folder; path then empty
+    QString error; // the command line names no folder; path then empty
 };
 
 // Whether files can be created in this existing folder.

@@ -143,14 +143,11 @@ QString sessionsWord(int n)
     if (m >= 11 && m <= 14)
         return QStringLiteral("сеансов");
     switch (m % 10) {
-    case 1:
-        return QStringLiteral("сеанс");
+    case 1: return QStringLiteral("сеанс");
     case 2:
     case 3:
-    case 4:
-        return QStringLiteral("сеанса");
-    default:
-        return QStringLiteral("сеансов");
+    case 4: return QStringLiteral("сеанса");
+    default: return QStringLiteral("сеансов");
     }
 }
 
@@ -164,7 +161,8 @@ QString takingsText(const DayTakings &day, const RunningFigures &running)
         for (Payment p : {Payment::Cash, Payment::Card, Payment::Transfer, Payment::Unknown})
             if (p == Payment::Cash || p == Payment::Card || day.amount(p) != 0)
                 methods << paymentShortText(p) + QLatin1Char(' ') + f.currency2(day.amount(p));
-    const QString split = methods.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(methods.join(QStringLiteral(", ")));
+    const QString split
+        = methods.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(methods.join(QStringLiteral(", ")));
     return QStringLiteral("Сегодня: %1 %2, %3%4 · идут: %5, %6")
         .arg(day.sessions())
         .arg(sessionsWord(day.sessions()), f.currency2(day.amount()), split)

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,7 +22,8 @@ void onSignal(int)
 {
     const int saved = errno;
     const char b = 1;
-    if (::write(wakeFds[1], &b, 1) < 0) { /* the pipe is full: a quit is pending */ }
+    if (::write(wakeFds[1], &b, 1) < 0) { /* the pipe is full: a quit is pending */
+    }
     errno = saved;
 }
 
@@ -42,8 +43,7 @@ bool quitOnTerminationSignals()
     auto *notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char buf[16];
-        while (::read(wakeFds[0], buf, sizeof buf) > 0) {
-        }
+        while (::read(wakeFds[0], buf, sizeof buf) > 0) {}
         quitting = true;
         // A message still to come on the way out (the start going on after
         // the box the signal closed) goes to standard error, not into a box
@@ -54,7 +54,9 @@ bool quitOnTerminationSignals()
         // loop, which the start may be in.
         QCoreApplication::exit(0);
     });
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

@@ -32,8 +32,8 @@ void head(Receipt &r, const QString &title, const QString &salon, const ReceiptH
         r.title += QStringLiteral(" (копия)");
     if (!h.desk.isEmpty())
         r.lines.append({QStringLiteral("Касса"), h.desk});
-    r.lines.append({QStringLiteral("Оператор"),
-                    h.operatorName.isEmpty() ? QStringLiteral("смена не открыта") : h.operatorName});
+    r.lines.append(
+        {QStringLiteral("Оператор"), h.operatorName.isEmpty() ? QStringLiteral("смена не открыта") : h.operatorName});
     r.footer = NotFiscal;
 }
 

@@ -24,16 +24,16 @@ MinuteCharge minuteCharge(std::int64_t elapsedMs, double pricePerMinute);
 // its journal record is made from it.
 struct Session
 {
-    QString client;  // as the grid keeps them: at most 20
+    QString client; // as the grid keeps them: at most 20
     QString service; // characters
     QString note;
     double price = 0; // per minute
-    std::uint64_t id = 0;         // nonzero, random; also in its journal record
-    std::int64_t startUtcMs = 0;  // the start instant
+    std::uint64_t id = 0; // nonzero, random; also in its journal record
+    std::int64_t startUtcMs = 0; // the start instant
     std::int64_t startMonoMs = 0; // the monotonic clock's reading at the start
-    std::int64_t bookedMs = 0;    // the booked duration, extensions included
-    std::int64_t pausedMs = 0;    // pauses that are over
-    bool paused = false;          // a pause is going on, since:
+    std::int64_t bookedMs = 0; // the booked duration, extensions included
+    std::int64_t pausedMs = 0; // pauses that are over
+    bool paused = false; // a pause is going on, since:
     std::int64_t pauseStartUtcMs = 0;
     std::int64_t pauseStartMonoMs = 0;
     Payment payment = Payment::Unknown;

@@ -23,15 +23,9 @@ QList<FieldDef> curLogFields()
 {
     using namespace curlog;
     return {
-        {FIO, FieldKind::Text, TextMax},
-        {Price, FieldKind::Money, 0},
-        {TBeg, FieldKind::Time, 0},
-        {TEnd, FieldKind::Time, 0},
-        {TLeft, FieldKind::Time, 0},
-        {Summ, FieldKind::Money, 0},
-        {Describe, FieldKind::Text, TextMax},
-        {PItem, FieldKind::Text, TextMax},
-        {DBeg, FieldKind::DateTime, 0},
+        {FIO, FieldKind::Text, TextMax},      {Price, FieldKind::Money, 0},      {TBeg, FieldKind::Time, 0},
+        {TEnd, FieldKind::Time, 0},           {TLeft, FieldKind::Time, 0},       {Summ, FieldKind::Money, 0},
+        {Describe, FieldKind::Text, TextMax}, {PItem, FieldKind::Text, TextMax}, {DBeg, FieldKind::DateTime, 0},
         {DEnd, FieldKind::DateTime, 0},
     };
 }
@@ -148,8 +142,7 @@ QString endedAwayText(const QList<EndedAway> &ended)
 }
 
 SessionBoard::SessionBoard(QString journalPath, QObject *parent)
-    : QObject(parent), m_curLog(new MemTable(curLogFields(), this)),
-      m_journalPath(std::move(journalPath))
+    : QObject(parent), m_curLog(new MemTable(curLogFields(), this)), m_journalPath(std::move(journalPath))
 {
     m_curLog->setObjectName(QStringLiteral("CurLog"));
 }
@@ -201,9 +194,8 @@ void SessionBoard::writeRow(int row, const Session &s, std::int64_t elapsed)
     fillTimes(row, s, elapsed);
 }
 
-MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note,
-                                         const QString &service, double pricePerMinute, int hours,
-                                         int minutes, Payment payment, bool abonement)
+MemTable::RowId SessionBoard::addSession(const QString &client, const QString &note, const QString &service,
+                                         double pricePerMinute, int hours, int minutes, Payment payment, bool abonement)
 {
     using namespace curlog;
     const std::int64_t dur = durationMs(hours, minutes);
@@ -217,8 +209,8 @@ MemTable::RowId SessionBoard::addSession(const QString &client, const QString &n
     Session s;
     do {
         s.id = QRandomGenerator::system()->generate64();
-    } while (s.id == 0 || std::any_of(m_sessions.begin(), m_sessions.end(),
-                                      [&](const auto &e) { return e.second.id == s.id; }));
+    } while (s.id == 0
+             || std::any_of(m_sessions.begin(), m_sessions.end(), [&](const auto &e) { return e.second.id == s.id; }));
     s.startUtcMs = clock.now().toMSecsSinceEpoch();
     s.startMonoMs = clock.monotonicMs();
     s.bookedMs = dur;
@@ -436,8 +428,9 @@ std::optional<FinishedSession> finishedFromRecord(const LogRecord &r)
     // An abonement's sale is no session.
     if (r.abonement && r.status == StatusAbonement)
         return std::nullopt;
-    if (r.reversal || !within(r.written, 1, 2'958'465) || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay)
-        || !within(r.startTime, 0, 1) || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
+    if (r.reversal || !within(r.written, 1, 2'958'465)
+        || !within(r.elapsed, 0, double(SessionBoard::MaxBookedMs) / MsPerDay) || !within(r.startTime, 0, 1)
+        || !within(r.amount, -1e15, 1e15) || !within(r.pricePerMin, -1e15, 1e15))
         return std::nullopt;
     const QDateTime end = toDateTime(r.written);
     if (!end.isValid())
@@ -569,7 +562,7 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     n.sessionId = s.id;
     n.customer = s.client;
     n.stat = QStringLiteral("Время: ") + elapsedText(chargedMs) + QStringLiteral(" Сумма: ")
-             + Formats::current().currency2(charge.amount);
+        + Formats::current().currency2(charge.amount);
     n.caption = QStringLiteral("Время: ") + Formats::current().timeText(Clock::current().nowValue());
 
     // The record first: a notice tells the operator the session is billed,
@@ -596,14 +589,13 @@ void SessionBoard::endCurrent(const QString &status, std::int64_t chargedMs, boo
     emit sessionFinished(f);
 }
 
-LogRecord SessionBoard::writeRecord(const QString &status, const Session &s, std::int64_t chargedMs,
-                                    qint64 *at)
+LogRecord SessionBoard::writeRecord(const QString &status, const Session &s, std::int64_t chargedMs, qint64 *at)
 {
     const std::int64_t elapsed = std::max<std::int64_t>(chargedMs, 0);
     // The end is the start plus the time measured (its pauses too), never a
     // fresh reading of the wall clock, which may have jumped meanwhile.
-    const QDateTime end = QDateTime::fromMSecsSinceEpoch(
-        s.startUtcMs + elapsed + s.pauseMs(Clock::current().monotonicMs()));
+    const QDateTime end
+        = QDateTime::fromMSecsSinceEpoch(s.startUtcMs + elapsed + s.pauseMs(Clock::current().monotonicMs()));
 
     LogRecord r;
     r.written = dateTimeValue(end);
@@ -732,14 +724,14 @@ RestoreReport SessionBoard::restoreSessions()
         if (sameRun && saved.hasStartMono && saved.startMonoMs <= mono) {
             s.startMonoMs = saved.startMonoMs;
             s.pauseStartMonoMs = saved.hasPauseStartMono && saved.pauseStartMonoMs <= mono
-                                     ? std::max(saved.pauseStartMonoMs, saved.startMonoMs)
-                                     : mono - std::clamp<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0,
-                                                                       mono - saved.startMonoMs);
+                ? std::max(saved.pauseStartMonoMs, saved.startMonoMs)
+                : mono - std::clamp<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0, mono - saved.startMonoMs);
         } else {
             if (saved.startUtcMs > nowUtc)
                 ahead << QStringLiteral("%1: начало %2")
                              .arg(sessionName(saved),
-                                  QDateTime::fromMSecsSinceEpoch(saved.startUtcMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+                                  QDateTime::fromMSecsSinceEpoch(saved.startUtcMs)
+                                      .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
             const std::int64_t since = std::max<std::int64_t>(nowUtc - saved.startUtcMs, 0);
             s.startMonoMs = mono - since;
             s.pauseStartMonoMs = mono - std::clamp<std::int64_t>(nowUtc - saved.pauseStartUtcMs, 0, since);
@@ -801,7 +793,8 @@ RestoreReport SessionBoard::restoreSessions()
         }
         report.problems << QStringLiteral("В файле идущих сеансов \"%1\" есть сеансы, которые не прошли "
                                           "проверку, и они не восстановлены:\n%2\n%3")
-                               .arg(QDir::toNativeSeparators(m_stateFile.path()), refused.join(QLatin1Char('\n')), kept);
+                               .arg(QDir::toNativeSeparators(m_stateFile.path()), refused.join(QLatin1Char('\n')),
+                                    kept);
     }
     if (report.alreadyWritten > 0 || !report.endedAway.isEmpty() || !refused.isEmpty()) {
         try {

@@ -72,8 +72,8 @@ QString elapsedText(std::int64_t elapsedMs);
 struct Notice
 {
     QString customer; // the Customer label
-    QString stat;     // the Stat label
-    QString caption;  // the window caption
+    QString stat; // the Stat label
+    QString caption; // the window caption
     std::uint64_t sessionId = 0; // a session has one notice open at most
 };
 
@@ -84,11 +84,11 @@ struct FinishedSession
     QString status;
     std::int64_t chargedMs = 0;
     MinuteCharge charge;
-    std::int64_t endUtcMs = 0;   // the real instant it ended
-    std::int64_t endMonoMs = 0;  // the monotonic reading then
-    int position = 0;            // its row in the grid
-    LogRecord record;            // as the journal holds it
-    qint64 recordAt = 0;         // where the journal holds it (or earlier)
+    std::int64_t endUtcMs = 0; // the real instant it ended
+    std::int64_t endMonoMs = 0; // the monotonic reading then
+    int position = 0; // its row in the grid
+    LogRecord record; // as the journal holds it
+    qint64 recordAt = 0; // where the journal holds it (or earlier)
 };
 
 // The finished session a journal record tells of, for its receipt after a
@@ -112,9 +112,9 @@ struct EndedAway
 // What the start found in the state file.
 struct RestoreReport
 {
-    int restored = 0;       // back in the grid, running
+    int restored = 0; // back in the grid, running
     int alreadyWritten = 0; // their record was in the journal: left out
-    int refused = 0;        // failed the checks of a typed session: left out
+    int refused = 0; // failed the checks of a typed session: left out
     QList<EndedAway> endedAway;
     // For the operator: a damaged state file, a journal that could not be
     // read or written.
@@ -175,8 +175,8 @@ public:
     // durations are refused (Error) before anything is inserted. Throws when
     // the running sessions cannot be saved; nothing is added then.
     MemTable::RowId addSession(const QString &client, const QString &note, const QString &service,
-                               double pricePerMinute, int hours, int minutes,
-                               Payment payment = Payment::Unknown, bool abonement = false);
+                               double pricePerMinute, int hours, int minutes, Payment payment = Payment::Unknown,
+                               bool abonement = false);
     // The payment method of a running session, as its record will carry
     // it; false when the row is gone. Throws, changing nothing, when the
     // sessions cannot be saved.

@@ -10,12 +10,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
-#include <limits>
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,12 +82,13 @@ bool readText(const QByteArray &s, QString &out)
 {
     // Percent-encoded: no raw byte outside the unreserved set.
     for (char c : s)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-              || c == '.' || c == '_' || c == '~' || c == '%'))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+              || c == '_' || c == '~' || c == '%'))
             return false;
     for (qsizetype i = 0; i < s.size(); ++i)
-        if (s[i] == '%' && (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1]))
-                            || !std::isxdigit(static_cast<unsigned char>(s[i + 2]))))
+        if (s[i] == '%'
+            && (i + 2 >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[i + 1]))
+                || !std::isxdigit(static_cast<unsigned char>(s[i + 2]))))
             return false;
     const QByteArray utf8 = QByteArray::fromPercentEncoding(s);
     out = QString::fromUtf8(utf8);
@@ -121,7 +122,9 @@ WholeFile readWhole(const QString &path)
         w.problem = QStringLiteral("не удалось прочитать: %1").arg(IoError::fromErrno(errno).message());
         return w;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         w.problem = QStringLiteral("это не обычный файл");
     } else {
@@ -152,9 +155,11 @@ QString freeDamagedName(const QString &path)
 {
     const QString stamp = Clock::current().now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int n = 1; n < 1000; ++n) {
-        const QString to = path + QStringLiteral(".damaged-") + stamp
-                           + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
-        struct stat st {};
+        const QString to
+            = path + QStringLiteral(".damaged-") + stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
+        struct stat st
+        {
+        };
         if (::lstat(QFile::encodeName(to).constData(), &st) != 0)
             return to; // never replace an earlier one
     }
@@ -381,7 +386,8 @@ QString SessionStateFile::keepCopy() const
             why = e.message();
         }
     }
-    throw Error(QStringLiteral("Не удалось сохранить копию файла \"%1\": %2").arg(QDir::toNativeSeparators(m_path), why));
+    throw Error(
+        QStringLiteral("Не удалось сохранить копию файла \"%1\": %2").arg(QDir::toNativeSeparators(m_path), why));
 }
 
 void SessionStateFile::save(const SessionState &state) const

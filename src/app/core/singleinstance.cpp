@@ -4,9 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <cerrno>
 #include <cstring>
-#include <QList>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -51,7 +51,9 @@ QString userName(uid_t uid)
 QList<std::pair<qint64, uid_t>> foreignHolders(int fd)
 {
     QList<std::pair<qint64, uid_t>> found;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0)
         return found;
     QFile locks(QStringLiteral("/proc/locks"));
@@ -65,7 +67,9 @@ QList<std::pair<qint64, uid_t>> foreignHolders(int fd)
             continue;
         bool ok = false;
         const qint64 pid = f[4].toLongLong(&ok);
-        struct stat proc {};
+        struct stat proc
+        {
+        };
         if (!ok || pid <= 0 || ::stat(("/proc/" + f[4]).constData(), &proc) != 0)
             continue;
         if (proc.st_uid != ::geteuid())
@@ -103,7 +107,9 @@ InstanceLock::Result InstanceLock::tryAcquire(const QString &folder)
     if (fd < 0 && err == EACCES)
         fd = systemCalls().open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (err == EACCES && ::stat(name.constData(), &st) == 0 && st.st_uid != ::geteuid()) {
             m_error = QStringLiteral("Папка данных \"%1\" занята: её файл блокировки \"%2\" принадлежит "
                                      "пользователю %3. Программа не будет запущена.")
@@ -114,9 +120,12 @@ InstanceLock::Result InstanceLock::tryAcquire(const QString &folder)
         return Result::Failed;
     }
     // A lock file of an earlier version was open to all.
-    struct stat own {};
+    struct stat own
+    {
+    };
     if (::fstat(fd, &own) == 0 && own.st_uid == ::geteuid() && (own.st_mode & 0077) != 0)
-        if (::fchmod(fd, own.st_mode & 0700) != 0) { /* stays as it was */ }
+        if (::fchmod(fd, own.st_mode & 0700) != 0) { /* stays as it was */
+        }
     int rc;
     do {
         rc = systemCalls().flock(fd, LOCK_EX | LOCK_NB);

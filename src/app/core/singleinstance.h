@@ -14,9 +14,9 @@ class InstanceLock
 {
 public:
     enum class Result {
-        Acquired,      // this process now holds the lock
+        Acquired, // this process now holds the lock
         HeldByAnother, // another copy runs on this folder
-        Failed,        // the lock file cannot be used: see errorMessage()
+        Failed, // the lock file cannot be used: see errorMessage()
     };
 
     InstanceLock() = default;

@@ -133,9 +133,7 @@ void TForm1::ShiftCloseClick()
 
 void TForm1::ShiftReportsClick()
 {
-    const auto print = [this](const ShiftSlip &slip) {
-        printSlip(shiftReceipt(slip, m_options.salonName));
-    };
+    const auto print = [this](const ShiftSlip &slip) { printSlip(shiftReceipt(slip, m_options.salonName)); };
     const auto save = [this](const ShiftSlip &slip) {
         QString path;
         if (chooseShiftPdfPath) {
@@ -174,10 +172,9 @@ void TForm1::AbonementSellClick()
     if (m_ledger)
         m_ledger->journalGrew();
     const AbonementBalance balance = abonementBalance(m_journalPath, r.clientName);
-    statusBar()->showMessage(QStringLiteral("Абонемент «%1» продан: %2, остаток %3 мин.")
-                                 .arg(r.service, r.clientName)
-                                 .arg(balance.left()),
-                             15000);
+    statusBar()->showMessage(
+        QStringLiteral("Абонемент «%1» продан: %2, остаток %3 мин.").arg(r.service, r.clientName).arg(balance.left()),
+        15000);
     if (m_options.receipt)
         printSlip(makeAbonementReceipt(r, m_options.salonName, Clock::current().now(), headingFor(r, false)));
 }
@@ -220,7 +217,8 @@ Receipt TForm1::numberedReceipt(const FinishedSession &f)
 
 void TForm1::printReversalSlip(const FinishedSession &stopped)
 {
-    const int stopReceipt = m_shifts.receiptNumber({stopped.record.sessionId, roundToMs(stopped.record.written), false});
+    const int stopReceipt
+        = m_shifts.receiptNumber({stopped.record.sessionId, roundToMs(stopped.record.written), false});
     const ReceiptHeading h = headingFor(stopped.record, true);
     printSlip(makeReversalSlip(stopped, m_options.salonName, Clock::current().now(), h, stopReceipt));
 }
@@ -228,14 +226,13 @@ void TForm1::printReversalSlip(const FinishedSession &stopped)
 void TForm1::reprintReceipt(const LogRecord &record)
 {
     if (record.abonement && record.status == StatusAbonement) {
-        printSlip(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(),
-                                               headingFor(record, false)));
+        printSlip(makeAbonementReceipt(record, m_options.salonName, Clock::current().now(), headingFor(record, false)));
         return;
     }
     const std::optional<FinishedSession> f = finishedFromRecord(record);
     if (!f)
-        throw Error(QStringLiteral("Для записи «%1» чек не печатается: в ней нет законченного сеанса.")
-                        .arg(record.clientName));
+        throw Error(
+            QStringLiteral("Для записи «%1» чек не печатается: в ней нет законченного сеанса.").arg(record.clientName));
     printSlip(numberedReceipt(*f));
 }
 

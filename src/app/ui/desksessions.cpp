@@ -125,8 +125,7 @@ void TForm1::N12Click()
         QString client = m_board->lastFinished()->session.client.trimmed();
         client.replace(QLatin1Char('/'), QLatin1Char('-'));
         const QString name = client.isEmpty() ? QStringLiteral("Чек.pdf") : QStringLiteral("Чек %1.pdf").arg(client);
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"),
-                                            QDir(folder).filePath(name),
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить чек в PDF"), QDir(folder).filePath(name),
                                             QStringLiteral("Документ PDF (*.pdf)"));
     }
     if (path.isEmpty())
@@ -149,7 +148,8 @@ void TForm1::updateSessionActions()
     N12->setEnabled(any);
     const FinishedSession *undo = m_board->undoableStop();
     N10->setEnabled(undo != nullptr);
-    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->session.client) : QStringLiteral("&Отменить стоп"));
+    N10->setText(undo ? QStringLiteral("&Отменить стоп: %1").arg(undo->session.client)
+                      : QStringLiteral("&Отменить стоп"));
     const MemTable::RowId row = m_board->curLog().currentId();
     const bool paused = row != 0 && m_board->isPaused(row);
     SpeedButton4->setText(paused ? QStringLiteral("Дальше") : QStringLiteral("Пауза"));

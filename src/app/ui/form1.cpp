@@ -1,5 +1,9 @@
 #include "form1.h"
 
+#include "app/core/livestate.h"
+#include "app/core/receipt.h"
+#include "app/core/reminder.h"
+#include "app/core/sessionboard.h"
 #include "common/core/atomicfile.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
@@ -12,26 +16,21 @@
 #include "journal/ui/form5.h"
 #include "ledger/ui/deskledger.h"
 #include "period/ui/zeperiod.h"
-#include "prices/ui/fprices.h"
 #include "prices/core/pricelist.h"
 #include "prices/core/pricetable.h"
 #include "prices/core/profilefile.h"
-#include "app/core/reminder.h"
-#include "app/core/receipt.h"
-#include "app/core/livestate.h"
-#include "app/core/sessionboard.h"
+#include "prices/ui/fprices.h"
 #include "receiptprint.h"
 #include "sessioncommands.h"
 #include "sessiongrid.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QStandardPaths>
-#include <QStatusBar>
 #include <QFontInfo>
 #include <QFrame>
 #include <QHeaderView>
@@ -40,21 +39,21 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QAccessible>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QScreen>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTableView>
-#include <QShortcut>
-#include <QStatusBar>
 #include <QTimer>
-#include <QWindow>
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
+#include <QWindow>
 #include <optional>
 
 namespace bilmeko {
@@ -88,8 +87,9 @@ QLabel *panelLine(QWidget *panel, const char *name, const QString &text, int y)
 } // namespace
 
 TForm1::TForm1(const QString &dir, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                              | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                      | Qt::WindowCloseButtonHint),
       m_dir(dir.isEmpty() ? QCoreApplication::applicationDirPath() + QLatin1Char('/') : dir),
       m_board(new SessionBoard(QString(), this)),
       m_reminder(std::make_unique<SessionReminder>()),
@@ -194,10 +194,9 @@ void TForm1::buildGrid(QWidget *client)
         {2, 6}, [this](int row) { return m_reminder->isMarked(m_board->curLog().rowId(row)); },
         [this](int row) { return m_board->isPaused(m_board->curLog().rowId(row)); }, RxDBGrid1);
     RxDBGrid1->setItemDelegate(delegate);
-    m_model->setShownText(
-        [delegate = QPointer<GridDelegate>(delegate)](const QModelIndex &index, const QString &text) {
-            return delegate ? delegate->cellText(index, text) : text;
-        });
+    m_model->setShownText([delegate = QPointer<GridDelegate>(delegate)](const QModelIndex &index, const QString &text) {
+        return delegate ? delegate->cellText(index, text) : text;
+    });
 
     QHeaderView *h = RxDBGrid1->horizontalHeader();
     h->setSectionsClickable(false); // titles look like buttons but do nothing
@@ -237,12 +236,11 @@ void TForm1::buildGrid(QWidget *client)
         if (SpeedButton4)
             updateSessionActions();
     });
-    connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1,
-            [this] {
-                RxDBGrid1->verticalHeader()->viewport()->update();
-                if (SpeedButton4)
-                    updateSessionActions();
-            });
+    connect(RxDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, RxDBGrid1, [this] {
+        RxDBGrid1->verticalHeader()->viewport()->update();
+        if (SpeedButton4)
+            updateSessionActions();
+    });
     RxDBGrid1->setGeometry(0, -1, GridWidth, 361);
 }
 
@@ -269,17 +267,14 @@ void TForm1::buildButtons(QWidget *client)
         QString tip;
     };
     const ButtonDef buttons[] = {
-        {&SpeedButton1, "SpeedButton1", QStringLiteral("Новый"), glyphs::newSession(),
-         QRect(584, 0, 133, 29), &TForm1::SpeedButton1Click, QKeySequence(Qt::Key_Insert),
-         QStringLiteral("Новый сеанс")},
-        {&SpeedButton2, "SpeedButton2", QStringLiteral("Продлить"), glyphs::extendSession(),
-         QRect(584, 32, 133, 29), &TForm1::SpeedButton2Click, QKeySequence(Qt::Key_F2),
-         QStringLiteral("Добавить время выбранному сеансу")},
-        {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(),
-         QRect(584, 64, 132, 29), &TForm1::SpeedButton3Click, QKeySequence(Qt::Key_F8),
-         QStringLiteral("Остановить выбранный сеанс")},
-        {&SpeedButton4, "SpeedButton4", QStringLiteral("Пауза"), glyphs::pauseSession(),
-         QRect(584, 96, 133, 29), &TForm1::SpeedButton4Click, QKeySequence(Qt::Key_F6),
+        {&SpeedButton1, "SpeedButton1", QStringLiteral("Новый"), glyphs::newSession(), QRect(584, 0, 133, 29),
+         &TForm1::SpeedButton1Click, QKeySequence(Qt::Key_Insert), QStringLiteral("Новый сеанс")},
+        {&SpeedButton2, "SpeedButton2", QStringLiteral("Продлить"), glyphs::extendSession(), QRect(584, 32, 133, 29),
+         &TForm1::SpeedButton2Click, QKeySequence(Qt::Key_F2), QStringLiteral("Добавить время выбранному сеансу")},
+        {&SpeedButton3, "SpeedButton3", QStringLiteral("Стоп"), glyphs::stopSession(), QRect(584, 64, 132, 29),
+         &TForm1::SpeedButton3Click, QKeySequence(Qt::Key_F8), QStringLiteral("Остановить выбранный сеанс")},
+        {&SpeedButton4, "SpeedButton4", QStringLiteral("Пауза"), glyphs::pauseSession(), QRect(584, 96, 133, 29),
+         &TForm1::SpeedButton4Click, QKeySequence(Qt::Key_F6),
          QStringLiteral("Приостановить выбранный сеанс или продолжить его")},
     };
     QFont bold = font();
@@ -399,21 +394,19 @@ void TForm1::buildTray()
     RxTrayIcon1 = new QSystemTrayIcon(glyphs::appIcon(), this);
     RxTrayIcon1->setObjectName(QStringLiteral("RxTrayIcon1"));
     RxTrayIcon1->setContextMenu(PopupMenu1);
-    connect(RxTrayIcon1, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) {
-                    guard([this] { RxTrayIcon1Click(); });
-                } else if (reason == QSystemTrayIcon::DoubleClick) {
-                    // Where a double click also reports its first click, that
-                    // click has shown the window already.
-                    if (m_shownByClick.isValid()
-                        && m_shownByClick.elapsed() <= QApplication::doubleClickInterval() + 100) {
-                        m_shownByClick.invalidate();
-                        return;
-                    }
-                    guard([this] { RxTrayIcon1DblClick(); });
-                }
-            });
+    connect(RxTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            guard([this] { RxTrayIcon1Click(); });
+        } else if (reason == QSystemTrayIcon::DoubleClick) {
+            // Where a double click also reports its first click, that
+            // click has shown the window already.
+            if (m_shownByClick.isValid() && m_shownByClick.elapsed() <= QApplication::doubleClickInterval() + 100) {
+                m_shownByClick.invalidate();
+                return;
+            }
+            guard([this] { RxTrayIcon1DblClick(); });
+        }
+    });
     if (QSystemTrayIcon::isSystemTrayAvailable())
         RxTrayIcon1->show();
 }
@@ -507,8 +500,7 @@ TForm5 *TForm1::reportWindow()
 
 void TForm1::Timer1Timer()
 {
-    setWindowTitle(QStringLiteral("Текущее время: ")
-                   + Formats::current().timeText(Clock::current().timeOfDay()));
+    setWindowTitle(QStringLiteral("Текущее время: ") + Formats::current().timeText(Clock::current().timeOfDay()));
     // A new day starts its figures from the journal.
     if (SettingsIni && Clock::current().today() != m_takings.day())
         loadTakings();
@@ -576,8 +568,7 @@ void TForm1::announceNotice(const Notice &n)
     // window hidden a message from the tray.
     QApplication::beep();
     if (!isVisible() && RxTrayIcon1->isVisible())
-        RxTrayIcon1->showMessage(QStringLiteral("Время закончилось"),
-                                 QStringLiteral("%1\n%2").arg(n.customer, n.stat),
+        RxTrayIcon1->showMessage(QStringLiteral("Время закончилось"), QStringLiteral("%1\n%2").arg(n.customer, n.stat),
                                  QSystemTrayIcon::Information, 15000);
     emit noticeAnnounced(n.customer);
 }
@@ -660,9 +651,7 @@ void TForm1::FormCreate()
         refreshTakings();
     });
     connect(m_board, &SessionBoard::sessionFinished, this, &TForm1::sessionFinished);
-    LabelV->setText(QStringLiteral("Bilmeko: %1.%2")
-                        .arg(BILMEKO_VERSION_MAJOR)
-                        .arg(BILMEKO_VERSION_MINOR));
+    LabelV->setText(QStringLiteral("Bilmeko: %1.%2").arg(BILMEKO_VERSION_MAJOR).arg(BILMEKO_VERSION_MINOR));
 }
 
 void TForm1::loadPriceList()
@@ -713,8 +702,7 @@ void TForm1::restoreSessions()
         return;
     // One notice for all of them; like the time-is-up notices it does not
     // wait for the operator.
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Время закончилось"), ended,
-                                QMessageBox::Ok);
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Время закончилось"), ended, QMessageBox::Ok);
     box->setObjectName(QStringLiteral("EndedAway"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

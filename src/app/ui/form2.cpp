@@ -36,8 +36,7 @@ void fitPlaceholder(QComboBox *box)
     QStyleOptionComboBox opt;
     opt.initFrom(box);
     opt.editable = box->isEditable();
-    const QRect field =
-        box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+    const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
     // The label is drawn with a small margin inside the field.
     const int room = field.width() - 4;
     QFont f = box->font();
@@ -48,12 +47,11 @@ void fitPlaceholder(QComboBox *box)
 }
 } // namespace
 
-TForm2::TForm2(MemTable *prices, QWidget *parent)
-    : QDialog(parent), m_prices(prices)
+TForm2::TForm2(MemTable *prices, QWidget *parent) : QDialog(parent), m_prices(prices)
 {
     setObjectName(QStringLiteral("Form2"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Новый клиент"));
     QFont f = font();
     f.setPixelSize(FontPixels);
@@ -138,8 +136,7 @@ TForm2::TForm2(MemTable *prices, QWidget *parent)
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("Ок"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(272, 4, 101, 25);
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отменить"),
-                              this);
+    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Отменить"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(272, 32, 101, 25);
     for (QPushButton *b : {BitBtn1, BitBtn2}) {
@@ -189,8 +186,8 @@ QLabel *TForm2::addLabel(const char *name, const QString &caption, int x, int y)
 void TForm2::setExtendMode(const QString &fio)
 {
     m_extend = true;
-    for (QWidget *w : std::initializer_list<QWidget *>{RxLookupEdit1, Customer, Desk, Label3, Label4, Label8,
-                                                        Label9, Label10, Label11, Label1, Label2, Bevel1})
+    for (QWidget *w : std::initializer_list<QWidget *>{RxLookupEdit1, Customer, Desk, Label3, Label4, Label8, Label9,
+                                                       Label10, Label11, Label1, Label2, Bevel1})
         w->hide();
     Abonement->hide();
     // The payment stays, and moves up under the time.

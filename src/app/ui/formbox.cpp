@@ -1,8 +1,8 @@
 #include "formbox.h"
 
-#include "glyphs.h"
 #include "app/core/sessionboard.h"
 #include "common/ui/errorbox.h"
+#include "glyphs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -58,9 +58,9 @@ constexpr qint64 ActivationGraceMs = 1000;
 } // namespace
 
 TFormbox::TFormbox(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                          | Qt::WindowStaysOnTopHint)
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("Formbox"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -135,8 +135,8 @@ TFormbox *TFormbox::showNotice(const Notice &notice)
         box = new TFormbox;
         box->m_sessionId = notice.sessionId;
         if (QScreen *screen = QGuiApplication::primaryScreen())
-            box->move(placeBeside(screen->availableGeometry(), box->frameGeometry().size(),
-                                  QApplication::activeWindow()));
+            box->move(
+                placeBeside(screen->availableGeometry(), box->frameGeometry().size(), QApplication::activeWindow()));
     }
     box->setCustomer(notice.customer);
     box->setStat(notice.stat);

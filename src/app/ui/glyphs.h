@@ -13,11 +13,11 @@
 
 namespace bilmeko::glyphs {
 
-QIcon newSession();    // green disc with a plus
+QIcon newSession(); // green disc with a plus
 QIcon extendSession(); // clock face
-QIcon stopSession();   // red octagon
-QIcon pauseSession();  // blue disc with two bars
-QIcon okTick();        // green tick
+QIcon stopSession(); // red octagon
+QIcon pauseSession(); // blue disc with two bars
+QIcon okTick(); // green tick
 // The window, tray and desktop icon; made once and shared.
 QIcon appIcon();
 // 120 x 26 device-independent pixels, at the given pixel density (by

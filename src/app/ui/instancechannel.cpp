@@ -7,15 +7,15 @@
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
-#include <functional>
-#include <utility>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace bilmeko {
 
@@ -90,7 +90,8 @@ bool askOnce(const QString &name, int timeoutMs)
     }
     qsizetype sent = 0;
     while (ok && sent < Request.size()) {
-        const ssize_t n = ::send(fd, Request.constData() + sent, static_cast<size_t>(Request.size() - sent), MSG_NOSIGNAL);
+        const ssize_t n
+            = ::send(fd, Request.constData() + sent, static_cast<size_t>(Request.size() - sent), MSG_NOSIGNAL);
         if (n > 0)
             sent += n;
         else if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -191,8 +192,10 @@ QStringList InstanceChannel::socketNames(const QString &dataDir)
     QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty() || !QFileInfo(runtime).isDir())
         runtime = QDir::tempPath();
-    const QByteArray hash =
-        QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(folder)), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray hash
+        = QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(folder)), QCryptographicHash::Sha1)
+              .toHex()
+              .left(16);
     names << QDir(runtime).filePath(QStringLiteral("bilmeko-%1-%2.sock").arg(::getuid()).arg(QLatin1String(hash)));
     return names;
 }

@@ -1,16 +1,16 @@
+#include "app/core/datafolder.h"
+#include "app/core/quitsignals.h"
+#include "app/core/singleinstance.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
+#include "common/core/printjob.h"
 #include "common/ui/errorbox.h"
 #include "form1.h"
 #include "glyphs.h"
 #include "instancechannel.h"
-#include "qttexts.h"
-#include "app/core/datafolder.h"
-#include "app/core/quitsignals.h"
-#include "app/core/singleinstance.h"
 #include "ledger/core/ledgermodule.h"
 #include "owner/ui/ownermodule.h"
-#include "common/core/printjob.h"
+#include "qttexts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,31 +26,31 @@
 
 namespace {
 
-const char Usage[] =
-    "Использование: bilmeko [--data-dir ПАПКА] [--owner]\n"
-    "\n"
-    "Поминутный учёт услуг салона: текущие сеансы, журнал, отчеты за период.\n"
-    "\n"
-    "  --data-dir ПАПКА  папка с прайс-листом, журналом и текущими сеансами\n"
-    "                    (иначе BILMEKO_DATA_DIR, папка программы или\n"
-    "                    ~/.local/share/Bilmeko).\n"
-    "  --owner           сводка владельца по всем стойкам сети из общей книги;\n"
-    "                    её настройки - в подпапке Owner папки данных.\n"
-    "  --help            показать эту справку.\n"
-    "  --version         показать версию программы.\n"
-    "\n"
-    "С одной папкой данных работает одна копия программы: повторный запуск\n"
-    "показывает окно уже работающей копии.\n"
-    "Код выхода: 0 - программа закрыта; 1 - программа не смогла начать работу;\n"
-    "2 - ошибка в параметрах.\n";
+const char Usage[] = "Использование: bilmeko [--data-dir ПАПКА] [--owner]\n"
+                     "\n"
+                     "Поминутный учёт услуг салона: текущие сеансы, журнал, отчеты за период.\n"
+                     "\n"
+                     "  --data-dir ПАПКА  папка с прайс-листом, журналом и текущими сеансами\n"
+                     "                    (иначе BILMEKO_DATA_DIR, папка программы или\n"
+                     "                    ~/.local/share/Bilmeko).\n"
+                     "  --owner           сводка владельца по всем стойкам сети из общей книги;\n"
+                     "                    её настройки - в подпапке Owner папки данных.\n"
+                     "  --help            показать эту справку.\n"
+                     "  --version         показать версию программы.\n"
+                     "\n"
+                     "С одной папкой данных работает одна копия программы: повторный запуск\n"
+                     "показывает окно уже работающей копии.\n"
+                     "Код выхода: 0 - программа закрыта; 1 - программа не смогла начать работу;\n"
+                     "2 - ошибка в параметрах.\n";
 
 // Qt's own options, which QApplication takes off the command line: those
 // followed by a value, and those standing alone.
 bool isQtOption(const char *a, bool &takesValue)
 {
-    static const char *const withValue[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                            "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-session",
-                                            "-style", "-stylesheet", "-display", "-geometry", "-title", "-name"};
+    static const char *const withValue[]
+        = {"-platform",     "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+           "-qwindowtitle", "-qwindowicon",        "-session",       "-style",  "-stylesheet",
+           "-display",      "-geometry",           "-title",         "-name"};
     static const char *const alone[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
     for (const char *o : withValue) {
         const size_t n = std::strlen(o);
@@ -115,8 +115,7 @@ Parsed parseCommandLine(int argc, char **argv)
 // It may be starting still (the lock comes before its window) or ending
 // (the lock then comes free); an answer or the lock within a few seconds
 // decides. False when neither came: that copy does not answer.
-bool handOverOrAcquire(bilmeko::InstanceLock &instance, const QString &folder,
-                       bilmeko::InstanceLock::Result &lock)
+bool handOverOrAcquire(bilmeko::InstanceLock &instance, const QString &folder, bilmeko::InstanceLock::Result &lock)
 {
     using Lock = bilmeko::InstanceLock::Result;
     QElapsedTimer waited;
@@ -145,9 +144,9 @@ void findPrintHelper()
 {
     const QString name = QStringLiteral(BILMEKO_PRINT_HELPER);
     const QDir bin(QCoreApplication::applicationDirPath());
-    for (const QString &path : {bin.filePath(name),
-                                QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_PRINT_FROM_BIN "/") + name)),
-                                QStringLiteral(BILMEKO_PRINT_DIR "/") + name}) {
+    for (const QString &path :
+         {bin.filePath(name), QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_PRINT_FROM_BIN "/") + name)),
+          QStringLiteral(BILMEKO_PRINT_DIR "/") + name}) {
         if (QFileInfo(path).isExecutable()) {
             bilmeko::PrintJob::setHelperProgram(path);
             return;
@@ -238,7 +237,7 @@ int main(int argc, char **argv)
         bilmeko::OwnerBoardWindow board;
         try {
             const auto open = bilmeko::loadLedgerEntry<bilmeko::OpenOwnerBoardFn>(bilmeko::OwnerBoardModule,
-                                                                                    bilmeko::OpenOwnerBoardSymbol);
+                                                                                  bilmeko::OpenOwnerBoardSymbol);
             const bilmeko::LedgerHost host = bilmeko::LedgerHost::ofThisProgram();
             if (!open(&host, &data.path, &board))
                 bilmeko::throwLedgerModuleRefused(QString::fromLatin1(bilmeko::OwnerBoardModule));

@@ -75,10 +75,10 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
     const double line = fm.lineSpacing();
     const double heightMm = 2 * MarginMm + (rows.size() + 1) * line / perMm;
 
-    printer.setPageLayout(QPageLayout(QPageSize(QSizeF(widthMm, heightMm), QPageSize::Millimeter,
-                                                QStringLiteral("Чековая лента %1 мм").arg(widthMm),
-                                                QPageSize::ExactMatch),
-                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+    printer.setPageLayout(
+        QPageLayout(QPageSize(QSizeF(widthMm, heightMm), QPageSize::Millimeter,
+                              QStringLiteral("Чековая лента %1 мм").arg(widthMm), QPageSize::ExactMatch),
+                    QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
     QPainter p;
     if (!p.begin(&printer))
         throw Error(QStringLiteral("печать не началась"));
@@ -103,8 +103,9 @@ void paintReceipt(const Receipt &receipt, int widthMm, QPagedPaintDevice &printe
 
 PrintJob *printReceipt(const Receipt &receipt, int widthMm, QObject *owner)
 {
-    return PrintJob::start(QLatin1String(ReceiptJobKind), QStringLiteral("Чек"),
-                           [&](QDataStream &out) { writeReceiptJob(out, receipt, widthMm); }, owner);
+    return PrintJob::start(
+        QLatin1String(ReceiptJobKind), QStringLiteral("Чек"),
+        [&](QDataStream &out) { writeReceiptJob(out, receipt, widthMm); }, owner);
 }
 
 void writeReceiptJob(QDataStream &out, const Receipt &receipt, int widthMm)
@@ -149,7 +150,8 @@ void saveReceiptPdf(const Receipt &receipt, int widthMm, const QString &path)
         paintReceipt(receipt, widthMm, pdf);
         file.commit();
     } catch (const Error &e) {
-        throw Error(QStringLiteral("Чек не сохранён в файл \"%1\": %2").arg(QDir::toNativeSeparators(path), e.message()));
+        throw Error(
+            QStringLiteral("Чек не сохранён в файл \"%1\": %2").arg(QDir::toNativeSeparators(path), e.message()));
     }
 }
 

@@ -1,16 +1,16 @@
 #include "sessioncommands.h"
 
+#include "app/core/sessionboard.h"
 #include "cashdesk/core/abonement.h"
 #include "common/core/errors.h"
 #include "common/core/memtable.h"
 #include "form2.h"
-#include "app/core/sessionboard.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QHBoxLayout>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <algorithm>
@@ -69,8 +69,8 @@ void stopSessionCommand(QWidget *parent, SessionBoard &board)
     if (row == 0)
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
-                    QStringLiteral("Остановить ") + log.text(QStringLiteral("FIO")),
-                    QMessageBox::Yes | QMessageBox::No, parent);
+                    QStringLiteral("Остановить ") + log.text(QStringLiteral("FIO")), QMessageBox::Yes | QMessageBox::No,
+                    parent);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("&Yes"));
     box.button(QMessageBox::No)->setText(QStringLiteral("&No"));
     box.setDefaultButton(QMessageBox::Yes);

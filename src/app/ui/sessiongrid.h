@@ -4,8 +4,8 @@
 // The main window builds the grid from these; the data is CurLog's, shown
 // through a MemTableModel.
 
-#include <QAccessible>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -62,8 +62,12 @@ class GridDelegate : public QStyledItemDelegate
 public:
     GridDelegate(QList<int> rightAligned, std::function<bool(int)> marked, std::function<bool(int)> paused,
                  QObject *parent)
-        : QStyledItemDelegate(parent), m_right(std::move(rightAligned)), m_marked(std::move(marked)),
-          m_paused(std::move(paused)) {}
+        : QStyledItemDelegate(parent),
+          m_right(std::move(rightAligned)),
+          m_marked(std::move(marked)),
+          m_paused(std::move(paused))
+    {
+    }
 
     // The "Осталось" column, which reads "пауза" while a session is paused.
     static constexpr int LeftColumn = 5;
@@ -71,10 +75,7 @@ public:
     // A session in its last minutes: a warm background (dark when selected,
     // with white text, so it stays legible), bold text and a "!" before the
     // client's name for those who do not tell the colours apart.
-    static QColor markedBackground(bool selected)
-    {
-        return selected ? QColor(150, 55, 0) : QColor(255, 214, 120);
-    }
+    static QColor markedBackground(bool selected) { return selected ? QColor(150, 55, 0) : QColor(255, 214, 120); }
 
     // The text a cell shows: the one place that says it, for the painting,
     // the tooltip and assistive tools alike.
@@ -113,8 +114,7 @@ public:
     // A tick redraws a column of cells: only what a cell shows is asked of
     // the model (not every role the style could use), and the painter's pen
     // and font are put back by hand rather than its whole state saved.
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         const bool selected = option.state & QStyle::State_Selected;
         const bool marked = m_marked(index.row());
@@ -144,9 +144,8 @@ public:
         if (ownFont)
             painter->setFont(font);
         const QFontMetrics fm = marked || paused ? QFontMetrics(font) : option.fontMetrics;
-        const Qt::Alignment align = m_right.contains(index.column())
-                                        ? Qt::AlignRight | Qt::AlignVCenter
-                                        : Qt::AlignLeft | Qt::AlignVCenter;
+        const Qt::Alignment align
+            = m_right.contains(index.column()) ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter;
         // The elided text fits the cell, so no clip is needed.
         painter->drawText(option.rect.adjusted(2, 0, -2, 0), int(align | Qt::TextSingleLine),
                           shownText(fm, text, option.rect));

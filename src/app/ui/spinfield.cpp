@@ -83,8 +83,7 @@ int SpinRange::settled(const QString &text) const
     return clamp(0);
 }
 
-SpinField::SpinField(SpinRange range, QWidget *parent)
-    : QAbstractSpinBox(parent), m_range(range)
+SpinField::SpinField(SpinRange range, QWidget *parent) : QAbstractSpinBox(parent), m_range(range)
 {
     setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
     setKeyboardTracking(true);

@@ -114,8 +114,8 @@ AbonementBalance abonementBalance(const QString &journalPath, const QString &cli
         const auto source = FileSource::openForReading(journalPath);
         return abonementBalance(*source, client);
     } catch (const Error &e) {
-        throw Error(QStringLiteral("Журнал \"%1\" не прочитан: %2")
-                        .arg(QDir::toNativeSeparators(journalPath), e.message()));
+        throw Error(
+            QStringLiteral("Журнал \"%1\" не прочитан: %2").arg(QDir::toNativeSeparators(journalPath), e.message()));
     }
 }
 

@@ -9,16 +9,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <cerrno>
 #include <array>
-#include <optional>
+#include <cerrno>
 #include <cmath>
-#include <vector>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace bilmeko {
 
@@ -210,7 +210,9 @@ QByteArray cashField(double cash)
 
 qint64 journalRecordsLength(const QString &journalPath)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(journalPath).constData(), &st) != 0) {
         if (errno == ENOENT)
             return 0;
@@ -219,7 +221,9 @@ qint64 journalRecordsLength(const QString &journalPath)
     return (static_cast<qint64>(st.st_size) / RecordSize) * RecordSize;
 }
 
-ShiftBook::ShiftBook(QString path) : m_path(std::move(path)) {}
+ShiftBook::ShiftBook(QString path) : m_path(std::move(path))
+{
+}
 
 const Shift *ShiftBook::openShift() const
 {
@@ -319,8 +323,8 @@ ShiftFileLines readShiftFileLines(const QString &path, qint64 from, int maxLines
         out.atEnd = !file.exists();
         if (out.atEnd)
             return out;
-        throw Error(QStringLiteral("Файл смен \"%1\" не прочитан: %2")
-                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+        throw Error(
+            QStringLiteral("Файл смен \"%1\" не прочитан: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     }
     LineReader lines(file, from);
     while (out.lines.size() < maxLines && lines.next()) {
@@ -376,7 +380,9 @@ void ShiftBook::append(const QByteArray &fields)
         const timespec ms{0, 1'000'000};
         ::nanosleep(&ms, nullptr);
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0)
         fail(errno);
     QByteArray bytes = line;
@@ -409,19 +415,22 @@ void ShiftBook::append(const QByteArray &fields)
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
             // No half line where a whole one was expected.
-            if (::ftruncate(fd, base) != 0) { /* best effort */ }
+            if (::ftruncate(fd, base) != 0) { /* best effort */
+            }
             fail(err);
         }
         done += n;
     }
     if (systemCalls().fsync(fd) != 0) {
         const int err = errno;
-        if (::ftruncate(fd, base) != 0) { /* best effort */ }
+        if (::ftruncate(fd, base) != 0) { /* best effort */
+        }
         fail(err);
     }
     if (base == 0) {
         if (const int err = flushFolder(m_path); err != 0) {
-            if (::ftruncate(fd, 0) != 0) { /* best effort */ }
+            if (::ftruncate(fd, 0) != 0) { /* best effort */
+            }
             fail(err);
         }
     }

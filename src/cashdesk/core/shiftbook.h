@@ -53,7 +53,7 @@ struct Shift
     qint64 journalFrom = 0; // the journal's length at the opening
     bool closed = false;
     std::int64_t closedUtcMs = 0;
-    qint64 journalTo = 0;   // and at the closing
+    qint64 journalTo = 0; // and at the closing
     double countedCash = 0; // what the operator counted in the drawer
 };
 
@@ -138,9 +138,9 @@ struct ShiftFileLine
 struct ShiftFileLines
 {
     QList<ShiftFileLine> lines;
-    qint64 next = 0;     // after the last line read
-    qint64 damaged = 0;  // lines read and left out
-    bool atEnd = false;  // no more whole line in the file
+    qint64 next = 0; // after the last line read
+    qint64 damaged = 0; // lines read and left out
+    bool atEnd = false; // no more whole line in the file
 };
 // The sound lines from `from` (where a line starts) on, at most maxLines.
 // A line the file ends inside is not read: `next` stays before it, as the

@@ -96,8 +96,8 @@ ShiftSummary summarizeShift(const Shift &shift, const QString &journalPath)
         const auto source = FileSource::openForReading(journalPath);
         return summarizeShift(shift, *source);
     } catch (const Error &e) {
-        throw Error(QStringLiteral("Журнал \"%1\" не прочитан: %2")
-                        .arg(QDir::toNativeSeparators(journalPath), e.message()));
+        throw Error(
+            QStringLiteral("Журнал \"%1\" не прочитан: %2").arg(QDir::toNativeSeparators(journalPath), e.message()));
     }
 }
 

@@ -26,8 +26,8 @@ struct ShiftReversal
 struct ShiftSummary
 {
     Shift shift;
-    int sessions = 0;     // finished sessions, those taken back not counted
-    qint64 minutes = 0;   // their charged minutes
+    int sessions = 0; // finished sessions, those taken back not counted
+    qint64 minutes = 0; // their charged minutes
     // Money in, by method (index: Payment's value); reversals apart.
     std::array<double, PaymentCount> takings{};
     std::array<double, PaymentCount> reversed{}; // negative

@@ -197,8 +197,8 @@ Payment AbonementSaleDialog::payment() const
     return static_cast<Payment>(m_payment->currentData().toInt());
 }
 
-ShiftReportsDialog::ShiftReportsDialog(const QList<Shift> &shifts, Summarize summarize, QString desk,
-                                       SlipHook print, SlipHook savePdf, QWidget *parent)
+ShiftReportsDialog::ShiftReportsDialog(const QList<Shift> &shifts, Summarize summarize, QString desk, SlipHook print,
+                                       SlipHook savePdf, QWidget *parent)
     : QDialog(parent), m_shifts(shifts), m_summarize(std::move(summarize)), m_desk(std::move(desk))
 {
     setObjectName(QStringLiteral("ShiftReports"));

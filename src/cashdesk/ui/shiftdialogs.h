@@ -62,8 +62,8 @@ class ShiftReportsDialog : public QDialog
 public:
     using Summarize = std::function<ShiftSummary(const Shift &)>;
     using SlipHook = std::function<void(const ShiftSlip &)>;
-    ShiftReportsDialog(const QList<Shift> &shifts, Summarize summarize, QString desk, SlipHook print,
-                       SlipHook savePdf, QWidget *parent = nullptr);
+    ShiftReportsDialog(const QList<Shift> &shifts, Summarize summarize, QString desk, SlipHook print, SlipHook savePdf,
+                       QWidget *parent = nullptr);
     const ShiftSlip &shown() const { return m_slip; }
 
 private:

@@ -32,7 +32,8 @@ bool isTemporarySuffix(const QByteArray &s)
 
 QByteArray temporaryTemplate(const QFileInfo &target)
 {
-    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) + TemporaryInfix + "XXXXXX";
+    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) + TemporaryInfix
+        + "XXXXXX";
 }
 
 mode_t umaskValue()
@@ -95,8 +96,7 @@ private:
     int m_error = 0;
 };
 
-AtomicFile::AtomicFile(const QString &target, mode_t newMode)
-    : m_target(resolvedTarget(target)), m_newMode(newMode)
+AtomicFile::AtomicFile(const QString &target, mode_t newMode) : m_target(resolvedTarget(target)), m_newMode(newMode)
 {
 }
 
@@ -126,7 +126,9 @@ void AtomicFile::fail(int err)
 QIODevice &AtomicFile::open()
 {
     const QByteArray target = QFile::encodeName(m_target);
-    struct stat st {};
+    struct stat st
+    {
+    };
     m_exists = ::stat(target.constData(), &st) == 0;
     if (!m_exists && errno != ENOENT)
         fail(errno);
@@ -165,7 +167,8 @@ void AtomicFile::commit()
     m_device->close();
     // Root saving someone's file leaves it theirs.
     if (m_exists && ::geteuid() == 0 && (m_uid != 0 || m_gid != 0)) {
-        if (::fchown(m_fd, m_uid, m_gid) != 0) { /* stays root's */ }
+        if (::fchown(m_fd, m_uid, m_gid) != 0) { /* stays root's */
+        }
     }
     // mkostemp made it 0600; change that only when something else is wanted.
     if (m_mode != 0600 && ::fchmod(m_fd, m_mode) != 0)
@@ -181,7 +184,7 @@ void AtomicFile::commit()
 
     // The rename itself must reach the disk before the change counts as made.
     const int dir = systemCalls().open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dir < 0)
         throw AtomicFileError(errno);
     const bool synced = systemCalls().fsync(dir) == 0;
@@ -217,7 +220,9 @@ int removeStaleTemporaries(const QString &path)
         const QByteArray name(e->d_name);
         if (!name.startsWith(prefix) || !isTemporarySuffix(name.mid(prefix.size())))
             continue;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         if (::unlinkat(::dirfd(d), e->d_name, 0) == 0)

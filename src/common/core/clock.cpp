@@ -22,7 +22,7 @@ void Clock::setCurrent(Clock *clock)
 
 std::int64_t SystemClock::monotonicMs() const
 {
-    timespec ts {};
+    timespec ts{};
     if (::clock_gettime(CLOCK_BOOTTIME, &ts) != 0)
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;

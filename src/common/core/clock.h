@@ -54,21 +54,32 @@ public:
 class FixedClock : public Clock
 {
 public:
-    explicit FixedClock(const QDateTime &at = QDateTime(QDate(2026, 12, 7), QTime(10, 0)))
-        : m_now(at) {}
+    explicit FixedClock(const QDateTime &at = QDateTime(QDate(2026, 12, 7), QTime(10, 0))) : m_now(at) {}
     QDateTime now() const override { return m_now; }
     std::int64_t monotonicMs() const override { return m_mono; }
     QByteArray monotonicRun() const override { return m_run; }
 
-    void set(const QDateTime &at) { m_mono += m_now.msecsTo(at); m_now = at; }
+    void set(const QDateTime &at)
+    {
+        m_mono += m_now.msecsTo(at);
+        m_now = at;
+    }
     void setTime(const QTime &t) { set(QDateTime(m_now.date(), t)); }
-    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); m_mono += ms; }
+    void advanceMs(qint64 ms)
+    {
+        m_now = m_now.addMSecs(ms);
+        m_mono += ms;
+    }
     void advanceSecs(qint64 s) { advanceMs(s * 1000); }
 
     void jumpWall(const QDateTime &at) { m_now = at; }
     void jumpWallSecs(qint64 s) { m_now = m_now.addSecs(s); }
     // A new boot: the monotonic clock starts again from a reading of its own.
-    void reboot(std::int64_t monoMs, const QByteArray &run) { m_mono = monoMs; m_run = run; }
+    void reboot(std::int64_t monoMs, const QByteArray &run)
+    {
+        m_mono = monoMs;
+        m_run = run;
+    }
 
 private:
     QDateTime m_now;

@@ -89,26 +89,20 @@ int IoError::codeForErrno(int err)
 {
     switch (err) {
     case ENOENT:
-    case ENOTDIR:
-        return FileNotFound;
+    case ENOTDIR: return FileNotFound;
     case ENAMETOOLONG:
-    case EINVAL:
-        return InvalidFilename;
+    case EINVAL: return InvalidFilename;
     case EMFILE:
-    case ENFILE:
-        return TooManyOpenFiles;
+    case ENFILE: return TooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY:
-        return AccessDenied;
+    case ETXTBSY: return AccessDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-        return DiskFull;
-    default:
-        return 0;
+    case EFBIG: return DiskFull;
+    default: return 0;
     }
 }
 

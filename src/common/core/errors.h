@@ -90,8 +90,7 @@ ErrorSink setErrorSink(ErrorSink sink);
 
 // Runs a handler's work; any error is shown in the error box and swallowed.
 // Returns true when the work completed without an error.
-template<typename F>
-bool guard(F &&work) noexcept
+template <typename F> bool guard(F &&work) noexcept
 {
     try {
         std::forward<F>(work)();

@@ -91,7 +91,8 @@ QString Formats::timeText(const QTime &t) const
     // A tick redraws a column of times: the usual formats with plain digits
     // are written out here rather than by the locale's general formatter.
     const bool padded = m_longTime == QLatin1String("HH:mm:ss");
-    if (!t.isValid() || (!padded && m_longTime != QLatin1String("H:mm:ss")) || m_locale.zeroDigit() != QLatin1String("0"))
+    if (!t.isValid() || (!padded && m_longTime != QLatin1String("H:mm:ss"))
+        || m_locale.zeroDigit() != QLatin1String("0"))
         return m_locale.toString(t, m_longTime);
     const int h = t.hour();
     const int m = t.minute();
@@ -142,7 +143,7 @@ QString Formats::fixedHalfUp(double v, int decimals)
             QString out = QString::number(n / Scale[decimals]);
             if (decimals > 0)
                 out += QLatin1Char('.')
-                       + QString::number(n % Scale[decimals]).rightJustified(decimals, QLatin1Char('0'));
+                    + QString::number(n % Scale[decimals]).rightJustified(decimals, QLatin1Char('0'));
             if (v < 0 && n != 0)
                 out.prepend(QLatin1Char('-'));
             return out;
@@ -235,8 +236,7 @@ QString Formats::generalNumber(double v)
 
 std::optional<double> Formats::parseFloat(const QString &text)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^[+-]?(\\d+(,\\d*)?|,\\d+)([eE][+-]?\\d+)?$"));
+    static const QRegularExpression re(QStringLiteral("^[+-]?(\\d+(,\\d*)?|,\\d+)([eE][+-]?\\d+)?$"));
     const QString t = text.trimmed();
     if (!re.match(t).hasMatch())
         return std::nullopt;

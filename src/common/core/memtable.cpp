@@ -78,11 +78,23 @@ namespace {
 constexpr quint64 WideText = quint64(1) << 56;
 constexpr quint64 MaxTextLength = (quint64(1) << 24) - 1;
 
-quint32 textOffset(quint64 s) { return static_cast<quint32>(s); }
-size_t textLength(quint64 s) { return static_cast<size_t>((s >> 32) & MaxTextLength); }
+quint32 textOffset(quint64 s)
+{
+    return static_cast<quint32>(s);
+}
+size_t textLength(quint64 s)
+{
+    return static_cast<size_t>((s >> 32) & MaxTextLength);
+}
 
-bool isNarrow(char16_t c) { return c < 0x80 || (c >= 0x400 && c < 0x480); }
-char narrow(char16_t c) { return static_cast<char>(c < 0x80 ? c : c - 0x400 + 0x80); }
+bool isNarrow(char16_t c)
+{
+    return c < 0x80 || (c >= 0x400 && c < 0x480);
+}
+char narrow(char16_t c)
+{
+    return static_cast<char>(c < 0x80 ? c : c - 0x400 + 0x80);
+}
 char16_t widen(char b)
 {
     const auto u = static_cast<unsigned char>(b);

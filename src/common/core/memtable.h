@@ -14,10 +14,10 @@
 namespace bilmeko {
 
 enum class FieldKind {
-    Text,    // at most `size` characters; longer values are cut
-    Money,   // double
-    Float,   // double that may be empty (null)
-    Time,    // time of day, stored as milliseconds since midnight
+    Text, // at most `size` characters; longer values are cut
+    Money, // double
+    Float, // double that may be empty (null)
+    Time, // time of day, stored as milliseconds since midnight
     DateTime // a full date-time value, stored as it is
 };
 
@@ -132,20 +132,20 @@ private:
     void noteCurrent();
 
     QList<FieldDef> m_fields;
-    size_t m_width = 0;           // fields a row
+    size_t m_width = 0; // fields a row
     // A row's identity, by position. Kept in 32 bits: four thousand
     // million rows made in one run is far beyond any table of the program.
     std::vector<quint32> m_ids;
-    std::vector<Slot> m_cells;    // m_width slots a row, row after row
-    std::vector<char> m_text;     // the texts' characters
-    size_t m_textGarbage = 0;     // bytes of m_text no cell uses any more
+    std::vector<Slot> m_cells; // m_width slots a row, row after row
+    std::vector<char> m_text; // the texts' characters
+    size_t m_textGarbage = 0; // bytes of m_text no cell uses any more
     int m_current = -1;
     bool m_eof = true;
     quint32 m_nextId = 1;
     int m_hold = 0;
-    bool m_dirty = false;      // something changed while held
+    bool m_dirty = false; // something changed while held
     bool m_structural = false; // rows came or went while held
-    int m_firstChanged = 0;    // the rows and fields changed while held
+    int m_firstChanged = 0; // the rows and fields changed while held
     int m_lastChanged = -1;
     quint64 m_changedFields = 0;
 };

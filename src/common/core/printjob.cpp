@@ -90,8 +90,7 @@ int PrintJob::running()
     return g_running;
 }
 
-PrintJob::PrintJob(QObject *owner)
-    : QObject(owner), m_process(new QProcess(this)), m_deadline(new QTimer(this))
+PrintJob::PrintJob(QObject *owner) : QObject(owner), m_process(new QProcess(this)), m_deadline(new QTimer(this))
 {
     ++g_running;
     m_deadline->setSingleShot(true);
@@ -114,8 +113,8 @@ qint64 PrintJob::helperPid() const
     return m_process->processId();
 }
 
-PrintJob *PrintJob::start(const QString &kind, const QString &title,
-                          const std::function<void(QDataStream &)> &write, QObject *owner)
+PrintJob *PrintJob::start(const QString &kind, const QString &title, const std::function<void(QDataStream &)> &write,
+                          QObject *owner)
 {
     const QString helper = helperProgram();
     if (!QFileInfo(helper).isExecutable())
@@ -147,7 +146,8 @@ PrintJob *PrintJob::start(const QString &kind, const QString &title,
     connect(p, &QProcess::errorOccurred, job, [job](QProcess::ProcessError e) {
         if (e != QProcess::FailedToStart)
             return;
-        job->end({Result::Failed, {},
+        job->end({Result::Failed,
+                  {},
                   QStringLiteral("программа печати «%1» не запускается")
                       .arg(QDir::toNativeSeparators(job->m_process->program()))});
         job->deleteLater();

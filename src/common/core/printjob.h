@@ -48,7 +48,7 @@ public:
         enum Outcome { Printed, NoPrinter, Failed, TimedOut };
         Outcome outcome = Failed;
         QString printer; // empty while the helper had not found it
-        QString reason;  // why it failed, in the helper's words
+        QString reason; // why it failed, in the helper's words
         // "<document> не напечатан…", naming the printer or the print
         // service; empty for a printed job.
         QString message(const QString &document) const;
@@ -59,8 +59,8 @@ public:
     // it; returns at once. finished() comes exactly once, from the event
     // loop. Throws Error when the document cannot be written or there is no
     // helper to start.
-    static PrintJob *start(const QString &kind, const QString &title,
-                           const std::function<void(QDataStream &)> &write, QObject *owner);
+    static PrintJob *start(const QString &kind, const QString &title, const std::function<void(QDataStream &)> &write,
+                           QObject *owner);
 
     // The helper program: the one set, else "bilmeko-print" beside the
     // running program.

@@ -66,9 +66,8 @@ void installErrorBox()
         // that dialog lets through know to stay below the box. That dialog
         // may go while the box is open (a tick ends its session): the box
         // then goes with it.
-        QPointer<QMessageBox> box =
-            new QMessageBox(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
-                            QApplication::activeModalWidget());
+        QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+                                                    QApplication::activeModalWidget());
         box->setObjectName(ErrorBoxName);
         box->setWindowFlag(Qt::WindowStaysOnTopHint);
         box->exec();

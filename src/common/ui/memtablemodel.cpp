@@ -30,9 +30,8 @@ MemTableModel::MemTableModel(MemTable *table, QList<ColumnDef> columns, QObject 
         endRemoveRows();
         m_changing = false;
     });
-    connect(table, &MemTable::rowChanged, this, [this](int row) {
-        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-    });
+    connect(table, &MemTable::rowChanged, this,
+            [this](int row) { emit dataChanged(index(row, 0), index(row, columnCount() - 1)); });
     // One range per run of adjacent changed columns: a view redraws the
     // cells of those columns alone (a tick changes two of eight).
     connect(table, &MemTable::valuesChanged, this, [this](int first, int last, quint64 fields) {
@@ -137,8 +136,8 @@ void followCursor(QAbstractItemView *view, MemTable *table)
         }
         const QModelIndex idx = m->index(row, col);
         if (view->currentIndex() != idx)
-            view->selectionModel()->setCurrentIndex(
-                idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            view->selectionModel()->setCurrentIndex(idx,
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     };
     // While the view takes in a change of rows, its current index moves by
     // its own rules (and may name a row counted before the change); the

@@ -93,8 +93,7 @@ struct CountedStops::Table
     }
 };
 
-CountedStops::CountedStops()
-    : m_new(std::make_unique<Table>())
+CountedStops::CountedStops() : m_new(std::make_unique<Table>())
 {
 }
 
@@ -126,8 +125,9 @@ void CountedStops::remember(const char *stored)
     } else if (2 * (t.count + 1) > static_cast<int>(t.cells.size()) && t.bits < Table::MaxBits) {
         t.grow();
     }
-    m_new->put(id, fingerprint(bitsAt(stored, record::Written), bitsAt(stored, record::Amount),
-                               bitsAt(stored, record::Elapsed)));
+    m_new->put(
+        id,
+        fingerprint(bitsAt(stored, record::Written), bitsAt(stored, record::Amount), bitsAt(stored, record::Elapsed)));
 }
 
 bool CountedStops::takeBack(const char *stored)

@@ -9,9 +9,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
-#include <memory>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -32,7 +32,7 @@ constexpr int LockWaitMs = 2000;
 int flushFolderOf(const QString &path)
 {
     const int dir = systemCalls().open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dir < 0)
         return errno;
     const int err = systemCalls().fsync(dir) == 0 ? 0 : errno;
@@ -48,7 +48,9 @@ JournalFile::JournalFile(const QString &path)
     m_fd = systemCalls().open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (m_fd < 0)
         throw IoError::fromErrno(errno);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(m_fd, &st) != 0) {
         const int err = errno;
         ::close(m_fd);
@@ -79,10 +81,12 @@ void JournalFile::lockExclusive()
             throw IoError::fromErrno(err);
         if (waited >= LockWaitMs)
             throw IoError(IoError::AccessDenied);
-        const timespec ms {0, 1'000'000};
+        const timespec ms{0, 1'000'000};
         ::nanosleep(&ms, nullptr);
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(m_fd, &st) != 0)
         throw IoError::fromErrno(errno);
     m_size = st.st_size;
@@ -109,24 +113,27 @@ qint64 appendJournalRecord(const QString &path, const LogRecord &r)
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = systemCalls().pwrite(file.fd(), bytes.data() + done, bytes.size() - done,
-                                   offset + static_cast<off_t>(done));
+                                               offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             const int err = errno;
             // Leave no half record behind where a whole one was expected.
-            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */
+            }
             throw IoError::fromErrno(err);
         }
         if (n == 0) {
-            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */
+            }
             throw IoError(IoError::DiskFull);
         }
         done += static_cast<size_t>(n);
     }
     if (systemCalls().fsync(file.fd()) != 0) {
         const int err = errno;
-        if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */ }
+        if (systemCalls().ftruncate(file.fd(), std::max(size, offset)) != 0) { /* best effort */
+        }
         throw IoError::fromErrno(err);
     }
     // The first record of a journal (made just now, or left empty by an
@@ -135,7 +142,8 @@ qint64 appendJournalRecord(const QString &path, const LogRecord &r)
     if (size == 0) {
         const int err = flushFolderOf(path);
         if (err != 0) {
-            if (systemCalls().ftruncate(file.fd(), 0) != 0) { /* best effort */ }
+            if (systemCalls().ftruncate(file.fd(), 0) != 0) { /* best effort */
+            }
             throw IoError::fromErrno(err);
         }
     }
@@ -147,7 +155,9 @@ qint64 appendJournalRecord(const QString &path, const LogRecord &r)
 
 qint64 journalLength(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return errno == ENOENT ? 0 : -1;
     return S_ISREG(st.st_mode) ? static_cast<qint64>(st.st_size) : -1;

@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -69,8 +69,7 @@ std::unique_ptr<FileSource> FileSource::openForReading(const QString &path)
     return std::make_unique<FileSource>(fd, path);
 }
 
-FileSource::FileSource(int fd, const QString &path)
-    : m_fd(fd)
+FileSource::FileSource(int fd, const QString &path) : m_fd(fd)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0) {
@@ -99,7 +98,8 @@ qint64 FileSource::readAt(qint64 offset, char *out, qint64 n) const
 {
     qint64 done = 0;
     while (done < n) {
-        const ssize_t got = systemCalls().pread(m_fd, out + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
+        const ssize_t got
+            = systemCalls().pread(m_fd, out + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)

@@ -63,8 +63,7 @@ RecordBytes serializeRecord(const LogRecord &r)
             out[record::SessionId + i] = static_cast<char>((r.sessionId >> (8 * i)) & 0xFF);
         const auto method = static_cast<std::uint8_t>(static_cast<std::uint8_t>(r.payment) & 3);
         const std::uint8_t mark = (r.reversal ? record::ReversalMarkValue : record::SealMarkValue)
-                                  | static_cast<std::uint8_t>(method << record::PaymentShift)
-                                  | (r.abonement ? record::AbonementFlag : 0);
+            | static_cast<std::uint8_t>(method << record::PaymentShift) | (r.abonement ? record::AbonementFlag : 0);
         out[record::SealMark] = static_cast<char>(mark);
     }
     return out;
@@ -141,8 +140,8 @@ constexpr std::uint64_t foldConstant(int n)
             reflected |= std::uint64_t(1) << (31 - i);
     return reflected << 1;
 }
-static_assert(foldConstant(160) == 0x01751997d0 && foldConstant(96) == 0x00ccaa009e
-              && foldConstant(544) == 0x0154442bd4 && foldConstant(64) == 0x0163cd6124);
+static_assert(foldConstant(160) == 0x01751997d0 && foldConstant(96) == 0x00ccaa009e && foldConstant(544) == 0x0154442bd4
+              && foldConstant(64) == 0x0163cd6124);
 
 // The 128-bit register down to the 32-bit CRC register: to 64 bits, then
 // Barrett reduction.
@@ -172,7 +171,7 @@ __attribute__((target("pclmul,sse4.1"))) inline std::uint32_t clmulReduce(__m128
 // record it lists, a million of them in a big journal. `size` is at least 64
 // and a multiple of 16; takes and gives the running register.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t crcClmul(std::uint32_t c, const unsigned char *p,
-                                                                 std::size_t size)
+                                                                std::size_t size)
 {
     alignas(16) static const std::uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
     alignas(16) static const std::uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
@@ -225,9 +224,9 @@ constexpr std::array<std::uint64_t, 2> recordFold(int block)
     const int distance = 128 * (RecordBlocks - 1 - block);
     return {foldConstant(distance + 32), foldConstant(distance - 32)};
 }
-alignas(32) constexpr std::array<std::uint64_t, 2> RecordFold[RecordBlocks - 1] = {
-    recordFold(0), recordFold(1), recordFold(2), recordFold(3), recordFold(4),
-    recordFold(5), recordFold(6), recordFold(7), recordFold(8)};
+alignas(32) constexpr std::array<std::uint64_t, 2> RecordFold[RecordBlocks - 1]
+    = {recordFold(0), recordFold(1), recordFold(2), recordFold(3), recordFold(4),
+       recordFold(5), recordFold(6), recordFold(7), recordFold(8)};
 
 // The checksum of a record (its first 161 bytes), which the report checks
 // for every record it lists. The first byte goes through the table; each of
@@ -353,14 +352,10 @@ bool sealed(const char *stored)
 QString paymentText(Payment p)
 {
     switch (p) {
-    case Payment::Cash:
-        return QStringLiteral("наличные");
-    case Payment::Card:
-        return QStringLiteral("карта");
-    case Payment::Transfer:
-        return QStringLiteral("перевод");
-    case Payment::Unknown:
-        break;
+    case Payment::Cash: return QStringLiteral("наличные");
+    case Payment::Card: return QStringLiteral("карта");
+    case Payment::Transfer: return QStringLiteral("перевод");
+    case Payment::Unknown: break;
     }
     return QStringLiteral("не указано");
 }

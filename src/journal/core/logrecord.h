@@ -9,8 +9,8 @@
 #include <QString>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace bilmeko {
@@ -27,14 +27,14 @@ constexpr int Elapsed = 24;
 constexpr int EndTime = 32;
 constexpr int Amount = 40;
 constexpr int Reserved = 48; // 9 bytes: the session's identifier and a mark
-constexpr int SessionId = 48;  // 8 bytes, little-endian; 0 in old records
-constexpr int SealMark = 56;   // the mark byte: seal mark, payment method, abonement flag (below)
+constexpr int SessionId = 48; // 8 bytes, little-endian; 0 in old records
+constexpr int SealMark = 56; // the mark byte: seal mark, payment method, abonement flag (below)
 constexpr int ClientName = 57; // 1 + 40
-constexpr int Service = 98;    // 1 + 20
-constexpr int Note = 119;      // 1 + 20
-constexpr int Status = 140;    // 1 + 20
+constexpr int Service = 98; // 1 + 20
+constexpr int Note = 119; // 1 + 20
+constexpr int Status = 140; // 1 + 20
 constexpr int Alignment = 161; // 7 bytes: the checksum, then zeros
-constexpr int Checksum = 161;  // CRC-32 of the stored bytes 0..160, little-endian
+constexpr int Checksum = 161; // CRC-32 of the stored bytes 0..160, little-endian
 constexpr std::uint8_t SealMarkValue = 1;
 // The mark of a record that takes back an earlier record of the same
 // session (an undone Stop): its amount and time carry the opposite sign.
@@ -101,12 +101,15 @@ LogRecord deserializeRecord(const char *bytes);
 // (scrambled) bytes, last, by the writer; does nothing when the record has
 // no identifier.
 void sealRecord(char *stored);
-inline void sealRecord(RecordBytes &stored) { sealRecord(stored.data()); }
+inline void sealRecord(RecordBytes &stored)
+{
+    sealRecord(stored.data());
+}
 
 enum class RecordSeal {
     Absent, // an old record, or one written without an identifier
     Good,
-    Bad,    // marked as sealed, but the checksum does not match: damaged
+    Bad, // marked as sealed, but the checksum does not match: damaged
 };
 // Checks the stored (scrambled) bytes of a record.
 RecordSeal recordSeal(const char *stored);
@@ -130,9 +133,18 @@ constexpr double FirstWrittenValue = -693593.0;
 constexpr double AfterLastWrittenValue = 2958466.0;
 
 // False for infinities and NaN too.
-inline bool saneTime(double v) { return v < MaxRecordDays && v > -MaxRecordDays; }
-inline bool saneMoney(double v) { return v < MaxRecordMoney && v > -MaxRecordMoney; }
-inline bool saneWritten(double v) { return v >= FirstWrittenValue && v < AfterLastWrittenValue; }
+inline bool saneTime(double v)
+{
+    return v < MaxRecordDays && v > -MaxRecordDays;
+}
+inline bool saneMoney(double v)
+{
+    return v < MaxRecordMoney && v > -MaxRecordMoney;
+}
+inline bool saneWritten(double v)
+{
+    return v >= FirstWrittenValue && v < AfterLastWrittenValue;
+}
 // The numbers after `Written` of a stored record (none of them scrambled).
 inline bool saneNumbers(const char *stored);
 
@@ -156,7 +168,10 @@ std::vector<RecordChecksumFn> recordChecksumWays();
 
 // XORs bytes 57..157 with the key; applying it twice restores the record.
 void ScrambleRecord(char *record);
-inline void ScrambleRecord(RecordBytes &record) { ScrambleRecord(record.data()); }
+inline void ScrambleRecord(RecordBytes &record)
+{
+    ScrambleRecord(record.data());
+}
 
 // Little-endian double at an offset of a record.
 double readDouble(const char *bytes, int offset);
@@ -175,14 +190,14 @@ inline double numberAt(const char *bytes, int offset)
 inline bool saneNumbers(const char *stored)
 {
     return saneMoney(numberAt(stored, record::PricePerMin)) && saneTime(numberAt(stored, record::StartTime))
-           && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
-           && saneMoney(numberAt(stored, record::Amount));
+        && saneTime(numberAt(stored, record::Elapsed)) && saneTime(numberAt(stored, record::EndTime))
+        && saneMoney(numberAt(stored, record::Amount));
 }
 
 inline bool trustedRecord(const char *stored)
 {
     return saneWritten(numberAt(stored, record::Written)) && saneNumbers(stored)
-           && recordSeal(stored) != RecordSeal::Bad;
+        && recordSeal(stored) != RecordSeal::Bad;
 }
 
 } // namespace bilmeko

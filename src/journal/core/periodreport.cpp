@@ -120,8 +120,7 @@ inline float storedFieldWidth(const char *stored, int offset, int max, const Cha
 // stored bytes of a span of the record (a field, or several side by side)
 // in slots chosen by a hash of all its bytes; the span was met before
 // when its bytes are those of its slot.
-template<int Offset, int Size, int Bits>
-class MeasuredSpans
+template <int Offset, int Size, int Bits> class MeasuredSpans
 {
 public:
     // True when the span's bytes were met before; false the first time,
@@ -161,7 +160,10 @@ private:
 #if defined(__SSE2__)
     // The span in 16-byte loads, the last ending at the span's end.
     static constexpr int Loads = (Size + 15) / 16;
-    static constexpr int at(int i) { return i + 1 < Loads ? 16 * i : Size - 16; }
+    static constexpr int at(int i)
+    {
+        return i + 1 < Loads ? 16 * i : Size - 16;
+    }
     static_assert(Size >= 16 && Offset + Size <= RecordSize);
 
     struct Slot
@@ -223,9 +225,7 @@ QString ReportTotals::damageMessage() const
     return m;
 }
 
-RecordFilter::RecordFilter(DateTimeValue dateBeg, DateTimeValue dateEnd)
-    : m_beg(dateBeg)
-    , m_after(dateEnd + 1.0)
+RecordFilter::RecordFilter(DateTimeValue dateBeg, DateTimeValue dateEnd) : m_beg(dateBeg), m_after(dateEnd + 1.0)
 {
 }
 
@@ -299,61 +299,63 @@ PeriodReport readJournal(std::shared_ptr<JournalSource> source, DateTimeValue da
     constexpr double Inf = std::numeric_limits<double>::infinity();
     e.minPrice = e.minAmount = Inf;
     e.maxPrice = e.maxAmount = -Inf;
-    const bool whole = scanJournal(*source, !filter.listsZeros(), [&](const char *records, qint64 count, qint64 offset) {
-        // Held in registers over a piece; added in the same order as one
-        // record at a time, so the totals are those of any other reading.
-        long double amountSum = t.amount;
-        long double timeSum = t.time;
-        double minPrice = e.minPrice, maxPrice = e.maxPrice, minAmount = e.minAmount, maxAmount = e.maxAmount;
-        std::array<float, 4> textWidths = e.textWidths;
-        qint64 leftOut = 0;
-        const qint64 first = offset / RecordSize;
-        for (qint64 k = 0; k < count; ++k) {
-            const char *stored = records + k * RecordSize;
-            const RecordFilter::Verdict v = filter.judge(stored);
-            if (v != RecordFilter::Listed) {
-                leftOut += v == RecordFilter::LeftOut;
-                continue;
-            }
-            const double price = numberAt(stored, record::PricePerMin);
-            const double amount = numberAt(stored, record::Amount);
-            minPrice = std::min(minPrice, price);
-            maxPrice = std::max(maxPrice, price);
-            minAmount = std::min(minAmount, amount);
-            maxAmount = std::max(maxAmount, amount);
-            if (widths) {
-                // Texts met before, or too short to be wider than the
-                // widest so far even in the widest letters, are not measured.
-                auto measure = [&](int f) {
-                    const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
-                    if (static_cast<float>(n) * widest > textWidths[f])
-                        textWidths[f] = std::max(textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
-                };
-                if (!clients->seen(stored))
-                    measure(0);
-                if (!others->seen(stored)) {
-                    measure(1);
-                    measure(2);
-                    measure(3);
-                }
-            }
-            listed.add(first + k, numberAt(stored, record::Written));
-            if (!stops.counts(stored)) {
-                d->uncounted.push_back(listed.count() - 1);
-                continue;
-            }
-            amountSum += numberAt(stored, record::Amount);
-            timeSum += numberAt(stored, record::Elapsed);
-        }
-        t.amount = amountSum;
-        t.time = timeSum;
-        t.leftOut += leftOut;
-        e.minPrice = minPrice;
-        e.maxPrice = maxPrice;
-        e.minAmount = minAmount;
-        e.maxAmount = maxAmount;
-        e.textWidths = textWidths;
-    });
+    const bool whole
+        = scanJournal(*source, !filter.listsZeros(), [&](const char *records, qint64 count, qint64 offset) {
+              // Held in registers over a piece; added in the same order as one
+              // record at a time, so the totals are those of any other reading.
+              long double amountSum = t.amount;
+              long double timeSum = t.time;
+              double minPrice = e.minPrice, maxPrice = e.maxPrice, minAmount = e.minAmount, maxAmount = e.maxAmount;
+              std::array<float, 4> textWidths = e.textWidths;
+              qint64 leftOut = 0;
+              const qint64 first = offset / RecordSize;
+              for (qint64 k = 0; k < count; ++k) {
+                  const char *stored = records + k * RecordSize;
+                  const RecordFilter::Verdict v = filter.judge(stored);
+                  if (v != RecordFilter::Listed) {
+                      leftOut += v == RecordFilter::LeftOut;
+                      continue;
+                  }
+                  const double price = numberAt(stored, record::PricePerMin);
+                  const double amount = numberAt(stored, record::Amount);
+                  minPrice = std::min(minPrice, price);
+                  maxPrice = std::max(maxPrice, price);
+                  minAmount = std::min(minAmount, amount);
+                  maxAmount = std::max(maxAmount, amount);
+                  if (widths) {
+                      // Texts met before, or too short to be wider than the
+                      // widest so far even in the widest letters, are not measured.
+                      auto measure = [&](int f) {
+                          const int n = storedFieldLength(stored, TextFields[f][0], TextFields[f][1]);
+                          if (static_cast<float>(n) * widest > textWidths[f])
+                              textWidths[f] = std::max(
+                                  textWidths[f], storedFieldWidth(stored, TextFields[f][0], TextFields[f][1], *widths));
+                      };
+                      if (!clients->seen(stored))
+                          measure(0);
+                      if (!others->seen(stored)) {
+                          measure(1);
+                          measure(2);
+                          measure(3);
+                      }
+                  }
+                  listed.add(first + k, numberAt(stored, record::Written));
+                  if (!stops.counts(stored)) {
+                      d->uncounted.push_back(listed.count() - 1);
+                      continue;
+                  }
+                  amountSum += numberAt(stored, record::Amount);
+                  timeSum += numberAt(stored, record::Elapsed);
+              }
+              t.amount = amountSum;
+              t.time = timeSum;
+              t.leftOut += leftOut;
+              e.minPrice = minPrice;
+              e.maxPrice = maxPrice;
+              e.minAmount = minAmount;
+              e.maxAmount = maxAmount;
+              e.textWidths = textWidths;
+          });
     t.listed = listed.count();
     t.uncounted = stops.uncounted();
     if (t.listed == 0)
@@ -398,13 +400,11 @@ ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateB
     return t;
 }
 
-PeriodReport::PeriodReport(std::shared_ptr<Data> data)
-    : d(std::move(data))
+PeriodReport::PeriodReport(std::shared_ptr<Data> data) : d(std::move(data))
 {
 }
 
-PeriodReport::PeriodReport()
-    : d(std::make_shared<Data>())
+PeriodReport::PeriodReport() : d(std::make_shared<Data>())
 {
     d->source = std::make_shared<MemorySource>(QByteArray());
 }
@@ -559,7 +559,7 @@ QString PeriodReport::recordLine(qsizetype i) const
     const char *r = recordBytes(i);
     if (!r)
         return Formats::current().dateTimeText(written(i))
-               + QStringLiteral("\t(запись журнала изменилась после построения отчета)");
+            + QStringLiteral("\t(запись журнала изменилась после построения отчета)");
     if (!d->writer)
         d->writer = std::make_unique<LineWriter>();
     RecordFields f = RecordFields::fromPlain(r);

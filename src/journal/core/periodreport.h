@@ -6,8 +6,8 @@
 
 #include "common/core/datetime.h"
 #include "countedstops.h"
-#include "logrecord.h"
 #include "journalsource.h"
+#include "logrecord.h"
 #include "reporttext.h"
 #include "textlines.h"
 
@@ -67,8 +67,8 @@ public:
     qsizetype recordCount() const;
     double amountTotal() const;
     long double timeTotal() const; // in days
-    QString sumText() const;       // LabelSum: the amount total as money text
-    QString timeText() const;      // LabelTime: H:M:S of the time total
+    QString sumText() const; // LabelSum: the amount total as money text
+    QString timeText() const; // LabelTime: H:M:S of the time total
     // The reading met something it could not take as a record: a fragment
     // at the end, a failing read, or records it cannot trust.
     bool damaged() const;
@@ -157,20 +157,19 @@ ReportTotals streamPeriodReport(const JournalSource &source, DateTimeValue dateB
 // n * 168; a record belongs to the period when dateBeg <= Written <
 // dateEnd + 1, wherever it stands in the journal. A trailing fragment is
 // damage; records the report cannot trust are left out and counted.
-PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd, const CharWidths *widths = nullptr);
+PeriodReport buildPeriodReport(const QByteArray &journal, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                               const CharWidths *widths = nullptr);
 
 // Opens the journal as the writer does (the existing file, or a new empty
 // one; never truncated) and reads it whole, up to the length it had when
 // opened. Throws IoError when the journal cannot be opened ("File access
 // denied" for a read-only journal); a read failing later is damage like a
 // fragment. The report keeps the file open to read its lines again.
-PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
-                               DateTimeValue dateEnd, const CharWidths *widths = nullptr);
+PeriodReport buildPeriodReport(const QString &journalPath, DateTimeValue dateBeg, DateTimeValue dateEnd,
+                               const CharWidths *widths = nullptr);
 
 // The same for a reader that must not create or write anything: the
 // journal opened for reading only; IoError when it cannot be.
-PeriodReport readPeriodReport(const QString &journalPath, DateTimeValue dateBeg,
-                              DateTimeValue dateEnd);
+PeriodReport readPeriodReport(const QString &journalPath, DateTimeValue dateBeg, DateTimeValue dateEnd);
 
 } // namespace bilmeko

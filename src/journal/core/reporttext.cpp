@@ -21,7 +21,6 @@ namespace {
 
 const QLatin1Char Tab('\t');
 
-
 inline std::string_view shortString(const char *plain, int offset, int max)
 {
     const int n = std::min<int>(static_cast<unsigned char>(plain[offset]), max);
@@ -182,13 +181,12 @@ private:
 class TimeWriter
 {
 public:
-    explicit TimeWriter(const Formats &formats)
-        : m_formats(formats)
+    explicit TimeWriter(const Formats &formats) : m_formats(formats)
     {
         m_fast = compile(formats.longTimeFormat());
         if (m_fast) {
-            static const int samples[] = {0, 1, 999, 1000, 59'999, 3'600'000, 3'661'001, 36'000'000,
-                                          43'200'000, 46'800'000, 45'296'789, 86'399'999};
+            static const int samples[] = {0,         1,          999,        1000,       59'999,     3'600'000,
+                                          3'661'001, 36'000'000, 43'200'000, 46'800'000, 45'296'789, 86'399'999};
             char16_t buf[256];
             for (int ms : samples) {
                 const int n = writeFast(ms, buf);
@@ -338,8 +336,7 @@ private:
 
 // The digits of Formats::money: the number's 15 significant digits,
 // rounded half up at the second decimal.
-template<typename Ch>
-int writeMoneyDigits(double v, Ch *out)
+template <typename Ch> int writeMoneyDigits(double v, Ch *out)
 {
     char buf[40];
     const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, 14);
@@ -403,8 +400,7 @@ inline std::int64_t plainKopecks(double v)
     return whole + (frac >= 0.56 ? 1 : 0);
 }
 
-template<typename Ch>
-int writeKopecks(bool negative, std::int64_t c, Ch *out)
+template <typename Ch> int writeKopecks(bool negative, std::int64_t c, Ch *out)
 {
     int n = 0;
     if (negative && c != 0)
@@ -423,8 +419,7 @@ int writeKopecks(bool negative, std::int64_t c, Ch *out)
     return n;
 }
 
-template<typename Ch>
-int writeMoneyText(double v, Ch *out)
+template <typename Ch> int writeMoneyText(double v, Ch *out)
 {
     const std::int64_t kopecks = plainKopecks(v);
     if (kopecks >= 0)
@@ -468,8 +463,7 @@ QStringView RecordFields::paymentShown() const
 }
 
 OwnedFields::OwnedFields(const LogRecord &r)
-    : m_plain(serializeRecord(r))
-    , m_fields(RecordFields::fromPlain(m_plain.data()))
+    : m_plain(serializeRecord(r)), m_fields(RecordFields::fromPlain(m_plain.data()))
 {
 }
 
@@ -556,11 +550,7 @@ bool DeviceOutput::deliver(const char *data, size_t n)
 
 struct LineWriter::Impl
 {
-    Impl()
-        : formats(Formats::current())
-        , times(formats)
-    {
-    }
+    Impl() : formats(Formats::current()), times(formats) {}
 
     void putDateTime(double v)
     {
@@ -598,8 +588,7 @@ struct LineWriter::Impl
     QString dateText;
 };
 
-LineWriter::LineWriter()
-    : d(std::make_unique<Impl>())
+LineWriter::LineWriter() : d(std::make_unique<Impl>())
 {
 }
 
@@ -878,15 +867,14 @@ QString hmsText(long double days)
     QString out;
     if (negative && secs > 0)
         out += QLatin1Char('-');
-    out += QString::number(h) + QLatin1Char(':') + QString::number(m) + QLatin1Char(':')
-           + QString::number(s);
+    out += QString::number(h) + QLatin1Char(':') + QString::number(m) + QLatin1Char(':') + QString::number(s);
     return out;
 }
 
 QString totalsText(double amount, long double days)
 {
-    return QStringLiteral("Итог:    Сумма: ") + Formats::money(amount) + Tab
-           + QStringLiteral("Время: ") + hmsText(days);
+    return QStringLiteral("Итог:    Сумма: ") + Formats::money(amount) + Tab + QStringLiteral("Время: ")
+        + hmsText(days);
 }
 
 QString reportTitle(DateTimeValue dateBeg, DateTimeValue dateEnd)

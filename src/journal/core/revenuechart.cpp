@@ -28,15 +28,9 @@ bool RevenueChart::add(const LogRecord &r)
         return false;
     const QDate day = dateOf(r.written);
     switch (m_step) {
-    case Step::Hour:
-        m_hours[static_cast<size_t>(std::clamp(timeOf(r.written).hour(), 0, 23))] += r.amount;
-        break;
-    case Step::Day:
-        m_days[day.toJulianDay()] += r.amount;
-        break;
-    case Step::Month:
-        m_months[day.year() * 12 + day.month() - 1] += r.amount;
-        break;
+    case Step::Hour: m_hours[static_cast<size_t>(std::clamp(timeOf(r.written).hour(), 0, 23))] += r.amount; break;
+    case Step::Day: m_days[day.toJulianDay()] += r.amount; break;
+    case Step::Month: m_months[day.year() * 12 + day.month() - 1] += r.amount; break;
     }
     m_services[serviceLabel(r.service)] += r.amount;
     const auto method = static_cast<size_t>(r.payment) & 3;
@@ -67,8 +61,8 @@ QList<RevenueBar> RevenueChart::byTime() const
         if (m_months.isEmpty())
             break;
         for (int m = m_months.firstKey(); m <= m_months.lastKey(); ++m)
-            bars.append({QStringLiteral("%1.%2").arg(m % 12 + 1, 2, 10, QLatin1Char('0')).arg(m / 12),
-                         m_months.value(m)});
+            bars.append(
+                {QStringLiteral("%1.%2").arg(m % 12 + 1, 2, 10, QLatin1Char('0')).arg(m / 12), m_months.value(m)});
         break;
     }
     return bars;
@@ -83,7 +77,7 @@ QList<RevenueBar> RevenueChart::byService() const
     std::stable_sort(bars.begin(), bars.end(),
                      [](const RevenueBar &a, const RevenueBar &b) { return a.amount > b.amount; });
     if (bars.size() > MaxServices) {
-        RevenueBar rest {QStringLiteral("Прочие услуги"), 0};
+        RevenueBar rest{QStringLiteral("Прочие услуги"), 0};
         for (qsizetype i = MaxServices - 1; i < bars.size(); ++i)
             rest.amount += bars[i].amount;
         bars.resize(MaxServices - 1);

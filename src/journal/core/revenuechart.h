@@ -61,12 +61,12 @@ private:
     DateTimeValue m_end;
     QDate m_first;
     Step m_step;
-    std::array<double, 24> m_hours {};
-    QMap<qint64, double> m_days;   // Julian day -> amount
-    QMap<int, double> m_months;    // year * 12 + month - 1 -> amount
+    std::array<double, 24> m_hours{};
+    QMap<qint64, double> m_days; // Julian day -> amount
+    QMap<int, double> m_months; // year * 12 + month - 1 -> amount
     QMap<QString, double> m_services;
-    std::array<double, PaymentCount> m_methods {};
-    std::array<int, PaymentCount> m_methodCounts {};
+    std::array<double, PaymentCount> m_methods{};
+    std::array<int, PaymentCount> m_methodCounts{};
     double m_total = 0;
     int m_count = 0;
 };

@@ -20,8 +20,7 @@ public:
 class StringLines : public TextLines
 {
 public:
-    explicit StringLines(const QString &text)
-        : m_lines(text.split(QLatin1Char('\n')))
+    explicit StringLines(const QString &text) : m_lines(text.split(QLatin1Char('\n')))
     {
         for (QString &l : m_lines)
             if (l.endsWith(QLatin1Char('\r')))

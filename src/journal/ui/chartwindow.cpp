@@ -7,8 +7,8 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
-#include <QCategoryAxis>
 #include <QBuffer>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QDir>
@@ -18,8 +18,8 @@
 #include <QLegendMarker>
 #include <QPixmap>
 #include <QPushButton>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 
 namespace bilmeko {
@@ -163,9 +163,10 @@ QString periodText(DateTimeValue dateBeg, DateTimeValue dateEnd)
 }
 
 TChartWindow::TChartWindow(const RevenueChart &revenue, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                          | Qt::WindowMaximizeButtonHint)
-    , m_periodText(periodText(revenue.dateBeg(), revenue.dateEnd()))
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                  | Qt::WindowMaximizeButtonHint),
+      m_periodText(periodText(revenue.dateBeg(), revenue.dateEnd()))
 {
     setObjectName(QStringLiteral("ChartWindow"));
     setWindowTitle(QStringLiteral("График выручки: ") + m_periodText);
@@ -220,7 +221,8 @@ void TChartWindow::saveTo(const QString &path) const
         file.open().write(png);
         file.commit();
     } catch (const AtomicFileError &e) {
-        throw Error(QStringLiteral("Не удалось сохранить график в файл %1: %2").arg(QDir::toNativeSeparators(path), e.message()));
+        throw Error(QStringLiteral("Не удалось сохранить график в файл %1: %2")
+                        .arg(QDir::toNativeSeparators(path), e.message()));
     }
 }
 
@@ -229,7 +231,8 @@ void TChartWindow::BtnSavePngClick()
     guard([&] {
         QString name = m_periodText;
         name.replace(QStringLiteral(" – "), QStringLiteral("-"));
-        QFileDialog dialog(this, QStringLiteral("Сохранить график"), QDir::home().filePath(QStringLiteral("Выручка ") + name + QStringLiteral(".png")),
+        QFileDialog dialog(this, QStringLiteral("Сохранить график"),
+                           QDir::home().filePath(QStringLiteral("Выручка ") + name + QStringLiteral(".png")),
                            QStringLiteral("Рисунок PNG (*.png)"));
         dialog.setObjectName(QStringLiteral("SavePngDialog"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);

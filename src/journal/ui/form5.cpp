@@ -1,8 +1,8 @@
 #include "form5.h"
 
+#include "chartmodule.h"
 #include "common/core/atomicfile.h"
 #include "common/core/codepage.h"
-#include "chartmodule.h"
 #include "common/core/errors.h"
 #include "common/core/formats.h"
 #include "common/core/printjob.h"
@@ -11,12 +11,12 @@
 #include "reporttextedit.h"
 
 #include <QCoreApplication>
-#include <QMenu>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLibrary>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPdfWriter>
 #include <QPushButton>
@@ -36,8 +36,8 @@ QFont pixelFont(const QFont &from, int pixels, bool bold)
     return f;
 }
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, const QRect &geometry,
-                  int pixels, bool green)
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, const QRect &geometry, int pixels,
+                  bool green)
 {
     auto *l = new QLabel(caption, parent);
     l->setObjectName(QLatin1String(name));
@@ -146,8 +146,9 @@ ReportColumns::Extent reportExtent(const PeriodReport &report, ReportColumns &co
     qreal payment = columns.width(QStringLiteral("абонемент"));
     for (int m = 0; m < PaymentCount; ++m)
         payment = std::max(payment, columns.width(paymentText(static_cast<Payment>(m))));
-    const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice), time, time, time,
-                          money(x.minAmount, x.maxAmount), texts[2], texts[3], payment};
+    const qreal at[11] = {e.widest[0], texts[0], texts[1], money(x.minPrice, x.maxPrice),
+                          time,        time,     time,     money(x.minAmount, x.maxAmount),
+                          texts[2],    texts[3], payment};
     for (int k = 0; k < 11; ++k)
         e.widest[static_cast<size_t>(k)] = std::max(e.widest[static_cast<size_t>(k)], at[k]);
     return e;
@@ -161,8 +162,9 @@ QString printJobTitle()
 }
 
 TForm5::TForm5(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint)
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint)
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Отчет о работе салона"));
@@ -248,7 +250,8 @@ int TForm5::placeTotals(int windowWidth, int dy)
         if (right <= limit || pixels == SmallestTotalsPixels) {
             LabelSum->setGeometry(184, 352 + dy, sumWidth, 20);
             Label2->move(timeCaption, 348 + dy);
-            LabelTime->setGeometry(timeAt, 352 + dy, std::min(timeWidth, std::max(limit - timeAt, LabelTime->sizeHint().width())), 20);
+            LabelTime->setGeometry(timeAt, 352 + dy,
+                                   std::min(timeWidth, std::max(limit - timeAt, LabelTime->sizeHint().width())), 20);
             break;
         }
     }
@@ -358,9 +361,12 @@ void TForm5::Button1Click()
     guard([&] {
         // The print helper finds the printer and prints; the window goes on
         // at once and hears how the job ended.
-        PrintJob *job = PrintJob::start(QLatin1String(ReportJobKind), printJobTitle(), [&](QDataStream &out) {
-            writeReportJob(out, ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), windowTitle());
-        }, this);
+        PrintJob *job = PrintJob::start(
+            QLatin1String(ReportJobKind), printJobTitle(),
+            [&](QDataStream &out) {
+                writeReportJob(out, ReportTextEdit::Lines(*RichEdit1), RichEdit1->font(), windowTitle());
+            },
+            this);
         connect(job, &PrintJob::finished, this, [this](const PrintJob::Result &r) {
             if (r.outcome == PrintJob::Result::NoPrinter)
                 plainMessage(this, QStringLiteral("Принтер не установлен"));
@@ -376,8 +382,8 @@ QString TForm5::askSavePath()
     const QString pdf = QStringLiteral("Документ PDF (*.pdf)");
     const Formats &f = Formats::current();
     const QString period = m_report.dateBeg() == m_report.dateEnd()
-                               ? f.dateText(m_report.dateBeg())
-                               : f.dateText(m_report.dateBeg()) + QLatin1Char('-') + f.dateText(m_report.dateEnd());
+        ? f.dateText(m_report.dateBeg())
+        : f.dateText(m_report.dateBeg()) + QLatin1Char('-') + f.dateText(m_report.dateEnd());
     QString name = QStringLiteral("Отчет %1.csv").arg(period);
     name.replace(QLatin1Char('/'), QLatin1Char('.'));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -424,7 +430,8 @@ QStringList chartModulePlaces()
     const QDir bin(QCoreApplication::applicationDirPath());
     // Relative to the program before the absolute place, so a tree
     // installed under another prefix finds its own module.
-    QStringList places{bin.filePath(name), QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_CHART_FROM_BIN "/") + name)),
+    QStringList places{bin.filePath(name),
+                       QDir::cleanPath(bin.filePath(QStringLiteral(BILMEKO_CHART_FROM_BIN "/") + name)),
                        QStringLiteral(BILMEKO_CHART_DIR "/") + name};
     places.removeDuplicates();
     return places;

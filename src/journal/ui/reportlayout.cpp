@@ -20,8 +20,7 @@ constexpr QStringView HeaderFirst = u"Время";
 
 // Calls f(line) for every line of a text ('\n' separated, a '\r' before it
 // dropped), or of lines given one at a time.
-template<typename F>
-void forEachLine(QStringView text, F &&f)
+template <typename F> void forEachLine(QStringView text, F &&f)
 {
     qsizetype pos = 0;
     for (;;) {
@@ -39,8 +38,7 @@ void forEachLine(QStringView text, F &&f)
     }
 }
 
-template<typename F>
-void forEachLine(const TextLines &lines, F &&f)
+template <typename F> void forEachLine(const TextLines &lines, F &&f)
 {
     for (qsizetype n = 0; n < lines.lineCount(); ++n) {
         const QString line = lines.line(n);
@@ -65,9 +63,7 @@ QList<QStringView> pieces(QStringView line)
 
 } // namespace
 
-ReportColumns::ReportColumns(const QFontMetricsF &metrics)
-    : m_metrics(metrics)
-    , m_advances(65536, -1.0f)
+ReportColumns::ReportColumns(const QFontMetricsF &metrics) : m_metrics(metrics), m_advances(65536, -1.0f)
 {
     m_gap = std::max(metrics.horizontalAdvance(QStringLiteral("   ")), metrics.averageCharWidth() * 2);
     m_tabDistance = metrics.horizontalAdvance(QLatin1Char(' ')) * 8;
@@ -430,8 +426,8 @@ void printReportText(const TextLines &text, const QFont &font, QPagedPaintDevice
     QFont bold(f);
     bold.setBold(true);
     const QFontMetricsF boldMetrics(bold, &printer);
-    const Pager::Metrics metrics {pageW, page.height(), std::max(fm.lineSpacing(), boldMetrics.lineSpacing()),
-                                  std::max(fm.ascent(), boldMetrics.ascent())};
+    const Pager::Metrics metrics{pageW, page.height(), std::max(fm.lineSpacing(), boldMetrics.lineSpacing()),
+                                 std::max(fm.ascent(), boldMetrics.ascent())};
 
     ReportColumns titleColumns(boldMetrics);
     Rows titleRows;

@@ -7,8 +7,8 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QList>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <limits>
 #include <vector>

@@ -9,9 +9,9 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
-#include <memory>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace bilmeko {
 
@@ -46,9 +46,7 @@ bool isWordChar(QChar c)
 
 } // namespace
 
-ReportTextEdit::ReportTextEdit(QWidget *parent)
-    : QAbstractScrollArea(parent)
-    , m_blink(new QTimer(this))
+ReportTextEdit::ReportTextEdit(QWidget *parent) : QAbstractScrollArea(parent), m_blink(new QTimer(this))
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -124,7 +122,7 @@ void ReportTextEdit::fitStops()
 int ReportTextEdit::fullWidth() const
 {
     return static_cast<int>(std::ceil(m_contentWidth)) + 2 * Margin + 2 + verticalScrollBar()->sizeHint().width()
-           + 2 * frameWidth();
+        + 2 * frameWidth();
 }
 
 void ReportTextEdit::wakeCaret()
@@ -302,9 +300,10 @@ void ReportTextEdit::paintEvent(QPaintEvent *)
         QRectF selected;
         if (hasSelection() && selFrom.line <= n && n <= selTo.line) {
             const qreal x1 = n == selFrom.line ? xAt(n, selFrom.column) : 0;
-            qreal x2 = n == selTo.line ? xAt(n, selTo.column)
-                                       : (pieces.isEmpty() ? 0 : starts.last() + fm.horizontalAdvance(pieces.last().text.toString()))
-                                             + fm.horizontalAdvance(QLatin1Char(' '));
+            qreal x2 = n == selTo.line
+                ? xAt(n, selTo.column)
+                : (pieces.isEmpty() ? 0 : starts.last() + fm.horizontalAdvance(pieces.last().text.toString()))
+                    + fm.horizontalAdvance(QLatin1Char(' '));
             selected = QRectF(left + x1, top, x2 - x1, m_lineHeight);
             p.fillRect(selected, pal.brush(QPalette::Highlight));
         }
@@ -585,9 +584,7 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
         if (ctrl)
             verticalScrollBar()->setValue(0);
         break;
-    case Qt::Key_End:
-        to = ctrl ? Position{lineCount() - 1, INT32_MAX} : Position{to.line, INT32_MAX};
-        break;
+    case Qt::Key_End: to = ctrl ? Position{lineCount() - 1, INT32_MAX} : Position{to.line, INT32_MAX}; break;
     case Qt::Key_Backspace:
         if (hasSelection()) {
             removeRange(m_anchor, m_cursor);
@@ -615,9 +612,7 @@ void ReportTextEdit::keyPressEvent(QKeyEvent *e)
         m_wantedX = -1;
         return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        insertText(QStringLiteral("\n"));
-        return;
+    case Qt::Key_Enter: insertText(QStringLiteral("\n")); return;
     default: {
         const QString text = e->text();
         if (!text.isEmpty() && !ctrl && text.at(0).isPrint()) {
@@ -683,19 +678,15 @@ void ReportTextEdit::inputMethodEvent(QInputMethodEvent *e)
 QVariant ReportTextEdit::inputMethodQuery(Qt::InputMethodQuery query) const
 {
     switch (query) {
-    case Qt::ImEnabled:
-        return true;
+    case Qt::ImEnabled: return true;
     case Qt::ImCursorRectangle: {
         const qreal x = Margin - horizontalScrollBar()->value() + xAt(m_cursor.line, m_cursor.column);
         const qreal y = rowOf(m_cursor.line) * m_lineHeight;
         return QRectF(x, y, 1, m_lineHeight).toRect();
     }
-    case Qt::ImCursorPosition:
-        return m_cursor.column;
-    case Qt::ImSurroundingText:
-        return line(m_cursor.line);
-    default:
-        return QAbstractScrollArea::inputMethodQuery(query);
+    case Qt::ImCursorPosition: return m_cursor.column;
+    case Qt::ImSurroundingText: return line(m_cursor.line);
+    default: return QAbstractScrollArea::inputMethodQuery(query);
     }
 }
 

@@ -31,10 +31,7 @@ public:
         int line = 0;
         int column = 0; // in UTF-16 code units
         bool operator==(const Position &o) const { return line == o.line && column == o.column; }
-        bool operator<(const Position &o) const
-        {
-            return line < o.line || (line == o.line && column < o.column);
-        }
+        bool operator<(const Position &o) const { return line < o.line || (line == o.line && column < o.column); }
     };
 
     explicit ReportTextEdit(QWidget *parent = nullptr);
@@ -50,7 +47,10 @@ public:
     QString toPlainText() const;
     void clear() { setPlainText(QString()); }
 
-    int lineCount() const { return static_cast<int>(m_lines.empty() ? m_sourceLines : static_cast<qsizetype>(m_lines.size())); }
+    int lineCount() const
+    {
+        return static_cast<int>(m_lines.empty() ? m_sourceLines : static_cast<qsizetype>(m_lines.size()));
+    }
     QString line(int n) const;
     // The lines as they stand now, the operator's edits included (valid
     // while the widget and its text are).

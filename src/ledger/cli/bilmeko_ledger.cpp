@@ -17,28 +17,27 @@ namespace {
 
 enum Status { Ok = 0, Damaged = 1, Refused = 2 };
 
-const char Usage[] =
-    "Использование:\n"
-    "  bilmeko-ledger init СОЕДИНЕНИЕ\n"
-    "  bilmeko-ledger status СОЕДИНЕНИЕ\n"
-    "  bilmeko-ledger import СОЕДИНЕНИЕ --desk СТОЙКА ЖУРНАЛ\n"
-    "\n"
-    "Центральный журнал салона в базе PostgreSQL.\n"
-    "СОЕДИНЕНИЕ - строка соединения libpq, например \"service=salon\" или\n"
-    "\"host=db.example dbname=salon user=owner sslmode=verify-full\". Пароль\n"
-    "берется из ~/.pgpass, в строку его не пишут.\n"
-    "\n"
-    "  init    создает схему (таблицы, роли bilmeko_desk и bilmeko_owner) или\n"
-    "          переводит ее на версию программы, сохраняя все записи; каждый раз\n"
-    "          заново выставляет права и правила доступа.\n"
-    "  status  по каждой стойке: число записей, время последней записи, когда\n"
-    "          стойка была на связи, сколько записей ждут отправки, подключена ли\n"
-    "          она сейчас, сколько сеансов идет, какая смена открыта и кем.\n"
-    "  import  отправляет записи журнала ЖУРНАЛ стойки СТОЙКА; то, что уже есть\n"
-    "          в базе, повторно не добавляется.\n"
-    "\n"
-    "Код выхода: 0 - сделано; 1 - сделано, поврежденные записи пропущены (их\n"
-    "число в stderr); 2 - ошибка в параметрах или нет соединения с базой.\n";
+const char Usage[] = "Использование:\n"
+                     "  bilmeko-ledger init СОЕДИНЕНИЕ\n"
+                     "  bilmeko-ledger status СОЕДИНЕНИЕ\n"
+                     "  bilmeko-ledger import СОЕДИНЕНИЕ --desk СТОЙКА ЖУРНАЛ\n"
+                     "\n"
+                     "Центральный журнал салона в базе PostgreSQL.\n"
+                     "СОЕДИНЕНИЕ - строка соединения libpq, например \"service=salon\" или\n"
+                     "\"host=db.example dbname=salon user=owner sslmode=verify-full\". Пароль\n"
+                     "берется из ~/.pgpass, в строку его не пишут.\n"
+                     "\n"
+                     "  init    создает схему (таблицы, роли bilmeko_desk и bilmeko_owner) или\n"
+                     "          переводит ее на версию программы, сохраняя все записи; каждый раз\n"
+                     "          заново выставляет права и правила доступа.\n"
+                     "  status  по каждой стойке: число записей, время последней записи, когда\n"
+                     "          стойка была на связи, сколько записей ждут отправки, подключена ли\n"
+                     "          она сейчас, сколько сеансов идет, какая смена открыта и кем.\n"
+                     "  import  отправляет записи журнала ЖУРНАЛ стойки СТОЙКА; то, что уже есть\n"
+                     "          в базе, повторно не добавляется.\n"
+                     "\n"
+                     "Код выхода: 0 - сделано; 1 - сделано, поврежденные записи пропущены (их\n"
+                     "число в stderr); 2 - ошибка в параметрах или нет соединения с базой.\n";
 
 void complain(const QString &line)
 {
@@ -88,9 +87,10 @@ int runStatus(const QString &conninfo)
                      d.connected ? QStringLiteral("да") : QStringLiteral("нет"))
                 .arg(d.running)
                 .arg(d.version.isEmpty() ? QStringLiteral("-") : d.version,
-                     d.openShift == 0              ? QStringLiteral("-")
-                     : d.shiftOperator.isEmpty() ? QString::number(d.openShift)
-                                                  : QStringLiteral("%1 (%2)").arg(d.openShift).arg(d.shiftOperator)));
+                     d.openShift == 0 ? QStringLiteral("-")
+                         : d.shiftOperator.isEmpty()
+                         ? QString::number(d.openShift)
+                         : QStringLiteral("%1 (%2)").arg(d.openShift).arg(d.shiftOperator)));
     if (desks.isEmpty())
         say(QStringLiteral("В базе пока нет записей."));
     return Ok;

@@ -47,8 +47,10 @@ const char *const SchemaV1[] = {
     "CREATE INDEX records_desk_offset ON bilmeko.records (desk, journal_offset)",
     "CREATE INDEX records_written ON bilmeko.records (written)",
     "DO $$ BEGIN"
-    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk') THEN CREATE ROLE bilmeko_desk NOLOGIN; END IF;"
-    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_owner') THEN CREATE ROLE bilmeko_owner NOLOGIN; END IF;"
+    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk') THEN CREATE ROLE bilmeko_desk NOLOGIN; END "
+    "IF;"
+    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_owner') THEN CREATE ROLE bilmeko_owner NOLOGIN; END "
+    "IF;"
     " END $$",
     "REVOKE ALL ON bilmeko.records FROM PUBLIC",
     "GRANT USAGE ON SCHEMA bilmeko TO bilmeko_desk, bilmeko_owner",
@@ -72,7 +74,8 @@ const char *const SchemaV2[] = {
     // program reads them; NULL for an infinity or NaN. Not STRICT, so the
     // planner inlines them: a call of each would cost more than the row.
     "CREATE OR REPLACE FUNCTION bilmeko.le_int8(r bytea, at int) RETURNS bigint LANGUAGE sql IMMUTABLE"
-    " PARALLEL SAFE AS $$ SELECT (get_byte(r, at + 7) - CASE WHEN get_byte(r, at + 7) > 127 THEN 256 ELSE 0 END)::bigint"
+    " PARALLEL SAFE AS $$ SELECT (get_byte(r, at + 7) - CASE WHEN get_byte(r, at + 7) > 127 THEN 256 ELSE 0 "
+    "END)::bigint"
     " * 72057594037927936 + get_byte(r, at + 6)::bigint * 281474976710656 + get_byte(r, at + 5)::bigint * 1099511627776"
     " + get_byte(r, at + 4)::bigint * 4294967296 + get_byte(r, at + 3)::bigint * 16777216"
     " + get_byte(r, at + 2)::bigint * 65536 + get_byte(r, at + 1)::bigint * 256 + get_byte(r, at)::bigint $$",
@@ -180,11 +183,11 @@ const char *const SchemaV2[] = {
     "CREATE TABLE bilmeko.day_summary ("
     " desk text NOT NULL,"
     " day date NOT NULL,"
-    " sessions bigint NOT NULL,"   // Stops (not reversals)
-    " seconds numeric NOT NULL,"   // the counted rows' time
-    " takings numeric NOT NULL,"   // the counted rows' money
-    " reversals bigint NOT NULL,"  // counted reversals
-    " uncounted bigint NOT NULL,"  // reversals listed but not summed
+    " sessions bigint NOT NULL," // Stops (not reversals)
+    " seconds numeric NOT NULL," // the counted rows' time
+    " takings numeric NOT NULL," // the counted rows' money
+    " reversals bigint NOT NULL," // counted reversals
+    " uncounted bigint NOT NULL," // reversals listed but not summed
     // The takings split by how they were paid (the rest: not said).
     " takings_cash numeric NOT NULL DEFAULT 0,"
     " takings_card numeric NOT NULL DEFAULT 0,"
@@ -237,7 +240,7 @@ const char *const SchemaV2[] = {
     " records_shipped bigint,"
     " running integer NOT NULL DEFAULT 0,"
     " running_due numeric NOT NULL DEFAULT 0,"
-    " last_offset bigint,"   // where the desk's shipping ended, and the record there
+    " last_offset bigint," // where the desk's shipping ended, and the record there
     " last_raw bytea)",
     "CREATE OR REPLACE FUNCTION bilmeko.desk_seen() RETURNS trigger LANGUAGE plpgsql AS $f$"
     " BEGIN NEW.last_seen := now(); RETURN NEW; END $f$",
@@ -252,10 +255,10 @@ const char *const SchemaV2[] = {
     // Instants as the desk's clock shows them (local); only their
     // differences are used for time.
     " start_time timestamp NOT NULL,"
-    " booked_end timestamp,"       // the start, the booked time and the pauses that are over; NULL: open
+    " booked_end timestamp," // the start, the booked time and the pauses that are over; NULL: open
     " paused boolean NOT NULL DEFAULT false,"
-    " paused_ms bigint NOT NULL DEFAULT 0,"  // pauses that are over
-    " pause_since timestamp,"      // the pause going on began
+    " paused_ms bigint NOT NULL DEFAULT 0," // pauses that are over
+    " pause_since timestamp," // the pause going on began
     // The time charged at the update, by the desk's monotonic clock: the
     // board runs it on from `updated`, so no wall clock moves a charge.
     " ran_ms bigint NOT NULL DEFAULT 0,"
@@ -275,20 +278,20 @@ const char *const ShiftsV2[] = {
     "CREATE TABLE IF NOT EXISTS bilmeko.shifts ("
     " desk text NOT NULL,"
     " line_offset bigint NOT NULL CHECK (line_offset >= 0)," // where the line starts in the desk's file
-    " raw text NOT NULL,"                                    // the line, without its line end
+    " raw text NOT NULL," // the line, without its line end
     // Everything below is the server's: derived from raw, or its clock.
     " raw_hash uuid NOT NULL,"
     // open, close or receipt; NULL: a line with a sound checksum that this
     // server cannot read (a later program's), kept all the same.
     " kind text,"
-    " number integer,"          // the shift's, or the receipt's
-    " event_time timestamptz,"  // open, close: when (the desk's clock)
-    " journal_length bigint,"   // open, close: the journal's length in whole records then
-    " cash numeric,"            // open: the cash in the drawer; close: the cash counted
-    " operator_name text,"      // open: decoded from the line's percent-encoding
-    " written timestamp,"       // receipt: its record's written time (local, as recorded)
-    " session_id bigint,"       // receipt: its record's session, as in bilmeko.records
-    " reversal boolean,"        // receipt: the slip of a reversal (R) or of the session (S)
+    " number integer," // the shift's, or the receipt's
+    " event_time timestamptz," // open, close: when (the desk's clock)
+    " journal_length bigint," // open, close: the journal's length in whole records then
+    " cash numeric," // open: the cash in the drawer; close: the cash counted
+    " operator_name text," // open: decoded from the line's percent-encoding
+    " written timestamp," // receipt: its record's written time (local, as recorded)
+    " session_id bigint," // receipt: its record's session, as in bilmeko.records
+    " reversal boolean," // receipt: the slip of a reversal (R) or of the session (S)
     " shipped timestamptz NOT NULL DEFAULT now())",
     // Only the same line of the same desk collides.
     "CREATE UNIQUE INDEX IF NOT EXISTS shifts_key ON bilmeko.shifts (desk, raw_hash)",
@@ -332,7 +335,8 @@ const char *const ShiftsV2[] = {
     "     NEW.kind := 'receipt';"
     "    END IF;"
     "   ELSE"
-    "    m := regexp_match(body, '^(open|close)\\t[0-9]+\\t[0-9]+\\t([0-9]{1,18})\\t([0-9.e+-]{1,40})\\t(?:([^\\t]*)\\t)?$');"
+    "    m := regexp_match(body, "
+    "'^(open|close)\\t[0-9]+\\t[0-9]+\\t([0-9]{1,18})\\t([0-9.e+-]{1,40})\\t(?:([^\\t]*)\\t)?$');"
     "    IF m IS NOT NULL AND (m[4] IS NOT NULL) = (m[1] = 'open') AND m[2]::bigint <= 1152921504606846976"
     "       AND m[3]::numeric BETWEEN 0 AND 1000000000 THEN"
     "     NEW.event_time := to_timestamp(ms / 1000) + (ms % 1000) * interval '1 millisecond';"
@@ -363,8 +367,10 @@ const char *const ShiftsV2[] = {
 // were changed) works again after one run.
 const char *const RightsV2[] = {
     "DO $$ BEGIN"
-    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk') THEN CREATE ROLE bilmeko_desk NOLOGIN; END IF;"
-    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_owner') THEN CREATE ROLE bilmeko_owner NOLOGIN; END IF;"
+    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_desk') THEN CREATE ROLE bilmeko_desk NOLOGIN; END "
+    "IF;"
+    " IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'bilmeko_owner') THEN CREATE ROLE bilmeko_owner NOLOGIN; END "
+    "IF;"
     " END $$",
     "REVOKE ALL ON ALL TABLES IN SCHEMA bilmeko FROM PUBLIC, bilmeko_desk, bilmeko_owner",
     "REVOKE ALL ON SCHEMA bilmeko FROM PUBLIC",
@@ -413,11 +419,11 @@ const char *const RightsV2[] = {
     " END LOOP; END $$",
 };
 
-const char StageTable[] =
-    "CREATE TEMP TABLE IF NOT EXISTS ledger_stage ("
-    " desk text, session_id bigint, reversal boolean, journal_offset bigint, written timestamp, price_per_min numeric,"
-    " start_time interval, elapsed interval, end_time interval, amount numeric,"
-    " client_name text, service text, note text, status text, raw bytea) ON COMMIT DELETE ROWS";
+const char StageTable[] = "CREATE TEMP TABLE IF NOT EXISTS ledger_stage ("
+                          " desk text, session_id bigint, reversal boolean, journal_offset bigint, written timestamp, "
+                          "price_per_min numeric,"
+                          " start_time interval, elapsed interval, end_time interval, amount numeric,"
+                          " client_name text, service text, note text, status text, raw bytea) ON COMMIT DELETE ROWS";
 
 // The decoders of a record's texts, one SQL expression each (inlined by
 // the planner, a few microseconds a row): every byte of the field through a
@@ -437,7 +443,11 @@ QList<QByteArray> textDecoderSql()
         scrambled += QByteArray::number(codePoint(b ^ ScrambleKey)) + (b < 255 ? "," : "}'::int[])");
         plain += QByteArray::number(codePoint(b)) + (b < 255 ? "," : "}'::int[])");
     }
-    const struct { const char *name; int at, max; } fields[] = {
+    const struct
+    {
+        const char *name;
+        int at, max;
+    } fields[] = {
         {"client_name", record::ClientName, record::ClientNameMax},
         {"service", record::Service, record::ShortMax},
         {"note", record::Note, record::ShortMax},
@@ -446,14 +456,14 @@ QList<QByteArray> textDecoderSql()
     QList<QByteArray> out;
     for (const auto &f : fields) {
         QByteArray sql = "CREATE OR REPLACE FUNCTION bilmeko.record_" + QByteArray(f.name)
-                         + "(r bytea) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT left(";
+            + "(r bytea) RETURNS text LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT left(";
         for (int i = 1; i <= f.max; ++i) {
             const int at = f.at + i;
             sql += (i > 1 ? " || chr(" : "chr(") + (at <= record::ScrambleLast ? scrambled : plain) + "[get_byte(r, "
-                   + QByteArray::number(at) + ") + 1])";
+                + QByteArray::number(at) + ") + 1])";
         }
         sql += ", least(get_byte(r, " + QByteArray::number(f.at) + ") # " + QByteArray::number(ScrambleKey) + ", "
-               + QByteArray::number(f.max) + ")) $$";
+            + QByteArray::number(f.max) + ")) $$";
         out.append(sql);
     }
     return out;
@@ -471,9 +481,11 @@ QByteArray crcSql()
         table += (n ? "," : "") + QByteArray::number(c);
     }
     return "CREATE OR REPLACE FUNCTION bilmeko.crc32(b bytea) RETURNS bigint LANGUAGE plpgsql IMMUTABLE PARALLEL SAFE"
-           " AS $$ DECLARE t constant bigint[] := '{" + table + "}'; c bigint := 4294967295;"
-           " BEGIN FOR i IN 0 .. length(b) - 1 LOOP c := t[((c # get_byte(b, i)) & 255) + 1] # (c >> 8); END LOOP;"
-           " RETURN c # 4294967295; END $$";
+           " AS $$ DECLARE t constant bigint[] := '{"
+        + table
+        + "}'; c bigint := 4294967295;"
+          " BEGIN FOR i IN 0 .. length(b) - 1 LOOP c := t[((c # get_byte(b, i)) & 255) + 1] # (c >> 8); END LOOP;"
+          " RETURN c # 4294967295; END $$";
 }
 
 int schemaVersion(PgConnection &c)
@@ -561,8 +573,8 @@ void appendTimestamp(QByteArray &out, double v)
     }
     char buf[40];
     const qint64 s = rest / 1'000'000;
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02lld:%02lld:%02lld.%06lld", d.year(), d.month(), d.day(),
-                  s / 3600, s / 60 % 60, s % 60, rest % 1'000'000);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02lld:%02lld:%02lld.%06lld", d.year(), d.month(), d.day(), s / 3600,
+                  s / 60 % 60, s % 60, rest % 1'000'000);
     out += buf;
 }
 
@@ -691,12 +703,11 @@ QByteArray recordCopyLine(const QByteArray &deskField, const char *stored, qint6
 
 qint64 resumeOffset(PgConnection &c, const QString &desk, const QString &journalPath, int schema)
 {
-    const PgResult last =
-        schema >= 2 ? c.exec("SELECT last_offset, last_raw FROM bilmeko.desks WHERE desk = $1 AND last_offset IS NOT NULL",
-                             {desk})
-                    : c.exec("SELECT journal_offset, raw FROM bilmeko.records WHERE desk = $1"
-                             " ORDER BY journal_offset DESC LIMIT 1",
-                             {desk});
+    const PgResult last = schema >= 2
+        ? c.exec("SELECT last_offset, last_raw FROM bilmeko.desks WHERE desk = $1 AND last_offset IS NOT NULL", {desk})
+        : c.exec("SELECT journal_offset, raw FROM bilmeko.records WHERE desk = $1"
+                 " ORDER BY journal_offset DESC LIMIT 1",
+                 {desk});
     if (last.rows() == 0)
         return 0;
     const qint64 offset = last.number(0, 0);
@@ -707,8 +718,8 @@ qint64 resumeOffset(PgConnection &c, const QString &desk, const QString &journal
     return offset + RecordSize;
 }
 
-ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journalPath, qint64 offset,
-                      int maxRecords, int schema)
+ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journalPath, qint64 offset, int maxRecords,
+                      int schema)
 {
     ShipOutcome o;
     o.nextOffset = offset;
@@ -718,8 +729,8 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
         o.atEnd = !f.exists();
         if (o.atEnd)
             return o;
-        throw LedgerError(LedgerError::Query, QStringLiteral("журнал «%1» не читается: %2")
-                                                  .arg(journalPath, f.errorString()));
+        throw LedgerError(LedgerError::Query,
+                          QStringLiteral("журнал «%1» не читается: %2").arg(journalPath, f.errorString()));
     }
     const qint64 size = f.size();
     if (offset >= size - RecordSize + 1 || !f.seek(offset)) {
@@ -738,7 +749,8 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
     for (qint64 i = 0; i < got; ++i) {
         const char *stored = bytes.constData() + i * RecordSize;
         const qint64 at = offset + i * RecordSize;
-        const QByteArray line = schema >= 2 ? recordCopyLine(deskField, stored, at) : ledgerCopyLine(deskField, stored, at);
+        const QByteArray line
+            = schema >= 2 ? recordCopyLine(deskField, stored, at) : ledgerCopyLine(deskField, stored, at);
         if (line.isEmpty()) {
             ++o.damaged;
         } else {
@@ -747,9 +759,10 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
         }
     }
     o.offered = got;
-    const char *columns = schema >= 2 ? "(desk, journal_offset, raw)"
-                                      : "(desk, session_id, reversal, journal_offset, written, price_per_min,"
-                                        " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)";
+    const char *columns = schema >= 2
+        ? "(desk, journal_offset, raw)"
+        : "(desk, session_id, reversal, journal_offset, written, price_per_min,"
+          " start_time, elapsed, end_time, amount, client_name, service, note, status, raw)";
     if (!data.isEmpty()) {
         c.exec("BEGIN");
         try {
@@ -783,7 +796,8 @@ ShipOutcome shipBatch(PgConnection &c, const QString &desk, const QString &journ
             // record, if the journal still holds it there.
             if (schema >= 2)
                 c.exec("INSERT INTO bilmeko.desks AS d (desk, last_offset, last_raw) VALUES ($1, $2, decode($3, 'hex'))"
-                       " ON CONFLICT (desk) DO UPDATE SET last_offset = excluded.last_offset, last_raw = excluded.last_raw",
+                       " ON CONFLICT (desk) DO UPDATE SET last_offset = excluded.last_offset, last_raw = "
+                       "excluded.last_raw",
                        {desk, QString::number(offset + lastShipped * RecordSize),
                         QString::fromLatin1(bytes.mid(lastShipped * RecordSize, RecordSize).toHex())});
             c.exec("COMMIT");
@@ -803,7 +817,7 @@ bool ledgerKeepsShifts(PgConnection &c)
     return c.exec("SELECT to_regclass('bilmeko.shifts') IS NOT NULL AND EXISTS (SELECT FROM pg_attribute"
                   " WHERE attrelid = to_regclass('bilmeko.desks') AND attname = 'shift_line' AND NOT attisdropped)")
                .text(0, 0)
-           == QLatin1String("t");
+        == QLatin1String("t");
 }
 
 qint64 shiftResumeOffset(PgConnection &c, const QString &desk, const QString &shiftPath)
@@ -839,8 +853,7 @@ QHash<QString, OpenShift> readOpenShifts(PgConnection &c, const QString &desks)
     return out;
 }
 
-ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &shiftPath, qint64 offset,
-                           int maxLines)
+ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &shiftPath, qint64 offset, int maxLines)
 {
     const ShiftFileLines read = readShiftFileLines(shiftPath, offset, maxLines);
     ShipOutcome o;
@@ -858,16 +871,18 @@ ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &
     }
     c.exec("BEGIN");
     try {
-        o.inserted = c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw)"
-                            " SELECT $1, o::bigint, r FROM unnest(string_to_array($2, ','), string_to_array($3, E'\\n'))"
-                            " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
-                            {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
-                         .affected();
+        o.inserted
+            = c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw)"
+                     " SELECT $1, o::bigint, r FROM unnest(string_to_array($2, ','), string_to_array($3, E'\\n'))"
+                     " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
+                     {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
+                  .affected();
         // The owner's board shows a desk's open shift: told at once.
-        c.exec("WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
-               " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
-               " SELECT pg_notify('bilmeko_live', $1)",
-               {desk, QString::number(read.lines.last().offset), lines.last()});
+        c.exec(
+            "WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
+            " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
+            " SELECT pg_notify('bilmeko_live', $1)",
+            {desk, QString::number(read.lines.last().offset), lines.last()});
         c.exec("COMMIT");
     } catch (...) {
         if (c.ok())

@@ -72,10 +72,10 @@ qint64 resumeOffset(PgConnection &c, const QString &desk, const QString &journal
 struct ShipOutcome
 {
     qint64 nextOffset = 0; // where the next batch starts
-    qint64 offered = 0;    // whole records read
-    qint64 inserted = 0;   // rows the ledger did not hold yet
-    qint64 damaged = 0;    // records not shipped: checksum wrong or unreadable
-    bool atEnd = false;    // nothing more whole in the journal
+    qint64 offered = 0; // whole records read
+    qint64 inserted = 0; // rows the ledger did not hold yet
+    qint64 damaged = 0; // records not shipped: checksum wrong or unreadable
+    bool atEnd = false; // nothing more whole in the journal
 };
 // Ships the records from `offset` (up to maxRecords) in one transaction.
 // Throws LedgerError; nothing of the batch is then in the ledger.
@@ -128,15 +128,15 @@ QByteArray copyField(const QString &text);
 struct DeskStatus
 {
     QString desk;
-    qint64 records = 0;    // in the ledger
+    qint64 records = 0; // in the ledger
     QDateTime lastWritten; // the last record's time (local, as recorded)
-    QDateTime lastSeen;    // the desk's last update (the server's clock)
-    qint64 pending = -1;   // records the desk has not shipped yet; -1: unknown
+    QDateTime lastSeen; // the desk's last update (the server's clock)
+    qint64 pending = -1; // records the desk has not shipped yet; -1: unknown
     bool connected = false;
     QString version;
     int running = 0;
-    int openShift = 0;      // the shift open now by its shift file; 0: none (or not known)
-    QString shiftOperator;  // and its operator
+    int openShift = 0; // the shift open now by its shift file; 0: none (or not known)
+    QString shiftOperator; // and its operator
 };
 QList<DeskStatus> ledgerStatus(PgConnection &c);
 

@@ -42,10 +42,11 @@ LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue 
     LedgerTotals t;
     c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
     try {
-        const PgResult sums = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount)") + counted
-                                      + ", 0)::text, coalesce(extract(epoch FROM sum(elapsed)" + counted + "), 0)::text"
-                                      + Where).constData(),
-                                     params);
+        const PgResult sums
+            = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount)") + counted
+                      + ", 0)::text, coalesce(extract(epoch FROM sum(elapsed)" + counted + "), 0)::text" + Where)
+                         .constData(),
+                     params);
         t.records = sums.number(0, 0);
         t.amount = sums.text(0, 1).toDouble();
         t.days = sums.text(0, 2).toDouble() / 86400.0L;

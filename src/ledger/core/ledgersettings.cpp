@@ -2,7 +2,6 @@
 
 #include "prices/core/profilefile.h"
 
-
 namespace bilmeko {
 
 LedgerSettings readLedgerSettings(const ProfileFile &ini)

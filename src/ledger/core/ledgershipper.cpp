@@ -1,8 +1,8 @@
 #include "ledgershipper.h"
 
-#include "ledger.h"
 #include "cashdesk/core/shiftbook.h"
 #include "journal/core/logrecord.h"
+#include "ledger.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -51,30 +51,30 @@ QString money(double v)
 
 // The desk's running sessions and its row, replaced in one statement (so
 // in one transaction), then the board told.
-const char LiveSql[] =
-    "WITH s AS (SELECT * FROM unnest($2::bigint[], $3::text[], $4::text[], $5::numeric[], $6::timestamp[],"
-    "  $7::timestamp[], $8::boolean[], $9::numeric[], $13::bigint[], $14::bigint[], $15::timestamp[])"
-    "  AS u(id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since)),"
-    " gone AS (DELETE FROM bilmeko.running r WHERE r.desk = $1 AND r.session_id <> ALL ($2::bigint[])),"
-    " put AS (INSERT INTO bilmeko.running AS r (desk, session_id, client_name, service, price_per_min, start_time,"
-    "  booked_end, paused, amount_due, ran_ms, paused_ms, pause_since)"
-    "  SELECT $1, id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since"
-    "  FROM s ON CONFLICT (desk, session_id) DO UPDATE SET client_name = excluded.client_name,"
-    "  service = excluded.service, price_per_min = excluded.price_per_min, start_time = excluded.start_time,"
-    "  booked_end = excluded.booked_end, paused = excluded.paused, amount_due = excluded.amount_due,"
-    "  ran_ms = excluded.ran_ms, paused_ms = excluded.paused_ms, pause_since = excluded.pause_since),"
-    " d AS (INSERT INTO bilmeko.desks AS d (desk, program_version, records_written, records_shipped, running,"
-    "  running_due) VALUES ($1, $10, $11, $12, cardinality($2::bigint[]), (SELECT coalesce(sum(due), 0) FROM s))"
-    "  ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version,"
-    "  records_written = excluded.records_written, records_shipped = excluded.records_shipped,"
-    "  running = excluded.running, running_due = excluded.running_due)"
-    " SELECT pg_notify('bilmeko_live', $1)";
+const char LiveSql[]
+    = "WITH s AS (SELECT * FROM unnest($2::bigint[], $3::text[], $4::text[], $5::numeric[], $6::timestamp[],"
+      "  $7::timestamp[], $8::boolean[], $9::numeric[], $13::bigint[], $14::bigint[], $15::timestamp[])"
+      "  AS u(id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since)),"
+      " gone AS (DELETE FROM bilmeko.running r WHERE r.desk = $1 AND r.session_id <> ALL ($2::bigint[])),"
+      " put AS (INSERT INTO bilmeko.running AS r (desk, session_id, client_name, service, price_per_min, start_time,"
+      "  booked_end, paused, amount_due, ran_ms, paused_ms, pause_since)"
+      "  SELECT $1, id, client, service, price, start, booked, paused, due, ran, paused_ms, pause_since"
+      "  FROM s ON CONFLICT (desk, session_id) DO UPDATE SET client_name = excluded.client_name,"
+      "  service = excluded.service, price_per_min = excluded.price_per_min, start_time = excluded.start_time,"
+      "  booked_end = excluded.booked_end, paused = excluded.paused, amount_due = excluded.amount_due,"
+      "  ran_ms = excluded.ran_ms, paused_ms = excluded.paused_ms, pause_since = excluded.pause_since),"
+      " d AS (INSERT INTO bilmeko.desks AS d (desk, program_version, records_written, records_shipped, running,"
+      "  running_due) VALUES ($1, $10, $11, $12, cardinality($2::bigint[]), (SELECT coalesce(sum(due), 0) FROM s))"
+      "  ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version,"
+      "  records_written = excluded.records_written, records_shipped = excluded.records_shipped,"
+      "  running = excluded.running, running_due = excluded.running_due)"
+      " SELECT pg_notify('bilmeko_live', $1)";
 
-const char SeenSql[] =
-    "WITH d AS (INSERT INTO bilmeko.desks AS d (desk, program_version, records_written, records_shipped)"
-    " VALUES ($1, $2, $3, $4) ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version,"
-    " records_written = excluded.records_written, records_shipped = excluded.records_shipped)"
-    " SELECT pg_notify('bilmeko_live', $1)";
+const char SeenSql[]
+    = "WITH d AS (INSERT INTO bilmeko.desks AS d (desk, program_version, records_written, records_shipped)"
+      " VALUES ($1, $2, $3, $4) ON CONFLICT (desk) DO UPDATE SET program_version = excluded.program_version,"
+      " records_written = excluded.records_written, records_shipped = excluded.records_shipped)"
+      " SELECT pg_notify('bilmeko_live', $1)";
 } // namespace
 
 // Lives in the shipper's thread; everything it does runs there.
@@ -83,8 +83,10 @@ class LedgerWorker : public QObject
     Q_OBJECT
 public:
     LedgerWorker(LedgerSettings settings, QString journalPath, LedgerTiming timing)
-        : m_settings(std::move(settings)), m_journalPath(std::move(journalPath)),
-          m_shiftPath(QFileInfo(m_journalPath).dir().filePath(QLatin1String(ShiftFileName))), m_timing(timing)
+        : m_settings(std::move(settings)),
+          m_journalPath(std::move(journalPath)),
+          m_shiftPath(QFileInfo(m_journalPath).dir().filePath(QLatin1String(ShiftFileName))),
+          m_timing(timing)
     {
     }
 
@@ -110,10 +112,13 @@ public slots:
         m_liveAge.start();
         if (!m_liveQueued) {
             m_liveQueued = true;
-            QMetaObject::invokeMethod(this, [this] {
-                m_liveQueued = false;
-                work();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_liveQueued = false;
+                    work();
+                },
+                Qt::QueuedConnection);
         }
     }
 
@@ -154,10 +159,7 @@ signals:
 private:
     static bool stopping() { return QThread::currentThread()->isInterruptionRequested(); }
 
-    qint64 journalRecords() const
-    {
-        return QFileInfo(m_journalPath).size() / RecordSize;
-    }
+    qint64 journalRecords() const { return QFileInfo(m_journalPath).size() / RecordSize; }
 
     void publish()
     {
@@ -212,17 +214,11 @@ private:
         m_seenDue = true;
     }
 
-    bool recordsWaiting() const
-    {
-        return m_position < 0 || journalRecords() > m_position / RecordSize;
-    }
+    bool recordsWaiting() const { return m_position < 0 || journalRecords() > m_position / RecordSize; }
 
     // Lines may have been added to the shift file since it was last read to
     // its end (a line cut short there waits until the file changes).
-    bool shiftsWaiting() const
-    {
-        return m_shiftsKept && QFileInfo(m_shiftPath).size() != m_shiftEnd;
-    }
+    bool shiftsWaiting() const { return m_shiftsKept && QFileInfo(m_shiftPath).size() != m_shiftEnd; }
 
     void shipShifts()
     {
@@ -311,10 +307,11 @@ private:
                     pausedMs.append(QString::number(l.pausedMs));
                     pauseSince.append(stamp(l.pauseSince));
                 }
-                m_conn->exec(LiveSql, {m_desk, arrayLiteral(ids), arrayLiteral(clients), arrayLiteral(services),
-                                       arrayLiteral(prices), arrayLiteral(starts), arrayLiteral(ends),
-                                       arrayLiteral(paused), arrayLiteral(due), version, QString::number(written),
-                                       shipped, arrayLiteral(ran), arrayLiteral(pausedMs), arrayLiteral(pauseSince)});
+                m_conn->exec(LiveSql,
+                             {m_desk, arrayLiteral(ids), arrayLiteral(clients), arrayLiteral(services),
+                              arrayLiteral(prices), arrayLiteral(starts), arrayLiteral(ends), arrayLiteral(paused),
+                              arrayLiteral(due), version, QString::number(written), shipped, arrayLiteral(ran),
+                              arrayLiteral(pausedMs), arrayLiteral(pauseSince)});
                 m_idle.start();
             } else {
                 m_conn->exec(SeenSql, {m_desk, version, QString::number(written), shipped});
@@ -348,9 +345,9 @@ private:
     int m_schema = ledger::SchemaVersion;
     QString m_desk;
     qint64 m_position = -1; // next offset to ship; -1 until the ledger said
-    bool m_shiftsKept = false;  // the ledger has bilmeko.shifts
+    bool m_shiftsKept = false; // the ledger has bilmeko.shifts
     qint64 m_shiftPosition = 0; // the shift file's next line to ship
-    qint64 m_shiftEnd = -1;     // the file's size when it was last read to its end
+    qint64 m_shiftEnd = -1; // the file's size when it was last read to its end
     LedgerState m_state;
     QTimer *m_retry = nullptr;
     QTimer *m_beat = nullptr;
@@ -426,7 +423,7 @@ QString LedgerShipper::describe(const LedgerState &s, const LedgerSettings &sett
     if (!s.connected && s.retryInSeconds > 0)
         t += QStringLiteral("\nСледующая попытка через %1 с").arg(s.retryInSeconds);
     t += QStringLiteral("\nЕще не отправлено записей: ")
-         + (s.pending < 0 ? QStringLiteral("неизвестно") : QString::number(s.pending));
+        + (s.pending < 0 ? QStringLiteral("неизвестно") : QString::number(s.pending));
     if (s.damaged > 0)
         t += QStringLiteral("\nНе отправлено поврежденных записей: %1").arg(s.damaged);
     if (!s.shiftProblem.isEmpty())

@@ -11,10 +11,9 @@
 // the records the same way, from the last line the ledger holds of it,
 // whenever the worker wakes (journalGrew, a change, the beat): a line
 // appended there needs only a journalGrew(). A ledger that keeps no shifts
-// (version 1, or a version 2 made before: run init) gets none. publishLive() hands it the running sessions; only the latest
-// state is sent (states that piled up meanwhile are dropped), in one
-// transaction that replaces the desk's rows of bilmeko.running and its row
-// of bilmeko.desks, then NOTIFY bilmeko_live.
+// (version 1, or a version 2 made before: run init) gets none. publishLive() hands it the running sessions; only the
+// latest state is sent (states that piled up meanwhile are dropped), in one transaction that replaces the desk's rows
+// of bilmeko.running and its row of bilmeko.desks, then NOTIFY bilmeko_live.
 //
 // Deadlines: a batch not committed within 60 s is abandoned and its
 // connection closed (the server rolls it back); a look at an idle
@@ -55,15 +54,15 @@ namespace bilmeko {
 
 struct LedgerState
 {
-    bool connected = false;  // the server answered within the deadline
-    QString reason;          // why not connected; empty while connected or connecting
-    qint64 pending = -1;     // whole records not yet in the ledger; -1: unknown
-    qint64 damaged = 0;      // records not shipped: checksum wrong
-    int retryInSeconds = 0;  // when not connected: the next attempt
-    QString desk;            // the desk's name in the ledger (its role), once known
-    bool needsInit = false;  // the ledger's schema is older: run bilmeko-ledger init
-    int schema = 0;          // the ledger's version, once known
-    QString shiftProblem;    // why the shift file is not read (records and live state go on)
+    bool connected = false; // the server answered within the deadline
+    QString reason; // why not connected; empty while connected or connecting
+    qint64 pending = -1; // whole records not yet in the ledger; -1: unknown
+    qint64 damaged = 0; // records not shipped: checksum wrong
+    int retryInSeconds = 0; // when not connected: the next attempt
+    QString desk; // the desk's name in the ledger (its role), once known
+    bool needsInit = false; // the ledger's schema is older: run bilmeko-ledger init
+    int schema = 0; // the ledger's version, once known
+    QString shiftProblem; // why the shift file is not read (records and live state go on)
 };
 
 // The waits and pauses of the worker; tests make them short.

@@ -15,14 +15,14 @@ struct LiveSession
     QString client;
     QString service;
     double pricePerMin = 0;
-    QDateTime start;      // local, as the desk shows it
-    QDateTime bookedEnd;  // start + booked time + the pauses that are over; invalid: open-ended
+    QDateTime start; // local, as the desk shows it
+    QDateTime bookedEnd; // start + booked time + the pauses that are over; invalid: open-ended
     bool paused = false;
     double amountDue = 0; // at this update
-    std::int64_t ranMs = 0;    // time charged when taken (the monotonic clock's); the worker adds
-                               // how long the state waited to be sent
+    std::int64_t ranMs = 0; // time charged when taken (the monotonic clock's); the worker adds
+                            // how long the state waited to be sent
     std::int64_t pausedMs = 0; // pauses that are over
-    QDateTime pauseSince;      // the pause going on began; invalid: none
+    QDateTime pauseSince; // the pause going on began; invalid: none
 };
 
 } // namespace bilmeko

@@ -97,7 +97,9 @@ QString leftText(std::int64_t ms)
         .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-OwnerBoard::OwnerBoard(OwnerOptions options) : m_options(options) {}
+OwnerBoard::OwnerBoard(OwnerOptions options) : m_options(options)
+{
+}
 
 void OwnerBoard::apply(const LiveReading &reading)
 {
@@ -135,9 +137,8 @@ QList<OwnerAlert> OwnerBoard::tick()
 
     QList<OwnerAlert> alerts;
     QStringList names = m_desks.keys();
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return QString::localeAwareCompare(a, b) < 0;
-    });
+    std::sort(names.begin(), names.end(),
+              [](const QString &a, const QString &b) { return QString::localeAwareCompare(a, b) < 0; });
     m_rows.clear();
     m_sessions.clear();
     for (const QString &name : names) {
@@ -153,13 +154,13 @@ QList<OwnerAlert> OwnerBoard::tick()
         case Light::Green: row.lightText = QStringLiteral("на связи"); break;
         case Light::Yellow:
             row.lightText = d.live.waiting() > 0
-                                ? QStringLiteral("отправка: %1").arg(d.live.waiting())
-                                : QStringLiteral("была на связи %1 мин назад").arg(row.seenAgoMs / MsPerMinute);
+                ? QStringLiteral("отправка: %1").arg(d.live.waiting())
+                : QStringLiteral("была на связи %1 мин назад").arg(row.seenAgoMs / MsPerMinute);
             break;
         case Light::Red:
             row.lightText = row.lastSeen.isValid()
-                                ? QStringLiteral("нет связи с %1").arg(instantText(row.lastSeen, today))
-                                : QStringLiteral("нет связи");
+                ? QStringLiteral("нет связи с %1").arg(instantText(row.lastSeen, today))
+                : QStringLiteral("нет связи");
             break;
         }
 
@@ -190,8 +191,9 @@ QList<OwnerAlert> OwnerBoard::tick()
                          [](const RunningLive &a, const RunningLive &b) { return a.start < b.start; });
         for (const RunningLive &r : running) {
             const std::int64_t ran = r.ranMs + (r.paused ? 0 : since);
-            SessionRow s{name, r.client, r.service, r.start, r.bookedMs - ran,
-                         amountDue(ran, r.bookedMs, r.pricePerMin), r.paused};
+            SessionRow s{name,    r.client,         r.service,
+                         r.start, r.bookedMs - ran, amountDue(ran, r.bookedMs, r.pricePerMin),
+                         r.paused};
             row.runningAmount += s.amount;
             ++row.runningCount;
             m_sessions.append(s);
@@ -281,9 +283,8 @@ QString minutesText(double m)
 
 DeskSummary::DeskSummary(const QDate &from, const QDate &to, QList<DeskPeriod> desks) : m_from(from), m_to(to)
 {
-    std::sort(desks.begin(), desks.end(), [](const DeskPeriod &a, const DeskPeriod &b) {
-        return QString::localeAwareCompare(a.desk, b.desk) < 0;
-    });
+    std::sort(desks.begin(), desks.end(),
+              [](const DeskPeriod &a, const DeskPeriod &b) { return QString::localeAwareCompare(a.desk, b.desk) < 0; });
     DeskPeriod all;
     all.desk = QStringLiteral("Итого");
     long double takings = 0, previous = 0, minutes = 0, cash = 0, card = 0, transfer = 0;
@@ -371,12 +372,12 @@ bool DeskSummary::write(ByteOutput &out, bool csv) const
         const DeskPeriod &f = r.figures;
         const QByteArray desk = CsvWriter::sourceField(f.desk);
         out.put(std::string_view(desk.constData(), size_t(desk.size())));
-        out.putUtf8(QLatin1Char(';') + QString::number(f.sessions) + QLatin1Char(';')
-                    + minutesText(f.minutes) + QLatin1Char(';') + number(f.takings, 2) + QLatin1Char(';')
-                    + number(r.average, 2) + QLatin1Char(';') + number(r.share * 100, 1) + QLatin1Char(';')
-                    + number(r.change * 100, 1) + QLatin1Char(';') + number(f.previousTakings, 2)
-                    + QLatin1Char(';') + number(f.cash, 2) + QLatin1Char(';') + number(f.card, 2) + QLatin1Char(';')
-                    + number(f.transfer, 2) + QStringLiteral("\r\n"));
+        out.putUtf8(QLatin1Char(';') + QString::number(f.sessions) + QLatin1Char(';') + minutesText(f.minutes)
+                    + QLatin1Char(';') + number(f.takings, 2) + QLatin1Char(';') + number(r.average, 2)
+                    + QLatin1Char(';') + number(r.share * 100, 1) + QLatin1Char(';') + number(r.change * 100, 1)
+                    + QLatin1Char(';') + number(f.previousTakings, 2) + QLatin1Char(';') + number(f.cash, 2)
+                    + QLatin1Char(';') + number(f.card, 2) + QLatin1Char(';') + number(f.transfer, 2)
+                    + QStringLiteral("\r\n"));
     }
     return out.flush();
 }

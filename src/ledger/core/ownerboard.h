@@ -73,7 +73,7 @@ struct DeskLive
     qint64 todaySessions = 0; // counted records minus counted reversals
     double todayTakings = 0;
     qint64 todayReversals = 0;
-    int openShift = 0;     // the shift open at the desk; 0: none, or the ledger keeps no shifts
+    int openShift = 0; // the shift open at the desk; 0: none, or the ledger keeps no shifts
     QString shiftOperator; // and who works it
 
     qint64 waiting() const { return std::max<qint64>(recordsWritten - recordsShipped, 0); }
@@ -87,9 +87,9 @@ struct RunningLive
     QString client;
     QString service;
     double pricePerMin = 0;
-    QDateTime start;            // as the desk's clock shows it (its date and time; no zone, held as UTC)
-    std::int64_t ranMs = 0;     // time run at the reading, pauses left out
-    std::int64_t bookedMs = 0;  // booked time
+    QDateTime start; // as the desk's clock shows it (its date and time; no zone, held as UTC)
+    std::int64_t ranMs = 0; // time run at the reading, pauses left out
+    std::int64_t bookedMs = 0; // booked time
     bool paused = false;
 };
 
@@ -98,9 +98,9 @@ struct LiveReading
 {
     QList<DeskLive> desks;
     QList<RunningLive> running; // of those desks
-    bool whole = true;          // false: the other desks stay as they were
-    QStringList named;          // when not whole: the desks re-read (one may have gone)
-    std::int64_t readAtMs = 0;  // monotonic clock when the answer came
+    bool whole = true; // false: the other desks stay as they were
+    QStringList named; // when not whole: the desks re-read (one may have gone)
+    std::int64_t readAtMs = 0; // monotonic clock when the answer came
 };
 
 enum class Light { Green, Yellow, Red };
@@ -114,11 +114,11 @@ struct DeskRow
     DeskLive live;
     Light light = Light::Red;
     std::int64_t seenAgoMs = -1;
-    QDateTime lastSeen;         // wall clock of the board's machine; invalid: never
-    QString lightText;          // "на связи", "отправка: 12", "нет связи с 14:05"
-    int runningCount = 0;       // its rows in the sessions grid
-    double runningAmount = 0;   // and their amount due now
-    bool offlineAlert = false;  // raised and not yet over
+    QDateTime lastSeen; // wall clock of the board's machine; invalid: never
+    QString lightText; // "на связи", "отправка: 12", "нет связи с 14:05"
+    int runningCount = 0; // its rows in the sessions grid
+    double runningAmount = 0; // and their amount due now
+    bool offlineAlert = false; // raised and not yet over
     bool reversalAlert = false; // today's reversals above the limit
     bool isTotals = false;
 };
@@ -214,9 +214,9 @@ struct DeskPeriod
 struct DeskSummaryRow
 {
     DeskPeriod figures;
-    double average = 0;    // takings per session; NaN: no sessions
-    double share = 0;      // of the total takings, 0..1; NaN: no takings at all
-    double change = 0;     // against the previous period, +0.25 = 25 % more; NaN: nothing then
+    double average = 0; // takings per session; NaN: no sessions
+    double share = 0; // of the total takings, 0..1; NaN: no takings at all
+    double change = 0; // against the previous period, +0.25 = 25 % more; NaN: nothing then
 };
 
 class DeskSummary

@@ -73,20 +73,20 @@ bool hasTable(PgConnection &c, const char *name)
 // summary day's, one probe of its key each) and whether the desk program
 // has a connection open now. Sessions are net: a counted reversal takes
 // its Stop back.
-const char DesksSql[] =
-    "WITH online AS (SELECT DISTINCT usename::text AS desk FROM pg_stat_activity"
-    "  WHERE usename IS NOT NULL AND application_name = 'bilmeko')"
-    " SELECT d.desk, coalesce(d.program_version, ''),"
-    " greatest((extract(epoch FROM now() - d.last_seen) * 1000)::bigint, 0),"
-    " coalesce(d.records_written, 0), coalesce(d.records_shipped, 0),"
-    " to_char((SELECT y.last_written FROM bilmeko.day_summary y WHERE y.desk = d.desk ORDER BY y.day DESC LIMIT 1),"
-    "  'YYYY-MM-DD\"T\"HH24:MI:SS'),"
-    " o.desk IS NOT NULL,"
-    " coalesce(s.sessions - s.reversals, 0), coalesce(s.takings, 0)::text, coalesce(s.reversals, 0)"
-    " FROM bilmeko.desks d"
-    " LEFT JOIN bilmeko.day_summary s ON s.desk = d.desk AND s.day = $1::date"
-    " LEFT JOIN online o ON o.desk = d.desk"
-    " WHERE $2::text[] IS NULL OR d.desk = ANY($2::text[])";
+const char DesksSql[]
+    = "WITH online AS (SELECT DISTINCT usename::text AS desk FROM pg_stat_activity"
+      "  WHERE usename IS NOT NULL AND application_name = 'bilmeko')"
+      " SELECT d.desk, coalesce(d.program_version, ''),"
+      " greatest((extract(epoch FROM now() - d.last_seen) * 1000)::bigint, 0),"
+      " coalesce(d.records_written, 0), coalesce(d.records_shipped, 0),"
+      " to_char((SELECT y.last_written FROM bilmeko.day_summary y WHERE y.desk = d.desk ORDER BY y.day DESC LIMIT 1),"
+      "  'YYYY-MM-DD\"T\"HH24:MI:SS'),"
+      " o.desk IS NOT NULL,"
+      " coalesce(s.sessions - s.reversals, 0), coalesce(s.takings, 0)::text, coalesce(s.reversals, 0)"
+      " FROM bilmeko.desks d"
+      " LEFT JOIN bilmeko.day_summary s ON s.desk = d.desk AND s.day = $1::date"
+      " LEFT JOIN online o ON o.desk = d.desk"
+      " WHERE $2::text[] IS NULL OR d.desk = ANY($2::text[])";
 
 // The time run is the desk's (its monotonic clock) at its update, run on
 // by the server's clock since unless paused; the booked time is what the
@@ -95,37 +95,39 @@ const char DesksSql[] =
 // comes as the milliseconds of its wall time counted as if from 1970 UTC:
 // date_part's double, not extract's numeric nor to_char, reads 20,000
 // rows in 30 ms instead of 45 to 60.
-const char RunningSql[] =
-    "SELECT desk, session_id, client_name, service, price_per_min::text,"
-    " (date_part('epoch', start_time) * 1000)::bigint, r.ran,"
-    " coalesce(((date_part('epoch', booked_end) - date_part('epoch', start_time)) * 1000)::bigint - paused_ms, r.ran),"
-    " paused"
-    " FROM bilmeko.running,"
-    " LATERAL (SELECT ran_ms + CASE WHEN paused THEN 0"
-    "  ELSE greatest(((date_part('epoch', now()) - date_part('epoch', updated)) * 1000)::bigint, 0) END AS ran) r"
-    " WHERE $1::text[] IS NULL OR desk = ANY($1::text[])";
+const char RunningSql[]
+    = "SELECT desk, session_id, client_name, service, price_per_min::text,"
+      " (date_part('epoch', start_time) * 1000)::bigint, r.ran,"
+      " coalesce(((date_part('epoch', booked_end) - date_part('epoch', start_time)) * 1000)::bigint - paused_ms, "
+      "r.ran),"
+      " paused"
+      " FROM bilmeko.running,"
+      " LATERAL (SELECT ran_ms + CASE WHEN paused THEN 0"
+      "  ELSE greatest(((date_part('epoch', now()) - date_part('epoch', updated)) * 1000)::bigint, 0) END AS ran) r"
+      " WHERE $1::text[] IS NULL OR desk = ANY($1::text[])";
 
-const char PeriodSql[] =
-    "WITH cur AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(seconds) / 60 AS minutes,"
-    "  sum(takings) AS takings, sum(reversals) AS reversals, sum(takings_cash) AS cash, sum(takings_card) AS card,"
-    "  sum(takings_transfer) AS transfer FROM bilmeko.day_summary WHERE day BETWEEN $1::date AND $2::date"
-    "  GROUP BY desk),"
-    " prev AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(takings) AS takings FROM bilmeko.day_summary"
-    "  WHERE day BETWEEN $3::date AND $4::date GROUP BY desk),"
-    " named AS (SELECT desk FROM bilmeko.desks UNION SELECT desk FROM cur UNION SELECT desk FROM prev)"
-    " SELECT n.desk, coalesce(c.sessions, 0), coalesce(c.minutes, 0)::text, coalesce(c.takings, 0)::text,"
-    " coalesce(c.reversals, 0), coalesce(p.sessions, 0), coalesce(p.takings, 0)::text,"
-    " coalesce(c.cash, 0)::text, coalesce(c.card, 0)::text, coalesce(c.transfer, 0)::text"
-    " FROM named n LEFT JOIN cur c ON c.desk = n.desk LEFT JOIN prev p ON p.desk = n.desk"
-    " WHERE $5::text[] IS NULL OR n.desk = ANY($5::text[])";
+const char PeriodSql[]
+    = "WITH cur AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(seconds) / 60 AS minutes,"
+      "  sum(takings) AS takings, sum(reversals) AS reversals, sum(takings_cash) AS cash, sum(takings_card) AS card,"
+      "  sum(takings_transfer) AS transfer FROM bilmeko.day_summary WHERE day BETWEEN $1::date AND $2::date"
+      "  GROUP BY desk),"
+      " prev AS (SELECT desk, sum(sessions - reversals) AS sessions, sum(takings) AS takings FROM bilmeko.day_summary"
+      "  WHERE day BETWEEN $3::date AND $4::date GROUP BY desk),"
+      " named AS (SELECT desk FROM bilmeko.desks UNION SELECT desk FROM cur UNION SELECT desk FROM prev)"
+      " SELECT n.desk, coalesce(c.sessions, 0), coalesce(c.minutes, 0)::text, coalesce(c.takings, 0)::text,"
+      " coalesce(c.reversals, 0), coalesce(p.sessions, 0), coalesce(p.takings, 0)::text,"
+      " coalesce(c.cash, 0)::text, coalesce(c.card, 0)::text, coalesce(c.transfer, 0)::text"
+      " FROM named n LEFT JOIN cur c ON c.desk = n.desk LEFT JOIN prev p ON p.desk = n.desk"
+      " WHERE $5::text[] IS NULL OR n.desk = ANY($5::text[])";
 
 } // namespace
 
 void checkOwnerTables(PgConnection &c)
 {
     if (checkLedgerSchema(c) < 2)
-        throw LedgerError(LedgerError::Schema,
-                          QStringLiteral("в общей книге нет таблиц стоек (схема версии 1): выполните bilmeko-ledger init"));
+        throw LedgerError(
+            LedgerError::Schema,
+            QStringLiteral("в общей книге нет таблиц стоек (схема версии 1): выполните bilmeko-ledger init"));
 }
 
 LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &desks)
@@ -196,8 +198,8 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
 QList<DeskPeriod> readDeskPeriods(PgConnection &c, const QDate &from, const QDate &to, const QStringList &desks)
 {
     const QDate before = DeskSummary::previousFrom(from, to);
-    const PgResult r =
-        c.exec(PeriodSql, {dayText(from), dayText(to), dayText(before), dayText(from.addDays(-1)), textArray(desks)});
+    const PgResult r
+        = c.exec(PeriodSql, {dayText(from), dayText(to), dayText(before), dayText(from.addDays(-1)), textArray(desks)});
     QList<DeskPeriod> out;
     out.reserve(r.rows());
     for (int i = 0; i < r.rows(); ++i) {
@@ -234,8 +236,7 @@ QStringList unknownDesks(PgConnection &c, const QStringList &desks)
     return out;
 }
 
-QByteArray readDeskRecords(PgConnection &c, const QString &desk, const QDate &from, const QDate &to,
-                           qint64 maxRecords)
+QByteArray readDeskRecords(PgConnection &c, const QString &desk, const QDate &from, const QDate &to, qint64 maxRecords)
 {
     const QList<QString> params = {desk, dayText(from), dayText(to)};
     QByteArray out;
@@ -338,10 +339,7 @@ public:
         takeNotifications();
     }
 
-    template<typename F> void toFeed(F f)
-    {
-        QMetaObject::invokeMethod(m_feed, std::move(f), Qt::QueuedConnection);
-    }
+    template <typename F> void toFeed(F f) { QMetaObject::invokeMethod(m_feed, std::move(f), Qt::QueuedConnection); }
 
 private:
     static bool stopping() { return QThread::currentThread()->isInterruptionRequested(); }

@@ -55,8 +55,7 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
 
 // Every desk's figures from `from` to `to` (inclusive) and over the period
 // of equal length before it; `desks` narrows them (empty: all).
-QList<DeskPeriod> readDeskPeriods(PgConnection &c, const QDate &from, const QDate &to,
-                                  const QStringList &desks = {});
+QList<DeskPeriod> readDeskPeriods(PgConnection &c, const QDate &from, const QDate &to, const QStringList &desks = {});
 
 // Of the names given, those the ledger knows no desk by (no live row and
 // no record).

@@ -5,9 +5,9 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <algorithm>
-#include <charconv>
-#include <cerrno>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <charconv>
 #include <netdb.h>
 #include <poll.h>
 
@@ -80,10 +80,21 @@ QString connectionReason(const QByteArray &state, bool usedPassword, bool reache
     return QStringLiteral("сервер не запущен или недоступен");
 }
 
-PgResult::PgResult(pg_result *r) : m_r(r, PQclear) {}
-int PgResult::rows() const { return m_r ? PQntuples(m_r.get()) : 0; }
-bool PgResult::isNull(int row, int col) const { return PQgetisnull(m_r.get(), row, col); }
-QString PgResult::text(int row, int col) const { return QString::fromUtf8(PQgetvalue(m_r.get(), row, col)); }
+PgResult::PgResult(pg_result *r) : m_r(r, PQclear)
+{
+}
+int PgResult::rows() const
+{
+    return m_r ? PQntuples(m_r.get()) : 0;
+}
+bool PgResult::isNull(int row, int col) const
+{
+    return PQgetisnull(m_r.get(), row, col);
+}
+QString PgResult::text(int row, int col) const
+{
+    return QString::fromUtf8(PQgetvalue(m_r.get(), row, col));
+}
 // Parsed in place: a board's reading has tens of thousands of values.
 qint64 PgResult::number(int row, int col) const
 {
@@ -100,7 +111,10 @@ double PgResult::real(int row, int col) const
     return d;
 }
 
-qint64 PgResult::affected() const { return QByteArray(PQcmdTuples(m_r.get())).toLongLong(); }
+qint64 PgResult::affected() const
+{
+    return QByteArray(PQcmdTuples(m_r.get())).toLongLong();
+}
 
 std::string_view PgResult::raw(int row, int col) const
 {
@@ -144,9 +158,9 @@ PgConnection::PgConnection(const QString &conninfo, StopCheck stop) : m_stop(std
 
     // The string's own settings win (it is expanded last); these fill what
     // it leaves out.
-    const char *keys[] = {"connect_timeout", "client_encoding", "application_name", "keepalives",
-                          "keepalives_idle", "keepalives_interval", "keepalives_count", "tcp_user_timeout",
-                          "dbname", nullptr};
+    const char *keys[]
+        = {"connect_timeout",     "client_encoding",  "application_name", "keepalives", "keepalives_idle",
+           "keepalives_interval", "keepalives_count", "tcp_user_timeout", "dbname",     nullptr};
     const char *values[] = {"10", "UTF8", "bilmeko", "1", "30", "10", "3", "60000", info.constData(), nullptr};
     QElapsedTimer took;
     took.start();
@@ -195,9 +209,7 @@ PgConnection::PgConnection(const QString &conninfo, StopCheck stop) : m_stop(std
         case CONNECTION_SSL_STARTUP:
         case CONNECTION_SETENV:
         case CONNECTION_CHECK_WRITABLE:
-        case CONNECTION_CONSUME:
-            reached = true;
-            break;
+        case CONNECTION_CONSUME: reached = true; break;
         default: break;
         }
     }
@@ -205,7 +217,8 @@ PgConnection::PgConnection(const QString &conninfo, StopCheck stop) : m_stop(std
     PQsetnonblocking(m_conn, 1);
     // Notices (such as "relation already exists, skipping") are not the
     // operator's business.
-    PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        m_conn, [](void *, const char *) {}, nullptr);
     PQsetErrorVerbosity(m_conn, PQERRORS_DEFAULT);
 }
 
@@ -332,7 +345,8 @@ void PgConnection::failQuery(const char *what, pg_result *r, const QDeadlineTime
     }
     if (!ok())
         lost(QStringLiteral("соединение с сервером потеряно"));
-    throw LedgerError(LedgerError::Query, m.isEmpty() ? QString::fromUtf8(what) : QString::fromUtf8(what) + QStringLiteral(": ") + m,
+    throw LedgerError(LedgerError::Query,
+                      m.isEmpty() ? QString::fromUtf8(what) : QString::fromUtf8(what) + QStringLiteral(": ") + m,
                       state);
 }
 

@@ -22,14 +22,16 @@ QColor lightColor(Light l)
 
 QString instant(const QDateTime &t)
 {
-    return t.isValid() ? Formats::current().dateText(t.date()) + QLatin1Char(' ')
-                             + Formats::current().timeText(t.time())
-                       : QStringLiteral("-");
+    return t.isValid()
+        ? Formats::current().dateText(t.date()) + QLatin1Char(' ') + Formats::current().timeText(t.time())
+        : QStringLiteral("-");
 }
 
 } // namespace
 
-DeskModel::DeskModel(const OwnerBoard &board, QObject *parent) : QAbstractTableModel(parent), m_board(board) {}
+DeskModel::DeskModel(const OwnerBoard &board, QObject *parent) : QAbstractTableModel(parent), m_board(board)
+{
+}
 
 int DeskModel::rowCount(const QModelIndex &parent) const
 {
@@ -127,8 +129,8 @@ QVariant DeskModel::headerData(int section, Qt::Orientation orientation, int rol
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char *const titles[] = {"Стойка", "Связь", "Идут", "К оплате", "Сеансов сегодня",
-                                         "Выручка сегодня", "Отмен сегодня", "Последняя запись"};
+    static const char *const titles[] = {"Стойка",          "Связь",           "Идут",          "К оплате",
+                                         "Сеансов сегодня", "Выручка сегодня", "Отмен сегодня", "Последняя запись"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf8(titles[section]) : QVariant();
 }
 

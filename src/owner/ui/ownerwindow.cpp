@@ -143,8 +143,8 @@ QString TOwnerPeriod::askSavePath() const
     const QString csv = QStringLiteral("Таблица CSV (*.csv)");
     const QString pdf = QStringLiteral("Документ PDF (*.pdf)");
     const Formats &f = Formats::current();
-    QString name = QStringLiteral("Сводка по стойкам %1-%2.csv")
-                       .arg(f.dateText(m_summary->from()), f.dateText(m_summary->to()));
+    QString name
+        = QStringLiteral("Сводка по стойкам %1-%2.csv").arg(f.dateText(m_summary->from()), f.dateText(m_summary->to()));
     name.replace(QLatin1Char('/'), QLatin1Char('.'));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QString filter = csv;
@@ -177,8 +177,8 @@ void TOwnerPeriod::saveTo(const QString &path) const
         }
         file.commit();
     } catch (const Error &e) {
-        throw Error(QStringLiteral("Сводка не сохранена в файл \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path), e.message()));
+        throw Error(
+            QStringLiteral("Сводка не сохранена в файл \"%1\": %2").arg(QDir::toNativeSeparators(path), e.message()));
     }
 }
 
@@ -224,8 +224,9 @@ TOwnerBoard::TOwnerBoard(const OwnerSettings &settings, const QString &settingsF
     build();
     choosePeriod = [this](QDate &from, QDate &to) { return askPeriod(from, to); };
     if (!m_settings.problems.isEmpty())
-        LastAlert->setText(QStringLiteral("Файл «%1»: %2")
-                               .arg(QDir::toNativeSeparators(m_settingsFile), m_settings.problems.join(QStringLiteral("; "))));
+        LastAlert->setText(
+            QStringLiteral("Файл «%1»: %2")
+                .arg(QDir::toNativeSeparators(m_settingsFile), m_settings.problems.join(QStringLiteral("; "))));
     if (m_settings.connection.isEmpty()) {
         FeedState->setText(QStringLiteral("Общая книга не задана: впишите Connection= в раздел [Ledger] файла «%1»")
                                .arg(QDir::toNativeSeparators(m_settingsFile)));

@@ -8,11 +8,10 @@ namespace bilmeko {
 
 const QStringList &MonthNames()
 {
-    static const QStringList names {
-        QStringLiteral("Январь"), QStringLiteral("Февраль"), QStringLiteral("Март"),
-        QStringLiteral("Апрель"), QStringLiteral("Май"), QStringLiteral("Июнь"),
-        QStringLiteral("Июль"), QStringLiteral("Август"), QStringLiteral("Сентябрь"),
-        QStringLiteral("Октябрь"), QStringLiteral("Ноябрь"), QStringLiteral("Декабрь"),
+    static const QStringList names{
+        QStringLiteral("Январь"),   QStringLiteral("Февраль"), QStringLiteral("Март"),   QStringLiteral("Апрель"),
+        QStringLiteral("Май"),      QStringLiteral("Июнь"),    QStringLiteral("Июль"),   QStringLiteral("Август"),
+        QStringLiteral("Сентябрь"), QStringLiteral("Октябрь"), QStringLiteral("Ноябрь"), QStringLiteral("Декабрь"),
     };
     return names;
 }
@@ -46,8 +45,7 @@ int firstMonthOfQuarter(int quarter)
 
 QDate encodeDate(int year, int month, int day)
 {
-    if (year < MinYear || year > MaxYear || month < 1 || month > 12 || day < 1
-        || day > daysInMonth(year, month))
+    if (year < MinYear || year > MaxYear || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
         throw Error::invalidDateEncode();
     return QDate(year, month, day);
 }
@@ -112,7 +110,7 @@ QDate YKMBegin(const QDate &date, bool yearCh, bool kvartCh, bool monthCh, bool 
 StartBoxes afterBoxClick(StartBoxes boxes, StartBox clicked, bool nowChecked)
 {
     if (nowChecked)
-        boxes = StartBoxes {};
+        boxes = StartBoxes{};
     switch (clicked) {
     case StartBox::Year: boxes.year = nowChecked; break;
     case StartBox::Kvart: boxes.kvart = nowChecked; break;
@@ -212,7 +210,7 @@ DateMask DateMask::forFormat(const QString &shortDateFormat, QChar separator)
     }
     const int yearAt = (py > pd) + (py > pm);
     for (int g = 0; g < 3; ++g)
-        mask.m_groups[g] = g == yearAt ? Group {4, true} : Group {2, false};
+        mask.m_groups[g] = g == yearAt ? Group{4, true} : Group{2, false};
     return mask;
 }
 
@@ -357,8 +355,7 @@ bool DateMask::satisfied(const QString &text) const
     return true;
 }
 
-MonthLayout::MonthLayout(const QDate &date, int startOfWeek)
-    : m_startOfWeek(((startOfWeek % 7) + 7) % 7)
+MonthLayout::MonthLayout(const QDate &date, int startOfWeek) : m_startOfWeek(((startOfWeek % 7) + 7) % 7)
 {
     const QDate first(date.year(), date.month(), 1);
     const int weekday = first.dayOfWeek() % 7; // 0 Sunday

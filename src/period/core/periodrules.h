@@ -44,10 +44,10 @@ QDate advanceMonths(const QDate &date, int months);
 // Which start boxes of the period dialog are checked.
 struct StartBoxes
 {
-    bool year = false;  // "С начала года"
+    bool year = false; // "С начала года"
     bool kvart = false; // "С начала квартала"
     bool month = false; // "С начала месяца"
-    bool day = false;   // "С начальной даты"
+    bool day = false; // "С начальной даты"
     bool operator==(const StartBoxes &) const = default;
 };
 
@@ -148,7 +148,7 @@ private:
     };
     int groupStart(int g) const;
 
-    std::array<Group, 3> m_groups {};
+    std::array<Group, 3> m_groups{};
     QChar m_separator = QLatin1Char('.');
 };
 

@@ -6,8 +6,8 @@
 #include "period/core/periodrules.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -59,8 +59,7 @@ protected:
             if (m_pressed)
                 done();
             return m_pressed;
-        default:
-            return false;
+        default: return false;
         }
     }
 
@@ -227,8 +226,7 @@ void CalendarGrid::mouseMoveEvent(QMouseEvent *e)
     if (!m_selecting)
         return;
     const QPoint cell = cellAt(e->position().toPoint());
-    if (cell.y() >= 1 && dayAt(cell.y(), cell.x()) != 0
-        && (cell.y() != m_selRow || cell.x() != m_selCol)) {
+    if (cell.y() >= 1 && dayAt(cell.y(), cell.x()) != 0 && (cell.y() != m_selRow || cell.x() != m_selCol)) {
         m_selRow = cell.y();
         m_selCol = cell.x();
         update();
@@ -270,9 +268,7 @@ void CalendarGrid::keyPressEvent(QKeyEvent *e)
         break;
     case Qt::Key_PageUp: row = 1; break;
     case Qt::Key_PageDown: row = MonthLayout::Rows - 1; break;
-    default:
-        QWidget::keyPressEvent(e);
-        return;
+    default: QWidget::keyPressEvent(e); return;
     }
     e->accept();
     // Past an edge, into the header or onto the same cell: nothing.

@@ -29,20 +29,15 @@ protected:
             return false;
         switch (e->type()) {
         case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-            m_pressed = true;
-            return true;
+        case QEvent::MouseButtonDblClick: m_pressed = true; return true;
         case QEvent::MouseMove:
             if (m_pressed)
                 return static_cast<QMouseEvent *>(e)->buttons() != Qt::NoButton;
             done();
             return false;
         case QEvent::MouseButtonRelease:
-        case QEvent::Wheel:
-            done();
-            return m_pressed;
-        default:
-            return false;
+        case QEvent::Wheel: done(); return m_pressed;
+        default: return false;
         }
     }
 
@@ -60,14 +55,12 @@ bool isLeaving(Qt::FocusReason reason)
 {
     // Another window taking the activation (the error box, the calendar) or
     // a menu popping up is no leaving.
-    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason
-        && reason != Qt::NoFocusReason;
+    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && reason != Qt::NoFocusReason;
 }
 
 } // namespace
 
-DateEdit::DateEdit(QWidget *parent)
-    : QLineEdit(parent), m_mask(DateMask::forFormats())
+DateEdit::DateEdit(QWidget *parent) : QLineEdit(parent), m_mask(DateMask::forFormats())
 {
     setInputMask(m_mask.inputMask());
     setMaxLength(m_mask.length());

@@ -3,8 +3,8 @@
 #include "calendargrid.h"
 #include "common/core/clock.h"
 #include "common/core/errors.h"
-#include "periodfont.h"
 #include "period/core/periodrules.h"
+#include "periodfont.h"
 
 #include <QKeyEvent>
 #include <QMenu>
@@ -33,21 +33,23 @@ QPixmap calendarGlyph(int index)
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
     // A solid chevron 5 wide and 9 high with its point at x.
-    const auto left = [&](int x) {
-        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x + 5, 0), QPoint(x + 5, 10)}));
-    };
-    const auto right = [&](int x) {
-        p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x - 5, 0), QPoint(x - 5, 10)}));
-    };
+    const auto left = [&](int x) { p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x + 5, 0), QPoint(x + 5, 10)})); };
+    const auto right = [&](int x) { p.drawPolygon(QPolygon({QPoint(x, 5), QPoint(x - 5, 0), QPoint(x - 5, 10)})); };
     switch (index) {
-    case 0: left(2); left(8); break;
+    case 0:
+        left(2);
+        left(8);
+        break;
     case 1: left(5); break;
     case 2:
         p.drawPolygon(QPolygon({QPoint(3, 1), QPoint(13, 1), QPoint(8, 6)}));
         p.drawRect(3, 8, 10, 1);
         break;
     case 3: right(10); break;
-    case 4: right(8); right(14); break;
+    case 4:
+        right(8);
+        right(14);
+        break;
     default: break;
     }
     return pm;
@@ -67,8 +69,7 @@ TFCal::TFCal(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FCal"));
     setWindowTitle(QStringLiteral("Календарь"));
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFont(periodFont());
     setFixedSize(ClientSize, ClientSize);
     move(433, 187);
@@ -104,9 +105,8 @@ TFCal::TFCal(QWidget *parent) : QDialog(parent)
         a->setObjectName(QString::fromLatin1(name));
         connect(a, &QAction::triggered, this, handler);
     };
-    const auto separator = [&](const char *name) {
-        PopupMenu1->addSeparator()->setObjectName(QString::fromLatin1(name));
-    };
+    const auto separator
+        = [&](const char *name) { PopupMenu1->addSeparator()->setObjectName(QString::fromLatin1(name)); };
     item("N1", QStringLiteral("Текущая дата"), &TFCal::N1Click);
     separator("N2");
     item("N3", QStringLiteral("Начало месяца"), &TFCal::N3Click);
@@ -125,8 +125,7 @@ TFCal::TFCal(QWidget *parent) : QDialog(parent)
 
     Calendar1 = new CalendarGrid(this);
     Calendar1->setObjectName(QStringLiteral("Calendar1"));
-    Calendar1->setGeometry(0, ToolBarHeight + PanelHeight, ClientSize,
-                           ClientSize - ToolBarHeight - PanelHeight);
+    Calendar1->setGeometry(0, ToolBarHeight + PanelHeight, ClientSize, ClientSize - ToolBarHeight - PanelHeight);
     QFont small = font();
     small.setPixelSize(calendarFontPixels());
     Calendar1->setFont(small);
@@ -173,11 +172,8 @@ void TFCal::keyPressEvent(QKeyEvent *e)
     switch (e->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        e->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(e);
+    case Qt::Key_Enter: e->accept(); return;
+    default: QDialog::keyPressEvent(e);
     }
 }
 

@@ -22,8 +22,7 @@ namespace bilmeko {
 
 // ---- RadioGroup ----
 
-RadioGroup::RadioGroup(const QStringList &items, QWidget *parent)
-    : QGroupBox(parent), m_group(new QButtonGroup(this))
+RadioGroup::RadioGroup(const QStringList &items, QWidget *parent) : QGroupBox(parent), m_group(new QButtonGroup(this))
 {
     m_group->setExclusive(true);
     for (int i = 0; i < items.size(); ++i) {
@@ -64,8 +63,7 @@ int RadioGroup::count() const
 
 namespace {
 
-template<typename W>
-W *place(W *w, const char *name, int x, int y, int width, int height)
+template <typename W> W *place(W *w, const char *name, int x, int y, int width, int height)
 {
     w->setObjectName(QString::fromLatin1(name));
     w->setGeometry(x, y, width, height);
@@ -88,8 +86,8 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FormC"));
     setWindowTitle(QStringLiteral("Выбор периода"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
     setFont(periodFont());
     setFixedSize(445, 185);
 
@@ -99,9 +97,8 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     StatusS = place(new QLabel(this), "StatusS", 11, 8, 421, 13);
     StatusS->setAlignment(Qt::AlignCenter);
 
-    Vid = new RadioGroup({QStringLiteral("Квартал"), QStringLiteral("Месяц"), QStringLiteral("День"),
-                          QStringLiteral("Интервал")},
-                         this);
+    Vid = new RadioGroup(
+        {QStringLiteral("Квартал"), QStringLiteral("Месяц"), QStringLiteral("День"), QStringLiteral("Интервал")}, this);
     place(Vid, "Vid", 8, 28, 82, 133);
     for (int i = 0; i < Vid->count(); ++i) {
         Vid->item(i)->setObjectName(QStringLiteral("VidItem%1").arg(i));
@@ -149,7 +146,7 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     }
 
     // The state of a fresh opening: mode "День".
-    for (QLineEdit *e : std::initializer_list<QLineEdit *> {KvartE, MonthYear, DayB, DayE})
+    for (QLineEdit *e : std::initializer_list<QLineEdit *>{KvartE, MonthYear, DayB, DayE})
         setEditEnabled(e, false);
     setEditEnabled(DayOne, true);
     KvartUp->setEnabled(false);
@@ -157,9 +154,9 @@ TFormC::TFormC(QWidget *parent) : QDialog(parent)
     DayBSP->setEnabled(false);
     DayESP->setEnabled(false);
 
-    QWidget *order[] = {BitBtn1, BitBtn2, Vid->item(0), Vid->item(1), Vid->item(2), Vid->item(3),
-                        MonthUP, MonthYear, KvartE, KvartUp, YearCh, KvartCh, MonthCh,
-                        DayOne, DayB, DayE, DayCh};
+    QWidget *order[]
+        = {BitBtn1, BitBtn2, Vid->item(0), Vid->item(1), Vid->item(2), Vid->item(3), MonthUP, MonthYear, KvartE,
+           KvartUp, YearCh,  KvartCh,      MonthCh,      DayOne,       DayB,         DayE,    DayCh};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -273,7 +270,7 @@ void TFormC::recompute()
     YearCh->setEnabled(false);
     KvartCh->setEnabled(false);
     MonthCh->setEnabled(false);
-    for (QLineEdit *e : std::initializer_list<QLineEdit *> {KvartE, DayOne, DayB, DayE, MonthYear})
+    for (QLineEdit *e : std::initializer_list<QLineEdit *>{KvartE, DayOne, DayB, DayE, MonthYear})
         setEditEnabled(e, false);
     KvartUp->setEnabled(false);
     DayOneSP->setEnabled(false);
@@ -337,8 +334,7 @@ void TFormC::recompute()
         setPeriod(p.begin, p.end);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

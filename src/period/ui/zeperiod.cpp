@@ -8,7 +8,9 @@
 
 namespace bilmeko {
 
-TZePeriod::TZePeriod(QObject *owner) : QObject(owner) {}
+TZePeriod::TZePeriod(QObject *owner) : QObject(owner)
+{
+}
 
 bool TZePeriod::Execute()
 {

@@ -141,8 +141,7 @@ void PriceEditing::setPrice(int row, const QString &text)
 {
     const auto price = parsePrice(text);
     if (!price)
-        throw Error(QStringLiteral("'%1' is not a valid floating point value for field 'PPrice'")
-                        .arg(text));
+        throw Error(QStringLiteral("'%1' is not a valid floating point value for field 'PPrice'").arg(text));
     if (*price && !isValidPrice(**price)) {
         const QString name = m_table.value(row, m_item).toString().trimmed();
         throw Error(QStringLiteral("Цена «%1» у услуги %2 не подходит: цена за минуту должна быть "

@@ -8,12 +8,12 @@
 
 #include <QHash>
 #include <QSet>
-#include <array>
-#include <string>
-#include <string_view>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace bilmeko {
@@ -147,9 +147,9 @@ public:
     struct Name
     {
         std::u16string_view folded;
-        qsizetype line = -1;            // its line in the carrier
-        bool inFile = false;            // the file has named it
-        QByteArrayView firstValue;      // the value of the file's first line of it
+        qsizetype line = -1; // its line in the carrier
+        bool inFile = false; // the file has named it
+        QByteArrayView firstValue; // the value of the file's first line of it
     };
 
     explicit NameTable(size_t expected)
@@ -204,8 +204,8 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
     // only for the lines that enter.
     struct CarrierLine
     {
-        QString text;        // as the carrier had it, or "key=value" once made
-        QByteArrayView key;  // from the file: the key and value to make it of
+        QString text; // as the carrier had it, or "key=value" once made
+        QByteArrayView key; // from the file: the key and value to make it of
         QByteArrayView value;
         qsizetype nameEnd = -1; // the length of its name; -1 for a line without '='
     };
@@ -221,7 +221,8 @@ QStringList loadPriceList(const ProfileFile &ini, QStringList &carrier, MemTable
             continue;
         carrierFolded.push_back(folded(c.left(eq)));
         const QString &f = carrierFolded.back();
-        NameTable::Name &n = names[std::u16string_view(reinterpret_cast<const char16_t *>(f.constData()), static_cast<size_t>(f.size()))];
+        NameTable::Name &n = names[std::u16string_view(reinterpret_cast<const char16_t *>(f.constData()),
+                                                       static_cast<size_t>(f.size()))];
         if (n.line < 0)
             n.line = static_cast<qsizetype>(lines.size() - 1);
     }

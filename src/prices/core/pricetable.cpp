@@ -11,9 +11,9 @@ bool isValidPrice(double price)
 
 MemTable *makePriceTable(QObject *parent)
 {
-    return new MemTable({{QStringLiteral("PItem"), FieldKind::Text, PriceItemMax},
-                         {QStringLiteral("PPrice"), FieldKind::Float, 0}},
-                        parent);
+    return new MemTable(
+        {{QStringLiteral("PItem"), FieldKind::Text, PriceItemMax}, {QStringLiteral("PPrice"), FieldKind::Float, 0}},
+        parent);
 }
 
 } // namespace bilmeko

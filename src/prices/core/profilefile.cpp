@@ -29,6 +29,7 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
+
 private:
     int m_fd;
 };
@@ -48,7 +49,9 @@ ProfileFile::ReadResult ProfileFile::readBytes(const QString &path, qint64 maxBy
         r.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
         return r;
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         r.status = ReadStatus::Failed;
         return r;
@@ -189,8 +192,7 @@ void ProfileFile::replaceSection(const QString &section, const QList<profile::En
     if (r.status == ReadStatus::Missing && entries.isEmpty())
         return; // an empty list needs no new file
     const profile::ProfileText text(profile::toCodePage(std::move(r.bytes)).bytes);
-    commit(text.withSection(section, entries, keptLines ? keptLines(text) : QList<qsizetype>(),
-                            commentPrefix));
+    commit(text.withSection(section, entries, keptLines ? keptLines(text) : QList<qsizetype>(), commentPrefix));
 }
 
 } // namespace bilmeko

@@ -54,8 +54,7 @@ public:
     // entry lines that keptLines picks in the current text stay in the file
     // as comments (profile::ProfileText::withSection).
     using LinePicker = std::function<QList<qsizetype>(const profile::ProfileText &)>;
-    void replaceSection(const QString &section, const QList<profile::Entry> &entries,
-                        const LinePicker &keptLines = {},
+    void replaceSection(const QString &section, const QList<profile::Entry> &entries, const LinePicker &keptLines = {},
                         const QByteArray &commentPrefix = QByteArray(";")) const;
 
     enum class ReadStatus { Ok, Missing, Failed, TooLarge };

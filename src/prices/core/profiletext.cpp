@@ -165,8 +165,8 @@ CodePageBytes toCodePage(QByteArray bytes)
 {
     static const QByteArray bom("\xEF\xBB\xBF");
     const bool marked = bytes.startsWith(bom);
-    const bool ascii = std::all_of(bytes.cbegin(), bytes.cend(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii
+        = std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || !maybeUtf8(bytes))
         return {std::move(bytes), false};
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -314,8 +314,7 @@ QString ProfileText::value(const QString &section, const QString &key) const
     return {};
 }
 
-QByteArray ProfileText::withValue(const QString &section, const QString &key,
-                                  const QString &value) const
+QByteArray ProfileText::withValue(const QString &section, const QString &key, const QString &value) const
 {
     const QString name = trimBlanks(key);
     const std::vector<Member> m = membership(section);
@@ -328,8 +327,8 @@ QByteArray ProfileText::withValue(const QString &section, const QString &key,
         } else if (m[i] == InFirst && !blankLine(m_bytes, l)) {
             appendAfter = static_cast<qsizetype>(i);
         }
-        if (replace == none && (m[i] == InFirst || m[i] == InLater)
-            && l.kind == LineKind::Entry && sameName(keyOf(l), name))
+        if (replace == none && (m[i] == InFirst || m[i] == InLater) && l.kind == LineKind::Entry
+            && sameName(keyOf(l), name))
             replace = static_cast<qsizetype>(i);
     }
 
@@ -360,8 +359,7 @@ QByteArray ProfileText::withoutSection(const QString &section) const
 }
 
 QByteArray ProfileText::withSection(const QString &section, const QList<Entry> &entries,
-                                    const QList<qsizetype> &asComments,
-                                    const QByteArray &commentPrefix) const
+                                    const QList<qsizetype> &asComments, const QByteArray &commentPrefix) const
 {
     QByteArray block;
     for (const Entry &e : entries)

@@ -27,16 +27,16 @@ struct Entry
 };
 
 enum class LineKind : quint8 {
-    Other,   // blank line, comment, text before the first section, unknown text
+    Other, // blank line, comment, text before the first section, unknown text
     Section, // "[name]"
-    Entry,   // "key=value" inside a section
+    Entry, // "key=value" inside a section
 };
 
 struct Line
 {
     qsizetype begin = 0; // first byte of the line
-    qsizetype end = 0;   // end of its text, before CR LF or LF
-    qsizetype next = 0;  // first byte of the following line
+    qsizetype end = 0; // end of its text, before CR LF or LF
+    qsizetype next = 0; // first byte of the following line
     LineKind kind = LineKind::Other;
 };
 
@@ -79,8 +79,7 @@ public:
     // (indexes into lines()) are not dropped but kept as comments, their
     // text after `commentPrefix`: in place in the first section, after the
     // new key lines when they stood in a later one.
-    QByteArray withSection(const QString &section, const QList<Entry> &entries,
-                           const QList<qsizetype> &asComments = {},
+    QByteArray withSection(const QString &section, const QList<Entry> &entries, const QList<qsizetype> &asComments = {},
                            const QByteArray &commentPrefix = QByteArray(";")) const;
 
     // Text of a line's parts, decoded.

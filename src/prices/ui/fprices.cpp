@@ -83,8 +83,7 @@ class PriceDelegate : public QStyledItemDelegate
 public:
     PriceDelegate(PricesGrid *grid);
 
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &,
-                          const QModelIndex &index) const override
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const override
     {
         auto *e = new QLineEdit(parent);
         e->setFrame(false);
@@ -211,18 +210,12 @@ protected:
                 guard([&] { tab(e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier)); });
             }
             return;
-        case Qt::Key_Down:
-            move([this] { m_editing.down(); });
-            return;
-        case Qt::Key_Up:
-            move([this] { m_editing.up(); });
-            return;
+        case Qt::Key_Down: move([this] { m_editing.down(); }); return;
+        case Qt::Key_Up: move([this] { m_editing.up(); }); return;
         case Qt::Key_PageDown:
             move([this] { m_editing.moveTo(std::min(table().currentRow() + pageRows(), table().rowCount() - 1)); });
             return;
-        case Qt::Key_PageUp:
-            move([this] { m_editing.moveTo(std::max(table().currentRow() - pageRows(), 0)); });
-            return;
+        case Qt::Key_PageUp: move([this] { m_editing.moveTo(std::max(table().currentRow() - pageRows(), 0)); }); return;
         case Qt::Key_Home:
         case Qt::Key_End:
             if (ctrl) {
@@ -246,8 +239,7 @@ protected:
                 return;
             }
             break;
-        default:
-            break;
+        default: break;
         }
         QTableView::keyPressEvent(e);
     }
@@ -311,8 +303,7 @@ protected:
 private:
     MemTable &table() const { return m_editing.table(); }
 
-    template<typename F>
-    void move(F &&step)
+    template <typename F> void move(F &&step)
     {
         guard([&] {
             if (!commitPendingEdit())
@@ -399,7 +390,9 @@ private:
     QWidget *m_keep = nullptr;
 };
 
-PriceDelegate::PriceDelegate(PricesGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+PriceDelegate::PriceDelegate(PricesGrid *grid) : QStyledItemDelegate(grid), m_grid(grid)
+{
+}
 
 bool PriceDelegate::eventFilter(QObject *object, QEvent *event)
 {
@@ -409,11 +402,8 @@ bool PriceDelegate::eventFilter(QObject *object, QEvent *event)
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            m_grid->editorKey(key);
-            return true;
-        default:
-            break;
+        case Qt::Key_Enter: m_grid->editorKey(key); return true;
+        default: break;
         }
     }
     return QStyledItemDelegate::eventFilter(object, event);
@@ -464,7 +454,7 @@ QIcon saveGlyph()
     p.drawPath(body);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    p.drawRect(QRectF(4, 2, 7, 5));   // the label
+    p.drawRect(QRectF(4, 2, 7, 5)); // the label
     p.setBrush(QColor(200, 200, 210));
     p.drawRect(QRectF(4, 9.5, 8, 5)); // the shutter
     p.setBrush(QColor(50, 90, 170));
