@@ -583,47 +583,41 @@ void appendTimestamp(QByteArray &out, double v)
 InitOutcome initLedger(PgConnection &c, int upTo)
 {
     InitOutcome o;
-    c.exec("BEGIN");
-    try {
-        c.exec(InitLock);
-        o.versionBefore = schemaVersion(c);
-        if (o.versionBefore > ledger::SchemaVersion)
-            throw LedgerError(LedgerError::Schema, newerMessage(o.versionBefore));
-        // One step per version, each from the one before.
-        if (o.versionBefore < 1 && upTo >= 1) {
-            c.exec("CREATE SCHEMA IF NOT EXISTS bilmeko");
-            c.exec("CREATE TABLE bilmeko.schema_version (version integer NOT NULL)");
-            c.exec("REVOKE ALL ON bilmeko.schema_version FROM PUBLIC");
-            for (const char *sql : SchemaV1)
-                c.exec(sql);
-            c.exec("INSERT INTO bilmeko.schema_version VALUES (1)");
-        }
-        if (o.versionBefore < 2 && upTo >= 2) {
-            for (const char *sql : SchemaV2) {
-                if (qstrcmp(sql, "@TEXT@") != 0)
-                    c.exec(sql);
-                else
-                    for (const QByteArray &decoder : textDecoderSql())
-                        c.exec(decoder.constData());
-            }
-            o.keptAside = c.exec("SELECT count(*) FROM bilmeko.records_v1").number(0, 0);
-            if (o.keptAside == 0)
-                c.exec("DROP TABLE bilmeko.records_v1");
-            c.exec("UPDATE bilmeko.schema_version SET version = 2");
-        }
-        o.versionAfter = schemaVersion(c);
-        if (o.versionAfter >= 2) {
-            for (const char *sql : ShiftsV2)
-                c.exec((qstrcmp(sql, "@CRC@") != 0 ? QByteArray(sql) : crcSql()).constData());
-            for (const char *sql : RightsV2)
-                c.exec(sql);
-        }
-        c.exec("COMMIT");
-    } catch (...) {
-        if (c.ok())
-            c.exec("ROLLBACK");
-        throw;
+    PgTransaction tx(c);
+    c.exec(InitLock);
+    o.versionBefore = schemaVersion(c);
+    if (o.versionBefore > ledger::SchemaVersion)
+        throw LedgerError(LedgerError::Schema, newerMessage(o.versionBefore));
+    // One step per version, each from the one before.
+    if (o.versionBefore < 1 && upTo >= 1) {
+        c.exec("CREATE SCHEMA IF NOT EXISTS bilmeko");
+        c.exec("CREATE TABLE bilmeko.schema_version (version integer NOT NULL)");
+        c.exec("REVOKE ALL ON bilmeko.schema_version FROM PUBLIC");
+        for (const char *sql : SchemaV1)
+            c.exec(sql);
+        c.exec("INSERT INTO bilmeko.schema_version VALUES (1)");
     }
+    if (o.versionBefore < 2 && upTo >= 2) {
+        for (const char *sql : SchemaV2) {
+            if (qstrcmp(sql, "@TEXT@") != 0)
+                c.exec(sql);
+            else
+                for (const QByteArray &decoder : textDecoderSql())
+                    c.exec(decoder.constData());
+        }
+        o.keptAside = c.exec("SELECT count(*) FROM bilmeko.records_v1").number(0, 0);
+        if (o.keptAside == 0)
+            c.exec("DROP TABLE bilmeko.records_v1");
+        c.exec("UPDATE bilmeko.schema_version SET version = 2");
+    }
+    o.versionAfter = schemaVersion(c);
+    if (o.versionAfter >= 2) {
+        for (const char *sql : ShiftsV2)
+            c.exec((qstrcmp(sql, "@CRC@") != 0 ? QByteArray(sql) : crcSql()).constData());
+        for (const char *sql : RightsV2)
+            c.exec(sql);
+    }
+    tx.commit();
     return o;
 }
 
@@ -869,26 +863,18 @@ ShipOutcome shipShiftBatch(PgConnection &c, const QString &desk, const QString &
         offsets << QString::number(l.offset);
         lines << QString::fromUtf8(l.text);
     }
-    c.exec("BEGIN");
-    try {
-        o.inserted
-            = c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw)"
-                     " SELECT $1, o::bigint, r FROM unnest(string_to_array($2, ','), string_to_array($3, E'\\n'))"
-                     " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
-                     {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
-                  .affected();
-        // The owner's board shows a desk's open shift: told at once.
-        c.exec(
-            "WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
-            " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
-            " SELECT pg_notify('bilmeko_live', $1)",
-            {desk, QString::number(read.lines.last().offset), lines.last()});
-        c.exec("COMMIT");
-    } catch (...) {
-        if (c.ok())
-            c.exec("ROLLBACK");
-        throw;
-    }
+    PgTransaction tx(c);
+    o.inserted = c.exec("INSERT INTO bilmeko.shifts (desk, line_offset, raw)"
+                        " SELECT $1, o::bigint, r FROM unnest(string_to_array($2, ','), string_to_array($3, E'\\n'))"
+                        " AS u(o, r) ORDER BY 2 ON CONFLICT DO NOTHING",
+                        {desk, offsets.join(QLatin1Char(',')), lines.join(QLatin1Char('\n'))})
+                     .affected();
+    // The owner's board shows a desk's open shift: told at once.
+    c.exec("WITH d AS (INSERT INTO bilmeko.desks AS d (desk, shift_offset, shift_line) VALUES ($1, $2, $3)"
+           " ON CONFLICT (desk) DO UPDATE SET shift_offset = excluded.shift_offset, shift_line = excluded.shift_line)"
+           " SELECT pg_notify('bilmeko_live', $1)",
+           {desk, QString::number(read.lines.last().offset), lines.last()});
+    tx.commit();
     return o;
 }
 

@@ -40,53 +40,47 @@ LedgerTotals ledgerReport(PgConnection &c, DateTimeValue dateBeg, DateTimeValue 
     const QByteArray counted = checkLedgerSchema(c) >= 2 ? " FILTER (WHERE counted)" : "";
     const QList<QString> params = {dayText(dateBeg), dayText(dateEnd), desks.isEmpty() ? QString() : textArray(desks)};
     LedgerTotals t;
-    c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    try {
-        const PgResult sums
-            = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount)") + counted
-                      + ", 0)::text, coalesce(extract(epoch FROM sum(elapsed)" + counted + "), 0)::text" + Where)
-                         .constData(),
-                     params);
-        t.records = sums.number(0, 0);
-        t.amount = sums.text(0, 1).toDouble();
-        t.days = sums.text(0, 2).toDouble() / 86400.0L;
-        // Every row is wanted: plan for all of them (one pass and a sort),
-        // not for the first few.
-        c.exec("SET LOCAL cursor_tuple_fraction = 1.0");
-        c.exec((QByteArrayLiteral("DECLARE ledger_rows NO SCROLL BINARY CURSOR FOR SELECT desk, raw") + Where
-                + " ORDER BY desk, journal_offset")
-                   .constData(),
-               params);
-        RecordBytes plain;
-        QString desk;
-        std::string_view deskBytes;
-        for (;;) {
-            const PgResult piece = c.exec("FETCH 20000 FROM ledger_rows", {}, true);
-            bool more = piece.rows() > 0;
-            for (int i = 0; i < piece.rows() && more; ++i) {
-                const std::string_view raw = piece.raw(i, 1);
-                if (raw.size() != size_t(RecordSize))
-                    continue;
-                const std::string_view d = piece.raw(i, 0);
-                if (d != deskBytes || desk.isNull()) {
-                    desk = QString::fromUtf8(d.data(), qsizetype(d.size()));
-                    deskBytes = d;
-                }
-                std::memcpy(plain.data(), raw.data(), RecordSize);
-                ScrambleRecord(plain);
-                more = row(desk, plain.data());
+    PgTransaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    const PgResult sums
+        = c.exec((QByteArrayLiteral("SELECT count(*), coalesce(sum(amount)") + counted
+                  + ", 0)::text, coalesce(extract(epoch FROM sum(elapsed)" + counted + "), 0)::text" + Where)
+                     .constData(),
+                 params);
+    t.records = sums.number(0, 0);
+    t.amount = sums.text(0, 1).toDouble();
+    t.days = sums.text(0, 2).toDouble() / 86400.0L;
+    // Every row is wanted: plan for all of them (one pass and a sort),
+    // not for the first few.
+    c.exec("SET LOCAL cursor_tuple_fraction = 1.0");
+    c.exec((QByteArrayLiteral("DECLARE ledger_rows NO SCROLL BINARY CURSOR FOR SELECT desk, raw") + Where
+            + " ORDER BY desk, journal_offset")
+               .constData(),
+           params);
+    RecordBytes plain;
+    QString desk;
+    std::string_view deskBytes;
+    for (;;) {
+        const PgResult piece = c.exec("FETCH 20000 FROM ledger_rows", {}, true);
+        bool more = piece.rows() > 0;
+        for (int i = 0; i < piece.rows() && more; ++i) {
+            const std::string_view raw = piece.raw(i, 1);
+            if (raw.size() != size_t(RecordSize))
+                continue;
+            const std::string_view d = piece.raw(i, 0);
+            if (d != deskBytes || desk.isNull()) {
+                desk = QString::fromUtf8(d.data(), qsizetype(d.size()));
+                deskBytes = d;
             }
-            // deskBytes points into this piece: compare by text next time.
-            deskBytes = {};
-            if (!more)
-                break;
+            std::memcpy(plain.data(), raw.data(), RecordSize);
+            ScrambleRecord(plain);
+            more = row(desk, plain.data());
         }
-        c.exec("COMMIT");
-    } catch (...) {
-        if (c.ok())
-            c.exec("ROLLBACK");
-        throw;
+        // deskBytes points into this piece: compare by text next time.
+        deskBytes = {};
+        if (!more)
+            break;
     }
+    tx.commit();
     return t;
 }
 

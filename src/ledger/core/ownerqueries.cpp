@@ -136,61 +136,55 @@ LiveReading readLive(PgConnection &c, const QDate &today, const QStringList &des
     out.whole = desks.isEmpty();
     out.named = desks;
     const QString names = textArray(desks);
-    c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    try {
-        const PgResult d = c.exec(DesksSql, {dayText(today), names});
-        const PgResult r = c.exec(RunningSql, {names});
-        const QHash<QString, OpenShift> open = readOpenShifts(c, names);
-        c.exec("COMMIT");
-        out.readAtMs = Clock::current().monotonicMs();
-        out.desks.reserve(d.rows());
-        for (int i = 0; i < d.rows(); ++i) {
-            DeskLive l;
-            l.desk = d.text(i, 0);
-            l.version = d.text(i, 1);
-            l.seenAgoMs = d.number(i, 2);
-            l.recordsWritten = d.number(i, 3);
-            l.recordsShipped = d.number(i, 4);
-            l.lastRecord = localTime(d, i, 5);
-            l.connected = d.text(i, 6) == QLatin1String("t");
-            l.todaySessions = d.number(i, 7);
-            l.todayTakings = numeric(d, i, 8);
-            l.todayReversals = d.number(i, 9);
-            out.desks.append(l);
+    PgTransaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    const PgResult d = c.exec(DesksSql, {dayText(today), names});
+    const PgResult r = c.exec(RunningSql, {names});
+    const QHash<QString, OpenShift> open = readOpenShifts(c, names);
+    tx.commit();
+    out.readAtMs = Clock::current().monotonicMs();
+    out.desks.reserve(d.rows());
+    for (int i = 0; i < d.rows(); ++i) {
+        DeskLive l;
+        l.desk = d.text(i, 0);
+        l.version = d.text(i, 1);
+        l.seenAgoMs = d.number(i, 2);
+        l.recordsWritten = d.number(i, 3);
+        l.recordsShipped = d.number(i, 4);
+        l.lastRecord = localTime(d, i, 5);
+        l.connected = d.text(i, 6) == QLatin1String("t");
+        l.todaySessions = d.number(i, 7);
+        l.todayTakings = numeric(d, i, 8);
+        l.todayReversals = d.number(i, 9);
+        out.desks.append(l);
+    }
+    for (DeskLive &l : out.desks)
+        if (const auto shift = open.constFind(l.desk); shift != open.cend()) {
+            l.openShift = shift->number;
+            l.shiftOperator = shift->operatorName;
         }
-        for (DeskLive &l : out.desks)
-            if (const auto shift = open.constFind(l.desk); shift != open.cend()) {
-                l.openShift = shift->number;
-                l.shiftOperator = shift->operatorName;
-            }
-        // Desks and services repeat from row to row: one string each.
-        QHash<QByteArrayView, QString> names;
-        const auto name = [&](int row, int col) {
-            const std::string_view v = r.raw(row, col);
-            const QByteArrayView key(v.data(), qsizetype(v.size()));
-            auto it = names.constFind(key);
-            if (it == names.constEnd())
-                it = names.insert(key, QString::fromUtf8(key));
-            return *it;
-        };
-        out.running.reserve(r.rows());
-        for (int i = 0; i < r.rows(); ++i) {
-            RunningLive s;
-            s.desk = name(i, 0);
-            s.sessionId = r.number(i, 1);
-            s.client = r.text(i, 2);
-            s.service = name(i, 3);
-            s.pricePerMin = r.real(i, 4);
-            s.start = wallTime(r.number(i, 5));
-            s.ranMs = r.number(i, 6);
-            s.bookedMs = r.number(i, 7);
-            s.paused = r.raw(i, 8) == "t";
-            out.running.append(s);
-        }
-    } catch (...) {
-        if (c.ok())
-            c.exec("ROLLBACK");
-        throw;
+    // Desks and services repeat from row to row: one string each.
+    QHash<QByteArrayView, QString> interned;
+    const auto name = [&](int row, int col) {
+        const std::string_view v = r.raw(row, col);
+        const QByteArrayView key(v.data(), qsizetype(v.size()));
+        auto it = interned.constFind(key);
+        if (it == interned.constEnd())
+            it = interned.insert(key, QString::fromUtf8(key));
+        return *it;
+    };
+    out.running.reserve(r.rows());
+    for (int i = 0; i < r.rows(); ++i) {
+        RunningLive s;
+        s.desk = name(i, 0);
+        s.sessionId = r.number(i, 1);
+        s.client = r.text(i, 2);
+        s.service = name(i, 3);
+        s.pricePerMin = r.real(i, 4);
+        s.start = wallTime(r.number(i, 5));
+        s.ranMs = r.number(i, 6);
+        s.bookedMs = r.number(i, 7);
+        s.paused = r.raw(i, 8) == "t";
+        out.running.append(s);
     }
     return out;
 }
@@ -240,39 +234,33 @@ QByteArray readDeskRecords(PgConnection &c, const QString &desk, const QDate &fr
 {
     const QList<QString> params = {desk, dayText(from), dayText(to)};
     QByteArray out;
-    c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    try {
-        const PgResult n = c.exec("SELECT count(*) FROM bilmeko.records WHERE desk = $1"
-                                  " AND written >= $2::date AND written < $3::date + 1",
-                                  params);
-        if (n.number(0, 0) > maxRecords)
-            throw Error(QStringLiteral("У стойки «%1» за период %2 записей, больше %3: выберите период короче")
-                            .arg(desk)
-                            .arg(n.number(0, 0))
-                            .arg(maxRecords));
-        out.reserve(n.number(0, 0) * RecordSize);
-        c.exec("SET LOCAL cursor_tuple_fraction = 1.0");
-        c.exec("DECLARE desk_rows NO SCROLL BINARY CURSOR FOR SELECT raw FROM bilmeko.records WHERE desk = $1"
-               " AND written >= $2::date AND written < $3::date + 1 ORDER BY journal_offset, written",
-               params);
-        for (;;) {
-            const PgResult piece = c.exec("FETCH 20000 FROM desk_rows", {}, true);
-            if (piece.rows() == 0)
-                break;
-            for (int i = 0; i < piece.rows(); ++i) {
-                // A row of another length is no record: the report counts
-                // what is left out, a length it cannot tell.
-                const std::string_view raw = piece.raw(i, 0);
-                if (raw.size() == size_t(RecordSize) && out.size() < maxRecords * RecordSize)
-                    out.append(raw.data(), RecordSize);
-            }
+    PgTransaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    const PgResult n = c.exec("SELECT count(*) FROM bilmeko.records WHERE desk = $1"
+                              " AND written >= $2::date AND written < $3::date + 1",
+                              params);
+    if (n.number(0, 0) > maxRecords)
+        throw Error(QStringLiteral("У стойки «%1» за период %2 записей, больше %3: выберите период короче")
+                        .arg(desk)
+                        .arg(n.number(0, 0))
+                        .arg(maxRecords));
+    out.reserve(n.number(0, 0) * RecordSize);
+    c.exec("SET LOCAL cursor_tuple_fraction = 1.0");
+    c.exec("DECLARE desk_rows NO SCROLL BINARY CURSOR FOR SELECT raw FROM bilmeko.records WHERE desk = $1"
+           " AND written >= $2::date AND written < $3::date + 1 ORDER BY journal_offset, written",
+           params);
+    for (;;) {
+        const PgResult piece = c.exec("FETCH 20000 FROM desk_rows", {}, true);
+        if (piece.rows() == 0)
+            break;
+        for (int i = 0; i < piece.rows(); ++i) {
+            // A row of another length is no record: the report counts
+            // what is left out, a length it cannot tell.
+            const std::string_view raw = piece.raw(i, 0);
+            if (raw.size() == size_t(RecordSize) && out.size() < maxRecords * RecordSize)
+                out.append(raw.data(), RecordSize);
         }
-        c.exec("COMMIT");
-    } catch (...) {
-        if (c.ok())
-            c.exec("ROLLBACK");
-        throw;
     }
+    tx.commit();
     return out;
 }
 

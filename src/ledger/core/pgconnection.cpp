@@ -444,4 +444,26 @@ QList<PgNotification> PgConnection::notifications(int waitMs)
     return out;
 }
 
+PgTransaction::PgTransaction(PgConnection &c, const char *begin) : m_c(c)
+{
+    m_c.exec(begin);
+}
+
+PgTransaction::~PgTransaction()
+{
+    if (!m_open || !m_c.ok())
+        return;
+    try {
+        m_c.exec("ROLLBACK");
+    } catch (...) {
+        // The connection is closed by then: the server rolls back itself.
+    }
+}
+
+void PgTransaction::commit()
+{
+    m_c.exec("COMMIT");
+    m_open = false;
+}
+
 } // namespace bilmeko

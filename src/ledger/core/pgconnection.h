@@ -151,4 +151,25 @@ private:
 // password, whether the connection reached the server at all.
 QString connectionReason(const QByteArray &sqlState, bool usedPassword, bool reachedServer);
 
+// A transaction for the life of a scope: begun at construction, rolled
+// back at its end unless commit() was reached (an exception on the way
+// out leaves it rolled back, the exception itself unchanged).
+//
+//     PgTransaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+//     const PgResult r = c.exec(…);
+//     tx.commit();
+class PgTransaction
+{
+public:
+    explicit PgTransaction(PgConnection &c, const char *begin = "BEGIN");
+    ~PgTransaction();
+    PgTransaction(const PgTransaction &) = delete;
+    PgTransaction &operator=(const PgTransaction &) = delete;
+    void commit();
+
+private:
+    PgConnection &m_c;
+    bool m_open = true;
+};
+
 } // namespace bilmeko
