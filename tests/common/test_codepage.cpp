@@ -1,5 +1,5 @@
-// Windows-1251 through Qt's converter: every byte, characters without a byte,
-// and a converter that met such a character converting the next text right.
+// Windows-1251: every byte read as Qt's own converter reads it, characters
+// without a byte, and a text without a byte not spoiling the next.
 
 #include "common/core/codepage.h"
 
@@ -27,6 +27,8 @@ private slots:
         for (int b = 255; b >= 0; --b)
             all += char(b);
         QStringDecoder qt("windows-1251");
+        if (!qt.isValid())
+            QSKIP("this Qt has no converter of its own to compare with");
         QCOMPARE(cp1251::decode(all), qt.decode(all));
     }
 

@@ -1,87 +1,67 @@
 #include "codepage.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
-#include <optional>
+#include <algorithm>
+#include <array>
 
 namespace bilmeko::cp1251 {
 
 namespace {
 
-constexpr const char *Name = "windows-1251";
-
-// One converter a thread, made anew after an error: a converter's error
-// flag stays set for good once raised. Made in place, never moved: the
-// ICU converter keeps the address of its state.
-QStringDecoder &decoder()
-{
-    thread_local std::optional<QStringDecoder> d;
-    if (!d || d->hasError())
-        d.emplace(Name, QStringConverter::Flag::Stateless);
-    return *d;
-}
-
-QStringEncoder &encoder()
-{
-    thread_local std::optional<QStringEncoder> e;
-    if (!e || e->hasError())
-        e.emplace(Name, QStringConverter::Flag::Stateless);
-    return *e;
-}
-
-// Each byte's character as Qt's converter gives it, taken once: a single-
-// byte code page decodes byte by byte, and the table spares a converter
-// call for every short text (a price list holds thousands). The 256 bytes
-// go through one converter at once (opening one costs a lookup of the code
-// page by name); when they do not come out as 256 characters without an
-// error (never for Windows-1251), texts are left to the converter.
-struct ByteTable
-{
-    char16_t chars[256];
-    bool whole = true;
-    ByteTable()
-    {
-        char bytes[256];
-        for (int b = 0; b < 256; ++b)
-            bytes[b] = static_cast<char>(b);
-        QStringDecoder all(Name, QStringConverter::Flag::Stateless);
-        const QString s = all.decode(QByteArrayView(bytes, 256));
-        whole = s.size() == 256 && !all.hasError();
-        for (int b = 0; b < 256; ++b)
-            chars[b] = whole ? s.at(b).unicode() : u'?';
-    }
+// The upper half of Windows-1251, bytes 0x80 to 0xFF; the lower half is
+// ASCII. 0x98 has no character in the code page and stands for U+0098, as
+// Qt's own converter reads it, so that every byte reads and writes back as
+// itself. A fixed table: the code page has not changed since 1996, and
+// opening a converter by name would touch ICU's data at every start.
+// clang-format off
+constexpr std::array<char16_t, 128> High = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
+    // C0 to FF: А to я, the alphabet without Ё.
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
+// clang-format on
 
-const ByteTable &byteTable()
+// The byte of a character, or -1 when the code page has none.
+int byteOf(char16_t c)
 {
-    static const ByteTable table;
-    return table;
+    if (c < 0x80)
+        return c;
+    if (c >= 0x0410 && c <= 0x044F)
+        return 0xC0 + (c - 0x0410);
+    const char16_t *end = High.data() + 0x40; // the rest lies in 80 to BF
+    const char16_t *at = std::find(High.data(), end, c);
+    return at == end ? -1 : 0x80 + static_cast<int>(at - High.data());
 }
 
 } // namespace
 
 QByteArray encode(const QString &text)
 {
-    QStringEncoder &all = encoder();
-    QByteArray out = all.encode(text);
-    if (!all.hasError())
-        return out;
     // Some character has no byte here: each such UTF-16 unit becomes '?'.
-    out.clear();
-    out.reserve(text.size());
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char *to = out.data();
     for (QChar c : text) {
-        QStringEncoder &one = encoder();
-        const QByteArray b = one.encode(QStringView(&c, 1));
-        out.append(one.hasError() || b.size() != 1 ? QByteArray(1, '?') : b);
+        const int b = byteOf(c.unicode());
+        *to++ = b < 0 ? '?' : static_cast<char>(b);
     }
     return out;
 }
 
 QString decode(const char *bytes, qsizetype size)
 {
-    const ByteTable &table = byteTable();
-    if (!table.whole)
-        return decoder().decode(QByteArrayView(bytes, size));
     QString out(size, Qt::Uninitialized);
     decodeTo(bytes, size, out.data());
     return out;
@@ -89,9 +69,10 @@ QString decode(const char *bytes, qsizetype size)
 
 void decodeTo(const char *bytes, qsizetype size, QChar *out)
 {
-    const ByteTable &table = byteTable();
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = QChar(table.chars[static_cast<unsigned char>(bytes[i])]);
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[i] = QChar(b < 0x80 ? char16_t(b) : High[b - 0x80]);
+    }
 }
 
 QString decode(const QByteArray &bytes)
@@ -101,10 +82,7 @@ QString decode(const QByteArray &bytes)
 
 bool canEncode(const QString &text)
 {
-    QStringEncoder &e = encoder();
-    const QByteArray bytes = e(text); // the conversion runs when taken as bytes
-    Q_UNUSED(bytes);
-    return !e.hasError();
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return byteOf(c.unicode()) >= 0; });
 }
 
 QString cut(const QString &text, int n)

@@ -1,6 +1,6 @@
 #pragma once
 // Windows-1251, the single-byte code page of the program's files, converted
-// by Qt (through ICU); the build checks that the converter is there.
+// through a fixed table that reads every byte as Qt's own converter does.
 
 #include <QByteArray>
 #include <QString>
