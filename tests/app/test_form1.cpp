@@ -4,6 +4,7 @@
 #include "app/core/sessionboard.h"
 #include "app/ui/form1.h"
 #include "app/ui/formbox.h"
+#include "app/ui/sessiongrid.h"
 #include "common/core/clock.h"
 #include "common/core/formats.h"
 #include "common/core/memtable.h"
@@ -17,14 +18,17 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -260,6 +264,30 @@ void TestForm1::gridColumns()
     QHeaderView *h = grid->horizontalHeader();
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(0) + 5, 5));
     QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("Б"));
+
+    // A wide title's face, drawn in pieces, is the very face the style draws
+    // whole: under the window's style and under Fusion itself.
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("fusion")));
+    QVERIFY(fusion && drawsAsFusion(fusion.get()));
+    for (const QStyle *style : {static_cast<const QStyle *>(h->style()), static_cast<const QStyle *>(fusion.get())})
+        for (const int width : {117, 168, 513})
+            for (const int height : {h->height(), 31}) {
+                QStyleOptionHeader opt;
+                opt.initFrom(h);
+                opt.rect = QRect(2, 1, width, height);
+                QImage whole(width + 4, height + 2, QImage::Format_ARGB32_Premultiplied);
+                whole.fill(Qt::magenta);
+                QImage pieces = whole;
+                {
+                    QPainter p(&whole);
+                    style->drawControl(QStyle::CE_HeaderSection, &opt, &p, h);
+                }
+                {
+                    QPainter p(&pieces);
+                    drawTitleFace(style, opt, &p, h);
+                }
+                QVERIFY2(pieces == whole, qPrintable(QStringLiteral("%1 x %2").arg(width).arg(height)));
+            }
 }
 
 void TestForm1::gridFollowsClientHeight()
