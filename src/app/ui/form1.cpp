@@ -104,6 +104,11 @@ TForm1::TForm1(const QString &dir, QWidget *parent)
     // 49-pixel "Конец" column).
     QFont f = font();
     f.setPointSizeF(7.5);
+    // Kerning and ligatures only in a script that needs them (none of the
+    // window's): a Latin pair may sit a pixel wider, and each text is laid
+    // out without the shaper, several million instructions before the
+    // first frame.
+    f.setStyleStrategy(QFont::PreferNoShaping);
     // Named by the family it stands for (the desktop's font may be a name
     // such as "Sans Serif"), so the window's every font, script and weight
     // is found at once instead of each searching the system's fonts anew.
