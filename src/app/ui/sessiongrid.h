@@ -213,8 +213,9 @@ inline bool drawsAsFusion(const QStyle *style)
 // to a pool of threads: the 117-pixel "Клиент" alone started two threads
 // before the first frame, some 3 % of the start's processor time. Fusion's
 // face is the same from left to right but for its right edge, so a wide one
-// is drawn as narrower pieces, each covering the edge of the one before;
-// they make the very pixels of one piece (the tests hold them to it).
+// is drawn as narrower pieces, each covering the edge of the one before:
+// together they make the very pixels of the whole face (a test holds them
+// to it).
 inline void drawTitleFace(const QStyle *style, QStyleOptionHeader opt, QPainter *painter, const QWidget *widget)
 {
     constexpr int WidestPiece = 88;
